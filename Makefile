@@ -1,0 +1,36 @@
+# Entry points of the project. Each target installs what it needs first.
+#   make demo   build everything and run the demo host under Wine
+#   make test   build both presets and run every test (native and under Wine)
+#   make bench  build natively and print the benchmark ratios
+.PHONY: setup native win32 build test test-native test-win32 demo bench clean
+
+setup:
+	@scripts/setup.sh
+
+native: setup
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native
+
+win32: setup
+	@cmake --preset win32 >/dev/null
+	@cmake --build --preset win32
+
+build: native win32
+
+test: build
+	@scripts/run-tests.sh
+
+test-native: native
+	@ctest --preset native
+
+test-win32: win32
+	@scripts/run-tests.sh win32
+
+demo: build
+	@scripts/demo.sh
+
+bench: native
+	@scripts/bench.sh
+
+clean:
+	rm -rf build

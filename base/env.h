@@ -1,0 +1,43 @@
+// Env: the operating system as the core sees it.
+//
+// Everything the core needs from the platform that is not a window goes
+// through this interface, so that the same code runs in the plug-in on Windows
+// and in the native tests on Linux. Paths are GBK texts, as the user types
+// them and as the settings file holds them; each implementation converts them
+// to the system's own form (UTF-16 on Windows, UTF-8 on Linux).
+#ifndef SKJK_BASE_ENV_H_
+#define SKJK_BASE_ENV_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/status.h"
+
+namespace skjk {
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The Env of this process (Win32 in the plug-in, POSIX natively). Never
+  // deleted.
+  static Env* Default();
+
+  // Reads the whole file into *data.
+  virtual Status ReadFile(std::string_view path, std::string* data) = 0;
+  // Creates or replaces the file with `data`; others may read it meanwhile.
+  virtual Status WriteFile(std::string_view path, std::string_view data) = 0;
+  virtual bool FileExists(std::string_view path) = 0;
+
+  // Directory of the executable of this process (the host program, not the
+  // plug-in), with a trailing separator.
+  virtual std::string ExecutableDirectory() = 0;
+
+  // Milliseconds from an arbitrary fixed point, monotonic.
+  virtual uint64_t NowMillis() = 0;
+};
+
+}  // namespace skjk
+
+#endif  // SKJK_BASE_ENV_H_

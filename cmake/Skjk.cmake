@@ -1,0 +1,54 @@
+# Project-wide helpers.
+
+
+if(WIN32)
+  # Windows tests are built from the GoogleTest sources with the cross
+  # compiler and run under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest
+                   EXCLUDE_FROM_ALL SYSTEM)
+  if(NOT TARGET GTest::gtest_main)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+    add_library(GTest::gmock ALIAS gmock)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# skjk_add_test(NAME SOURCES... [WINE] [LIBS ...] [LABELS ...])
+# A GoogleTest program linked with the core. Native builds run every such
+# test; the win32 build only those marked WINE, each program as one CTest test
+# run under Wine inside the wine session fixture.
+function(skjk_add_test name)
+  cmake_parse_arguments(T "WINE" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(WIN32 AND NOT T_WINE)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE skjk_core GTest::gmock GTest::gtest_main
+                                        ${T_LIBS})
+  if(WIN32)
+    target_link_options(${name} PRIVATE -static)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_session
+                                            TIMEOUT 300 LABELS "wine;${T_LABELS}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS "native;${T_LABELS}")
+  endif()
+endfunction()
+
+if(WIN32)
+  # One Xvfb display and one persistent wineserver for all Wine tests of a run.
+  set(SKJK_WINE_ENV ${CMAKE_SOURCE_DIR}/scripts/wine-env)
+  add_test(NAME wine_session_start COMMAND ${SKJK_WINE_ENV} start)
+  add_test(NAME wine_session_stop COMMAND ${SKJK_WINE_ENV} stop)
+  set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session
+                       ENVIRONMENT "SKJK_WINE_DIR=${CMAKE_BINARY_DIR}/wine")
+  set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine_session
+                       ENVIRONMENT "SKJK_WINE_DIR=${CMAKE_BINARY_DIR}/wine")
+endif()

@@ -1,0 +1,90 @@
+// Env on Linux: GBK paths become UTF-8 file names.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "base/env.h"
+#include "text/gbk.h"
+
+namespace skjk {
+namespace {
+
+Status PosixError(std::string_view what, std::string_view path) {
+  return Status::Error(std::string(what) + " " + std::string(path) + ": " +
+                       text::Utf8ToGbk(strerror(errno)));
+}
+
+class PosixEnv final : public Env {
+ public:
+  Status ReadFile(std::string_view path, std::string* data) override {
+    std::string name = text::GbkToUtf8(path);
+    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return PosixError("Cannot open", path);
+    data->clear();
+    char buf[65536];
+    for (;;) {
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Status s = PosixError("Cannot read", path);
+        close(fd);
+        return s;
+      }
+      if (n == 0) break;
+      data->append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return Status::OK();
+  }
+
+  Status WriteFile(std::string_view path, std::string_view data) override {
+    std::string name = text::GbkToUtf8(path);
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return PosixError("Cannot create", path);
+    while (!data.empty()) {
+      ssize_t n = write(fd, data.data(), data.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Status s = PosixError("Cannot write", path);
+        close(fd);
+        return s;
+      }
+      data.remove_prefix(static_cast<size_t>(n));
+    }
+    if (close(fd) != 0) return PosixError("Cannot write", path);
+    return Status::OK();
+  }
+
+  bool FileExists(std::string_view path) override {
+    struct stat st;
+    return stat(text::GbkToUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  std::string ExecutableDirectory() override {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "./";
+    std::string path(buf, static_cast<size_t>(n));
+    return text::Utf8ToGbk(path.substr(0, path.rfind('/') + 1));
+  }
+
+  uint64_t NowMillis() override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static PosixEnv* env = new PosixEnv;
+  return env;
+}
+
+}  // namespace skjk

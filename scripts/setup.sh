@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the demo need on Debian 12 (as root).
+# Idempotent and quiet when everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev sqlite3
+  g++-mingw-w64-i686-posix
+  wine wine32:i386
+  xvfb xauth x11-utils imagemagick fonts-wqy-microhei fonts-wine
+  locales
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [ "$status" = installed ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages ${missing[*]}; run as root to install them" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
