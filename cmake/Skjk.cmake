@@ -44,7 +44,10 @@ endfunction()
 
 if(WIN32)
   # One Xvfb display and one persistent wineserver for all Wine tests of a run.
+  # Each build tree has its own Wine state (prefix, display, wineserver).
   set(SKJK_WINE_ENV ${CMAKE_SOURCE_DIR}/scripts/wine-env)
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      env SKJK_WINE_DIR=${CMAKE_BINARY_DIR}/wine ${SKJK_WINE_ENV} run)
   add_test(NAME wine_session_start COMMAND ${SKJK_WINE_ENV} start)
   add_test(NAME wine_session_stop COMMAND ${SKJK_WINE_ENV} stop)
   set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session

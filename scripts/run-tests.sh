@@ -3,7 +3,7 @@
 # no Xvfb, wineserver or application server is left running afterwards.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-export SKJK_WINE_DIR=$PWD/build/win32/wine
+export SKJK_WINE_DIR=${SKJK_WINE_DIR:-$PWD/build/win32/wine}
 trap 'scripts/wine-env stop' EXIT
 
 rc=0
