@@ -170,11 +170,12 @@ class RecordSet {
 
   // Sets the cursor without any notification.
   void ResetCursor();
+  void SetEof(bool eof) { eof_ = eof; }
   // Observer notifications (held back while suspended).
   void NotifyDataChanged();
   void NotifyCursorMoved();
   // Sends what was held back, when no longer suspended.
-  void FlushPending();
+  virtual void FlushPending();
   void FireAfterScroll();
   // Called when the cursor moved, before observers hear of it.
   virtual void CursorChanged() {}
@@ -304,7 +305,11 @@ class DocumentSet : public RecordSet {
   }
   View CurrentView() const override;
   void CursorChanged() override;
+  void FlushPending() override;
   void RebuildVisible(size_t from);
+  // Checks the records of `rows` from `first` on against the layout and
+  // cuts their texts to width.
+  Status CheckRecords(Rows* rows, size_t first) const;
 
   GetRecordsFn get_records_;
   std::string provider_;
@@ -317,6 +322,7 @@ class DocumentSet : public RecordSet {
   std::vector<int> line_columns_;  // line field index -> nested column
   int packet_width_ = 0;           // number of columns of the packet
   int line_width_ = 0;             // number of columns of a nested row
+  int line_field_ = -1;            // index of the nested field, or -1
   RecordFilter filter_;
   std::vector<int> visible_;  // with a filter: passing record -> rows_ index
   std::unique_ptr<DetailSet> detail_;
