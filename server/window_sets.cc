@@ -26,19 +26,6 @@ std::string SetName(int number) {
 
 }  // namespace
 
-WindowSets::WindowSets(VariantKey variant, Connection* connection)
-    : variant_(&GetVariant(variant)),
-      cds_temp_([connection](std::string_view sql) {
-        return connection->Execute(sql);
-      }) {
-  Build([connection](std::string_view provider, int packet_size,
-                     bool with_layout, const std::vector<std::string>& params,
-                     Packet* packet) {
-    return connection->GetRecords(provider, packet_size, with_layout, params,
-                                  packet);
-  });
-}
-
 WindowSets::WindowSets(VariantKey variant,
                        DocumentSet::GetRecordsFn get_records,
                        CommandSet::ExecuteFn execute)

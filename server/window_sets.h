@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 #include "server/connection.h"
@@ -51,7 +52,18 @@ class CommandSet {
 class WindowSets {
  public:
   // Sets whose requests go through `connection` (not owned).
-  WindowSets(VariantKey variant, Connection* connection);
+  WindowSets(VariantKey variant, Connection* connection)
+      : WindowSets(
+            variant,
+            [connection](
+                std::string_view provider, int packet_size, bool with_layout,
+                const std::vector<std::string>& params, Packet* packet) {
+              return connection->GetRecords(provider, packet_size, with_layout,
+                                            params, packet);
+            },
+            [connection](std::string_view sql) {
+              return connection->Execute(sql);
+            }) {}
   // Sets on other request functions (tests).
   WindowSets(VariantKey variant, DocumentSet::GetRecordsFn get_records,
              CommandSet::ExecuteFn execute);

@@ -1,0 +1,603 @@
+#include "server/document_set.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "server/layouts.h"
+#include "text/gbk.h"
+
+namespace skjk {
+namespace {
+
+using ::testing::ElementsAre;
+using text::literals::operator""_gbk;
+
+// A record of `layout` with every field filled: texts "t<doc>", numbers and
+// dates = doc, the nested field with `lines` lines of `line_layout`.
+Row MakeRow(const layouts::Layout& layout, int doc, int lines) {
+  Row row;
+  for (const FieldDef& f : layout) {
+    switch (f.type) {
+      case FieldType::kText:
+        row.values.emplace_back("t" + std::to_string(doc));
+        break;
+      case FieldType::kNumber:
+      case FieldType::kDateTime:
+        row.values.emplace_back(static_cast<double>(doc));
+        break;
+      case FieldType::kNested: {
+        Rows nested;
+        for (int l = 0; l < lines; ++l) {
+          nested.push_back(MakeRow(f.nested, doc * 100 + l, 0));
+        }
+        row.values.emplace_back(std::move(nested));
+        break;
+      }
+    }
+  }
+  return row;
+}
+
+// Stands in for the application server's get-records at the unit level:
+// serves a fixed list of records per provider in packets and counts
+// requests.
+class FakeServer {
+ public:
+  explicit FakeServer(const layouts::Layout& layout) : layout_(layout) {}
+
+  void AddDocuments(int count, int lines = 2) {
+    for (int i = 0; i < count; ++i) {
+      rows_.push_back(
+          MakeRow(layout_, static_cast<int>(rows_.size()) + 1, lines));
+    }
+  }
+  Rows& rows() { return rows_; }
+  layouts::Layout& layout() { return layout_; }
+  void Fail(std::string message) { error_ = std::move(message); }
+
+  DocumentSet::GetRecordsFn Fn() {
+    return [this](std::string_view provider, int packet_size, bool with_layout,
+                  const std::vector<std::string>& params, Packet* packet) {
+      ++requests;
+      last_provider = std::string(provider);
+      last_packet_size = packet_size;
+      last_with_layout = with_layout;
+      last_params = params;
+      if (!error_.empty()) return Status::Error(error_);
+      if (!params.empty() || with_layout) position_ = 0;
+      if (with_layout) packet->layout = layout_;
+      size_t n = rows_.size() - position_;
+      if (packet_size != Connection::kAllRecords) {
+        n = std::min(n, static_cast<size_t>(packet_size));
+      }
+      packet->rows.assign(rows_.begin() + position_,
+                          rows_.begin() + position_ + n);
+      position_ += n;
+      return Status::OK();
+    };
+  }
+
+  int requests = 0;
+  std::string last_provider;
+  int last_packet_size = 0;
+  bool last_with_layout = false;
+  std::vector<std::string> last_params;
+
+ private:
+  layouts::Layout layout_;
+  Rows rows_;
+  size_t position_ = 0;
+  std::string error_;
+};
+
+const layouts::Layout& BbskSales() {
+  return *layouts::ProviderLayout("dsp_bbsk1");
+}
+
+class DocumentSetTest : public ::testing::Test {
+ protected:
+  DocumentSetTest()
+      : server_(BbskSales()),
+        set_("ClientDataSet1", server_.Fn(), "dsp_bbsk1",
+             Connection::kAllRecords, &BbskSales(), "ClientDataSet2") {}
+
+  Status OpenRange() { return set_.Open({"2002-05-01", "2002-08-01"}); }
+
+  FakeServer server_;
+  DocumentSet set_;
+};
+
+TEST_F(DocumentSetTest, OpenSendsOneRequestAndStandsOnFirstRecord) {
+  server_.AddDocuments(3);
+  ASSERT_TRUE(OpenRange().ok());
+  EXPECT_EQ(server_.requests, 1);
+  EXPECT_EQ(server_.last_provider, "dsp_bbsk1");
+  EXPECT_EQ(server_.last_packet_size, Connection::kAllRecords);
+  EXPECT_TRUE(server_.last_with_layout);
+  EXPECT_THAT(server_.last_params, ElementsAre("2002-05-01", "2002-08-01"));
+  EXPECT_TRUE(set_.active());
+  EXPECT_EQ(set_.RecordCount(), 3);
+  EXPECT_EQ(set_.RecNo(), 0);
+  EXPECT_FALSE(set_.Eof());
+  EXPECT_EQ(*set_.AsFloat("DHAO00"), 1);
+}
+
+TEST_F(DocumentSetTest, EmptyResultOpensWithNoRecordsAndEmptyDetail) {
+  ASSERT_TRUE(OpenRange().ok());
+  EXPECT_TRUE(set_.active());
+  EXPECT_EQ(set_.RecordCount(), 0);
+  EXPECT_TRUE(set_.Eof());
+  EXPECT_EQ(set_.RecNo(), -1);
+  EXPECT_TRUE(set_.detail()->active());
+  EXPECT_EQ(set_.detail()->RecordCount(), 0);
+  EXPECT_TRUE(set_.detail()->Eof());
+  // Field access on no record: empty values, not an error.
+  EXPECT_EQ(*set_.AsString("DWMC00"), "");
+  EXPECT_EQ(*set_.AsFloat("ZZSL00"), 0);
+}
+
+TEST_F(DocumentSetTest, LayoutCheckRefusesAndLeavesSetClosed) {
+  struct Case {
+    const char* label;
+    void (*damage)(layouts::Layout*);
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing master field",
+       [](layouts::Layout* l) { l->erase(l->begin() + 24); },  // SWDJH0
+       "Field 'SWDJH0' not found"},
+      {"number delivered as text",
+       [](layouts::Layout* l) { (*l)[1].type = FieldType::kText; },
+       "Type mismatch for field 'DHAO00', expecting: Float actual: String"},
+      {"date delivered as number",
+       [](layouts::Layout* l) { (*l)[2].type = FieldType::kNumber; },
+       "Type mismatch for field 'YWRQ00', expecting: DateTime actual: Float"},
+      {"nested delivered as text",
+       [](layouts::Layout* l) { l->back().type = FieldType::kText; },
+       "Type mismatch for field 'qry_bbsk2', expecting: DataSet actual: "
+       "String"},
+      {"nested field under another name",
+       [](layouts::Layout* l) { l->back().name = "qry_bbsk4"; },
+       "Field 'qry_bbsk2' not found"},
+      {"missing line field",
+       [](layouts::Layout* l) {
+         auto& lines = l->back().nested;
+         lines.erase(lines.begin() + 5);  // SPMC00
+       },
+       "Field 'SPMC00' not found"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    FakeServer server(BbskSales());
+    server.AddDocuments(2);
+    DocumentSet set("ClientDataSet1", server.Fn(), "dsp_bbsk1",
+                    Connection::kAllRecords, &BbskSales(), "ClientDataSet2");
+    ASSERT_TRUE(set.Open({"a", "b"}).ok());  // was open with records
+    c.damage(&server.layout());
+    Status s = set.Open({"a", "b"});
+    EXPECT_EQ(s.message(), c.message);
+    EXPECT_FALSE(set.active());
+    EXPECT_EQ(set.RecordCount(), 0);
+    EXPECT_FALSE(set.detail()->active());
+    EXPECT_EQ(set.detail()->RecordCount(), 0);
+  }
+}
+
+TEST_F(DocumentSetTest, LayoutMatchedByNameInAnyCaseAndOrder) {
+  // The server sends the fields reversed, in lower case, with one extra.
+  layouts::Layout& l = server_.layout();
+  std::reverse(l.begin(), l.end());
+  for (FieldDef& f : l) {
+    std::transform(f.name.begin(), f.name.end(), f.name.begin(), ::tolower);
+  }
+  l.push_back({"EXTRA0", FieldType::kText, 5, {}});
+  Row row = MakeRow(BbskSales(), 7, 1);
+  std::reverse(row.values.begin(), row.values.end());
+  row.values.emplace_back(std::string("x"));
+  server_.rows().push_back(row);
+  ASSERT_TRUE(OpenRange().ok());
+  EXPECT_EQ(*set_.AsFloat("DHAO00"), 7);
+  EXPECT_EQ(*set_.AsString("gsdw00"), "t7");
+  EXPECT_EQ(set_.FieldCount(), 35);
+  EXPECT_EQ(set_.FieldIndex("EXTRA0"), -1);
+  EXPECT_EQ(set_.detail()->RecordCount(), 1);
+  EXPECT_EQ(*set_.detail()->AsFloat("DHAO00"), 700);
+}
+
+TEST_F(DocumentSetTest, RecordNotMatchingLayoutIsRefused) {
+  server_.AddDocuments(2);
+  server_.rows()[1].values[1] = std::string("12");  // DHAO00 as a text
+  EXPECT_EQ(OpenRange().message(),
+            "Type mismatch for field 'DHAO00', expecting: Float actual: "
+            "String");
+  EXPECT_FALSE(set_.active());
+
+  server_.rows()[1] = MakeRow(BbskSales(), 2, 1);
+  server_.rows()[1].values.pop_back();
+  EXPECT_FALSE(OpenRange().ok());
+  EXPECT_FALSE(set_.active());
+
+  server_.rows()[1] = MakeRow(BbskSales(), 2, 1);
+  std::get<Rows>(server_.rows()[1].values.back())[0].values[0] =
+      std::string("x");
+  EXPECT_FALSE(OpenRange().ok());
+  EXPECT_FALSE(set_.active());
+}
+
+TEST_F(DocumentSetTest, ServerErrorPassesThroughAndSetStaysClosed) {
+  server_.AddDocuments(2);
+  ASSERT_TRUE(OpenRange().ok());
+  server_.Fail("connection refused");
+  EXPECT_EQ(OpenRange().message(), "connection refused");
+  EXPECT_FALSE(set_.active());
+  EXPECT_EQ(set_.RecordCount(), 0);
+  EXPECT_EQ(set_.AsString("DWMC00").status().message(),
+            "ClientDataSet1: Cannot perform this operation on a closed "
+            "dataset");
+}
+
+TEST_F(DocumentSetTest, TextsAreCutToWidthNeverInsideACharacter) {
+  struct Case {
+    const char* field;  // width
+    std::string delivered;
+    std::string kept;
+  };
+  const std::string name50 = std::string(49, 'a') + "单"_gbk;  // 51 bytes
+  const Case cases[] = {
+      {"CKDM00", "12", "12"},                    // 2: exact width
+      {"CKDM00", "123", "12"},                   // 2: ASCII cut
+      {"CKDM00", "单"_gbk, "单"_gbk},            // 2: one character
+      {"DWXZ00", "单"_gbk, ""},                  // 1: would split it
+      {"XSFSDM", "a单位"_gbk, "a单"_gbk},        // 4: 5 bytes -> 3
+      {"DWMC00", name50, std::string(49, 'a')},  // 50
+      {"FPBBH0", std::string(12, '9'), std::string(11, '9')},  // 11
+  };
+  for (const Case& c : cases) {
+    server_.AddDocuments(1);
+    int field = set_.FieldIndex(c.field);
+    ASSERT_GE(field, 0);
+    server_.rows().back().values[field] = c.delivered;
+  }
+  ASSERT_TRUE(OpenRange().ok());
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].field + std::string(" #") + std::to_string(i));
+    EXPECT_EQ(std::get<std::string>(set_.Cell(static_cast<int>(i),
+                                              set_.FieldIndex(cases[i].field))),
+              cases[i].kept);
+  }
+}
+
+TEST_F(DocumentSetTest, LineTextsAreCutToTheirWidth) {
+  server_.AddDocuments(1);
+  Rows& lines = std::get<Rows>(server_.rows()[0].values.back());
+  lines[0].values[1] = "卷烟一"_gbk;          // SPDM00 text 8: 6 bytes kept
+  lines[0].values[5] = std::string(31, 'x');  // SPMC00 text 30
+  ASSERT_TRUE(OpenRange().ok());
+  EXPECT_EQ(*set_.detail()->AsString("SPDM00"), "卷烟一"_gbk);
+  EXPECT_EQ(set_.detail()->AsString("SPMC00")->size(), 30u);
+}
+
+TEST_F(DocumentSetTest, EofIsSetOnlyByMovingPastTheLastRecord) {
+  server_.AddDocuments(3);
+  ASSERT_TRUE(OpenRange().ok());
+  std::vector<double> seen;
+  for (set_.First(); !set_.Eof(); set_.Next())
+    seen.push_back(*set_.AsFloat("DHAO00"));
+  EXPECT_THAT(seen, ElementsAre(1, 2, 3));
+  // At Eof the cursor still stands on the last record.
+  EXPECT_EQ(set_.RecNo(), 2);
+  EXPECT_EQ(*set_.AsFloat("DHAO00"), 3);
+  set_.Next();
+  EXPECT_TRUE(set_.Eof());
+  EXPECT_EQ(set_.RecNo(), 2);
+  set_.MoveTo(1);
+  EXPECT_FALSE(set_.Eof());
+  EXPECT_EQ(*set_.AsFloat("DHAO00"), 2);
+  set_.MoveTo(2);  // on the last record, not past it
+  EXPECT_FALSE(set_.Eof());
+  set_.MoveTo(99);  // clamped
+  EXPECT_EQ(set_.RecNo(), 2);
+  set_.First();
+  EXPECT_EQ(set_.RecNo(), 0);
+  EXPECT_FALSE(set_.Eof());
+}
+
+TEST_F(DocumentSetTest, FieldAccessByNameInAnyCase) {
+  server_.AddDocuments(1);
+  ASSERT_TRUE(OpenRange().ok());
+  EXPECT_EQ(set_.FieldIndex("dwmc00"), set_.FieldIndex("DWMC00"));
+  EXPECT_EQ(set_.FieldIndex("Qry_BBSK2"), 34);
+  EXPECT_EQ(set_.FieldIndex("KHDM00"), -1);
+  EXPECT_EQ(*set_.AsString("dWmC00"), "t1");
+  EXPECT_EQ(set_.AsString("KHDM00").status().message(),
+            "Field 'KHDM00' not found");
+  EXPECT_EQ(set_.AsFloat("nosuch").status().message(),
+            "Field 'nosuch' not found");
+  EXPECT_EQ(set_.detail()->AsString("SE0000").status().message(),
+            "Field 'SE0000' not found");
+}
+
+TEST_F(DocumentSetTest, ValuesAsTextAndNumbers) {
+  server_.AddDocuments(1);
+  Row& r = server_.rows()[0];
+  auto at = [&](const char* name) -> Value& {
+    return r.values[set_.FieldIndex(name)];
+  };
+  at("DHAO00") = 20020823.0;
+  at("ZZSL00") = 17.5;
+  at("SLHJ00") = -0.0;
+  at("JEHJ00") = 1234.56;
+  at("YWRQ00") = 36526.0;  // 2000-01-01
+  at("CKRQ00") = 37491.5;  // 2002-08-23 12:00
+  at("CWRQ00") = Value();
+  at("PZNY00") = std::string(" 42.5 ");
+  at("FKDM00") = std::string("x1");
+  ASSERT_TRUE(OpenRange().ok());
+  EXPECT_EQ(*set_.AsString("DHAO00"), "20020823");
+  EXPECT_EQ(*set_.AsInteger("DHAO00"), 20020823);
+  EXPECT_EQ(*set_.AsString("ZZSL00"), "17.5");
+  EXPECT_EQ(*set_.AsInteger("ZZSL00"), 18);
+  EXPECT_EQ(*set_.AsString("SLHJ00"), "0");
+  EXPECT_EQ(*set_.AsString("JEHJ00"), "1234.56");
+  EXPECT_EQ(*set_.AsString("YWRQ00"), "2000-01-01");
+  EXPECT_EQ(*set_.AsDateTime("YWRQ00"), 36526.0);
+  EXPECT_EQ(*set_.AsString("CKRQ00"), "2002-08-23 12:00:00");
+  EXPECT_EQ(*set_.AsString("CWRQ00"), "");
+  EXPECT_TRUE(*set_.IsNull("CWRQ00"));
+  EXPECT_FALSE(*set_.IsNull("YWRQ00"));
+  EXPECT_EQ(*set_.AsDateTime("CWRQ00"), 0);
+  EXPECT_EQ(*set_.AsFloat("PZNY00"), 42.5);
+  EXPECT_EQ(set_.AsFloat("FKDM00").status().message(),
+            "'x1' is not a valid floating point value");
+  EXPECT_EQ(*set_.AsString("qry_bbsk2"), "(DataSet)");
+  EXPECT_FALSE(set_.AsFloat("qry_bbsk2").ok());
+}
+
+TEST_F(DocumentSetTest, DetailFollowsEveryMasterMove) {
+  server_.AddDocuments(1, 2);
+  server_.AddDocuments(1, 0);  // a document without lines
+  server_.AddDocuments(1, 3);
+  std::get<Rows>(server_.rows()[1].values.back()).clear();
+  server_.rows()[2].values.back() = Value();  // lines missing altogether
+  server_.AddDocuments(1, 1);
+  ASSERT_TRUE(OpenRange().ok());
+  DetailSet& lines = *set_.detail();
+  EXPECT_EQ(lines.name(), "ClientDataSet2");
+  EXPECT_EQ(lines.line_field(), "qry_bbsk2");
+
+  std::vector<int> counts;
+  for (set_.First(); !set_.Eof(); set_.Next()) {
+    counts.push_back(lines.RecordCount());
+    EXPECT_EQ(lines.RecNo(), lines.RecordCount() ? 0 : -1);
+  }
+  EXPECT_THAT(counts, ElementsAre(2, 0, 0, 1));
+
+  set_.MoveTo(0);
+  lines.Next();
+  EXPECT_EQ(*lines.AsFloat("DHAO00"), 101);
+  set_.MoveTo(1);
+  EXPECT_TRUE(lines.Eof());
+  EXPECT_EQ(*lines.AsString("SPMC00"), "");
+  set_.MoveTo(0);  // back on the first line of the document
+  EXPECT_EQ(*lines.AsFloat("DHAO00"), 100);
+  EXPECT_EQ(lines.CellText(1, lines.FieldIndex("DHAO00")), "101");
+
+  set_.Close();
+  EXPECT_FALSE(lines.active());
+  EXPECT_EQ(lines.RecordCount(), 0);
+  EXPECT_FALSE(lines.AsString("SPMC00").ok());
+}
+
+// A set of packets of 10, as ClientDataSet5 of the visit-sales window.
+class PacketSetTest : public ::testing::Test {
+ protected:
+  PacketSetTest()
+      : layout_(layouts::ProviderLayout("dsp_fxsk3")),
+        server_(*layout_),
+        set_("ClientDataSet5", server_.Fn(), "dsp_fxsk3", 10, layout_,
+             "ClientDataSet6") {}
+
+  const layouts::Layout* layout_;
+  FakeServer server_;
+  DocumentSet set_;
+};
+
+TEST_F(PacketSetTest, TwentyFiveDocumentsArriveAsTenTenFive) {
+  server_.AddDocuments(25);
+  ASSERT_TRUE(set_.Open({"2002-05-01", "2002-08-05"}).ok());
+  EXPECT_EQ(set_.RecordCount(), 10);
+  EXPECT_EQ(server_.last_packet_size, 10);
+  EXPECT_FALSE(set_.exhausted());
+
+  EXPECT_EQ(*set_.NextPacket(), 10);
+  EXPECT_FALSE(server_.last_with_layout);
+  EXPECT_TRUE(server_.last_params.empty());
+  EXPECT_EQ(*set_.NextPacket(), 5);
+  EXPECT_TRUE(set_.exhausted());
+  EXPECT_EQ(set_.RecordCount(), 25);
+  EXPECT_EQ(server_.requests, 3);
+  EXPECT_EQ(*set_.NextPacket(), 0);
+  EXPECT_EQ(*set_.NextPacket(), 0);
+  EXPECT_EQ(server_.requests, 3);
+
+  std::vector<double> numbers;
+  for (set_.First(); !set_.Eof(); set_.Next()) {
+    numbers.push_back(*set_.AsFloat("DHAO00"));
+  }
+  ASSERT_EQ(numbers.size(), 25u);
+  EXPECT_EQ(numbers.front(), 1);
+  EXPECT_EQ(numbers.back(), 25);
+}
+
+TEST_F(PacketSetTest, ExactlyTwentyNeedsAnEmptyRequestToKnow) {
+  server_.AddDocuments(20);
+  ASSERT_TRUE(set_.Open({"a", "b"}).ok());
+  EXPECT_EQ(*set_.NextPacket(), 10);
+  EXPECT_FALSE(set_.exhausted());
+  EXPECT_EQ(*set_.NextPacket(), 0);
+  EXPECT_EQ(server_.requests, 3);
+  EXPECT_TRUE(set_.exhausted());
+  EXPECT_EQ(*set_.NextPacket(), 0);
+  EXPECT_EQ(server_.requests, 3);
+  EXPECT_EQ(set_.RecordCount(), 20);
+}
+
+TEST_F(PacketSetTest, ReopeningStartsOverAndFewerThanAPacketIsExhausted) {
+  server_.AddDocuments(4);
+  ASSERT_TRUE(set_.Open({"a", "b"}).ok());
+  EXPECT_TRUE(set_.exhausted());
+  EXPECT_EQ(*set_.NextPacket(), 0);
+  EXPECT_EQ(server_.requests, 1);
+  server_.AddDocuments(10);
+  ASSERT_TRUE(set_.Open({"a", "b"}).ok());
+  EXPECT_FALSE(set_.exhausted());
+  EXPECT_EQ(set_.RecordCount(), 10);
+}
+
+TEST_F(PacketSetTest, NextPacketKeepsPositionAndClearsEof) {
+  server_.AddDocuments(15);
+  ASSERT_TRUE(set_.Open({"a", "b"}).ok());
+  set_.MoveTo(9);
+  set_.Next();
+  ASSERT_TRUE(set_.Eof());
+  EXPECT_EQ(*set_.NextPacket(), 5);
+  EXPECT_EQ(set_.RecNo(), 9);
+  EXPECT_FALSE(set_.Eof());
+  set_.Next();
+  EXPECT_EQ(*set_.AsFloat("DHAO00"), 11);
+}
+
+TEST_F(PacketSetTest, FailedNextPacketKeepsRecordsAndCanBeRetried) {
+  server_.AddDocuments(15);
+  ASSERT_TRUE(set_.Open({"a", "b"}).ok());
+  server_.Fail("server gone");
+  EXPECT_EQ(set_.NextPacket().status().message(), "server gone");
+  EXPECT_TRUE(set_.active());
+  EXPECT_EQ(set_.RecordCount(), 10);
+  EXPECT_FALSE(set_.exhausted());
+  server_.Fail("");
+  EXPECT_EQ(*set_.NextPacket(), 5);
+}
+
+TEST_F(PacketSetTest, ScrollStepFetchesFromInsideAfterScroll) {
+  // The visit-sales scroll step: moving past the end fetches the next packet.
+  server_.AddDocuments(25);
+  std::vector<int> shown;
+  set_.set_after_scroll([&](RecordSet& s) {
+    if (!s.Eof()) return;
+    ASSERT_TRUE(set_.NextPacket().ok());
+    shown.push_back(set_.RecordCount());
+  });
+  ASSERT_TRUE(set_.Open({"a", "b"}).ok());
+  for (int i = 0; i < 40; ++i) set_.Next();
+  // Every further attempt past the end asks nothing and still shows 25.
+  ASSERT_GE(shown.size(), 3u);
+  EXPECT_EQ(shown[0], 20);
+  EXPECT_EQ(shown[1], 25);
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), 25),
+            static_cast<long>(shown.size()) - 1);
+  EXPECT_EQ(server_.requests, 3);
+  EXPECT_EQ(set_.RecNo(), 24);
+}
+
+TEST(DocumentSetAllRecords, NextPacketNeverAsks) {
+  FakeServer server(BbskSales());
+  server.AddDocuments(10);
+  // Even when "all records" happens to equal the packet size of others.
+  DocumentSet set("ClientDataSet1", server.Fn(), "dsp_bbsk1",
+                  Connection::kAllRecords, &BbskSales());
+  EXPECT_FALSE(set.NextPacket().ok());  // closed
+  ASSERT_TRUE(set.Open({"a", "b"}).ok());
+  EXPECT_TRUE(set.exhausted());
+  EXPECT_EQ(*set.NextPacket(), 0);
+  EXPECT_EQ(server.requests, 1);
+}
+
+class RecordingObserver : public RecordSetObserver {
+ public:
+  void DataChanged() override { events.push_back("data"); }
+  void CursorMoved() override { events.push_back("cursor"); }
+  std::vector<std::string> events;
+};
+
+TEST_F(DocumentSetTest, ObserversAreHeldBackWhileControlsAreDisabled) {
+  server_.AddDocuments(3);
+  RecordingObserver grid, lines;
+  set_.AddObserver(&grid);
+  set_.detail()->AddObserver(&lines);
+  int opened = 0;
+  set_.set_after_open([&](DocumentSet& s) { opened = s.RecordCount(); });
+
+  ASSERT_TRUE(OpenRange().ok());
+  EXPECT_EQ(opened, 3);
+  EXPECT_THAT(grid.events, ElementsAre("data"));
+  EXPECT_THAT(lines.events, ElementsAre("data"));
+
+  grid.events.clear();
+  lines.events.clear();
+  set_.Next();
+  EXPECT_THAT(grid.events, ElementsAre("cursor"));
+  EXPECT_THAT(lines.events, ElementsAre("data"));
+
+  // A walk with the display suspended (nested): nothing until the end,
+  // then one call each. The detail still follows meanwhile.
+  grid.events.clear();
+  lines.events.clear();
+  set_.DisableControls();
+  set_.DisableControls();
+  for (set_.First(); !set_.Eof(); set_.Next()) {
+    EXPECT_EQ(set_.detail()->RecordCount(), 2);
+  }
+  set_.EnableControls();
+  EXPECT_TRUE(grid.events.empty());
+  set_.EnableControls();
+  EXPECT_THAT(grid.events, ElementsAre("cursor"));
+  EXPECT_THAT(lines.events, ElementsAre("data"));
+
+  // A data change during suspension is reported as such.
+  grid.events.clear();
+  set_.DisableControls();
+  set_.Next();
+  ASSERT_TRUE(OpenRange().ok());
+  set_.EnableControls();
+  EXPECT_THAT(grid.events, ElementsAre("data"));
+
+  set_.EnableControls();  // unbalanced: ignored
+  set_.RemoveObserver(&grid);
+  set_.Close();
+  EXPECT_THAT(grid.events, ElementsAre("data"));
+}
+
+TEST_F(DocumentSetTest, FilterLimitsCountsWalksAndLaterPackets) {
+  FakeServer server(*layouts::ProviderLayout("dsp_jqsk3"));
+  server.AddDocuments(25);
+  DocumentSet set("ClientDataSet5", server.Fn(), "dsp_jqsk3", 10,
+                  layouts::ProviderLayout("dsp_jqsk3"), "ClientDataSet6");
+  ASSERT_TRUE(set.Open({"a", "b"}).ok());
+  const int dhao = set.FieldIndex("DHAO00");
+  set.SetFilter([dhao](const DocumentSet& s, const Row& row) {
+    return static_cast<int>(std::get<double>(s.RawValue(row, dhao))) % 2 == 0;
+  });
+  EXPECT_TRUE(set.filtered());
+  EXPECT_EQ(set.RecordCount(), 5);
+  EXPECT_EQ(*set.AsFloat("DHAO00"), 2);
+  EXPECT_EQ(set.detail()->RecordCount(), 2);
+  EXPECT_EQ(*set.detail()->AsFloat("DHAO00"), 200);
+  EXPECT_EQ(*set.NextPacket(), 10);
+  EXPECT_EQ(set.RecordCount(), 10);
+  std::vector<double> seen;
+  for (set.First(); !set.Eof(); set.Next())
+    seen.push_back(*set.AsFloat("DHAO00"));
+  EXPECT_EQ(seen.back(), 20);
+  EXPECT_EQ(set.CellText(9, dhao), "20");
+  set.SetFilter(nullptr);
+  EXPECT_EQ(set.RecordCount(), 20);
+}
+
+}  // namespace
+}  // namespace skjk

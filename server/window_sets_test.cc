@@ -1,0 +1,106 @@
+#include "server/window_sets.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace skjk {
+namespace {
+
+struct Request {
+  std::string provider;
+  int packet_size;
+};
+
+TEST(WindowSetsTest, ProvidersPacketsAndNamesPerVariant) {
+  struct Case {
+    VariantKey key;
+    std::vector<std::string> providers;
+    int done_sales_packet;
+  };
+  const Case cases[] = {
+      {VariantKey::kBbsk,
+       {"dsp_bbsk1", "dsp_bbbf1", "dsp_bbsk3", "dsp_bbbf3"},
+       Connection::kAllRecords},
+      {VariantKey::kFxsk,
+       {"dsp_fxsk1", "dsp_bbbf1", "dsp_fxsk3", "dsp_bbbf3"},
+       10},
+      {VariantKey::kJqsk,
+       {"dsp_jqsk1", "dsp_bbbf1", "dsp_jqsk3", "dsp_bbbf3"},
+       10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(GetVariant(c.key).name));
+    std::vector<Request> requests;
+    WindowSets sets(
+        c.key,
+        [&](std::string_view provider, int packet_size, bool,
+            const std::vector<std::string>&, Packet*) {
+          requests.push_back({std::string(provider), packet_size});
+          return Status::Error("offline");
+        },
+        [](std::string_view) { return Status::OK(); });
+    for (int v = 0; v < 4; ++v) {
+      View view = static_cast<View>(v);
+      DocumentSet& master = sets.master(view);
+      EXPECT_EQ(master.name(), "ClientDataSet" + std::to_string(2 * v + 1));
+      EXPECT_EQ(sets.detail(view).name(),
+                "ClientDataSet" + std::to_string(2 * v + 2));
+      EXPECT_EQ(master.provider(), c.providers[v]);
+      EXPECT_EQ(sets.detail(view).line_field(),
+                GetVariant(c.key).line_fields[v]);
+      EXPECT_EQ(master.packet_size(), view == View::kDoneSales
+                                          ? c.done_sales_packet
+                                          : Connection::kAllRecords);
+      EXPECT_FALSE(master.active());
+      EXPECT_FALSE(master.Open({"2002-05-01", "2002-08-01"}).ok());
+      EXPECT_EQ(sets.ByName(master.name()), &master);
+      EXPECT_EQ(sets.MasterByName(master.name()), &master);
+      EXPECT_EQ(sets.ByName(sets.detail(view).name()), &sets.detail(view));
+    }
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[2].packet_size, c.done_sales_packet);
+    EXPECT_EQ(sets.ByName("clientdataset8"), &sets.detail(View::kDoneVoid));
+    EXPECT_EQ(sets.MasterByName("ClientDataSet2"), nullptr);
+    EXPECT_EQ(sets.ByName("cds_temp"), nullptr);
+    EXPECT_EQ(sets.ByName("ClientDataSet9"), nullptr);
+  }
+}
+
+TEST(WindowSetsTest, CommandSetCarriesSqlToExecute) {
+  std::vector<std::string> executed;
+  WindowSets sets(
+      VariantKey::kBbsk,
+      [](std::string_view, int, bool, const std::vector<std::string>&,
+         Packet*) { return Status::Error("unused"); },
+      [&](std::string_view sql) {
+        executed.emplace_back(sql);
+        return sql.empty() ? Status::Error("empty") : Status::OK();
+      });
+  EXPECT_TRUE(sets.cds_temp().Execute("UPDATE XSTXSFP1 SET A='1'").ok());
+  EXPECT_EQ(sets.cds_temp().Execute("").message(), "empty");
+  EXPECT_THAT(executed,
+              ::testing::ElementsAre("UPDATE XSTXSFP1 SET A='1'", ""));
+}
+
+TEST(WindowSetsTest, VoidSetsOfEveryWindowLackCustomerFields) {
+  WindowSets sets(
+      VariantKey::kJqsk,
+      [](std::string_view, int, bool, const std::vector<std::string>&,
+         Packet*) { return Status::Error("unused"); },
+      [](std::string_view) { return Status::OK(); });
+  for (View view : {View::kOpenVoid, View::kDoneVoid}) {
+    for (const char* name : {"KHDM00", "DWDZ00", "KPRQ00"}) {
+      EXPECT_EQ(sets.master(view).FieldIndex(name), -1) << name;
+    }
+    EXPECT_GE(sets.master(view).FieldIndex("DWDM00"), 0);
+    EXPECT_EQ(sets.detail(view).FieldIndex("SE0000"), -1);
+  }
+  EXPECT_GE(sets.master(View::kOpenSales).FieldIndex("KHDM00"), 0);
+  EXPECT_GE(sets.detail(View::kDoneSales).FieldIndex("SE0000"), 0);
+}
+
+}  // namespace
+}  // namespace skjk
