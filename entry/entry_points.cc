@@ -1,0 +1,90 @@
+// The three entry points: store the host's texts, adopt the owner window,
+// create the variant's window, show it modally, release it.
+#include "entry/entry_points.h"
+
+#include <commctrl.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "entry/library.h"
+#include "entry/stored_texts.h"
+#include "windows/variant.h"
+#include "windows/win32/base_window.h"
+#include "windows/win32/error_display.h"
+#include "windows/win32/interface_factory.h"
+#include "windows/win32/modal.h"
+
+namespace skjk {
+namespace {
+
+void InitControls() {
+  INITCOMMONCONTROLSEX icc{};
+  icc.dwSize = sizeof icc;
+  icc.dwICC = ICC_WIN95_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES |
+              ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&icc);
+}
+
+void ShowInterface(const Variant& variant, HWND host,
+                   const std::array<const char*, kStoredTextCount>& texts) {
+  EntryState& state = GlobalEntryState();
+  state.StoreTexts(variant.key, texts);
+  // A handle that is no window (stale or garbage) would make the window's
+  // creation fail: the library's windows then have no owner instead.
+  state.AdoptOwner(reinterpret_cast<std::uintptr_t>(
+      host != nullptr && IsWindow(host) ? host : nullptr));
+
+  ScopedLibraryActivation activation;
+  InitControls();
+
+  win32::InterfaceContext context;
+  context.owner = win32::OwnerWindow();
+  context.server_machine = state.ServerMachine(variant.key);
+  std::unique_ptr<win32::InterfaceWindow> window =
+      win32::CreateInterfaceWindow(variant, context);
+  Status status = window->Create();
+  if (status.ok()) status = window->ShowModal(context.owner);
+  if (!status.ok()) win32::ShowGeneralError(context.owner, status.message());
+  win32::ReleaseLater(std::move(window));
+}
+
+void Entry(VariantKey key, HWND host,
+           const std::array<const char*, kStoredTextCount>& texts) noexcept {
+  try {
+    ShowInterface(GetVariant(key), host, texts);
+  } catch (const std::exception& e) {
+    win32::ShowGeneralError(win32::OwnerWindow(), e.what());
+  } catch (...) {
+    win32::ShowGeneralError(win32::OwnerWindow(), "Unexpected error");
+  }
+}
+
+}  // namespace
+}  // namespace skjk
+
+extern "C" {
+
+void __stdcall ShowDllJqsk(HWND host, const char* text1, const char* text2,
+                           const char* text3, const char* text4,
+                           const char* text5) noexcept {
+  skjk::Entry(skjk::VariantKey::kJqsk, host,
+              {text1, text2, text3, text4, text5});
+}
+
+void __stdcall ShowDllFxsk(HWND host, const char* text1, const char* text2,
+                           const char* text3, const char* text4,
+                           const char* text5) noexcept {
+  skjk::Entry(skjk::VariantKey::kFxsk, host,
+              {text1, text2, text3, text4, text5});
+}
+
+void __stdcall ShowDllBbsk(HWND host, const char* text1, const char* text2,
+                           const char* text3, const char* text4,
+                           const char* text5) noexcept {
+  skjk::Entry(skjk::VariantKey::kBbsk, host,
+              {text1, text2, text3, text4, text5});
+}
+
+}  // extern "C"

@@ -1,0 +1,232 @@
+#include "tests/e2e/driver.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace skjk::e2e {
+namespace {
+
+struct FindContext {
+  std::wstring_view caption;
+  std::wstring_view class_name;
+  HWND except;
+  HWND found;
+  bool any_text;
+};
+
+bool SameClass(HWND window, std::wstring_view class_name) {
+  if (class_name.empty()) return true;
+  std::wstring name = ClassName(window);
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name.data(),
+                        static_cast<int>(name.size()), class_name.data(),
+                        static_cast<int>(class_name.size())) == CSTR_EQUAL;
+}
+
+BOOL CALLBACK MatchTopLevel(HWND window, LPARAM lparam) {
+  auto* context = reinterpret_cast<FindContext*>(lparam);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != GetCurrentProcessId() || window == context->except ||
+      !IsWindowVisible(window) || !SameClass(window, context->class_name)) {
+    return TRUE;
+  }
+  if (context->any_text || Text(window) == context->caption) {
+    context->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK MatchChild(HWND window, LPARAM lparam) {
+  auto* context = reinterpret_cast<FindContext*>(lparam);
+  if (SameClass(window, context->class_name) &&
+      (context->any_text || Text(window) == context->caption)) {
+    context->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+Watchdog::Watchdog(DWORD timeout_ms, std::string what)
+    : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      timeout_ms_(timeout_ms),
+      what_(std::move(what)) {
+  thread_ = CreateThread(nullptr, 0, &Watchdog::Run, this, 0, nullptr);
+}
+
+Watchdog::~Watchdog() {
+  SetEvent(done_);
+  if (thread_ != nullptr) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+  CloseHandle(done_);
+}
+
+DWORD WINAPI Watchdog::Run(void* self) {
+  auto* dog = static_cast<Watchdog*>(self);
+  if (WaitForSingleObject(dog->done_, dog->timeout_ms_) == WAIT_TIMEOUT) {
+    std::fprintf(stderr, "watchdog: %s did not finish within %lu ms\n",
+                 dog->what_.c_str(), static_cast<unsigned long>(dog->timeout_ms_));
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 124);
+  }
+  return 0;
+}
+
+std::wstring W(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
+                              static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                      out.data(), n);
+  return out;
+}
+
+std::string U8(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                              static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                      out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
+  ULONGLONG end = GetTickCount64() + timeout_ms;
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(10);
+  }
+}
+
+std::wstring Text(HWND window) {
+  wchar_t buf[1024] = {};
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024,
+                           reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG,
+                           2000, &copied)) {
+    return {};
+  }
+  return std::wstring(buf, copied < 1024 ? copied : 1023);
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t buf[256] = {};
+  int n = GetClassNameW(window, buf, 256);
+  return std::wstring(buf, n > 0 ? n : 0);
+}
+
+HWND WaitForWindow(std::wstring_view caption, DWORD timeout_ms,
+                   std::wstring_view class_name, HWND except) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        FindContext context{caption, class_name, except, nullptr, false};
+        EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&context));
+        found = context.found;
+        return found != nullptr;
+      },
+      timeout_ms);
+  return found;
+}
+
+HWND FindTopLevel(std::wstring_view class_name, std::wstring_view caption) {
+  FindContext context{caption, class_name, nullptr, nullptr, caption.empty()};
+  EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&context));
+  return context.found;
+}
+
+HWND FindChild(HWND parent, std::wstring_view class_name,
+               std::wstring_view text) {
+  FindContext context{text, class_name, nullptr, nullptr, text.empty()};
+  EnumChildWindows(parent, &MatchChild, reinterpret_cast<LPARAM>(&context));
+  return context.found;
+}
+
+HWND WaitForChild(HWND parent, std::wstring_view class_name,
+                  std::wstring_view text, DWORD timeout_ms) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        found = FindChild(parent, class_name, text);
+        return found != nullptr && IsWindowVisible(found);
+      },
+      timeout_ms);
+  return found;
+}
+
+void PostClick(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+void PostCloseBox(HWND window) {
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+std::wstring StatusText(HWND status_bar, int panel) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(status_bar, SB_GETTEXTLENGTHW, panel, 0,
+                           SMTO_ABORTIFHUNG, 2000, &length)) {
+    return {};
+  }
+  std::vector<wchar_t> buf(LOWORD(length) + 1, L'\0');
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(status_bar, SB_GETTEXTW, panel,
+                      reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG,
+                      2000, &ignored);
+  return std::wstring(buf.data());
+}
+
+bool WaitUntilHidden(HWND window, DWORD timeout_ms) {
+  return WaitUntil(
+      [&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout_ms);
+}
+
+HWND WaitForMessageBox(DWORD timeout_ms) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        found = FindTopLevel(L"#32770");
+        return found != nullptr && FindChild(found, L"Button") != nullptr;
+      },
+      timeout_ms);
+  return found;
+}
+
+std::wstring MessageBoxText(HWND box) {
+  HWND text = GetDlgItem(box, 0xFFFF);
+  return text != nullptr ? Text(text) : std::wstring();
+}
+
+bool AnswerMessageBox(HWND box, int button_id) {
+  HWND button = GetDlgItem(box, button_id);
+  if (button == nullptr) return false;
+  PostClick(button);
+  return true;
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+std::wstring ProgramDirectory() {
+  std::wstring path(MAX_PATH * 4, L'\0');
+  DWORD n = GetModuleFileNameW(nullptr, path.data(),
+                               static_cast<DWORD>(path.size()));
+  path.resize(n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+}  // namespace skjk::e2e

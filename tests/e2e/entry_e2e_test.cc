@@ -1,0 +1,253 @@
+// The plug-in as a host sees it: loaded with LoadLibrary, entry points called
+// by ordinal from a host window on this thread, the opened window driven from
+// a second thread.
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "entry/entry_points.h"
+#include "gtest/gtest.h"
+#include "tests/e2e/driver.h"
+
+namespace skjk::e2e {
+namespace {
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wparam,
+                          LPARAM lparam) {
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string data(65536, '\0');
+  DWORD n = 0;
+  ReadFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
+  CloseHandle(h);
+  data.resize(n);
+  return data;
+}
+
+struct VariantCase {
+  int ordinal;
+  const char* name;
+  const char* caption;  // UTF-8
+  const wchar_t* window_class;
+};
+
+const VariantCase kVariants[] = {
+    {1, "ShowDllJqsk", "vu税控机接口", L"TFrmJqsk"},
+    {2, "ShowDllFxsk", "税控机接口", L"TFrmFxsk"},
+    {3, "ShowDllBbsk", "本部税控机接口", L"TFrmBbsk"},
+};
+
+// What the driver thread saw of an open interface window.
+struct Seen {
+  HWND window = nullptr;
+  HWND owner = nullptr;
+  bool host_enabled = true;
+  std::wstring class_name;
+  std::wstring count_panel;
+};
+
+class EntryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = ProgramDirectory();
+    config_ = dir_ + L"params.cfg";
+    RemoveConfig();
+    library_ = LoadLibraryW((dir_ + L"skjk.dll").c_str());
+    ASSERT_NE(library_, nullptr) << "cannot load skjk.dll next to the test";
+
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &HostProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"SkjkE2eHost";
+    RegisterClassW(&wc);
+    host_ = CreateWindowExW(0, L"SkjkE2eHost", L"e2e host",
+                            WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                            nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(host_, nullptr);
+  }
+
+  void TearDown() override {
+    PumpMessages();
+    if (host_ != nullptr) DestroyWindow(host_);
+    if (library_ != nullptr) FreeLibrary(library_);
+    RemoveConfig();
+  }
+
+  void RemoveConfig() {
+    DeleteFileW(config_.c_str());
+    RemoveDirectoryW(config_.c_str());
+  }
+
+  ShowDllFunction Entry(int ordinal) {
+    return reinterpret_cast<ShowDllFunction>(reinterpret_cast<void*>(
+        GetProcAddress(library_, MAKEINTRESOURCEA(ordinal))));
+  }
+
+  // Runs on the driver thread: waits for the variant's window, records what
+  // it sees and closes the window with "退出" (or the close box). Checks are
+  // made afterwards on the main thread.
+  static void DriveAndClose(const VariantCase& variant, HWND host,
+                            bool close_box, Seen* seen) {
+    HWND window = WaitForWindow(W(variant.caption));
+    if (window == nullptr) return;  // the watchdog ends the hung call
+    seen->window = window;
+    HWND exit = WaitForChild(window, L"Button", W("退出"));
+    HWND status = WaitForChild(window, L"msctls_statusbar32");
+    seen->owner = GetWindow(window, GW_OWNER);
+    seen->host_enabled = IsWindowEnabled(host) != FALSE;
+    seen->class_name = ClassName(window);
+    if (status != nullptr) seen->count_panel = StatusText(status, 0);
+    if (close_box || exit == nullptr) {
+      PostCloseBox(window);
+    } else {
+      PostClick(exit);
+    }
+  }
+
+  std::wstring dir_;
+  std::wstring config_;
+  HMODULE library_ = nullptr;
+  HWND host_ = nullptr;
+  Watchdog watchdog_{20000, "EntryTest"};
+};
+
+TEST_F(EntryTest, ExportsByOrdinalAndUndecoratedName) {
+  for (const VariantCase& v : kVariants) {
+    void* by_ordinal = reinterpret_cast<void*>(Entry(v.ordinal));
+    EXPECT_NE(by_ordinal, nullptr) << v.ordinal;
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(library_, v.name)),
+              by_ordinal)
+        << v.name;
+    std::string decorated = std::string(v.name) + "@24";
+    EXPECT_EQ(GetProcAddress(library_, decorated.c_str()), nullptr);
+    EXPECT_EQ(GetProcAddress(library_, ("_" + decorated).c_str()), nullptr);
+  }
+  EXPECT_EQ(GetProcAddress(library_, MAKEINTRESOURCEA(4)), nullptr);
+}
+
+TEST_F(EntryTest, HeadOfficeFirstStartOwnsDisablesAndWritesSettings) {
+  const VariantCase& bbsk = kVariants[2];
+  Seen seen;
+  std::thread driver([&] { DriveAndClose(bbsk, host_, false, &seen); });
+  Entry(bbsk.ordinal)(host_, "u1", nullptr, "u3", nullptr, "");
+  driver.join();
+
+  ASSERT_NE(seen.window, nullptr);
+  EXPECT_EQ(seen.owner, host_);
+  EXPECT_FALSE(seen.host_enabled);
+  EXPECT_EQ(seen.class_name, bbsk.window_class);
+  EXPECT_EQ(U8(seen.count_panel), "记录数=0");
+
+  // The call has returned: host usable again, window hidden, its release
+  // pending until this thread dispatches messages.
+  EXPECT_TRUE(IsWindowEnabled(host_));
+  EXPECT_TRUE(IsWindow(seen.window));
+  EXPECT_FALSE(IsWindowVisible(seen.window));
+  PumpMessages();
+  EXPECT_FALSE(IsWindow(seen.window));
+
+  EXPECT_EQ(ReadWholeFile(config_),
+            "[Bbsk]\r\nread=\r\nwrite1=\r\nwrite2=\r\nfhr=\r\nskr=\r\nsm=\r\n"
+            "d=0\r\n");
+}
+
+TEST_F(EntryTest, EveryVariantEndsByExitButtonOrCloseBox) {
+  for (bool close_box : {false, true}) {
+    for (const VariantCase& v : kVariants) {
+      SCOPED_TRACE(std::string(v.name) + (close_box ? " close box" : " 退出"));
+      Seen seen;
+      std::thread driver([&] { DriveAndClose(v, host_, close_box, &seen); });
+      Entry(v.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
+      driver.join();
+      EXPECT_EQ(seen.owner, host_);
+      EXPECT_FALSE(seen.host_enabled);
+      EXPECT_EQ(seen.class_name, v.window_class);
+      EXPECT_TRUE(IsWindowEnabled(host_));
+      PumpMessages();
+      EXPECT_FALSE(IsWindow(seen.window));
+    }
+  }
+}
+
+TEST_F(EntryTest, SecondCallBeforeReleaseDestroysTheOldWindow) {
+  const VariantCase& fxsk = kVariants[1];
+  Seen first;
+  std::thread driver([&] { DriveAndClose(fxsk, host_, false, &first); });
+  Entry(fxsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
+  driver.join();
+  ASSERT_TRUE(IsWindow(first.window));  // release not yet dispatched
+
+  Seen second;
+  bool old_gone_while_open = false;
+  driver = std::thread([&] {
+    DriveAndClose(fxsk, host_, false, &second);
+    old_gone_while_open = !IsWindow(first.window);
+  });
+  Entry(fxsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
+  driver.join();
+  EXPECT_NE(second.window, first.window);
+  EXPECT_TRUE(old_gone_while_open);
+  PumpMessages();
+  EXPECT_FALSE(IsWindow(second.window));
+}
+
+TEST_F(EntryTest, UnloadDestroysAWindowWhoseReleaseIsPending) {
+  const VariantCase& jqsk = kVariants[0];
+  Seen seen;
+  std::thread driver([&] { DriveAndClose(jqsk, host_, true, &seen); });
+  Entry(jqsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
+  driver.join();
+  ASSERT_TRUE(IsWindow(seen.window));
+  ASSERT_TRUE(FreeLibrary(library_));
+  library_ = nullptr;
+  EXPECT_FALSE(IsWindow(seen.window));
+  PumpMessages();  // the posted release finds no window: nothing happens
+}
+
+TEST_F(EntryTest, WithoutUsableHostWindowTheWindowHasNoOwner) {
+  const VariantCase& bbsk = kVariants[2];
+  for (HWND host : {static_cast<HWND>(nullptr),
+                    reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7654320))}) {
+    Seen seen;
+    std::thread driver([&] { DriveAndClose(bbsk, host_, false, &seen); });
+    Entry(bbsk.ordinal)(host, nullptr, nullptr, nullptr, nullptr, nullptr);
+    driver.join();
+    ASSERT_NE(seen.window, nullptr);
+    EXPECT_EQ(seen.owner, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(host_));
+  }
+}
+
+TEST_F(EntryTest, SettingsFailureIsShownAndTheWindowStillOpens) {
+  // A folder named params.cfg: the file cannot be created.
+  ASSERT_TRUE(CreateDirectoryW(config_.c_str(), nullptr));
+  const VariantCase& bbsk = kVariants[2];
+  std::wstring text, caption;
+  HWND box_owner = nullptr;
+  Seen seen;
+  std::thread driver([&] {
+    HWND box = WaitForMessageBox();
+    if (box == nullptr) return;  // the watchdog ends the hung call
+    text = MessageBoxText(box);
+    caption = Text(box);
+    box_owner = GetWindow(box, GW_OWNER);
+    AnswerMessageBox(box, IDOK);
+    DriveAndClose(bbsk, host_, false, &seen);
+  });
+  Entry(bbsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
+  driver.join();
+  EXPECT_EQ(U8(caption), "错误");
+  EXPECT_EQ(box_owner, host_);
+  EXPECT_EQ(U8(text), "Unable to write to " + U8(config_) + ".");
+  EXPECT_NE(seen.window, nullptr);
+  EXPECT_TRUE(IsWindowEnabled(host_));
+}
+
+}  // namespace
+}  // namespace skjk::e2e

@@ -1,0 +1,19 @@
+// The general error display: an error that escaped a handler, shown in a
+// message box with the error's own text (a full stop appended as
+// GeneralErrorText() says), caption "错误", the error icon and OK.
+#ifndef SKJK_WINDOWS_WIN32_ERROR_DISPLAY_H_
+#define SKJK_WINDOWS_WIN32_ERROR_DISPLAY_H_
+
+#include <windows.h>
+
+#include <string_view>
+
+namespace skjk::win32 {
+
+// Shows `message` (GBK) owned by `owner` (may be null) and returns after OK.
+// Never throws.
+void ShowGeneralError(HWND owner, std::string_view message) noexcept;
+
+}  // namespace skjk::win32
+
+#endif  // SKJK_WINDOWS_WIN32_ERROR_DISPLAY_H_
