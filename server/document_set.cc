@@ -59,21 +59,6 @@ std::string_view ValueTypeName(const Value& v, FieldType declared) {
   return "Null";
 }
 
-// Number and date-time travel alike; their kind is the layout's.
-bool ValueFits(const Value& v, FieldType type) {
-  switch (v.index()) {
-    case 0:
-      return true;
-    case 1:
-      return type == FieldType::kText;
-    case 2:
-      return type == FieldType::kNumber || type == FieldType::kDateTime;
-    case 3:
-      return type == FieldType::kNested;
-  }
-  return false;
-}
-
 // Matches the expected fields against the delivered ones: every expected
 // field must be there with its kind of type. `columns` gets the delivered
 // position of each expected field. A nested field's lines are matched the
@@ -102,29 +87,53 @@ Status MatchLayout(const layouts::Layout& expected,
   return Status::OK();
 }
 
+// One field's check on load: where its value sits and what it may hold.
+struct FieldCheck {
+  int column;
+  size_t kind;  // Value index of a value of this field (1 text, 2, 3)
+  uint16_t size;
+  const FieldDef* field;
+};
+
+std::vector<FieldCheck> MakeChecks(const layouts::Layout& layout,
+                                   const std::vector<int>& columns) {
+  std::vector<FieldCheck> checks;
+  checks.reserve(layout.size());
+  for (size_t i = 0; i < layout.size(); ++i) {
+    const FieldDef& f = layout[i];
+    size_t kind = f.type == FieldType::kText     ? 1
+                  : f.type == FieldType::kNested ? 3
+                                                 : 2;
+    checks.push_back({columns[i], kind, f.size, &f});
+  }
+  return checks;
+}
+
 // Checks one record (or line) against the layout, cutting texts to width.
-Status CheckValues(Row* row, const layouts::Layout& layout,
-                   const std::vector<int>& columns, int width, const char* what,
-                   size_t index) {
-  if (static_cast<int>(row->values.size()) != width) {
+// Runs for every value of a load, so the common path is kept short.
+Status CheckValues(Row* row, const std::vector<FieldCheck>& checks,
+                   size_t width, const char* what, size_t index) {
+  if (row->values.size() != width) {
     return Status::Error(std::string(what) + " " + std::to_string(index + 1) +
                          " has " + std::to_string(row->values.size()) +
                          " values, its layout " + std::to_string(width) +
                          " fields");
   }
-  for (size_t i = 0; i < layout.size(); ++i) {
-    const FieldDef& field = layout[i];
-    Value& v = row->values[columns[i]];
-    if (!ValueFits(v, field.type)) {
-      return TypeMismatch(field.name, FieldTypeName(field.type),
-                          ValueTypeName(v, field.type));
-    }
-    if (field.type == FieldType::kText) {
-      if (std::string* s = std::get_if<std::string>(&v);
-          s != nullptr && s->size() > field.size) {
-        s->resize(text::TruncateGbk(*s, field.size).size());
+  Value* values = row->values.data();
+  for (const FieldCheck& c : checks) {
+    Value& v = values[c.column];
+    const size_t kind = v.index();
+    if (kind == 1) {
+      if (c.kind == 1) {
+        std::string& s = *std::get_if<std::string>(&v);
+        if (s.size() > c.size) s.resize(text::TruncateGbk(s, c.size).size());
+        continue;
       }
+    } else if (kind == c.kind || kind == 0) {
+      continue;
     }
+    return TypeMismatch(c.field->name, FieldTypeName(c.field->type),
+                        ValueTypeName(v, c.field->type));
   }
   return Status::OK();
 }
@@ -481,18 +490,22 @@ void DocumentSet::FlushPending() {
 
 Status DocumentSet::CheckRecords(Rows* rows, size_t first) const {
   const layouts::Layout& layout = fields();
-  const layouts::Layout* lines =
-      line_field_ >= 0 ? &layout[line_field_].nested : nullptr;
+  const std::vector<FieldCheck> checks = MakeChecks(layout, columns_);
+  std::vector<FieldCheck> line_checks;
+  if (line_field_ >= 0) {
+    line_checks = MakeChecks(layout[line_field_].nested, line_columns_);
+  }
+  const size_t width = packet_width_;
+  const size_t line_width = line_width_;
   for (size_t r = first; r < rows->size(); ++r) {
     Row& row = (*rows)[r];
-    SKJK_RETURN_IF_ERROR(
-        CheckValues(&row, layout, columns_, packet_width_, "Record", r));
-    if (lines == nullptr) continue;
+    SKJK_RETURN_IF_ERROR(CheckValues(&row, checks, width, "Record", r));
+    if (line_field_ < 0) continue;
     Rows* nested = std::get_if<Rows>(&row.values[columns_[line_field_]]);
     if (nested == nullptr) continue;
     for (size_t l = 0; l < nested->size(); ++l) {
-      SKJK_RETURN_IF_ERROR(CheckValues(&(*nested)[l], *lines, line_columns_,
-                                       line_width_, "Line", l));
+      SKJK_RETURN_IF_ERROR(
+          CheckValues(&(*nested)[l], line_checks, line_width, "Line", l));
     }
   }
   return Status::OK();
