@@ -64,10 +64,9 @@ class Display {
   virtual void ProcessMessages() = 0;
 
   // The sets behind DataSource1/DataSource2 changed (view switch): the grids
-  // take their columns' fields anew and re-read everything.
+  // and totals take their columns' fields anew and re-read everything. They
+  // follow their sets' changes themselves (RecordSetObserver).
   virtual void RebindGrids() = 0;
-  // The bound sets' records changed (opened, closed, cursor moved).
-  virtual void RefreshGrids() = 0;
 
   virtual CalendarDate StartDate() = 0;
   virtual CalendarDate EndDate() = 0;

@@ -166,8 +166,11 @@ std::string NumberText(double value) {
 
 std::string MoneyText(double value) {
   if (!std::isfinite(value)) return std::string();
+  // Half a cent rounds away from zero also where the binary value lies a
+  // hair below it (351.585 is held as 351.58499...).
+  const double cents = std::round(value * 100.0 + (value >= 0 ? 1e-6 : -1e-6));
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.2f", value);
+  std::snprintf(buf, sizeof buf, "%.2f", cents / 100.0);
   std::string text(buf);
   if (text == "-0.00") text = "0.00";
   return text;

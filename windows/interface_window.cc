@@ -1,0 +1,219 @@
+#include "windows/interface_window.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "text/gbk.h"
+
+namespace skjk {
+
+using namespace text::literals;
+
+std::string SalesItemText() { return "销售单据"_gbk; }
+std::string VoidItemText() { return "报废单据"_gbk; }
+std::string QueryBusyText() { return "查询中，请稍候……"_gbk; }
+
+std::string DateParam(CalendarDate date) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", date.year, date.month,
+                date.day);
+  return buf;
+}
+
+InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
+                                 Display* display)
+    : variant_(variant), env_(env), display_(display) {
+  sets_ = std::make_unique<WindowSets>(
+      variant_.key,
+      [this](std::string_view provider, int packet_size, bool with_layout,
+             const std::vector<std::string>& params, Packet* packet) {
+        if (request_hook_) request_hook_(true);
+        Status status = connection_.GetRecords(provider, packet_size,
+                                               with_layout, params, packet);
+        if (request_hook_) request_hook_(false);
+        return status;
+      },
+      [this](std::string_view sql) { return connection_.Execute(sql); });
+  for (int v = 0; v < 4; ++v) {
+    sets_->master(static_cast<View>(v))
+        .set_after_open([this](DocumentSet& set) { AfterOpen(set); });
+  }
+}
+
+InterfaceWindow::~InterfaceWindow() = default;
+
+void InterfaceWindow::FormCreate() {
+  Status status =
+      LoadSettings(env_, SettingsPath(env_), variant_.name, &values_);
+  if (!status.ok()) display_->ShowError(status.message());
+}
+
+void InterfaceWindow::FormShow(std::string_view machine_name) {
+  connection_.Close();
+  connection_.set_machine_name(std::string(machine_name));
+  if (!connection_.Open().ok()) {
+    display_->ShowMessage("无法建立数据库连接！"_gbk, MessageKind::kError,
+                          MessageOwner::kOwnerWindow);
+    return;
+  }
+  // Selecting the item by code sends no change notification: no query.
+  display_->SelectPickListItem(0);
+  document_count_ = 0;
+}
+
+void InterfaceWindow::FormActivate() {
+  if (activated_) return;
+  activated_ = true;
+  if (values_.read.empty() || values_.write1.empty() ||
+      values_.write2.empty()) {
+    display_->ShowMessage("请先设置接口参数！"_gbk, MessageKind::kInfo,
+                          MessageOwner::kNone);
+    fbSetClick();
+  }
+}
+
+void InterfaceWindow::RB1Click() {
+  if (closed_) return;
+  if (busy_) {
+    // Rebinding now would pull the set from under the running action.
+    pending_view_ = true;
+    return;
+  }
+  const bool invoiced = display_->InvoicedChecked();
+  const bool sales = display_->PickListText() == SalesItemText();
+  Bind(invoiced ? (sales ? View::kDoneSales : View::kDoneVoid)
+                : (sales ? View::kOpenSales : View::kOpenVoid));
+  if (!DataSource1().active()) fbRefreshClick();
+}
+
+void InterfaceWindow::Bind(View view) {
+  if (view == view_) return;
+  view_ = view;
+  display_->RebindGrids();
+}
+
+void InterfaceWindow::fbRefreshClick() {
+  if (closed_) return;
+  if (busy_) {
+    pending_query_ = true;
+    return;
+  }
+  Query();
+}
+
+void InterfaceWindow::Query() {
+  const CalendarDate start = display_->StartDate();
+  const CalendarDate end = display_->EndDate();
+  if (start > end) {
+    display_->ShowMessage("查询截至日期不能小于起始日期！"_gbk,
+                          MessageKind::kError, MessageOwner::kOwnerWindow);
+    return;
+  }
+  LongAction action(this);
+  if (!action.started()) return;
+  ++queries_started_;
+  display_->SetBusyCursor(true);
+  display_->EnableRefresh(false);
+  display_->SetStatusText(kBusyPanel, QueryBusyText());
+  display_->ProcessMessages();
+
+  DocumentSet& set = DataSource1();
+  set.Close();
+  Status status = set.Open({DateParam(start), DateParam(end)});
+  if (status.ok()) set.First();
+
+  // Also after a failure the window comes back to its normal state, so
+  // that the Refresh button is usable again.
+  display_->EnableRefresh(true);
+  display_->SetStatusText(kBusyPanel, "");
+  display_->SetBusyCursor(false);
+  if (!status.ok()) display_->ShowError(status.message());
+}
+
+void InterfaceWindow::AfterOpen(DocumentSet& set) {
+  document_count_ = set.RecordCount();
+  display_->SetStatusText(kCountPanel,
+                          "记录数="_gbk + std::to_string(document_count_));
+}
+
+void InterfaceWindow::DateTimePicker1CloseUp() {
+  if (closed_) return;
+  if (values_.d) {
+    display_->SetEndDate(display_->StartDate());
+    fbRefreshClick();
+  } else {
+    display_->FocusEndDate();
+  }
+}
+
+void InterfaceWindow::fbSetClick() {
+  if (closed_) return;
+  LongAction action(this);
+  if (!action.started()) return;
+  RunSettingsDialog();
+}
+
+void InterfaceWindow::RunSettingsDialog() {
+  Status status = display_->RunSettingsDialog(&values_);
+  if (!status.ok()) display_->ShowError(status.message());
+}
+
+void InterfaceWindow::fbExitClick() {
+  if (CloseQuery()) display_->CloseWindow();
+}
+
+bool InterfaceWindow::CloseQuery() {
+  if (busy_) {
+    pending_close_ = true;
+    return false;
+  }
+  return true;
+}
+
+void InterfaceWindow::FormClose() {
+  closed_ = true;
+  sets_->master(View::kOpenSales).Close();
+  sets_->master(View::kOpenVoid).Close();
+}
+
+void InterfaceWindow::BeginBusy(std::string_view text) {
+  display_->SetBusyCursor(true);
+  display_->SetStatusText(kBusyPanel, text);
+  display_->ProcessMessages();
+}
+
+void InterfaceWindow::EndBusy() {
+  display_->SetStatusText(kBusyPanel, "");
+  display_->SetBusyCursor(false);
+}
+
+InterfaceWindow::LongAction::LongAction(InterfaceWindow* window)
+    : window_(window), started_(!window->busy_) {
+  if (started_) window_->busy_ = true;
+}
+
+InterfaceWindow::LongAction::~LongAction() {
+  if (!started_) return;
+  window_->busy_ = false;
+  window_->RunDeferred();
+}
+
+void InterfaceWindow::RunDeferred() {
+  if (pending_close_) {
+    pending_close_ = pending_view_ = pending_query_ = false;
+    display_->CloseWindow();
+    return;
+  }
+  bool want_query = pending_query_;
+  const bool want_view = pending_view_;
+  pending_query_ = pending_view_ = false;
+  if (want_view) {
+    const int queries_before = queries_started_;
+    RB1Click();
+    // The view change queried already: that serves the query asked for.
+    if (queries_started_ != queries_before) want_query = false;
+  }
+  if (want_query && !busy_ && !closed_) Query();
+}
+
+}  // namespace skjk

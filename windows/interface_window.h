@@ -1,0 +1,150 @@
+// The interface window's rules (TFrmBbsk, TFrmFxsk, TFrmJqsk), without any
+// window: the handlers decide, a Display shows.
+//
+// The window owns its connection (DCOMConnection1), its nine document sets
+// and its window values. DataSource1/DataSource2 are the view binding: the
+// master and detail set of the current view.
+//
+// Long actions and re-entry. Query, export, import and the settings dialog
+// are long actions: while one runs, Display::ProcessMessages() lets the
+// window repaint and handle input, so handlers can be called again from
+// inside the running one. A second long action never starts in the middle of
+// the first:
+//  - a query asked for meanwhile (Refresh, a date picker closing) and a view
+//    change are remembered and carried out once the running action ends;
+//  - closing the window is remembered likewise and carried out last (the
+//    window never goes away under a running action);
+//  - export, import and the settings dialog are refused (LongAction fails
+//    to start) and nothing happens.
+// Everything runs on the window's one thread; nothing is locked.
+//
+// No method throws; failures are shown through the Display.
+#ifndef SKJK_WINDOWS_INTERFACE_WINDOW_H_
+#define SKJK_WINDOWS_INTERFACE_WINDOW_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/env.h"
+#include "server/connection.h"
+#include "server/document_set.h"
+#include "server/window_sets.h"
+#include "settings/settings.h"
+#include "windows/display.h"
+#include "windows/variant.h"
+
+namespace skjk {
+
+// The pick list's items and the busy text of a query (GBK).
+std::string SalesItemText();  // "销售单据"
+std::string VoidItemText();   // "报废单据"
+std::string QueryBusyText();  // "查询中，请稍候……"
+
+// "YYYY-MM-DD", the form of the QSRQ/ZZRQ parameters.
+std::string DateParam(CalendarDate date);
+
+class InterfaceWindow {
+ public:
+  // `env` and `display` are not owned and must outlive the window.
+  InterfaceWindow(const Variant& variant, Env* env, Display* display);
+  InterfaceWindow(const InterfaceWindow&) = delete;
+  InterfaceWindow& operator=(const InterfaceWindow&) = delete;
+  ~InterfaceWindow();
+
+  // ---- Handlers, named after component and event.
+  // Window creation: loads the settings into the window values.
+  void FormCreate();
+  // Window shown: connects to `machine_name` (host text 5) and resets the
+  // view.
+  void FormShow(std::string_view machine_name);
+  // Activation; only the first call does anything: asks for the settings
+  // when a file location is missing.
+  void FormActivate();
+  // RB1 or RB2 clicked, pick list changed: binds the chosen view.
+  void RB1Click();
+  // Refresh clicked, or the end-date calendar closed: queries the bound set.
+  void fbRefreshClick();
+  void DateTimePicker1CloseUp();
+  void DateTimePicker2CloseUp() { fbRefreshClick(); }
+  void fbSetClick();
+  void fbExitClick();
+  // The window asks to close (close box, Alt+F4): false while a long action
+  // runs; it then closes once the action has ended.
+  bool CloseQuery();
+  // The window closes.
+  void FormClose();
+
+  // ---- State.
+  const Variant& variant() const { return variant_; }
+  Settings& values() { return values_; }
+  int document_count() const { return document_count_; }
+  View view() const { return view_; }
+  DocumentSet& DataSource1() { return sets_->master(view_); }
+  DetailSet& DataSource2() { return sets_->detail(view_); }
+  WindowSets& sets() { return *sets_; }
+  Connection& connection() { return connection_; }
+  Display& display() { return *display_; }
+  bool busy() const { return busy_; }
+
+  // ---- Display operations for the export and import.
+  // Hourglass, `text` in status panel 2, pending messages processed.
+  void BeginBusy(std::string_view text);
+  void EndBusy();
+  void StartProgress(int n) { display_->StartProgress(n); }
+  void StepProgress() { display_->StepProgress(); }
+  void EndProgress() { display_->EndProgress(); }
+  void ProcessMessages() { display_->ProcessMessages(); }
+
+  // Marks a long action for its lifetime. started() is false when another
+  // one runs: the caller must then do nothing. When the last one ends, what
+  // was asked for meanwhile runs (view change, query, close).
+  class LongAction {
+   public:
+    explicit LongAction(InterfaceWindow* window);
+    ~LongAction();
+    LongAction(const LongAction&) = delete;
+    LongAction& operator=(const LongAction&) = delete;
+    bool started() const { return started_; }
+
+   private:
+    InterfaceWindow* window_;
+    bool started_;
+  };
+
+  // Called around every get-records request with true before and false
+  // after (the benchmark times the server's answer with it).
+  void set_request_hook(std::function<void(bool)> hook) {
+    request_hook_ = std::move(hook);
+  }
+
+ private:
+  void Bind(View view);
+  void Query();
+  void AfterOpen(DocumentSet& set);
+  void RunDeferred();
+  void RunSettingsDialog();
+
+  const Variant& variant_;
+  Env* env_;
+  Display* display_;
+  Connection connection_;
+  std::unique_ptr<WindowSets> sets_;
+  Settings values_;
+  int document_count_ = 0;
+  View view_ = View::kOpenSales;
+  bool activated_ = false;
+
+  bool busy_ = false;
+  bool pending_view_ = false;
+  bool pending_query_ = false;
+  bool pending_close_ = false;
+  bool closed_ = false;
+  int queries_started_ = 0;
+  std::function<void(bool)> request_hook_;
+};
+
+}  // namespace skjk
+
+#endif  // SKJK_WINDOWS_INTERFACE_WINDOW_H_

@@ -1,0 +1,538 @@
+// The interface window's rules, against a real skjk-server on a hand-filled
+// database, through a display that records what the window shows.
+#include "windows/interface_window.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "base/env.h"
+#include "settings/settings.h"
+#include "text/gbk.h"
+#include "windows/testing/server_process.h"
+
+namespace skjk {
+namespace {
+
+using namespace text::literals;
+using ::testing::ElementsAre;
+
+struct Message {
+  std::string text;
+  MessageKind kind;
+  MessageOwner owner;
+};
+
+// Records what the window shows; the controls are plain values.
+class RecordingDisplay : public Display {
+ public:
+  bool ShowMessage(std::string_view text, MessageKind kind,
+                   MessageOwner owner) override {
+    messages.push_back({std::string(text), kind, owner});
+    log.push_back("message");
+    return confirm_answer;
+  }
+  void ShowError(std::string_view text) override {
+    errors.emplace_back(text);
+    log.push_back("error");
+  }
+  void SetStatusText(int panel, std::string_view text) override {
+    status[panel] = std::string(text);
+    log.push_back("status" + std::to_string(panel) + "=" + std::string(text));
+  }
+  void SetBusyCursor(bool busy) override {
+    busy_cursor = busy;
+    log.push_back(busy ? "cursor busy" : "cursor normal");
+  }
+  void StartProgress(int n) override { log.push_back("progress " + std::to_string(n)); }
+  void StepProgress() override { log.push_back("step"); }
+  void EndProgress() override { log.push_back("progress end"); }
+  void ProcessMessages() override {
+    log.push_back("process");
+    if (on_process) {
+      auto hook = std::move(on_process);  // once
+      on_process = nullptr;
+      hook();
+    }
+  }
+  void RebindGrids() override { ++rebinds; }
+  CalendarDate StartDate() override { return start; }
+  CalendarDate EndDate() override { return end; }
+  void SetEndDate(CalendarDate date) override { end = date; }
+  void FocusEndDate() override { log.push_back("focus end date"); }
+  void EnableRefresh(bool enabled) override {
+    refresh_enabled = enabled;
+    log.push_back(enabled ? "refresh on" : "refresh off");
+  }
+  bool InvoicedChecked() override { return invoiced; }
+  std::string PickListText() override { return pick_text; }
+  void SelectPickListItem(int index) override {
+    pick_text = index == 0 ? SalesItemText() : VoidItemText();
+    log.push_back("pick " + std::to_string(index));
+  }
+  Status RunSettingsDialog(Settings* values) override {
+    ++settings_runs;
+    log.push_back("settings");
+    if (dialog_result) *values = *dialog_result;
+    return Status::OK();
+  }
+  void CloseWindow() override {
+    ++closes;
+    log.push_back("close");
+  }
+
+  std::vector<std::string> log;
+  std::vector<Message> messages;
+  std::vector<std::string> errors;
+  std::map<int, std::string> status;
+  bool busy_cursor = false;
+  bool refresh_enabled = true;
+  bool confirm_answer = false;
+  CalendarDate start{2002, 8, 23};
+  CalendarDate end{2002, 8, 23};
+  bool invoiced = false;
+  std::string pick_text;
+  int rebinds = 0;
+  int settings_runs = 0;
+  int closes = 0;
+  const Settings* dialog_result = nullptr;
+  std::function<void()> on_process;
+};
+
+// The POSIX Env with params.cfg in a directory of the test's own.
+class DirEnv : public Env {
+ public:
+  explicit DirEnv(std::string dir) : dir_(std::move(dir)) {}
+  Status ReadFile(std::string_view path, std::string* data) override {
+    return Env::Default()->ReadFile(path, data);
+  }
+  Status WriteFile(std::string_view path, std::string_view data) override {
+    return Env::Default()->WriteFile(path, data);
+  }
+  bool FileExists(std::string_view path) override {
+    return Env::Default()->FileExists(path);
+  }
+  std::string ExecutableDirectory() override { return dir_ + "/"; }
+  uint64_t NowMillis() override { return Env::Default()->NowMillis(); }
+
+ private:
+  std::string dir_;
+};
+
+// Head-office documents of August 2002 (sales 1001..1004, one of them
+// invoiced; void 2001) with goods and lines.
+std::vector<std::string> Fill() {
+  const std::string sales_cols =
+      "INSERT INTO XSTXSFP1 (GSDW00, DHAO00, YWRQ00, DWDM00, DWMC00, DZ0000,"
+      " SWDJH0, KHYH00, YHZH00, FPBBH0, FPHAO0, SLHJ00, JEHJ00, SEHJ00,"
+      " ZJE000, JSHJ00, BEIZHU, ZZSL00) VALUES ";
+  return {
+      "INSERT INTO GSTJYGL0 VALUES ('10010101', '红塔山', '硬盒', '条')",
+      "INSERT INTO GSTJYGL0 VALUES ('10010102', '云烟', '软盒', '条')",
+      sales_cols + "('01', 1001, '2002-08-01', 'K001', '甲公司', '昆明',"
+                   " '530100000000001', '工商银行', '6222', NULL, NULL, 12,"
+                   " 1200, 204, 1404, '壹仟肆佰零肆元整', '备注一', 17)",
+      sales_cols + "('01', 1002, '2002-08-02', 'K002', '乙公司', '大理',"
+                   " '530100000000002', '农业银行', '6228', '', '', 3,"
+                   " 300.5, 51.09, 351.59, '', '', 17)",
+      sales_cols + "('01', 1003, '2002-08-02', 'K002', '乙公司', '大理',"
+                   " '530100000000002', '农业银行', '6228', '0100000001',"
+                   " '00000042', 1, 100, 17, 117, '', '', 17)",
+      sales_cols + "('01', 1004, '2002-08-10', 'K001', '甲公司', '昆明',"
+                   " '530100000000001', '工商银行', '6222', NULL, NULL, 1,"
+                   " 100, 17, 117, '', '', 17)",
+      "INSERT INTO XSTXSFP2 VALUES (1001, '10010101', 100, 10, 1000, NULL)",
+      "INSERT INTO XSTXSFP2 VALUES (1001, '10010102', 100, 2, 200, NULL)",
+      "INSERT INTO XSTXSFP2 VALUES (1002, '10010102', 100.166667, 3, 300.5,"
+      " NULL)",
+      "INSERT INTO XSTBFFP1 (DHAO00, YWRQ00, DWDM00, DWMC00, FPBBH0, FPHAO0,"
+      " SLHJ00, JEHJ00) VALUES (2001, '2002-08-02', 'K003', '丙公司', NULL,"
+      " NULL, 1, 50)",
+      "INSERT INTO XSTBFFP2 VALUES (2001, '10010101', 50, 1, 50, NULL)",
+  };
+}
+
+class InterfaceWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new testing::ServerProcess;
+    Status s = server_->Start(SKJK_SERVER_BINARY, Fill());
+    ASSERT_TRUE(s.ok()) << s.message();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    char dir[] = "/tmp/skjk-win-cfg-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    env_ = std::make_unique<DirEnv>(dir_);
+  }
+  void TearDown() override {
+    window_.reset();
+    std::string rm = "rm -rf " + dir_;
+    EXPECT_EQ(std::system(rm.c_str()), 0);
+  }
+
+  // A window created and shown against the test server, with all file
+  // settings present.
+  InterfaceWindow& Open(const Variant& variant = kBbsk) {
+    window_ = std::make_unique<InterfaceWindow>(variant, env_.get(), &display_);
+    window_->FormCreate();
+    window_->values().read = "r.txt";
+    window_->values().write1 = "w1.txt";
+    window_->values().write2 = "w2.txt";
+    window_->set_request_hook([this](bool begin) {
+      if (begin) ++requests_;
+    });
+    window_->FormShow(server_->machine());
+    window_->FormActivate();
+    display_.log.clear();
+    return *window_;
+  }
+
+  void Query(CalendarDate start, CalendarDate end) {
+    display_.start = start;
+    display_.end = end;
+    window_->fbRefreshClick();
+  }
+
+  std::vector<double> Numbers(RecordSet& set, std::string_view field) {
+    std::vector<double> out;
+    const int f = set.FieldIndex(field);
+    for (int i = 0; i < set.RecordCount(); ++i) {
+      const Value& v = set.Cell(i, f);
+      out.push_back(std::holds_alternative<double>(v) ? std::get<double>(v)
+                                                      : -1);
+    }
+    return out;
+  }
+
+  static testing::ServerProcess* server_;
+  std::string dir_;
+  std::unique_ptr<DirEnv> env_;
+  RecordingDisplay display_;
+  std::unique_ptr<InterfaceWindow> window_;
+  int requests_ = 0;
+};
+
+testing::ServerProcess* InterfaceWindowTest::server_ = nullptr;
+
+TEST_F(InterfaceWindowTest, ShowResetsTheViewWithoutQuerying) {
+  window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
+  window_->FormCreate();
+  window_->FormShow(server_->machine());
+  EXPECT_EQ(display_.pick_text, SalesItemText());
+  EXPECT_EQ(window_->document_count(), 0);
+  EXPECT_EQ(window_->view(), View::kOpenSales);
+  EXPECT_FALSE(window_->DataSource1().active());
+  EXPECT_TRUE(display_.messages.empty());
+}
+
+TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
+  InterfaceWindow& w = Open();
+  Query({2002, 8, 1}, {2002, 8, 10});
+
+  DocumentSet& documents = w.DataSource1();
+  EXPECT_EQ(documents.name(), "ClientDataSet1");
+  EXPECT_EQ(documents.params(),
+            (std::vector<std::string>{"2002-08-01", "2002-08-10"}));
+  EXPECT_THAT(Numbers(documents, "DHAO00"), ElementsAre(1001, 1002, 1004));
+  EXPECT_EQ(w.document_count(), 3);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=3"_gbk);
+  // On the first document, whose two lines the detail set shows.
+  EXPECT_EQ(documents.RecNo(), 0);
+  EXPECT_EQ(w.DataSource2().RecordCount(), 2);
+  documents.MoveTo(1);
+  EXPECT_THAT(Numbers(w.DataSource2(), "JE0000"), ElementsAre(300.5));
+  // Busy display around the request; everything restored afterwards.
+  EXPECT_THAT(display_.log,
+              ElementsAre("cursor busy", "refresh off",
+                          "status2=" + QueryBusyText(), "process",
+                          "status0=" + "记录数=3"_gbk, "refresh on", "status2=",
+                          "cursor normal"));
+  EXPECT_TRUE(display_.errors.empty());
+}
+
+TEST_F(InterfaceWindowTest, DateRangeChecks) {
+  struct Case {
+    CalendarDate start, end;
+    int documents;  // -1: refused
+  } cases[] = {
+      {{2002, 8, 2}, {2002, 8, 2}, 1},   // one day: 1002 (1003 is invoiced)
+      {{2002, 8, 3}, {2002, 8, 9}, 0},   // nothing in the range
+      {{2002, 8, 10}, {2002, 8, 1}, -1}, // start after end
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(DateParam(c.start) + " .. " + DateParam(c.end));
+    InterfaceWindow& w = Open();
+    Query({2002, 8, 1}, {2002, 8, 31});
+    ASSERT_EQ(w.document_count(), 3);
+    display_.messages.clear();
+    requests_ = 0;
+    Query(c.start, c.end);
+    if (c.documents < 0) {
+      ASSERT_EQ(display_.messages.size(), 1u);
+      EXPECT_EQ(display_.messages[0].text, "查询截至日期不能小于起始日期！"_gbk);
+      EXPECT_EQ(display_.messages[0].kind, MessageKind::kError);
+      EXPECT_EQ(display_.messages[0].owner, MessageOwner::kOwnerWindow);
+      EXPECT_EQ(requests_, 0);
+      EXPECT_EQ(w.document_count(), 3);  // nothing changed
+      EXPECT_EQ(w.DataSource1().RecordCount(), 3);
+    } else {
+      EXPECT_TRUE(display_.messages.empty());
+      EXPECT_EQ(requests_, 1);
+      EXPECT_TRUE(w.DataSource1().active());
+      EXPECT_EQ(w.document_count(), c.documents);
+      EXPECT_EQ(display_.status[kCountPanel],
+                "记录数="_gbk + std::to_string(c.documents));
+      if (c.documents == 0) {
+        EXPECT_EQ(w.DataSource2().RecordCount(), 0);
+      }
+    }
+  }
+}
+
+TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
+  InterfaceWindow& w = Open();
+  Query({2002, 8, 1}, {2002, 8, 31});
+  ASSERT_EQ(requests_, 1);
+
+  // Void documents: a closed set, queried with the dates in the pickers.
+  display_.pick_text = VoidItemText();
+  w.RB1Click();
+  EXPECT_EQ(w.view(), View::kOpenVoid);
+  EXPECT_EQ(w.DataSource1().name(), "ClientDataSet3");
+  EXPECT_EQ(w.DataSource2().name(), "ClientDataSet4");
+  EXPECT_EQ(requests_, 2);
+  EXPECT_EQ(w.document_count(), 1);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=1"_gbk);
+  EXPECT_EQ(w.DataSource2().RecordCount(), 1);
+
+  // Back to sales: shown as last loaded, no query, count and panel kept.
+  display_.pick_text = SalesItemText();
+  display_.start = {2002, 8, 10};
+  w.RB1Click();
+  EXPECT_EQ(w.view(), View::kOpenSales);
+  EXPECT_EQ(requests_, 2);
+  EXPECT_EQ(w.DataSource1().RecordCount(), 3);
+  EXPECT_EQ(w.document_count(), 1);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=1"_gbk);
+
+  // Invoiced sales: ClientDataSet5 with the invoiced document only.
+  display_.start = {2002, 8, 1};
+  display_.invoiced = true;
+  w.RB1Click();
+  EXPECT_EQ(w.DataSource1().name(), "ClientDataSet5");
+  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(1003));
+  EXPECT_EQ(requests_, 3);
+  EXPECT_GE(display_.rebinds, 3);
+
+  // An empty pick list counts as void documents.
+  display_.pick_text.clear();
+  w.RB1Click();
+  EXPECT_EQ(w.view(), View::kDoneVoid);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=0"_gbk);
+}
+
+TEST_F(InterfaceWindowTest, StartDateCloseUpFollowsTheOneDayFlag) {
+  for (bool d : {false, true}) {
+    SCOPED_TRACE(d ? "d=1" : "d=0");
+    InterfaceWindow& w = Open();
+    w.values().d = d;
+    requests_ = 0;
+    display_.start = {2002, 8, 2};
+    display_.end = {2002, 8, 31};
+    w.DateTimePicker1CloseUp();
+    if (d) {
+      EXPECT_EQ(display_.end, (CalendarDate{2002, 8, 2}));
+      EXPECT_EQ(requests_, 1);
+      EXPECT_EQ(w.document_count(), 1);
+      EXPECT_EQ(w.DataSource1().params(),
+                (std::vector<std::string>{"2002-08-02", "2002-08-02"}));
+    } else {
+      EXPECT_EQ(display_.end, (CalendarDate{2002, 8, 31}));
+      EXPECT_EQ(requests_, 0);
+      EXPECT_THAT(display_.log, ElementsAre("focus end date"));
+    }
+    // Closing the end-date calendar always queries.
+    w.DateTimePicker2CloseUp();
+    EXPECT_EQ(requests_, d ? 2 : 1);
+  }
+}
+
+TEST_F(InterfaceWindowTest, ActivationAsksForMissingFileSettingsOnce) {
+  struct Case {
+    const char* name;
+    Settings values;
+    bool prompt;
+  } cases[] = {
+      {"all set, invoice texts empty", {"r", "w1", "w2", "", "", "", false},
+       false},
+      {"read missing", {"", "w1", "w2", "a", "b", "c", true}, true},
+      {"write1 missing", {"r", "", "w2", "", "", "", false}, true},
+      {"write2 missing", {"r", "w1", "", "", "", "", false}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    display_ = RecordingDisplay();
+    window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
+    window_->values() = c.values;
+    window_->FormActivate();
+    if (c.prompt) {
+      ASSERT_EQ(display_.messages.size(), 1u);
+      EXPECT_EQ(display_.messages[0].text, "请先设置接口参数！"_gbk);
+      EXPECT_EQ(display_.messages[0].kind, MessageKind::kInfo);
+      EXPECT_EQ(display_.messages[0].owner, MessageOwner::kNone);
+      EXPECT_THAT(display_.log, ElementsAre("message", "settings"));
+    } else {
+      EXPECT_TRUE(display_.log.empty());
+    }
+    // Later activations (after a dialog or a message box) do nothing.
+    display_.log.clear();
+    window_->FormActivate();
+    EXPECT_TRUE(display_.log.empty());
+  }
+}
+
+TEST_F(InterfaceWindowTest, FirstStartCreatesTheSettingsFileAndAsks) {
+  window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
+  window_->FormCreate();
+  EXPECT_TRUE(env_->FileExists(dir_ + "/params.cfg"));
+  Settings typed{"C:\\in.txt", "C:\\s.txt", "C:\\v.txt", "", "", "", true};
+  display_.dialog_result = &typed;
+  window_->FormActivate();
+  EXPECT_EQ(display_.settings_runs, 1);
+  EXPECT_EQ(window_->values(), typed);
+}
+
+TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
+  window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
+  window_->FormCreate();
+  // A port nobody listens on.
+  testing::ServerProcess gone;
+  window_->FormShow("127.0.0.1:1");
+  ASSERT_EQ(display_.messages.size(), 1u);
+  EXPECT_EQ(display_.messages[0].text, "无法建立数据库连接！"_gbk);
+  EXPECT_EQ(display_.messages[0].kind, MessageKind::kError);
+  // The rest of the show step is skipped: the pick list stays as it was.
+  EXPECT_TRUE(display_.pick_text.empty());
+
+  // A query tries again, fails with the system's message, and leaves the
+  // window usable.
+  display_.log.clear();
+  window_->fbRefreshClick();
+  ASSERT_EQ(display_.errors.size(), 1u);
+  EXPECT_FALSE(display_.errors[0].empty());
+  EXPECT_FALSE(window_->DataSource1().active());
+  EXPECT_TRUE(display_.refresh_enabled);
+  EXPECT_FALSE(display_.busy_cursor);
+  EXPECT_EQ(display_.status[kBusyPanel], "");
+  EXPECT_FALSE(window_->busy());
+}
+
+// Input handled while a query processes messages.
+TEST_F(InterfaceWindowTest, SecondLongActionWaitsForTheFirst) {
+  InterfaceWindow& w = Open();
+  display_.start = {2002, 8, 1};
+  display_.end = {2002, 8, 31};
+  display_.on_process = [&] {
+    EXPECT_TRUE(w.busy());
+    // Another query, the settings dialog and a view change, all at once.
+    w.fbRefreshClick();
+    w.DateTimePicker2CloseUp();
+    w.fbSetClick();
+    display_.pick_text = VoidItemText();
+    w.RB1Click();
+    // Nothing happened yet: the running query still has its set.
+    EXPECT_EQ(w.view(), View::kOpenSales);
+    EXPECT_EQ(requests_, 0);
+  };
+  w.fbRefreshClick();
+  // The query ran on the sales set, then the view change queried the void
+  // set; the queries asked for meanwhile were served by that one.
+  EXPECT_EQ(display_.settings_runs, 0);
+  EXPECT_EQ(requests_, 2);
+  EXPECT_EQ(w.sets().master(View::kOpenSales).RecordCount(), 3);
+  EXPECT_EQ(w.view(), View::kOpenVoid);
+  EXPECT_EQ(w.document_count(), 1);
+  EXPECT_FALSE(w.busy());
+  // Afterwards the settings dialog opens again.
+  w.fbSetClick();
+  EXPECT_EQ(display_.settings_runs, 1);
+}
+
+TEST_F(InterfaceWindowTest, QueryAskedForDuringALongActionRunsAfterIt) {
+  InterfaceWindow& w = Open();
+  display_.start = {2002, 8, 1};
+  display_.end = {2002, 8, 31};
+  {
+    InterfaceWindow::LongAction export_run(&w);
+    ASSERT_TRUE(export_run.started());
+    InterfaceWindow::LongAction second(&w);
+    EXPECT_FALSE(second.started());
+    w.fbRefreshClick();
+    EXPECT_EQ(requests_, 0);
+  }
+  EXPECT_EQ(requests_, 1);
+  EXPECT_EQ(w.document_count(), 3);
+}
+
+TEST_F(InterfaceWindowTest, ClosingDuringAQueryWaitsForItsEnd) {
+  InterfaceWindow& w = Open();
+  display_.start = {2002, 8, 1};
+  display_.end = {2002, 8, 31};
+  display_.on_process = [&] {
+    EXPECT_FALSE(w.CloseQuery());  // close box
+    w.fbExitClick();
+    display_.pick_text = VoidItemText();
+    w.RB1Click();
+    EXPECT_EQ(display_.closes, 0);
+  };
+  w.fbRefreshClick();
+  EXPECT_EQ(display_.closes, 1);
+  EXPECT_EQ(requests_, 1);  // the view change is dropped: the window goes
+  EXPECT_EQ(w.document_count(), 3);
+  // Exit when idle closes at once.
+  display_.closes = 0;
+  w.fbExitClick();
+  EXPECT_EQ(display_.closes, 1);
+}
+
+TEST_F(InterfaceWindowTest, CloseDropsTheNotInvoicedSets) {
+  InterfaceWindow& w = Open();
+  Query({2002, 8, 1}, {2002, 8, 31});
+  display_.invoiced = true;
+  w.RB1Click();
+  ASSERT_TRUE(w.sets().master(View::kDoneSales).active());
+  w.FormClose();
+  EXPECT_FALSE(w.sets().master(View::kOpenSales).active());
+  EXPECT_FALSE(w.sets().master(View::kOpenVoid).active());
+  // Nothing runs any more once the window is closing.
+  requests_ = 0;
+  w.fbRefreshClick();
+  EXPECT_EQ(requests_, 0);
+}
+
+TEST_F(InterfaceWindowTest, BusyAndProgressDisplaysForExportAndImport) {
+  InterfaceWindow& w = Open();
+  w.BeginBusy("导出中"_gbk);
+  w.StartProgress(2);
+  w.StepProgress();
+  w.ProcessMessages();
+  w.EndProgress();
+  w.EndBusy();
+  EXPECT_THAT(display_.log,
+              ElementsAre("cursor busy", "status2=" + "导出中"_gbk, "process",
+                          "progress 2", "step", "process", "progress end",
+                          "status2=", "cursor normal"));
+}
+
+}  // namespace
+}  // namespace skjk
