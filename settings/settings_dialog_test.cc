@@ -1,0 +1,217 @@
+#include "settings/settings_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "text/gbk.h"
+
+namespace skjk {
+namespace {
+
+using namespace text::literals;
+using Field = SettingsField;
+
+// Answers the folder browser from a list and runs a script as the user of
+// the modal dialog.
+class ScriptedHost final : public SettingsDialogHost {
+ public:
+  Status ShowModal(SettingsDialog* dialog) override {
+    ++shown;
+    if (script) script(dialog);
+    return show_status;
+  }
+  std::string BrowseForFolder() override {
+    std::string folder = folders.empty() ? "" : folders.front();
+    if (!folders.empty()) folders.pop_front();
+    return folder;
+  }
+  void ShowErrorMessage(std::string_view text) override {
+    errors.emplace_back(text);
+  }
+
+  std::deque<std::string> folders;
+  std::vector<std::string> errors;
+  std::function<void(SettingsDialog*)> script;
+  Status show_status;
+  int shown = 0;
+};
+
+class MemoryEnv final : public Env {
+ public:
+  Status ReadFile(std::string_view path, std::string* data) override {
+    *data = files[std::string(path)];
+    return Status::OK();
+  }
+  Status WriteFile(std::string_view path, std::string_view data) override {
+    if (fail_writes) return Status::Error("read-only");
+    files[std::string(path)] = std::string(data);
+    return Status::OK();
+  }
+  bool FileExists(std::string_view path) override {
+    return files.count(std::string(path)) > 0;
+  }
+  std::string ExecutableDirectory() override { return "C:\\H\\"; }
+  uint64_t NowMillis() override { return 0; }
+
+  std::map<std::string, std::string> files;
+  bool fail_writes = false;
+};
+
+TEST(SettingsDialogTest, FillSetsFieldsWithoutEnablingApply) {
+  ScriptedHost host;
+  SettingsDialog dialog(&host);
+  EXPECT_EQ(dialog.title(), "本部税控机接口参数设置"_gbk);
+  Settings values{"r", "w1", "w2", "f", "s", "m", true};
+  dialog.Fill(values, "税控机接口参数设置"_gbk);
+  EXPECT_EQ(dialog.values(), values);
+  EXPECT_EQ(dialog.title(), "税控机接口参数设置"_gbk);
+  EXPECT_FALSE(dialog.apply_enabled());
+  // The check box notifies once the dialog is filled.
+  dialog.SetDay(false);
+  EXPECT_TRUE(dialog.apply_enabled());
+}
+
+TEST(SettingsDialogTest, EveryFieldChangeEnablesApply) {
+  for (Field field : {Field::kBERead, Field::kBEWrite1, Field::kBEWrite2,
+                      Field::kEfhr, Field::kEskr, Field::kEsm}) {
+    ScriptedHost host;
+    SettingsDialog dialog(&host);
+    dialog.Fill(Settings(), "税控机接口参数设置"_gbk);
+    dialog.SetText(field, "x");
+    EXPECT_TRUE(dialog.apply_enabled());
+    EXPECT_EQ(dialog.text(field), "x");
+  }
+}
+
+TEST(SettingsDialogTest, BrowseFillsDefaultFileNames) {
+  struct Case {
+    const char* name;
+    const Variant& variant;
+    void (SettingsDialog::*click)();
+    std::string folder;
+    std::string write2_before;
+    std::string read, write1, write2;  // wanted
+  } cases[] = {
+      {"Fxsk sales file fills both", kFxsk,
+       &SettingsDialog::BEWrite1ButtonClick, "D:\\OUT", "", "",
+       "D:\\OUT\\税控机销售单据.TXT"_gbk, "D:\\OUT\\税控机报废单据.TXT"_gbk},
+      {"void file already set stays", kBbsk,
+       &SettingsDialog::BEWrite1ButtonClick, "D:\\OUT\\", "E:\\keep.TXT", "",
+       "D:\\OUT\\本部税控机销售单据.TXT"_gbk, "E:\\keep.TXT"},
+      {"Jqsk void file mirrors", kJqsk, &SettingsDialog::BEWrite2ButtonClick,
+       "E:\\X", "", "", "E:\\X\\vu税控机销售单据.TXT"_gbk,
+       "E:\\X\\vu税控机报废单据.TXT"_gbk},
+      {"drive root", kBbsk, &SettingsDialog::BEReadButtonClick, "C:\\", "",
+       "C:\\销售发票.TXT"_gbk, "", ""},
+      {"folder ending in a character with trail byte 0x5C", kBbsk,
+       &SettingsDialog::BEReadButtonClick, "D:\\誠"_gbk, "",
+       "D:\\誠\\销售发票.TXT"_gbk, "", ""},
+  };
+  for (const Case& c : cases) {
+    ScriptedHost host;
+    host.folders = {c.folder};
+    SettingsDialog dialog(&host);
+    Settings before;
+    before.write2 = c.write2_before;
+    dialog.Fill(before, text::Utf8ToGbk(c.variant.dialog_title));
+    (dialog.*c.click)();
+    EXPECT_EQ(dialog.text(Field::kBERead), c.read) << c.name;
+    EXPECT_EQ(dialog.text(Field::kBEWrite1), c.write1) << c.name;
+    EXPECT_EQ(dialog.text(Field::kBEWrite2), c.write2) << c.name;
+    EXPECT_TRUE(dialog.apply_enabled()) << c.name;
+  }
+}
+
+TEST(SettingsDialogTest, CancelledBrowseChangesNothing) {
+  ScriptedHost host;
+  SettingsDialog dialog(&host);
+  Settings values{"r", "w1", "", "", "", "", false};
+  dialog.Fill(values, "税控机接口参数设置"_gbk);
+  dialog.BEReadButtonClick();
+  dialog.BEWrite1ButtonClick();
+  dialog.BEWrite2ButtonClick();
+  EXPECT_EQ(dialog.values(), values);
+  EXPECT_FALSE(dialog.apply_enabled());
+}
+
+TEST(SettingsDialogTest, ApplyAndOkRefuseEmptyFileFields) {
+  for (Field empty : {Field::kBERead, Field::kBEWrite1, Field::kBEWrite2}) {
+    ScriptedHost host;
+    SettingsDialog dialog(&host);
+    dialog.Fill(Settings{"r", "w1", "w2", "", "", "", false},
+                "税控机接口参数设置"_gbk);
+    dialog.SetText(empty, "");
+    EXPECT_FALSE(dialog.BtnApplyClick());
+    dialog.BtnOkClick();
+    EXPECT_EQ(host.errors,
+              std::vector<std::string>(2, "文件设置不能有空值！"_gbk));
+    EXPECT_TRUE(dialog.apply_enabled());
+    EXPECT_EQ(dialog.result(), SettingsDialog::Result::kNone);
+  }
+}
+
+TEST(RunSettingsDialogTest, OkStoresEvenWithEmptyInvoiceTexts) {
+  ScriptedHost host;
+  MemoryEnv env;
+  Settings values{"r", "w1", "w2", "f", "s", "m", false};
+  host.script = [](SettingsDialog* d) {
+    EXPECT_EQ(d->title(), "vu税控机接口参数设置"_gbk);
+    EXPECT_EQ(d->text(Field::kEfhr), "f");
+    d->SetText(Field::kEfhr, "");
+    d->SetText(Field::kEskr, "");
+    d->SetText(Field::kEsm, "");
+    d->SetDay(true);
+    d->BtnOkClick();
+  };
+  ASSERT_TRUE(
+      RunSettingsDialog(&host, kJqsk, &env, "C:\\H\\params.cfg", &values).ok());
+  EXPECT_EQ(values, (Settings{"r", "w1", "w2", "", "", "", true}));
+  EXPECT_EQ(env.files["C:\\H\\params.cfg"],
+            "[Jqsk]\r\nread=r\r\nwrite1=w1\r\nwrite2=w2\r\nfhr=\r\nskr=\r\n"
+            "sm=\r\nd=1\r\n");
+  EXPECT_TRUE(host.errors.empty());
+}
+
+TEST(RunSettingsDialogTest, ApplyThenCancelStoresNothing) {
+  ScriptedHost host;
+  MemoryEnv env;
+  Settings values{"r", "w1", "w2", "f", "s", "m", false};
+  host.script = [](SettingsDialog* d) {
+    d->SetText(Field::kEfhr, "changed");
+    EXPECT_TRUE(d->BtnApplyClick());
+    EXPECT_FALSE(d->apply_enabled());
+    d->BtnCancelClick();
+  };
+  ASSERT_TRUE(
+      RunSettingsDialog(&host, kBbsk, &env, "C:\\H\\params.cfg", &values).ok());
+  EXPECT_EQ(values.fhr, "f");
+  EXPECT_TRUE(env.files.empty());
+}
+
+TEST(RunSettingsDialogTest, FailuresReachTheCaller) {
+  ScriptedHost host;
+  MemoryEnv env;
+  env.fail_writes = true;
+  Settings values{"r", "w1", "w2", "f", "s", "m", false};
+  host.script = [](SettingsDialog* d) {
+    d->SetText(Field::kBERead, "new");
+    d->BtnOkClick();
+  };
+  Status s =
+      RunSettingsDialog(&host, kBbsk, &env, "C:\\H\\params.cfg", &values);
+  EXPECT_EQ(s.message(), "Unable to write to C:\\H\\params.cfg");
+  EXPECT_EQ(values.read, "r");
+
+  host.script = nullptr;
+  host.show_status = Status::Error("cannot create the dialog");
+  s = RunSettingsDialog(&host, kBbsk, &env, "C:\\H\\params.cfg", &values);
+  EXPECT_EQ(s.message(), "cannot create the dialog");
+}
+
+}  // namespace
+}  // namespace skjk
