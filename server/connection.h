@@ -59,6 +59,8 @@ class Connection {
 
  private:
   class Impl;
+  // Drops the session after a failure that was not the server's own answer.
+  Status Finish(Status s);
   std::string machine_;
   std::unique_ptr<Impl> impl_;
 };

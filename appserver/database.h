@@ -1,0 +1,83 @@
+// The database behind skjk-server, as the sessions and providers use it.
+//
+// One Database per server process; one DbSession per client session, each on
+// its own database connection so that sessions are isolated from each other.
+// Texts are UTF-8. The SQL texts that clients send (Execute) are Oracle
+// dialect and run as sent; a backend adapts only what its engine cannot parse
+// and supplies the Oracle functions the texts use (NVL, TO_DATE with
+// 'YYYYMMDD'), with Oracle's meaning: an empty text counts as NULL. Dates are
+// stored as 'YYYY-MM-DD' texts (optionally followed by ' HH:MM:SS').
+//
+// The server's own queries (Prepare) are written in the SQL that every
+// backend accepts: '?' parameters, no engine-specific functions.
+#ifndef SKJK_APPSERVER_DATABASE_H_
+#define SKJK_APPSERVER_DATABASE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/status.h"
+
+namespace skjk::appserver {
+
+// A prepared query. Parameters and columns count from 1 and 0 respectively.
+// Values returned by Text() stay valid until the next Step() or Reset().
+class Statement {
+ public:
+  virtual ~Statement() = default;
+  virtual Status BindText(int index, std::string_view value) = 0;
+  virtual Status BindInt(int index, int64_t value) = 0;
+  virtual Status BindDouble(int index, double value) = 0;
+  virtual Status BindNull(int index) = 0;
+  // Advances to the next row: true when there is one, false at the end.
+  virtual Result<bool> Step() = 0;
+  // Back to before the first row; bindings stay.
+  virtual void Reset() = 0;
+  virtual bool IsNull(int column) = 0;
+  virtual std::string_view Text(int column) = 0;
+  virtual double Double(int column) = 0;
+  virtual int64_t Int(int column) = 0;
+};
+
+class DbSession {
+ public:
+  // Rolls back an open transaction.
+  virtual ~DbSession() = default;
+
+  // Transaction control. Begin takes the write lock at once (waiting for
+  // another session's transaction up to the busy timeout); Commit without an
+  // open transaction is an error, Rollback without one does nothing.
+  virtual Status Begin() = 0;
+  virtual Status Commit() = 0;
+  virtual Status Rollback() = 0;
+  virtual bool in_transaction() = 0;
+
+  // Runs one client SQL statement; returns the number of rows it changed.
+  // More than one statement in the text is an error.
+  virtual Result<int64_t> Execute(std::string_view sql) = 0;
+
+  // A prepared statement of the server's own, owned and cached by the
+  // session (the same text gives the same statement, reset).
+  virtual Result<Statement*> Prepare(const std::string& sql) = 0;
+};
+
+class Database {
+ public:
+  virtual ~Database() = default;
+  virtual Result<std::unique_ptr<DbSession>> OpenSession() = 0;
+  // A short name of the engine for logs ("SQLite 3.40.1").
+  virtual std::string engine() const = 0;
+};
+
+// The embedded SQLite backend on the file `path`, which must exist (see
+// CreateSqliteFile).
+Result<std::unique_ptr<Database>> OpenSqliteDatabase(const std::string& path);
+// Creates a new, empty SQLite database file (WAL mode); refuses an existing
+// file.
+Status CreateSqliteFile(const std::string& path);
+
+}  // namespace skjk::appserver
+
+#endif  // SKJK_APPSERVER_DATABASE_H_

@@ -1,0 +1,41 @@
+// Oracle-dialect helpers for the backends: the date forms, and the one
+// statement form SQLite cannot parse.
+#ifndef SKJK_APPSERVER_DIALECT_H_
+#define SKJK_APPSERVER_DIALECT_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace skjk::appserver {
+
+// True for a real calendar date (years 1..9999).
+bool IsValidDate(int year, int month, int day);
+
+// TO_DATE(text, format) for the formats 'YYYYMMDD', 'YYYY-MM-DD' and
+// 'YYYY-MM-DD HH24:MI:SS' (format letters in any case): the stored date text
+// 'YYYY-MM-DD' (with ' HH:MM:SS' for the last). nullopt when the text does
+// not match the format or names an impossible date; *error says why.
+std::optional<std::string> OracleToDate(std::string_view text,
+                                        std::string_view format,
+                                        std::string* error);
+
+// Parses a stored date text 'YYYY-MM-DD' or 'YYYY-MM-DD HH:MM[:SS]' into days
+// since 1899-12-30 (the fraction is the time of day). nullopt if malformed.
+std::optional<double> StoredDateToDays(std::string_view text);
+
+// Parses a "YYYY-MM-DD" parameter; nullopt unless it is a real date.
+// *next_day receives the following day in the same form.
+std::optional<std::string> ParseDateParam(std::string_view text,
+                                          std::string* next_day);
+
+// `update T A SET A.C=...` -> `update T AS A SET C=...`: SQLite takes a
+// table alias in UPDATE only with AS and no alias-qualified column to set.
+// Only the assignment targets lose their qualifier; sub-queries, string
+// literals and everything after WHERE stay as they are. Any other statement
+// is returned unchanged.
+std::string AdaptUpdateAlias(std::string_view sql);
+
+}  // namespace skjk::appserver
+
+#endif  // SKJK_APPSERVER_DIALECT_H_

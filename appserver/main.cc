@@ -1,0 +1,137 @@
+// skjk-server: the application server of the plug-in.
+//
+//   skjk-server init  --db FILE [--sample N] [--seed S] [--lines K]
+//   skjk-server serve --db FILE [--listen ADDR] [--port N] [--port-file F]
+//   skjk-server sql   --db FILE      (runs the statements on stdin, one per
+//                                     line, as a client's Execute would)
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "appserver/database.h"
+#include "appserver/sample.h"
+#include "appserver/schema.h"
+#include "appserver/server.h"
+#include "server/connection.h"
+
+namespace skjk::appserver {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: skjk-server init  --db FILE [--sample N] [--seed S] [--lines K]\n"
+    "       skjk-server serve --db FILE [--listen ADDR] [--port N] "
+    "[--port-file F]\n"
+    "       skjk-server sql   --db FILE < statements\n";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "skjk-server: %s\n", message.c_str());
+  return 1;
+}
+
+bool ParseInt(const std::string& text, int64_t min, int64_t max, int64_t* out) {
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+int Init(std::map<std::string, std::string>& opts) {
+  const std::string& path = opts["--db"];
+  Status s = CreateSqliteFile(path);
+  if (!s.ok()) return Fail(s.message());
+  auto db = OpenSqliteDatabase(path);
+  if (!db.ok()) return Fail(db.status().message());
+  auto session = (*db)->OpenSession();
+  if (!session.ok()) return Fail(session.status().message());
+  s = CreateSchema(session->get());
+  if (!s.ok()) return Fail(s.message());
+  if (opts.count("--sample")) {
+    SampleOptions o;
+    int64_t v;
+    if (!ParseInt(opts["--sample"], 0, 10000000, &o.documents))
+      return Fail("--sample takes a number of documents (0 to 10000000)");
+    if (opts.count("--seed")) {
+      if (!ParseInt(opts["--seed"], 0, INT64_MAX, &v))
+        return Fail("--seed takes a non-negative number");
+      o.seed = static_cast<uint64_t>(v);
+    }
+    if (opts.count("--lines")) {
+      if (!ParseInt(opts["--lines"], 0, 1000, &v))
+        return Fail("--lines takes a number from 0 to 1000");
+      o.lines = static_cast<int>(v);
+    }
+    s = GenerateSample(session->get(), o);
+    if (!s.ok()) return Fail(s.message());
+  }
+  return 0;
+}
+
+int Serve(std::map<std::string, std::string>& opts) {
+  ServeOptions o;
+  if (opts.count("--listen")) o.listen = opts["--listen"];
+  o.port = kDefaultServerPort;
+  if (opts.count("--port")) {
+    int64_t v;
+    if (!ParseInt(opts["--port"], 0, 65535, &v))
+      return Fail("--port takes a number from 0 to 65535");
+    o.port = static_cast<int>(v);
+  }
+  if (opts.count("--port-file")) o.port_file = opts["--port-file"];
+  auto db = OpenSqliteDatabase(opts["--db"]);
+  if (!db.ok()) return Fail(db.status().message());
+  Status s = appserver::Serve(db->get(), o);
+  if (!s.ok()) return Fail(s.message());
+  return 0;
+}
+
+int Sql(std::map<std::string, std::string>& opts) {
+  auto db = OpenSqliteDatabase(opts["--db"]);
+  if (!db.ok()) return Fail(db.status().message());
+  auto session = (*db)->OpenSession();
+  if (!session.ok()) return Fail(session.status().message());
+  std::string line;
+  int n = 0;
+  while (std::getline(std::cin, line)) {
+    ++n;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    auto r = (*session)->Execute(line);
+    if (!r.ok()) {
+      return Fail("line " + std::to_string(n) + ": " + r.status().message());
+    }
+  }
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  if (argc < 2) return Fail(std::string("missing command\n") + kUsage);
+  std::string command = argv[1];
+  std::map<std::string, std::string> opts;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.rfind("--", 0) != 0 || i + 1 >= argc) {
+      return Fail("bad argument " + a + "\n" + kUsage);
+    }
+    opts[a] = argv[++i];
+  }
+  if (opts["--db"].empty())
+    return Fail(std::string("--db FILE is required\n") + kUsage);
+  if (command == "init") return Init(opts);
+  if (command == "serve") return Serve(opts);
+  if (command == "sql") return Sql(opts);
+  return Fail("unknown command " + command + "\n" + kUsage);
+}
+
+}  // namespace
+}  // namespace skjk::appserver
+
+int main(int argc, char** argv) {
+  try {
+    return skjk::appserver::Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "skjk-server: internal error: %s\n", e.what());
+    return 2;
+  }
+}

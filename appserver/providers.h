@@ -1,0 +1,68 @@
+// The data providers of skjk-server: which documents each delivers, in which
+// record layout, and how a packet of them is streamed to the client.
+#ifndef SKJK_APPSERVER_PROVIDERS_H_
+#define SKJK_APPSERVER_PROVIDERS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "appserver/database.h"
+#include "base/status.h"
+#include "server/records.h"
+
+namespace skjk::appserver {
+
+struct ProviderDef {
+  std::string name;              // "dsp_bbsk1"
+  std::vector<FieldDef> layout;  // master fields, the nested lines last
+  // SELECT of the master fields (all but the nested one, in layout order)
+  // with a WHERE clause taking QSRQ and the day after ZZRQ as its two '?'.
+  std::string master_sql;
+  std::string master_order;  // " ORDER BY ..." (DHAO00 first)
+  // SELECT of the line fields (DHAO00 first) of the masters master_sql
+  // selects, with the same two '?', no ORDER BY.
+  std::string lines_sql;
+  int key_column = 0;  // DHAO00 among the master fields
+};
+
+// All providers, and one by name (nullptr when unknown).
+const std::vector<ProviderDef>& Providers();
+const ProviderDef* FindProvider(std::string_view name);
+
+// Receives the frames of a record stream.
+class RecordSink {
+ public:
+  virtual ~RecordSink() = default;
+  virtual Status Header(const std::vector<FieldDef>& layout) = 0;
+  // `body` holds `count` encoded rows.
+  virtual Status Chunk(uint64_t count, std::string_view body) = 0;
+  virtual Status End(uint64_t total, bool exhausted) = 0;
+};
+
+// A provider's place within its documents, kept by the session between a
+// get-records request and its next-packet requests.
+struct ProviderCursor {
+  const ProviderDef* def = nullptr;
+  std::string from;     // QSRQ
+  std::string to_next;  // the day after ZZRQ
+  int64_t delivered = 0;
+  bool exhausted = false;
+};
+
+// Checks QSRQ and ZZRQ and starts a cursor at the first document.
+Status StartCursor(const ProviderDef& def,
+                   const std::vector<std::string>& params,
+                   ProviderCursor* cursor);
+
+// Streams the next `packet_size` documents (all when < 0) of the cursor to
+// `sink` (header, chunks, end) and advances it. An error before the header
+// leaves the sink untouched; after it, the caller ends the stream with an
+// error frame.
+Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
+                    RecordSink* sink);
+
+}  // namespace skjk::appserver
+
+#endif  // SKJK_APPSERVER_PROVIDERS_H_

@@ -1,0 +1,297 @@
+#include "appserver/session.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+#include "appserver/providers.h"
+#include "server/protocol.h"
+
+namespace skjk::appserver {
+
+void Log(const std::string& line) {
+  static std::mutex mu;
+  std::lock_guard<std::mutex> lock(mu);
+  std::fprintf(stderr, "skjk-server: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+namespace {
+
+using protocol::MessageType;
+
+// Equal names, ignoring ASCII case (methods are called by name as through
+// automation, which ignores case).
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+class Session final : public RecordSink {
+ public:
+  Session(int fd, int id, std::string peer, Database* db)
+      : fd_(fd), id_(id), peer_(std::move(peer)), db_(db) {}
+
+  void Run() {
+    Log("session " + std::to_string(id_) + " from " + peer_ + " opened");
+    std::string end = Loop();
+    if (session_ != nullptr && session_->in_transaction()) {
+      Status s = session_->Rollback();
+      end += s.ok()
+                 ? "; open transaction rolled back"
+                 : "; rollback of the open transaction failed: " + s.message();
+    }
+    session_.reset();  // closes the database connection (and rolls back)
+    Log("session " + std::to_string(id_) + " closed after " +
+        std::to_string(requests_) + " requests: " + end);
+  }
+
+  // RecordSink
+  Status Header(const std::vector<FieldDef>& layout) override {
+    std::string p;
+    protocol::Writer w(&p);
+    protocol::EncodeLayout(layout, &w);
+    stream_open_ = true;
+    return Send(MessageType::kRecordsHeader, p);
+  }
+  Status Chunk(uint64_t count, std::string_view body) override {
+    char head[protocol::kHeaderSize + 10];
+    std::string v;
+    protocol::Writer(&v).Varint(count);
+    protocol::PutHeader(MessageType::kRecordsChunk,
+                        static_cast<uint32_t>(v.size() + body.size()), head);
+    memcpy(head + protocol::kHeaderSize, v.data(), v.size());
+    iovec iov[2] = {{head, protocol::kHeaderSize + v.size()},
+                    {const_cast<char*>(body.data()), body.size()}};
+    return SendV(iov, 2);
+  }
+  Status End(uint64_t total, bool exhausted) override {
+    stream_open_ = false;
+    return Send(MessageType::kRecordsEnd,
+                protocol::EncodeRecordsEnd(total, exhausted));
+  }
+
+ private:
+  // Returns why the session ended.
+  std::string Loop() {
+    for (;;) {
+      char header[protocol::kHeaderSize];
+      Status s = RecvAll(header, sizeof header, /*eof_ok=*/true);
+      if (!s.ok()) return s.message();
+      protocol::Header h;
+      s = protocol::ParseHeader(header, protocol::kMaxRequestPayload, &h);
+      if (!s.ok()) {
+        // The rest of the stream cannot be framed any more.
+        Fail("request refused: " + s.message());
+        return "framing lost";
+      }
+      payload_.resize(h.size);
+      if (h.size > 0) {
+        s = RecvAll(payload_.data(), h.size, /*eof_ok=*/false);
+        if (!s.ok()) return s.message();
+      }
+      ++requests_;
+      if (!greeted_ && h.type != MessageType::kHello) {
+        Fail("the session must begin with Hello, not " +
+             protocol::TypeName(static_cast<uint8_t>(h.type)));
+        return "no greeting";
+      }
+      if (!Dispatch(h.type)) return "connection lost";
+      if (!greeted_) return "handshake failed";
+    }
+  }
+
+  // Handles one request; false when the connection is unusable.
+  bool Dispatch(MessageType type) {
+    Status s;
+    try {
+      s = Handle(type);
+    } catch (const std::exception& e) {
+      s = Status::Error(std::string("internal error: ") + e.what());
+    }
+    if (send_failed_) return false;
+    if (!s.ok()) {
+      // An error inside a record stream ends it.
+      stream_open_ = false;
+      Fail(protocol::TypeName(static_cast<uint8_t>(type)) + ": " + s.message());
+      if (send_failed_) return false;
+    }
+    return true;
+  }
+
+  Status Handle(MessageType type) {
+    switch (type) {
+      case MessageType::kHello:
+        return HandleHello();
+      case MessageType::kGetRecords: {
+        protocol::GetRecords m;
+        SKJK_RETURN_IF_ERROR(protocol::DecodeGetRecords(payload_, &m));
+        const ProviderDef* def = FindProvider(m.provider);
+        if (def == nullptr) return UnknownProvider(m.provider);
+        cursor_ = ProviderCursor();
+        SKJK_RETURN_IF_ERROR(StartCursor(*def, m.params, &cursor_));
+        return StreamPacket(session_.get(), &cursor_, m.packet_size, this);
+      }
+      case MessageType::kNextPacket: {
+        protocol::NextPacket m;
+        SKJK_RETURN_IF_ERROR(protocol::DecodeNextPacket(payload_, &m));
+        const ProviderDef* def = FindProvider(m.provider);
+        if (def == nullptr) return UnknownProvider(m.provider);
+        if (cursor_.def != def) {
+          return Status::Error("no request of provider " + m.provider +
+                               " to continue in this session");
+        }
+        return StreamPacket(session_.get(), &cursor_, m.packet_size, this);
+      }
+      case MessageType::kExecute: {
+        protocol::Execute m;
+        SKJK_RETURN_IF_ERROR(protocol::DecodeExecute(payload_, &m));
+        if (m.provider != "dsp_temp") {
+          return Status::Error("provider " + m.provider +
+                               " does not run commands (use dsp_temp)");
+        }
+        auto changed = session_->Execute(m.sql);
+        if (!changed.ok()) return changed.status();
+        return Send(MessageType::kOk, protocol::EncodeOk(*changed));
+      }
+      case MessageType::kCall: {
+        protocol::Call m;
+        SKJK_RETURN_IF_ERROR(protocol::DecodeCall(payload_, &m));
+        if (SameName(m.method, "CustObjdbTranStart")) {
+          SKJK_RETURN_IF_ERROR(session_->Begin());
+        } else if (SameName(m.method, "CustObjdbCommit")) {
+          SKJK_RETURN_IF_ERROR(session_->Commit());
+        } else if (SameName(m.method, "CustObjdbRollback")) {
+          SKJK_RETURN_IF_ERROR(session_->Rollback());
+        } else {
+          return Status::Error("unknown method " + m.method);
+        }
+        return Send(MessageType::kOk, protocol::EncodeOk(0));
+      }
+      default:
+        return Status::Error("unknown request type " +
+                             protocol::TypeName(static_cast<uint8_t>(type)));
+    }
+  }
+
+  Status HandleHello() {
+    if (greeted_) return Status::Error("the session has been greeted already");
+    protocol::Hello m;
+    SKJK_RETURN_IF_ERROR(protocol::DecodeHello(payload_, &m));
+    if (m.version != protocol::kVersion) {
+      return Status::Error("protocol version " + std::to_string(m.version) +
+                           " is not supported (this server speaks " +
+                           std::to_string(protocol::kVersion) + ")");
+    }
+    auto session = db_->OpenSession();
+    if (!session.ok()) return session.status();
+    session_ = std::move(session).value();
+    greeted_ = true;
+    return Send(MessageType::kHelloOk,
+                protocol::EncodeHelloOk(protocol::kVersion, "skjk-server"));
+  }
+
+  Status UnknownProvider(const std::string& name) {
+    if (name == "dsp_temp") {
+      return Status::Error("provider dsp_temp runs commands only");
+    }
+    return Status::Error("unknown provider " + name);
+  }
+
+  // Reports a failure to the client and the log.
+  void Fail(const std::string& message) {
+    Log("session " + std::to_string(id_) + ": " + message);
+    Status s = Send(MessageType::kError, protocol::EncodeError(message));
+    (void)s;  // a lost connection ends the session through send_failed_
+  }
+
+  Status Send(MessageType type, std::string_view payload) {
+    char head[protocol::kHeaderSize];
+    protocol::PutHeader(type, static_cast<uint32_t>(payload.size()), head);
+    iovec iov[2] = {{head, sizeof head},
+                    {const_cast<char*>(payload.data()), payload.size()}};
+    return SendV(iov, 2);
+  }
+
+  Status SendV(iovec* iov, int n) {
+    if (send_failed_) return Status::Error("connection lost");
+    while (n > 0) {
+      msghdr msg{};
+      msg.msg_iov = iov;
+      msg.msg_iovlen = n;
+      ssize_t sent = sendmsg(fd_, &msg, MSG_NOSIGNAL);
+      if (sent < 0) {
+        if (errno == EINTR) continue;
+        send_failed_ = true;
+        return Status::Error(std::string("send failed: ") + strerror(errno));
+      }
+      size_t left = static_cast<size_t>(sent);
+      while (n > 0 && left >= iov->iov_len) {
+        left -= iov->iov_len;
+        ++iov;
+        --n;
+      }
+      if (n > 0) {
+        iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+        iov->iov_len -= left;
+      }
+    }
+    return Status::OK();
+  }
+
+  Status RecvAll(char* p, size_t size, bool eof_ok) {
+    bool first = true;
+    while (size > 0) {
+      ssize_t n = recv(fd_, p, size, 0);
+      if (n == 0) {
+        return Status::Error(first && eof_ok ? "client closed the connection"
+                                             : "client left in mid-frame");
+      }
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Status::Error(std::string("receive failed: ") + strerror(errno));
+      }
+      first = false;
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return Status::OK();
+  }
+
+  int fd_;
+  int id_;
+  std::string peer_;
+  Database* db_;
+  std::unique_ptr<DbSession> session_;
+  std::string payload_;
+  ProviderCursor cursor_;
+  bool greeted_ = false;
+  bool stream_open_ = false;
+  bool send_failed_ = false;
+  uint64_t requests_ = 0;
+};
+
+}  // namespace
+
+void RunSession(int fd, int id, const std::string& peer, Database* db) {
+  try {
+    Session(fd, id, peer, db).Run();
+  } catch (const std::exception& e) {
+    Log("session " + std::to_string(id) +
+        " ended by an internal error: " + e.what());
+  }
+}
+
+}  // namespace skjk::appserver

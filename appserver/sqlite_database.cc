@@ -1,0 +1,285 @@
+// The SQLite backend: one connection per session, WAL, Oracle's NVL and
+// TO_DATE, case-sensitive LIKE, and the UPDATE-alias form adapted.
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <string>
+#include <utility>
+
+#include "appserver/database.h"
+#include "appserver/dialect.h"
+
+namespace skjk::appserver {
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+Status SqliteError(sqlite3* db, std::string_view what) {
+  return Status::Error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+bool IsEmptyOrNull(sqlite3_value* v) {
+  int type = sqlite3_value_type(v);
+  if (type == SQLITE_NULL) return true;
+  if (type == SQLITE_TEXT) return sqlite3_value_bytes(v) == 0;
+  return false;
+}
+
+// NVL(a, b): b when a is NULL or an empty text (Oracle holds '' as NULL).
+void NvlFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  sqlite3_result_value(ctx, IsEmptyOrNull(argv[0]) ? argv[1] : argv[0]);
+}
+
+// TO_DATE(text, format): the stored date text; NULL for NULL or ''; an
+// error for a text that is not a date of the format.
+void ToDateFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (IsEmptyOrNull(argv[0])) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  std::string format = "YYYY-MM-DD HH24:MI:SS";
+  if (argc > 1) {
+    const unsigned char* f = sqlite3_value_text(argv[1]);
+    format = f != nullptr ? reinterpret_cast<const char*>(f) : "";
+  }
+  std::string error;
+  auto date = OracleToDate(text != nullptr ? text : "", format, &error);
+  if (!date) {
+    sqlite3_result_error(ctx, error.c_str(), -1);
+    return;
+  }
+  sqlite3_result_text(ctx, date->c_str(), static_cast<int>(date->size()),
+                      SQLITE_TRANSIENT);
+}
+
+class SqliteStatement final : public Statement {
+ public:
+  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+  ~SqliteStatement() override { sqlite3_finalize(stmt_); }
+
+  Status BindText(int index, std::string_view value) override {
+    return Check(sqlite3_bind_text(stmt_, index, value.data(),
+                                   static_cast<int>(value.size()),
+                                   SQLITE_TRANSIENT));
+  }
+  Status BindInt(int index, int64_t value) override {
+    return Check(sqlite3_bind_int64(stmt_, index, value));
+  }
+  Status BindDouble(int index, double value) override {
+    return Check(sqlite3_bind_double(stmt_, index, value));
+  }
+  Status BindNull(int index) override {
+    return Check(sqlite3_bind_null(stmt_, index));
+  }
+  Result<bool> Step() override {
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    return SqliteError(db_, "query failed");
+  }
+  void Reset() override { sqlite3_reset(stmt_); }
+  bool IsNull(int column) override {
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+  }
+  std::string_view Text(int column) override {
+    const char* p =
+        reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    if (p == nullptr) return {};
+    return std::string_view(p, sqlite3_column_bytes(stmt_, column));
+  }
+  double Double(int column) override {
+    return sqlite3_column_double(stmt_, column);
+  }
+  int64_t Int(int column) override {
+    return sqlite3_column_int64(stmt_, column);
+  }
+
+ private:
+  Status Check(int rc) {
+    if (rc == SQLITE_OK) return Status::OK();
+    return SqliteError(db_, "cannot bind a parameter");
+  }
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+};
+
+class SqliteSession final : public DbSession {
+ public:
+  explicit SqliteSession(sqlite3* db) : db_(db) {}
+  ~SqliteSession() override {
+    if (!sqlite3_get_autocommit(db_))
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    cache_.clear();
+    sqlite3_close_v2(db_);
+  }
+
+  Status Begin() override {
+    if (in_transaction()) {
+      return Status::Error("a transaction is already open in this session");
+    }
+    return Exec("BEGIN IMMEDIATE", "cannot begin a transaction");
+  }
+  Status Commit() override {
+    if (!in_transaction()) {
+      return Status::Error("no transaction is open in this session");
+    }
+    return Exec("COMMIT", "commit failed");
+  }
+  Status Rollback() override {
+    if (!in_transaction()) return Status::OK();
+    return Exec("ROLLBACK", "rollback failed");
+  }
+  bool in_transaction() override { return !sqlite3_get_autocommit(db_); }
+
+  Result<int64_t> Execute(std::string_view sql) override {
+    std::string text = AdaptUpdateAlias(sql);
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()),
+                           &stmt, &tail) != SQLITE_OK) {
+      return SqliteError(db_, "SQL error");
+    }
+    if (stmt == nullptr) return Status::Error("SQL error: empty statement");
+    for (const char* p = tail; p != nullptr && *p != '\0'; ++p) {
+      if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';') {
+        sqlite3_finalize(stmt);
+        return Status::Error("SQL error: more than one statement in one text");
+      }
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    Status status;
+    if (rc != SQLITE_DONE) status = SqliteError(db_, "SQL error");
+    sqlite3_finalize(stmt);
+    if (!status.ok()) return status;
+    return static_cast<int64_t>(sqlite3_changes64(db_));
+  }
+
+  Result<Statement*> Prepare(const std::string& sql) override {
+    auto it = cache_.find(sql);
+    if (it != cache_.end()) {
+      it->second->Reset();
+      return it->second.get();
+    }
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                           SQLITE_PREPARE_PERSISTENT, &stmt,
+                           nullptr) != SQLITE_OK) {
+      return SqliteError(db_, "cannot prepare a query");
+    }
+    auto owned = std::make_unique<SqliteStatement>(db_, stmt);
+    Statement* s = owned.get();
+    cache_.emplace(sql, std::move(owned));
+    return s;
+  }
+
+ private:
+  Status Exec(const char* sql, std::string_view what) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string message = std::string(what) + ": " +
+                            (err != nullptr ? err : sqlite3_errmsg(db_));
+      sqlite3_free(err);
+      return Status::Error(message);
+    }
+    return Status::OK();
+  }
+
+  sqlite3* db_;
+  std::map<std::string, std::unique_ptr<SqliteStatement>> cache_;
+};
+
+// Opens a connection with everything a session relies on.
+Result<sqlite3*> OpenConnection(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string message =
+        "cannot open database " + path + ": " +
+        (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close_v2(db);
+    return Status::Error(message);
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  const char* setup =
+      "PRAGMA case_sensitive_like=ON;"
+      "PRAGMA synchronous=NORMAL;"
+      "PRAGMA foreign_keys=OFF;";
+  char* err = nullptr;
+  if (sqlite3_exec(db, setup, nullptr, nullptr, &err) != SQLITE_OK ||
+      sqlite3_create_function_v2(
+          db, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+          NvlFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(
+          db, "TO_DATE", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+          ToDateFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(
+          db, "TO_DATE", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+          ToDateFunction, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    std::string message = "cannot set up database " + path + ": " +
+                          (err != nullptr ? err : sqlite3_errmsg(db));
+    sqlite3_free(err);
+    sqlite3_close_v2(db);
+    return Status::Error(message);
+  }
+  return db;
+}
+
+class SqliteDatabase final : public Database {
+ public:
+  explicit SqliteDatabase(std::string path) : path_(std::move(path)) {}
+
+  Result<std::unique_ptr<DbSession>> OpenSession() override {
+    auto db = OpenConnection(path_, SQLITE_OPEN_READWRITE);
+    if (!db.ok()) return db.status();
+    return std::unique_ptr<DbSession>(new SqliteSession(*db));
+  }
+  std::string engine() const override {
+    return std::string("SQLite ") + sqlite3_libversion();
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+Status CreateSqliteFile(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    return Status::Error("database " + path + " exists already");
+  }
+  auto db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  if (!db.ok()) return db.status();
+  char* err = nullptr;
+  int rc = sqlite3_exec(*db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &err);
+  std::string message = err != nullptr ? err : "";
+  sqlite3_free(err);
+  sqlite3_close_v2(*db);
+  if (rc != SQLITE_OK) {
+    return Status::Error("cannot create database " + path + ": " + message);
+  }
+  return Status::OK();
+}
+
+Result<std::unique_ptr<Database>> OpenSqliteDatabase(const std::string& path) {
+  // Check once that the file opens, so that a bad path fails at start-up.
+  auto db = OpenConnection(path, SQLITE_OPEN_READWRITE);
+  if (!db.ok()) return db.status();
+  char* err = nullptr;
+  int rc = sqlite3_exec(*db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &err);
+  std::string message = err != nullptr ? err : sqlite3_errmsg(*db);
+  sqlite3_free(err);
+  sqlite3_close_v2(*db);
+  if (rc != SQLITE_OK) {
+    return Status::Error("cannot open database " + path + ": " + message);
+  }
+  return std::unique_ptr<Database>(new SqliteDatabase(path));
+}
+
+}  // namespace skjk::appserver

@@ -1,0 +1,101 @@
+// TCP client on POSIX sockets.
+#include <errno.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/socket.h"
+#include "text/gbk.h"
+
+namespace skjk {
+namespace {
+
+Status SystemError(std::string_view what, int err) {
+  return Status::Error(std::string(what) + ": " +
+                       text::Utf8ToGbk(strerror(err)));
+}
+
+class PosixSocket final : public Socket {
+ public:
+  explicit PosixSocket(int fd) : fd_(fd) {}
+  ~PosixSocket() override { close(fd_); }
+
+  Status SendAll(const void* data, size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      ssize_t n = send(fd_, p, size, MSG_NOSIGNAL);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return SystemError("Cannot send to the application server", errno);
+      }
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return Status::OK();
+  }
+
+  Status RecvAll(void* data, size_t size) override {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+      ssize_t n = recv(fd_, p, size, 0);
+      if (n == 0) {
+        return Status::Error("Connection closed by the application server");
+      }
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return SystemError("Cannot receive from the application server", errno);
+      }
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return Status::OK();
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
+  std::string name = text::GbkToUtf8(host);
+  std::string where = std::string(host) + ":" + std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc =
+      getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &list);
+  if (rc != 0) {
+    return Status::Error("Cannot find the application server " + where + ": " +
+                         text::Utf8ToGbk(gai_strerror(rc)));
+  }
+  int err = 0;
+  int fd = -1;
+  for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      err = errno;
+      continue;
+    }
+    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) break;
+    err = errno;
+    close(fd);
+    fd = -1;
+  }
+  freeaddrinfo(list);
+  if (fd < 0) {
+    return SystemError("Cannot connect to the application server " + where,
+                       err);
+  }
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return std::unique_ptr<Socket>(new PosixSocket(fd));
+}
+
+}  // namespace skjk

@@ -1,0 +1,132 @@
+// TCP client on Winsock. WSAStartup runs once, on the first connection.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mutex>
+#include <string>
+
+#include "platform/socket.h"
+#include "text/gbk.h"
+
+namespace skjk {
+namespace {
+
+std::string ErrorText(int err) {
+  wchar_t* buf = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                               FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(err), 0,
+                           reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  std::string text;
+  if (n > 0 && buf != nullptr) {
+    std::u16string w(reinterpret_cast<const char16_t*>(buf), n);
+    while (!w.empty() && (w.back() == u'\r' || w.back() == u'\n' ||
+                          w.back() == u' ' || w.back() == u'.'))
+      w.pop_back();
+    text = text::Utf16ToGbk(w);
+  }
+  if (buf != nullptr) LocalFree(buf);
+  return text + " (" + std::to_string(err) + ")";
+}
+
+Status SystemError(std::string_view what, int err) {
+  return Status::Error(std::string(what) + ": " + ErrorText(err));
+}
+
+Status StartWinsock() {
+  static std::once_flag once;
+  static int result = 0;
+  std::call_once(once, [] {
+    WSADATA data;
+    result = WSAStartup(MAKEWORD(2, 2), &data);
+  });
+  if (result != 0) return SystemError("Cannot start Windows Sockets", result);
+  return Status::OK();
+}
+
+class Win32Socket final : public Socket {
+ public:
+  explicit Win32Socket(SOCKET s) : s_(s) {}
+  ~Win32Socket() override { closesocket(s_); }
+
+  Status SendAll(const void* data, size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+      int n = send(s_, p, chunk, 0);
+      if (n == SOCKET_ERROR) {
+        return SystemError("Cannot send to the application server",
+                           WSAGetLastError());
+      }
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return Status::OK();
+  }
+
+  Status RecvAll(void* data, size_t size) override {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+      int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+      int n = recv(s_, p, chunk, 0);
+      if (n == 0) {
+        return Status::Error("Connection closed by the application server");
+      }
+      if (n == SOCKET_ERROR) {
+        return SystemError("Cannot receive from the application server",
+                           WSAGetLastError());
+      }
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return Status::OK();
+  }
+
+ private:
+  SOCKET s_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
+  SKJK_RETURN_IF_ERROR(StartWinsock());
+  std::string where = std::string(host) + ":" + std::to_string(port);
+  std::u16string name = text::GbkToUtf16(host);
+  std::u16string service = text::GbkToUtf16(std::to_string(port));
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  ADDRINFOW* list = nullptr;
+  int rc = GetAddrInfoW(reinterpret_cast<const wchar_t*>(name.c_str()),
+                        reinterpret_cast<const wchar_t*>(service.c_str()),
+                        &hints, &list);
+  if (rc != 0) {
+    return SystemError("Cannot find the application server " + where, rc);
+  }
+  int err = 0;
+  SOCKET s = INVALID_SOCKET;
+  for (ADDRINFOW* a = list; a != nullptr; a = a->ai_next) {
+    s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (s == INVALID_SOCKET) {
+      err = WSAGetLastError();
+      continue;
+    }
+    if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) break;
+    err = WSAGetLastError();
+    closesocket(s);
+    s = INVALID_SOCKET;
+  }
+  FreeAddrInfoW(list);
+  if (s == INVALID_SOCKET) {
+    return SystemError("Cannot connect to the application server " + where,
+                       err);
+  }
+  BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+             sizeof one);
+  return std::unique_ptr<Socket>(new Win32Socket(s));
+}
+
+}  // namespace skjk

@@ -1,0 +1,181 @@
+#include "server/testing/server_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "server/connection.h"
+#include "text/gbk.h"
+
+namespace skjk::testing {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// Starts the binary with `args`, stdout and stderr into `log`.
+Result<pid_t> Spawn(const std::vector<std::string>& args,
+                    const std::string& log) {
+  std::vector<std::string> all = {ServerBinary()};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (out < 0) return Status::Error("cannot create " + log);
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(out);
+    return Status::Error("fork failed");
+  }
+  if (pid == 0) {
+    dup2(out, 1);
+    dup2(out, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out);
+  return pid;
+}
+
+Status Wait(pid_t pid, const std::string& what, const std::string& log) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return Status::Error("waitpid failed for " + what);
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return Status::OK();
+  return Status::Error(what + " failed (status " + std::to_string(status) +
+                       "): " + ReadAll(log));
+}
+
+}  // namespace
+
+std::string ServerBinary() {
+  if (const char* env = getenv("SKJK_SERVER"); env != nullptr && *env != '\0')
+    return env;
+#ifdef SKJK_SERVER_BINARY
+  return SKJK_SERVER_BINARY;
+#else
+  return "skjk-server";
+#endif
+}
+
+Status RunServerCommand(const std::vector<std::string>& args) {
+  char tmpl[] = "/tmp/skjk-cmd-XXXXXX";
+  int fd = mkstemp(tmpl);
+  if (fd < 0) return Status::Error("mkstemp failed");
+  close(fd);
+  std::string log = tmpl;
+  auto pid = Spawn(args, log);
+  if (!pid.ok()) return pid.status();
+  Status s = Wait(*pid, "skjk-server " + args[0], log);
+  unlink(log.c_str());
+  return s;
+}
+
+Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
+    const ServerOptions& options) {
+  char tmpl[] = "/tmp/skjk-server-test-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) return Status::Error("mkdtemp failed");
+  std::unique_ptr<ServerProcess> p(new ServerProcess());
+  p->dir_ = tmpl;
+  p->db_path_ = p->dir_ + "/skjk.db";
+  std::string log = p->dir_ + "/server.log";
+
+  std::vector<std::string> init = {"init", "--db", p->db_path_};
+  if (options.sample_documents >= 0) {
+    init.insert(init.end(),
+                {"--sample", std::to_string(options.sample_documents), "--seed",
+                 std::to_string(options.seed)});
+    if (options.sample_lines >= 0) {
+      init.insert(init.end(),
+                  {"--lines", std::to_string(options.sample_lines)});
+    }
+  }
+  auto init_pid = Spawn(init, log);
+  if (!init_pid.ok()) return init_pid.status();
+  SKJK_RETURN_IF_ERROR(Wait(*init_pid, "skjk-server init", log));
+
+  std::string port_file = p->dir_ + "/port";
+  auto pid = Spawn({"serve", "--db", p->db_path_, "--listen", "127.0.0.1",
+                    "--port", "0", "--port-file", port_file},
+                   log);
+  if (!pid.ok()) return pid.status();
+  p->pid_ = *pid;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::string text = ReadAll(port_file);
+    if (!text.empty()) {
+      p->port_ = std::atoi(text.c_str());
+      return p;
+    }
+    int status;
+    if (waitpid(p->pid_, &status, WNOHANG) == p->pid_) {
+      p->pid_ = -1;
+      return Status::Error("skjk-server serve exited at start: " +
+                           ReadAll(log));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return Status::Error("skjk-server serve did not start: " + ReadAll(log));
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int status;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+std::string ServerProcess::machine() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
+
+std::string ServerProcess::log() const { return ReadAll(dir_ + "/server.log"); }
+
+Status ServerProcess::Fill(const std::vector<std::string>& statements) {
+  Connection c;
+  c.set_machine_name(machine());
+  SKJK_RETURN_IF_ERROR(c.Open());
+  SKJK_RETURN_IF_ERROR(c.Call("CustObjdbTranStart"));
+  for (const std::string& sql : statements) {
+    Status s = c.Execute(text::Utf8ToGbk(sql));
+    if (!s.ok()) {
+      return Status::Error(text::GbkToUtf8(s.message()) + " in: " + sql);
+    }
+  }
+  return c.Call("CustObjdbCommit");
+}
+
+Status ServerProcess::Stop() {
+  if (pid_ <= 0) return Status::Error("server not running");
+  kill(pid_, SIGTERM);
+  pid_t pid = pid_;
+  pid_ = -1;
+  return Wait(pid, "skjk-server serve", dir_ + "/server.log");
+}
+
+}  // namespace skjk::testing

@@ -1,0 +1,76 @@
+// A real skjk-server for tests: a fresh SQLite file in a temporary
+// directory, served on a free loopback port by a child process.
+//
+//   auto server = testing::ServerProcess::Start({.sample_documents = 100});
+//   ASSERT_TRUE(server.ok()) << server.status().message();
+//   Connection c;
+//   c.set_machine_name((*server)->machine());
+//
+// Rows of one's own go in with Fill() (UTF-8 SQL texts, run through a
+// connection like any client's, in one transaction) or, for the SQL the
+// plug-in itself sends, through the test's own Connection. The server is
+// stopped and the directory removed when the object goes.
+//
+// Native only (fork/exec). The server binary is the one built with the tests
+// (compile definition SKJK_SERVER_BINARY); the environment variable
+// SKJK_SERVER overrides it.
+#ifndef SKJK_SERVER_TESTING_SERVER_PROCESS_H_
+#define SKJK_SERVER_TESTING_SERVER_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+
+namespace skjk::testing {
+
+struct ServerOptions {
+  int64_t sample_documents = -1;  // < 0: empty tables
+  uint64_t seed = 1;
+  int sample_lines = -1;  // lines per sample document; < 0: 0 to 10
+};
+
+class ServerProcess {
+ public:
+  static Result<std::unique_ptr<ServerProcess>> Start(
+      const ServerOptions& options = {});
+  ~ServerProcess();  // stops the server, removes the directory
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  // "127.0.0.1:<port>", the server machine text of a Connection.
+  std::string machine() const;
+  const std::string& db_path() const { return db_path_; }
+  const std::string& directory() const { return dir_; }
+  // What the server has logged so far.
+  std::string log() const;
+
+  // Runs UTF-8 SQL statements in one transaction through a connection of
+  // its own; rolls back and fails at the first refused one.
+  Status Fill(const std::vector<std::string>& statements);
+
+  // Sends SIGTERM and waits; OK when the server exited with status 0.
+  Status Stop();
+
+ private:
+  ServerProcess() = default;
+  std::string dir_;
+  std::string db_path_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// Path of the skjk-server binary.
+std::string ServerBinary();
+
+// Runs skjk-server with `args` to its end; OK when it exits with status 0,
+// else an error holding what it printed.
+Status RunServerCommand(const std::vector<std::string>& args);
+
+}  // namespace skjk::testing
+
+#endif  // SKJK_SERVER_TESTING_SERVER_PROCESS_H_
