@@ -1,0 +1,61 @@
+// The settings dialog TFrmSetting on Windows.
+//
+// A top-level window of class "TFrmSetting" (443 by 328, centred on the
+// screen) made of standard controls whose window texts are their captions,
+// shown modally over its owner with a message loop of its own: all other
+// visible windows of the thread and the owner are disabled meanwhile. Tab
+// moves between the controls; Enter and Escape do nothing; the close box
+// cancels. The behaviour is the model's (settings/settings_dialog.h); message
+// boxes and the folder browser are owned by the host's owner window (the
+// dialog itself when there is none). Nothing here throws.
+#ifndef SKJK_SETTINGS_WIN32_SETTINGS_DIALOG_WIN32_H_
+#define SKJK_SETTINGS_WIN32_SETTINGS_DIALOG_WIN32_H_
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "base/env.h"
+#include "base/status.h"
+#include "settings/settings.h"
+#include "windows/variant.h"
+
+namespace skjk::win32 {
+
+inline constexpr wchar_t kSettingsDialogClass[] = L"TFrmSetting";
+
+// Control identifiers (GetDlgItem on the dialog window).
+enum SettingsDialogControl : int {
+  kBEReadId = 101,
+  kBEWrite1Id = 102,
+  kBEWrite2Id = 103,
+  kEfhrId = 104,
+  kEskrId = 105,
+  kEsmId = 106,
+  kCEDayId = 107,
+  kBEReadButtonId = 111,  // the "..." browse buttons
+  kBEWrite1ButtonId = 112,
+  kBEWrite2ButtonId = 113,
+  kBtnOkId = 201,  // not IDOK/IDCANCEL: Enter and Escape click no button
+  kBtnCancelId = 202,
+  kBtnApplyId = 203,
+  kLabelBtId = 301,
+};
+
+// The settings button's action (fbSetClick) with this dialog: shows it owned
+// by `owner` (the interface window), and stores the values into the
+// variant's section of `path` and *values when it ends with OK. Window
+// classes are registered with `instance`, the module holding this code.
+// Returns the store's status, or why the dialog could not be shown.
+Status RunSettingsDialogWin32(HINSTANCE instance, HWND owner,
+                              const Variant& variant, Env* env,
+                              std::string_view path, Settings* values);
+
+// The same for the plug-in: the module of this code, Env::Default() and
+// SettingsPath().
+Status RunSettingsDialogWin32(HWND owner, const Variant& variant,
+                              Settings* values);
+
+}  // namespace skjk::win32
+
+#endif  // SKJK_SETTINGS_WIN32_SETTINGS_DIALOG_WIN32_H_
