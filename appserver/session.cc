@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -140,20 +141,23 @@ class Session final : public RecordSink {
         SKJK_RETURN_IF_ERROR(protocol::DecodeGetRecords(payload_, &m));
         const ProviderDef* def = FindProvider(m.provider);
         if (def == nullptr) return UnknownProvider(m.provider);
-        cursor_ = ProviderCursor();
-        SKJK_RETURN_IF_ERROR(StartCursor(*def, m.params, &cursor_));
-        return StreamPacket(session_.get(), &cursor_, m.packet_size, this);
+        ProviderCursor& cursor = cursors_[def];
+        cursor = ProviderCursor();
+        SKJK_RETURN_IF_ERROR(StartCursor(*def, m.params, &cursor));
+        return StreamPacket(session_.get(), &cursor, m.packet_size, this);
       }
       case MessageType::kNextPacket: {
         protocol::NextPacket m;
         SKJK_RETURN_IF_ERROR(protocol::DecodeNextPacket(payload_, &m));
         const ProviderDef* def = FindProvider(m.provider);
         if (def == nullptr) return UnknownProvider(m.provider);
-        if (cursor_.def != def) {
+        auto cursor = cursors_.find(def);
+        if (cursor == cursors_.end() || cursor->second.def != def) {
           return Status::Error("no request of provider " + m.provider +
                                " to continue in this session");
         }
-        return StreamPacket(session_.get(), &cursor_, m.packet_size, this);
+        return StreamPacket(session_.get(), &cursor->second, m.packet_size,
+                            this);
       }
       case MessageType::kExecute: {
         protocol::Execute m;
@@ -276,7 +280,9 @@ class Session final : public RecordSink {
   Database* db_;
   std::unique_ptr<DbSession> session_;
   std::string payload_;
-  ProviderCursor cursor_;
+  // Each provider keeps its own place, so that a window can fetch on in one
+  // view after it has queried another.
+  std::map<const ProviderDef*, ProviderCursor> cursors_;
   bool greeted_ = false;
   bool stream_open_ = false;
   bool send_failed_ = false;

@@ -254,5 +254,19 @@ TEST_F(DocumentSetServerTest, CommandSetRunsSqlOnTheServer) {
   EXPECT_FALSE(sets.cds_temp().Execute("UPDATE NOSUCHTABLE SET A=1").ok());
 }
 
+// Each provider keeps its own place: opening the set of another view in
+// between must not stop the invoiced sales set from fetching on.
+TEST_F(DocumentSetServerTest, NextPacketContinuesAfterAnotherViewWasOpened) {
+  WindowSets sets(VariantKey::kFxsk, &connection_);
+  DocumentSet& done = sets.master(View::kDoneSales);
+  ASSERT_TRUE(done.Open({Day(1, 1), Day(1, 31)}).ok());
+  ASSERT_TRUE(sets.master(View::kOpenSales).Open({Day(1, 1), Day(1, 31)}).ok());
+  Result<int> n = done.NextPacket();
+  ASSERT_TRUE(n.ok()) << n.status().message();
+  EXPECT_EQ(*n, 10);
+  EXPECT_EQ(*done.NextPacket(), 5);
+  EXPECT_EQ(done.RecordCount(), 25);
+}
+
 }  // namespace
 }  // namespace skjk
