@@ -248,6 +248,7 @@ TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
   EXPECT_EQ(display_.status[kCountPanel], "记录数=3"_gbk);
   // On the first document, whose two lines the detail set shows.
   EXPECT_EQ(documents.RecNo(), 0);
+  EXPECT_EQ(documents.AsString("JSHJ00").value(), "壹仟肆佰零肆元整"_gbk);
   EXPECT_EQ(w.DataSource2().RecordCount(), 2);
   documents.MoveTo(1);
   EXPECT_THAT(Numbers(w.DataSource2(), "JE0000"), ElementsAre(300.5));

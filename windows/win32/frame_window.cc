@@ -97,9 +97,4 @@ LRESULT FrameWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   return InterfaceWindow::HandleMessage(message, wparam, lparam);
 }
 
-std::unique_ptr<InterfaceWindow> CreateInterfaceWindow(
-    const Variant& variant, const InterfaceContext& context) {
-  return std::make_unique<FrameWindow>(variant, context);
-}
-
 }  // namespace skjk::win32

@@ -1,0 +1,283 @@
+// The head-office interface window end to end: skjk.dll loaded by a host,
+// ShowDllBbsk against a real skjk-server (started by the CTest fixture, its
+// port in server.port beside this program), the window driven from a second
+// thread through its controls. Screenshots of the window and of the settings
+// dialog are saved beside this program.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "entry/entry_points.h"
+#include "gtest/gtest.h"
+#include "tests/e2e/driver.h"
+#include "windows/win32/interface_window_win32.h"
+
+namespace skjk::e2e {
+namespace {
+
+using Ids = win32::InterfaceWindowWin32;
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wparam,
+                          LPARAM lparam) {
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  std::string data(65536, '\0');
+  DWORD n = 0;
+  ReadFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
+  CloseHandle(h);
+  data.resize(n);
+  return data;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& data) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  bool ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n,
+                      nullptr) != FALSE;
+  return CloseHandle(h) && ok;
+}
+
+// The screen area of `window` as a 24-bit BMP file.
+bool SaveWindowShot(HWND window, const std::wstring& path) {
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(200);
+  RECT r;
+  if (!GetWindowRect(window, &r)) return false;
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  const int stride = (width * 3 + 3) & ~3;
+  std::string pixels(static_cast<size_t>(stride) * height, '\0');
+  GetDIBits(memory, bitmap, 0, height, pixels.data(),
+            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  std::string data(reinterpret_cast<const char*>(&file), sizeof file);
+  data.append(reinterpret_cast<const char*>(&info), sizeof info);
+  data += pixels;
+  return WriteWholeFile(path, data);
+}
+
+std::wstring CellText(HWND list, int row, int column) {
+  wchar_t buffer[256] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = buffer;
+  item.cchTextMax = 256;
+  SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  return buffer;
+}
+
+int ItemCount(HWND list) {
+  return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+void SetDate(HWND picker, WORD year, WORD month, WORD day) {
+  SYSTEMTIME st{};
+  st.wYear = year;
+  st.wMonth = month;
+  st.wDay = day;
+  SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
+               reinterpret_cast<LPARAM>(&st));
+}
+
+// Chooses a pick list item as the user does: the selection, then the
+// change notification to the window.
+void PickItem(HWND window, HWND pick_list, int index) {
+  SendMessageW(pick_list, CB_SETCURSEL, index, 0);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(Ids::kPickListId, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(pick_list));
+}
+
+// What the driver saw, checked on the main thread afterwards.
+struct Seen {
+  bool window = false;
+  std::vector<std::string> steps;  // "<step>: <panel 0>" in order
+  std::wstring first_number, first_date, first_name, total, total_text,
+      written_total;
+  int document_rows = -1, line_rows = -1, lines_of_second = -1;
+  int rows_after_switch_back = -1;
+  bool dialog = false;
+  bool dialog_closed = false;
+  bool window_shot = false, dialog_shot = false;
+};
+
+class InterfaceWindowE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = ProgramDirectory();
+    std::string port = ReadWholeFile(dir_ + L"server.port");
+    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) {
+      port.pop_back();
+    }
+    ASSERT_FALSE(port.empty()) << "no server.port: the server fixture did not run";
+    machine_ = "127.0.0.1:" + port;
+    // File settings present: the first activation asks for nothing.
+    ASSERT_TRUE(WriteWholeFile(
+        dir_ + L"params.cfg",
+        "[Bbsk]\r\nread=C:\\in.txt\r\nwrite1=C:\\s.txt\r\nwrite2=C:\\v.txt\r\n"
+        "fhr=\r\nskr=\r\nsm=\r\nd=0\r\n"));
+    library_ = LoadLibraryW((dir_ + L"skjk.dll").c_str());
+    ASSERT_NE(library_, nullptr);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &HostProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"SkjkInterfaceE2eHost";
+    RegisterClassW(&wc);
+    host_ = CreateWindowExW(0, wc.lpszClassName, L"e2e host",
+                            WS_OVERLAPPEDWINDOW | WS_VISIBLE, 900, 0, 200, 100,
+                            nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(host_, nullptr);
+  }
+  void TearDown() override {
+    PumpMessages();
+    if (host_ != nullptr) DestroyWindow(host_);
+    if (library_ != nullptr) FreeLibrary(library_);
+  }
+
+  std::wstring dir_;
+  std::string machine_;
+  HMODULE library_ = nullptr;
+  HWND host_ = nullptr;
+  Watchdog watchdog_{60000, "InterfaceWindowE2eTest"};
+};
+
+// Waits until status panel 0 reads `text` and the busy text is gone.
+bool WaitForCount(HWND status, const std::string& text) {
+  return WaitUntil(
+      [&] {
+        return U8(StatusText(status, 0)) == text &&
+               StatusText(status, 2).empty();
+      },
+      10000);
+}
+
+void Drive(const std::wstring& dir, Seen* seen) {
+  HWND window = WaitForWindow(W("本部税控机接口"), 10000);
+  if (window == nullptr) return;
+  seen->window = true;
+  HWND status = WaitForChild(window, L"msctls_statusbar32");
+  HWND pick = GetDlgItem(window, Ids::kPickListId);
+  HWND documents = GetDlgItem(window, Ids::kDocumentGridId);
+  HWND lines = GetDlgItem(window, Ids::kLineGridId);
+  // The show step has selected "销售单据".
+  WaitUntil([&] { return U8(Text(pick)) == "销售单据"; }, 5000);
+  auto step = [&](const char* name, const std::string& count) {
+    bool ok = WaitForCount(status, count);
+    seen->steps.push_back(std::string(name) + ": " +
+                          (ok ? count : "timeout, " + U8(StatusText(status, 0))));
+  };
+
+  // Query August 2002: the two not-invoiced sales documents.
+  SetDate(GetDlgItem(window, Ids::kStartDateId), 2002, 8, 1);
+  SetDate(GetDlgItem(window, Ids::kEndDateId), 2002, 8, 31);
+  PostClick(GetDlgItem(window, Ids::kRefreshId));
+  step("query", "记录数=2");
+  seen->document_rows = ItemCount(documents);
+  seen->first_number = CellText(documents, 0, 0);
+  seen->first_date = CellText(documents, 0, 1);
+  seen->first_name = CellText(documents, 0, 3);
+  seen->line_rows = ItemCount(lines);
+  seen->total = Text(GetDlgItem(window, Ids::kTotalsFirstId + 3));
+  seen->total_text = Text(GetDlgItem(window, Ids::kTotalsFirstId + 4));
+  seen->window_shot = SaveWindowShot(window, dir + L"interface-window.bmp");
+  // The second document's lines follow the selection.
+  ListView_SetItemState(documents, 1, LVIS_SELECTED | LVIS_FOCUSED,
+                        LVIS_SELECTED | LVIS_FOCUSED);
+  WaitUntil([&] { return ItemCount(lines) == 1; }, 3000);
+  seen->lines_of_second = ItemCount(lines);
+  seen->written_total = Text(GetDlgItem(window, Ids::kTotalsFirstId + 3));
+
+  // Views: invoiced sales, invoiced void, not-invoiced void, each queried
+  // once; back to the not-invoiced sales, shown without a query.
+  PostClick(GetDlgItem(window, Ids::kInvoicedId));
+  step("invoiced sales", "记录数=1");
+  PickItem(window, pick, 1);
+  step("invoiced void", "记录数=0");
+  PostClick(GetDlgItem(window, Ids::kNotInvoicedId));
+  step("void", "记录数=1");
+  PickItem(window, pick, 0);
+  WaitUntil([&] { return ItemCount(documents) == 2; }, 3000);
+  seen->rows_after_switch_back = ItemCount(documents);
+  step("sales again", "记录数=1");
+
+  // The settings dialog, confirmed as it stands.
+  PostClick(GetDlgItem(window, Ids::kSetId));
+  HWND dialog = WaitForWindow(W("本部税控机接口参数设置"), 5000);
+  if (dialog != nullptr) {
+    seen->dialog = true;
+    Sleep(300);  // let it paint
+    seen->dialog_shot = SaveWindowShot(dialog, dir + L"settings-dialog.bmp");
+    HWND ok = WaitForChild(dialog, L"Button", W("确定(&O)"));
+    if (ok != nullptr) PostClick(ok);
+    seen->dialog_closed = WaitUntilHidden(dialog, 5000);
+  }
+  PostClick(GetDlgItem(window, Ids::kExitId));
+}
+
+TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
+  auto entry = reinterpret_cast<ShowDllFunction>(reinterpret_cast<void*>(
+      GetProcAddress(library_, "ShowDllBbsk")));
+  ASSERT_NE(entry, nullptr);
+  Seen seen;
+  std::thread driver([&] { Drive(dir_, &seen); });
+  entry(host_, nullptr, nullptr, nullptr, nullptr, machine_.c_str());
+  driver.join();
+
+  ASSERT_TRUE(seen.window);
+  EXPECT_EQ(seen.steps,
+            (std::vector<std::string>{
+                "query: 记录数=2", "invoiced sales: 记录数=1",
+                "invoiced void: 记录数=0", "void: 记录数=1",
+                "sales again: 记录数=1"}));
+  EXPECT_EQ(seen.document_rows, 2);
+  EXPECT_EQ(U8(seen.first_number), "900001");
+  EXPECT_EQ(U8(seen.first_date), "2002-08-01");
+  EXPECT_EQ(U8(seen.first_name), "甲公司");
+  EXPECT_EQ(seen.line_rows, 2);
+  EXPECT_EQ(U8(seen.total), "1404.00");
+  EXPECT_EQ(U8(seen.total_text), "壹仟肆佰零肆元整");
+  EXPECT_EQ(seen.lines_of_second, 1);
+  EXPECT_EQ(U8(seen.written_total), "351.59");
+  EXPECT_EQ(seen.rows_after_switch_back, 2);
+  EXPECT_TRUE(seen.dialog);
+  EXPECT_TRUE(seen.dialog_closed);
+  EXPECT_TRUE(seen.window_shot);
+  EXPECT_TRUE(seen.dialog_shot);
+  // Confirming the dialog stored the values as they were.
+  EXPECT_NE(ReadWholeFile(dir_ + L"params.cfg").find("write1=C:\\s.txt"),
+            std::string::npos);
+  std::printf("screenshots: %s\n", U8(dir_).c_str());
+}
+
+}  // namespace
+}  // namespace skjk::e2e

@@ -1,0 +1,628 @@
+#include "windows/win32/interface_window_win32.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "base/env.h"
+#include "text/gbk.h"
+#include "windows/win32/error_display.h"
+#include "windows/win32/modal.h"
+#include "windows/win32/toolbar_pictures.h"
+#include "windows/win32/ui_text.h"
+
+namespace skjk::win32 {
+
+using text::literals::operator""_gbk;
+
+namespace {
+
+constexpr COLORREF kColour = RGB(197, 217, 220);
+// Runs the activation step once the window has become active.
+constexpr UINT kActivateMessage = WM_APP + 0x101;
+
+struct ToolButton {
+  int id;
+  int left;
+  std::string_view caption;  // UTF-8
+  Picture picture;
+};
+constexpr ToolButton kToolButtons[] = {
+    {InterfaceWindowWin32::kImportId, 88, "读入", Picture::kImport},
+    {InterfaceWindowWin32::kExportId, 176, "导出", Picture::kExport},
+    {InterfaceWindowWin32::kSetId, 392, "设置", Picture::kSettings},
+    {InterfaceWindowWin32::kExitId, 504, "退出", Picture::kExit},
+};
+
+HFONT CreateSansSerif8() {
+  HDC dc = GetDC(nullptr);
+  int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+  if (dc != nullptr) ReleaseDC(nullptr, dc);
+  LOGFONTW lf{};
+  lf.lfHeight = -MulDiv(8, dpi, 72);
+  lf.lfWeight = FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  lstrcpynW(lf.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
+  HFONT font = CreateFontIndirectW(&lf);
+  return font != nullptr ? font
+                         : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+CalendarDate FromSystemTime(const SYSTEMTIME& st) {
+  return CalendarDate{st.wYear, st.wMonth, st.wDay};
+}
+
+SYSTEMTIME ToSystemTime(CalendarDate date) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(date.year);
+  st.wMonth = static_cast<WORD>(date.month);
+  st.wDay = static_cast<WORD>(date.day);
+  return st;
+}
+
+}  // namespace
+
+InterfaceWindowWin32::InterfaceWindowWin32(const Variant& variant,
+                                           const InterfaceContext& context)
+    : variant_(variant), look_(LookOf(variant.key)), context_(context) {
+  model_ = std::make_unique<skjk::InterfaceWindow>(variant_, Env::Default(),
+                                                   this);
+}
+
+InterfaceWindowWin32::~InterfaceWindowWin32() {
+  // The grids and the totals stop following the sets before the sets go.
+  documents_.Bind(nullptr);
+  lines_.Bind(nullptr);
+  if (totals_set_ != nullptr) totals_set_->RemoveObserver(this);
+  totals_set_ = nullptr;
+  if (hwnd() != nullptr) DestroyWindow(hwnd());
+  for (HFONT font : {simsun_, window_font_, bold_}) {
+    if (font != nullptr) DeleteObject(font);
+  }
+  if (background_ != nullptr) DeleteObject(background_);
+}
+
+Status InterfaceWindowWin32::Create() {
+  CreateParams params;
+  params.class_name = WideFromUtf8(variant_.window_class);
+  params.caption = WideFromUtf8(variant_.caption);
+  params.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+  params.ex_style = WS_EX_CONTROLPARENT;
+  params.x = look_.window.left;
+  params.y = look_.window.top;
+  params.width = look_.window.width;
+  params.height = look_.window.height;
+  params.owner = context_.owner;
+  params.background = kColour;
+  background_ = CreateSolidBrush(kColour);
+  simsun_ = CreateUiFont(9);
+  window_font_ = look_.simsun_window_font ? nullptr : CreateSansSerif8();
+  SKJK_RETURN_IF_ERROR(CreateHandle(params));
+  CreateControls();
+  Layout();
+  model_->FormCreate();
+  return Status::OK();
+}
+
+HWND InterfaceWindowWin32::AddControl(const wchar_t* window_class,
+                                      std::wstring_view text, DWORD style,
+                                      int id, int x, int y, int width,
+                                      int height, HFONT font, DWORD ex_style) {
+  HWND control = CreateWindowExW(
+      ex_style, window_class, std::wstring(text).c_str(),
+      WS_CHILD | WS_VISIBLE | style, x, y, width, height, hwnd(),
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleHandle(),
+      nullptr);
+  if (control != nullptr) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  return control;
+}
+
+void InterfaceWindowWin32::CreateControls() {
+  HFONT main_font = window_font_ != nullptr ? window_font_ : simsun_;
+  for (size_t i = 0; i < std::size(kToolButtons); ++i) {
+    const ToolButton& b = kToolButtons[i];
+    toolbar_[i] = AddControl(WC_BUTTONW, WideFromUtf8(b.caption),
+                             WS_TABSTOP | BS_OWNERDRAW, b.id, b.left, 4, 49,
+                             49, main_font);
+  }
+  // Query bar (SimSun in every variant); positions are set by Layout().
+  rb1_ = AddControl(WC_BUTTONW, WideFromUtf8("已开发票"),
+                    WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, kInvoicedId,
+                    0, 0, 0, 0, simsun_);
+  rb2_ = AddControl(WC_BUTTONW, WideFromUtf8("未开发票"), BS_AUTORADIOBUTTON,
+                    kNotInvoicedId, 0, 0, 0, 0, simsun_);
+  SendMessageW(rb2_, BM_SETCHECK, BST_CHECKED, 0);
+  date_label_ = AddControl(WC_STATICW, WideFromUtf8(look_.date_label),
+                           SS_LEFT | WS_GROUP, -1, 0, 0, 0, 0, simsun_);
+  start_date_ = AddControl(DATETIMEPICK_CLASSW, L"",
+                           WS_TABSTOP | WS_GROUP | DTS_SHORTDATEFORMAT,
+                           kStartDateId, 0, 0, 0, 0, simsun_);
+  to_label_ = AddControl(WC_STATICW, WideFromUtf8("至"), SS_LEFT, -1, 0, 0, 0,
+                         0, simsun_);
+  end_date_ = AddControl(DATETIMEPICK_CLASSW, L"",
+                         WS_TABSTOP | DTS_SHORTDATEFORMAT, kEndDateId, 0, 0, 0,
+                         0, simsun_);
+  // The date stored with the window's layout: 23 August 2002.
+  SYSTEMTIME initial = ToSystemTime({2002, 8, 23});
+  for (HWND picker : {start_date_, end_date_}) {
+    SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
+                 reinterpret_cast<LPARAM>(&initial));
+  }
+  refresh_ = AddControl(WC_BUTTONW, WideFromUtf8("刷新"),
+                        WS_TABSTOP | BS_OWNERDRAW, kRefreshId, 0, 0, 0, 0,
+                        simsun_);
+  pick_list_ = AddControl(WC_COMBOBOXW, L"",
+                          WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+                          kPickListId, 0, 0, 0, 0, simsun_);
+  for (const char* item : {"销售单据", "报废单据"}) {
+    SendMessageW(pick_list_, CB_ADDSTRING, 0,
+                 reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
+  }
+  if (look_.pick_list_preset) SendMessageW(pick_list_, CB_SETCURSEL, 0, 0);
+
+  documents_.Create(hwnd(), kDocumentGridId, look_.document_columns, main_font,
+                    kColour);
+  lines_.Create(hwnd(), kLineGridId, look_.line_columns, main_font, kColour);
+  documents_.set_on_select([this](int row) {
+    DocumentSet& set = model_->DataSource1();
+    if (set.RecNo() != row) set.MoveTo(row);
+  });
+
+  if (look_.work_panel) {
+    totals_label1_ = AddControl(WC_STATICW, WideFromUtf8("合       计"),
+                                SS_LEFT, -1, 0, 0, 0, 0, simsun_);
+    totals_label2_ = AddControl(WC_STATICW, WideFromUtf8("价 税 合 计"),
+                                SS_LEFT, -1, 0, 0, 0, 0, simsun_);
+    for (size_t i = 0; i < look_.totals.size() && i < totals_.size(); ++i) {
+      totals_[i] = AddControl(WC_EDITW, L"", ES_READONLY | ES_AUTOHSCROLL,
+                              kTotalsFirstId + static_cast<int>(i), 0, 0, 0, 0,
+                              simsun_, WS_EX_CLIENTEDGE);
+    }
+  }
+
+  status_bar_ = AddControl(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, kStatusBarId,
+                           0, 0, 0, 0, simsun_);
+  SendMessageW(status_bar_, SB_SETBKCOLOR, 0, kColour);
+  SendMessageW(status_bar_, SB_SETMINHEIGHT, kStatusBarHeight, 0);
+  int parts[3] = {100, 250, -1};
+  SendMessageW(status_bar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+  SetStatusText(kCountPanel, "记录数=0"_gbk);
+  // Panel 1 is drawn by the window, which draws nothing there.
+  SendMessageW(status_bar_, SB_SETTEXTW, kProgressPanel | SBT_OWNERDRAW, 0);
+
+  RebindGrids();
+}
+
+RECT InterfaceWindowWin32::SplitterRect() const {
+  RECT client;
+  GetClientRect(hwnd(), &client);
+  const int top = WorkTop() + kQueryBarHeight + document_height_;
+  return RECT{0, top, client.right, top + kSplitterHeight};
+}
+
+void InterfaceWindowWin32::Layout() {
+  if (hwnd() == nullptr) return;
+  RECT client;
+  GetClientRect(hwnd(), &client);
+  const int width = client.right;
+  SendMessageW(status_bar_, WM_SIZE, 0, 0);
+  RECT bar{};
+  GetWindowRect(status_bar_, &bar);
+  const int status_height = bar.bottom - bar.top;
+
+  const int query = WorkTop();
+  MoveWindow(rb1_, 16, query + 4, 73, 17, FALSE);
+  MoveWindow(rb2_, 96, query + 4, 73, 17, FALSE);
+  const Box& label = look_.date_label_box;
+  MoveWindow(date_label_, label.left, query + label.top, label.width,
+             label.height, FALSE);
+  MoveWindow(start_date_, 272, query + 2, 89, 20, FALSE);
+  MoveWindow(to_label_, 370, query + 6, 16, 13, FALSE);
+  MoveWindow(end_date_, 392, query + 2, 89, 20, FALSE);
+  MoveWindow(refresh_, 496, query + 2, 55, 20, FALSE);
+  MoveWindow(pick_list_, 624, query + 2, 159, 120, FALSE);
+
+  const int bottom = client.bottom - status_height;
+  const int totals_top = look_.work_panel ? bottom - kTotalsHeight : bottom;
+  const int grid_top = query + kQueryBarHeight;
+  const int max_doc = std::max(0, totals_top - grid_top - kSplitterHeight);
+  document_height_ = std::clamp(document_height_, 0, max_doc);
+  MoveWindow(documents_.hwnd(), 0, grid_top, width, document_height_, FALSE);
+  const int lines_top = grid_top + document_height_ + kSplitterHeight;
+  MoveWindow(lines_.hwnd(), 0, lines_top, width,
+             std::max(0, totals_top - lines_top), FALSE);
+  if (look_.work_panel) {
+    MoveWindow(totals_label1_, 368, totals_top + 5, 72, 13, FALSE);
+    MoveWindow(totals_label2_, 368, totals_top + 24, 72, 13, FALSE);
+    for (size_t i = 0; i < look_.totals.size() && i < totals_.size(); ++i) {
+      const Box& box = look_.totals[i].box;
+      MoveWindow(totals_[i], box.left, totals_top + box.top, box.width,
+                 box.height, FALSE);
+    }
+  }
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void InterfaceWindowWin32::Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd(), &ps);
+  RECT client;
+  GetClientRect(hwnd(), &client);
+  FillRect(dc, &client, background_);
+  RECT toolbar{0, 0, client.right, kToolbarHeight};
+  DrawEdge(dc, &toolbar, BDR_RAISEDINNER, BF_RECT);
+  RECT splitter = SplitterRect();
+  DrawEdge(dc, &splitter, BDR_RAISEDINNER, BF_TOP | BF_BOTTOM);
+  if (look_.work_panel) {
+    RECT bar{};
+    GetWindowRect(status_bar_, &bar);
+    const int bottom = client.bottom - (bar.bottom - bar.top);
+    RECT totals{0, bottom - kTotalsHeight, client.right, bottom};
+    DrawEdge(dc, &totals, BDR_SUNKENOUTER, BF_RECT);
+  }
+  EndPaint(hwnd(), &ps);
+}
+
+void InterfaceWindowWin32::DrawButton(const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  RECT r = item.rcItem;
+  FillRect(dc, &r, background_);
+  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+  if (pressed) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
+  if ((item.itemState & ODS_FOCUS) != 0 && !pressed) {
+    DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
+  }
+  const int shift = pressed ? 1 : 0;
+  std::wstring caption = WindowTextW(item.hwndItem);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  if (item.CtlID == kRefreshId) {
+    DrawPicture(dc, Picture::kRefresh, r.left + 4 + shift,
+                (r.top + r.bottom - 16) / 2 + shift, 16, disabled);
+    RECT text = r;
+    text.left += 22 + shift;
+    text.top += shift;
+    DrawTextW(dc, caption.c_str(), -1, &text,
+              DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+    return;
+  }
+  Picture picture = Picture::kImport;
+  for (const ToolButton& b : kToolButtons) {
+    if (b.id == static_cast<int>(item.CtlID)) picture = b.picture;
+  }
+  const int x = (r.left + r.right - 24) / 2 + shift;
+  DrawPicture(dc, picture, x, r.top + 4 + shift, 24, disabled);
+  RECT text{r.left + shift, r.top + 30 + shift, r.right + shift,
+            r.bottom + shift};
+  DrawTextW(dc, caption.c_str(), -1, &text, DT_SINGLELINE | DT_CENTER | DT_TOP);
+}
+
+void InterfaceWindowWin32::UpdateTotals() {
+  if (!look_.work_panel || totals_set_ == nullptr) return;
+  DocumentSet& set = *totals_set_;
+  const int record = set.RecNo();
+  for (size_t i = 0; i < look_.totals.size() && i < totals_.size(); ++i) {
+    const TotalField& total = look_.totals[i];
+    std::string text;
+    const int field = set.FieldIndex(total.field);
+    if (record >= 0 && field >= 0) {
+      text = CellText(set.fields()[field].type, set.Cell(record, field),
+                      total.format);
+    }
+    SetWindowTextW(totals_[i], Wide(text).c_str());
+  }
+}
+
+bool InterfaceWindowWin32::OnCommand(int id, int code) {
+  switch (id) {
+    case kRefreshId:
+      if (code == BN_CLICKED) model_->fbRefreshClick();
+      return true;
+    case kSetId:
+      if (code == BN_CLICKED) model_->fbSetClick();
+      return true;
+    case kExitId:
+      if (code == BN_CLICKED) model_->fbExitClick();
+      return true;
+    case kInvoicedId:
+    case kNotInvoicedId:
+      // RB1Click runs when a radio button becomes checked, not when the
+      // checked one is clicked again.
+      if (code == BN_CLICKED &&
+          SendMessageW(GetDlgItem(hwnd(), id), BM_GETCHECK, 0, 0) ==
+              BST_CHECKED) {
+        const bool invoiced = id == kInvoicedId;
+        if (invoiced != last_invoiced_) {
+          last_invoiced_ = invoiced;
+          model_->RB1Click();
+        }
+      }
+      return true;
+    case kPickListId:
+      if (code == CBN_SELCHANGE) {
+        std::string text = PickListText();
+        if (text != last_pick_text_) {
+          last_pick_text_ = text;
+          model_->RB1Click();
+        }
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool InterfaceWindowWin32::OnNotify(NMHDR* header, LRESULT* result) {
+  if (documents_.OnNotify(header, result)) return true;
+  if (lines_.OnNotify(header, result)) return true;
+  if (header->code == DTN_CLOSEUP) {
+    if (header->hwndFrom == start_date_) {
+      model_->DateTimePicker1CloseUp();
+    } else if (header->hwndFrom == end_date_) {
+      model_->DateTimePicker2CloseUp();
+    }
+    *result = 0;
+    return true;
+  }
+  return false;
+}
+
+LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
+                                            LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (OnCommand(LOWORD(wparam), HIWORD(wparam))) return 0;
+      break;
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (OnNotify(reinterpret_cast<NMHDR*>(lparam), &result)) return result;
+      break;
+    }
+    case WM_DRAWITEM: {
+      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lparam);
+      if (item->CtlType == ODT_BUTTON) {
+        DrawButton(*item);
+      } else if (item->hwndItem == status_bar_) {
+        // Status panel 1: nothing of its own; the progress bar lies on it.
+        FillRect(item->hDC, &item->rcItem, background_);
+      }
+      return TRUE;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+      HWND control = reinterpret_cast<HWND>(lparam);
+      HDC dc = reinterpret_cast<HDC>(wparam);
+      if (std::find(totals_.begin(), totals_.end(), control) != totals_.end()) {
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+      }
+      SetBkColor(dc, kColour);
+      SetTextColor(dc, RGB(0, 0, 0));
+      return reinterpret_cast<LRESULT>(background_);
+    }
+    case WM_ERASEBKGND:
+      return TRUE;
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_SIZE:
+      Layout();
+      return 0;
+    case WM_SETCURSOR:
+      if (busy_cursor_) {
+        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));
+        return TRUE;
+      }
+      if (reinterpret_cast<HWND>(wparam) == hwnd() && LOWORD(lparam) == HTCLIENT) {
+        POINT pt;
+        GetCursorPos(&pt);
+        ScreenToClient(hwnd(), &pt);
+        RECT splitter = SplitterRect();
+        if (PtInRect(&splitter, pt)) {
+          SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32645)));
+          return TRUE;
+        }
+      }
+      break;
+    case WM_LBUTTONDOWN: {
+      POINT pt{static_cast<short>(LOWORD(lparam)),
+               static_cast<short>(HIWORD(lparam))};
+      RECT splitter = SplitterRect();
+      if (PtInRect(&splitter, pt)) {
+        dragging_ = true;
+        drag_offset_ = pt.y - splitter.top;
+        SetCapture(hwnd());
+      }
+      return 0;
+    }
+    case WM_MOUSEMOVE:
+      if (dragging_) {
+        const int y = static_cast<short>(HIWORD(lparam));
+        document_height_ =
+            std::max(0, y - drag_offset_ - (WorkTop() + kQueryBarHeight));
+        Layout();
+      }
+      return 0;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+      if (dragging_) {
+        dragging_ = false;
+        if (message == WM_LBUTTONUP) ReleaseCapture();
+      }
+      return 0;
+    case WM_SHOWWINDOW:
+      if (wparam != 0 && !shown_) {
+        shown_ = true;
+        model_->FormShow(context_.server_machine);
+        last_pick_text_ = PickListText();
+      }
+      break;
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE && !activated_) {
+        activated_ = true;
+        PostMessageW(hwnd(), kActivateMessage, 0, 0);
+      }
+      break;
+    case kActivateMessage:
+      model_->FormActivate();
+      return 0;
+    case WM_CLOSE:
+      if (!model_->CloseQuery()) return 0;
+      break;
+    default:
+      break;
+  }
+  return InterfaceWindow::HandleMessage(message, wparam, lparam);
+}
+
+void InterfaceWindowWin32::OnClose() { model_->FormClose(); }
+
+// ---- Display.
+
+bool InterfaceWindowWin32::ShowMessage(std::string_view text, MessageKind kind,
+                                       MessageOwner owner) {
+  const char* caption = "错误";
+  UINT flags = MB_OK | MB_ICONERROR;
+  switch (kind) {
+    case MessageKind::kError:
+      break;
+    case MessageKind::kWarning:
+      caption = "警告";
+      flags = MB_OK | MB_ICONWARNING;
+      break;
+    case MessageKind::kInfo:
+      caption = "提示";
+      flags = MB_OK | MB_ICONINFORMATION;
+      break;
+    case MessageKind::kConfirm:
+      caption = "确认";
+      flags = MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL;
+      break;
+  }
+  HWND parent = nullptr;
+  if (owner == MessageOwner::kOwnerWindow) {
+    parent = OwnerWindow();
+    // Without a host window the box belongs to this window, so that it
+    // cannot fall behind it.
+    if (parent == nullptr) parent = hwnd();
+  }
+  const int answer = MessageBoxW(parent, Wide(text).c_str(),
+                                 WideFromUtf8(caption).c_str(), flags);
+  return kind == MessageKind::kConfirm && answer == IDYES;
+}
+
+void InterfaceWindowWin32::ShowError(std::string_view text) {
+  HWND owner = OwnerWindow();
+  ShowGeneralError(owner != nullptr ? owner : hwnd(), text);
+}
+
+void InterfaceWindowWin32::SetStatusText(int panel, std::string_view text) {
+  if (status_bar_ == nullptr || panel == kProgressPanel) return;
+  SendMessageW(status_bar_, SB_SETTEXTW, panel,
+               reinterpret_cast<LPARAM>(Wide(text).c_str()));
+}
+
+void InterfaceWindowWin32::SetBusyCursor(bool busy) {
+  busy_cursor_ = busy;
+  SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(busy ? 32514 : 32512)));
+}
+
+void InterfaceWindowWin32::StartProgress(int n) {
+  EndProgress();
+  progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE,
+                              101, 1, 148, 18, status_bar_, nullptr,
+                              ModuleHandle(), nullptr);
+  if (progress_ == nullptr) return;
+  SendMessageW(progress_, PBM_SETRANGE32, 0, std::max(0, n));
+  SendMessageW(progress_, PBM_SETSTEP, 1, 0);
+  SendMessageW(progress_, PBM_SETPOS, 0, 0);
+}
+
+void InterfaceWindowWin32::StepProgress() {
+  if (progress_ != nullptr) SendMessageW(progress_, PBM_STEPIT, 0, 0);
+}
+
+void InterfaceWindowWin32::EndProgress() {
+  if (progress_ != nullptr) DestroyWindow(progress_);
+  progress_ = nullptr;
+}
+
+void InterfaceWindowWin32::ProcessMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // For the loop that owns it.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (hwnd() == nullptr || !IsDialogMessageW(hwnd(), &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+void InterfaceWindowWin32::RebindGrids() {
+  documents_.Bind(&model_->DataSource1());
+  lines_.Bind(&model_->DataSource2());
+  if (totals_set_ != nullptr) totals_set_->RemoveObserver(this);
+  totals_set_ = &model_->DataSource1();
+  totals_set_->AddObserver(this);
+  UpdateTotals();
+}
+
+CalendarDate InterfaceWindowWin32::StartDate() {
+  SYSTEMTIME st{};
+  SendMessageW(start_date_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
+  return FromSystemTime(st);
+}
+
+CalendarDate InterfaceWindowWin32::EndDate() {
+  SYSTEMTIME st{};
+  SendMessageW(end_date_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
+  return FromSystemTime(st);
+}
+
+void InterfaceWindowWin32::SetEndDate(CalendarDate date) {
+  SYSTEMTIME st = ToSystemTime(date);
+  SendMessageW(end_date_, DTM_SETSYSTEMTIME, GDT_VALID,
+               reinterpret_cast<LPARAM>(&st));
+}
+
+void InterfaceWindowWin32::FocusEndDate() { SetFocus(end_date_); }
+
+void InterfaceWindowWin32::EnableRefresh(bool enabled) {
+  EnableWindow(refresh_, enabled ? TRUE : FALSE);
+}
+
+bool InterfaceWindowWin32::InvoicedChecked() {
+  return SendMessageW(rb1_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::string InterfaceWindowWin32::PickListText() {
+  return Gbk(WindowTextW(pick_list_));
+}
+
+void InterfaceWindowWin32::SelectPickListItem(int index) {
+  // CB_SETCURSEL sends no CBN_SELCHANGE.
+  SendMessageW(pick_list_, CB_SETCURSEL, index, 0);
+  last_pick_text_ = PickListText();
+}
+
+Status InterfaceWindowWin32::RunSettingsDialog(Settings* values) {
+  (void)values;
+  return Status::OK();
+}
+
+void InterfaceWindowWin32::CloseWindow() { Close(); }
+
+std::unique_ptr<InterfaceWindow> CreateInterfaceWindow(
+    const Variant& variant, const InterfaceContext& context) {
+  return std::make_unique<InterfaceWindowWin32>(variant, context);
+}
+
+}  // namespace skjk::win32

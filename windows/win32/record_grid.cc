@@ -1,0 +1,127 @@
+#include "windows/win32/record_grid.h"
+
+#include "windows/win32/ui_text.h"
+
+namespace skjk::win32 {
+
+RecordGrid::~RecordGrid() {
+  if (set_ != nullptr) set_->RemoveObserver(this);
+}
+
+bool RecordGrid::Create(HWND parent, int id,
+                        std::span<const GridColumn> columns, HFONT font,
+                        COLORREF header_colour) {
+  header_colour_ = header_colour;
+  hwnd_ = CreateWindowExW(
+      WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA |
+          LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+      0, 0, 10, 10, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)),
+      nullptr);
+  if (hwnd_ == nullptr) return false;
+  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  ListView_SetExtendedListViewStyle(
+      hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+  int index = 0;
+  for (const GridColumn& column : columns) {
+    if (!column.visible) continue;
+    columns_.push_back(column);
+    std::wstring caption = WideFromUtf8(column.caption);
+    LVCOLUMNW lvc{};
+    lvc.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+    lvc.fmt = LVCFMT_LEFT;
+    lvc.cx = column.width;
+    lvc.pszText = caption.data();
+    SendMessageW(hwnd_, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&lvc));
+    // Centred caption, cells left-aligned.
+    HWND header = ListView_GetHeader(hwnd_);
+    HDITEMW hdi{};
+    hdi.mask = HDI_FORMAT;
+    if (Header_GetItem(header, index, &hdi)) {
+      hdi.fmt = (hdi.fmt & ~HDF_JUSTIFYMASK) | HDF_CENTER;
+      Header_SetItem(header, index, &hdi);
+    }
+    ++index;
+  }
+  return true;
+}
+
+void RecordGrid::Bind(RecordSet* set) {
+  if (set_ != nullptr) set_->RemoveObserver(this);
+  set_ = set;
+  if (set_ != nullptr) set_->AddObserver(this);
+  ResolveFields();
+  DataChanged();
+}
+
+void RecordGrid::ResolveFields() {
+  fields_.assign(columns_.size(), -1);
+  if (set_ == nullptr) return;
+  fields_ = ResolveColumns(set_->fields(), columns_);
+}
+
+void RecordGrid::DataChanged() {
+  if (hwnd_ == nullptr) return;
+  const int count = set_ != nullptr ? set_->RecordCount() : 0;
+  // O(1) for an owner-data list: it asks for the cells it draws.
+  ListView_SetItemCountEx(hwnd_, count, LVSICF_NOSCROLL);
+  InvalidateRect(hwnd_, nullptr, TRUE);
+  SelectCurrent();
+}
+
+void RecordGrid::CursorMoved() { SelectCurrent(); }
+
+void RecordGrid::SelectCurrent() {
+  if (hwnd_ == nullptr || set_ == nullptr) return;
+  const int current = set_->RecNo();
+  syncing_ = true;
+  if (current >= 0) {
+    ListView_SetItemState(hwnd_, current, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(hwnd_, current, FALSE);
+  }
+  syncing_ = false;
+}
+
+bool RecordGrid::OnNotify(NMHDR* header, LRESULT* result) {
+  if (header->hwndFrom != hwnd_) return false;
+  *result = 0;
+  switch (header->code) {
+    case LVN_GETDISPINFOW: {
+      auto* info = reinterpret_cast<NMLVDISPINFOW*>(header);
+      LVITEMW& item = info->item;
+      if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr ||
+          item.cchTextMax <= 0) {
+        return true;
+      }
+      item.pszText[0] = L'\0';
+      if (set_ == nullptr || item.iSubItem < 0 ||
+          item.iSubItem >= static_cast<int>(columns_.size())) {
+        return true;
+      }
+      const int field = fields_[item.iSubItem];
+      if (field < 0) return true;
+      const Value& value = set_->Cell(item.iItem, field);
+      cell_ = Wide(CellText(set_->fields()[field].type, value,
+                            columns_[item.iSubItem].format));
+      lstrcpynW(item.pszText, cell_.c_str(), item.cchTextMax);
+      return true;
+    }
+    case LVN_ITEMCHANGED: {
+      auto* change = reinterpret_cast<NMLISTVIEW*>(header);
+      if (!syncing_ && change->iItem >= 0 &&
+          (change->uNewState & LVIS_SELECTED) != 0 &&
+          (change->uOldState & LVIS_SELECTED) == 0 && on_select_) {
+        on_select_(change->iItem);
+      }
+      return true;
+    }
+    case NM_CUSTOMDRAW:
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace skjk::win32
