@@ -33,7 +33,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM lparam) {
       !IsWindowVisible(window) || !SameClass(window, context->class_name)) {
     return TRUE;
   }
-  if (context->any_text || Text(window) == context->caption) {
+  if (context->any_text || Caption(window) == context->caption) {
     context->found = window;
     return FALSE;
   }
@@ -43,7 +43,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM lparam) {
 BOOL CALLBACK MatchChild(HWND window, LPARAM lparam) {
   auto* context = reinterpret_cast<FindContext*>(lparam);
   if (SameClass(window, context->class_name) &&
-      (context->any_text || Text(window) == context->caption)) {
+      (context->any_text || Caption(window) == context->caption)) {
     context->found = window;
     return FALSE;
   }
@@ -118,6 +118,12 @@ std::wstring Text(HWND window) {
     return {};
   }
   return std::wstring(buf, copied < 1024 ? copied : 1023);
+}
+
+std::wstring Caption(HWND window) {
+  wchar_t buf[1024] = {};
+  int n = InternalGetWindowText(window, buf, 1024);
+  return std::wstring(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 std::wstring ClassName(HWND window) {
@@ -203,7 +209,7 @@ HWND WaitForMessageBox(DWORD timeout_ms) {
 
 std::wstring MessageBoxText(HWND box) {
   HWND text = GetDlgItem(box, 0xFFFF);
-  return text != nullptr ? Text(text) : std::wstring();
+  return text != nullptr ? Caption(text) : std::wstring();
 }
 
 bool AnswerMessageBox(HWND box, int button_id) {
@@ -211,6 +217,90 @@ bool AnswerMessageBox(HWND box, int button_id) {
   if (button == nullptr) return false;
   PostClick(button);
   return true;
+}
+
+namespace {
+
+// Answers a message box or dismisses a `dismiss` dialog if one is up; true
+// when it did.
+bool HandleInterruption(std::vector<std::wstring>* boxes,
+                        std::wstring_view dismiss) {
+  HWND box = FindTopLevel(L"#32770");
+  if (box != nullptr && GetDlgItem(box, 0xFFFF) != nullptr &&
+      FindChild(box, L"Button") != nullptr) {
+    std::wstring text = MessageBoxText(box);
+    for (int id : {IDOK, IDNO, IDCANCEL}) {
+      if (AnswerMessageBox(box, id)) break;
+    }
+    if (WaitUntilHidden(box) && boxes != nullptr) boxes->push_back(text);
+    return true;
+  }
+  if (!dismiss.empty()) {
+    HWND dialog = FindTopLevel(L"", dismiss);
+    if (dialog != nullptr) {
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
+      WaitUntilHidden(dialog);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+HWND WaitForReadyWindow(std::wstring_view caption, std::wstring_view button,
+                        std::vector<std::wstring>* boxes,
+                        std::wstring_view dismiss, DWORD timeout_ms) {
+  // Ready must hold for a while: a window may still post itself a step
+  // (its first activation) that opens a box.
+  constexpr ULONGLONG kSettleMs = 300;
+  HWND window = nullptr;
+  ULONGLONG ready_since = 0;
+  bool ready = WaitUntil(
+      [&] {
+        if (HandleInterruption(boxes, dismiss)) {
+          ready_since = 0;
+          return false;
+        }
+        window = FindTopLevel(L"", caption);
+        HWND b = window != nullptr && IsWindowEnabled(window)
+                     ? FindChild(window, L"Button", button)
+                     : nullptr;
+        if (b == nullptr || !IsWindowVisible(b)) {
+          ready_since = 0;
+          return false;
+        }
+        if (ready_since == 0) ready_since = GetTickCount64();
+        return GetTickCount64() - ready_since >= kSettleMs;
+      },
+      timeout_ms);
+  return ready ? window : nullptr;
+}
+
+bool CloseAndWait(HWND window, HWND button, std::vector<std::wstring>* boxes,
+                  std::wstring_view dismiss, DWORD timeout_ms) {
+  auto close = [&] {
+    if (button != nullptr) {
+      PostClick(button);
+    } else {
+      PostCloseBox(window);
+    }
+  };
+  close();
+  bool interrupted = false;
+  return WaitUntil(
+      [&] {
+        if (!IsWindow(window) || !IsWindowVisible(window)) return true;
+        if (HandleInterruption(boxes, dismiss)) {
+          interrupted = true;
+        } else if (interrupted && IsWindowEnabled(window)) {
+          // The close may have been taken by a box that opened meanwhile.
+          interrupted = false;
+          close();
+        }
+        return false;
+      },
+      timeout_ms);
 }
 
 void PumpMessages() {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skjk::e2e {
 
@@ -44,8 +45,13 @@ std::string U8(std::wstring_view wide);
 // Polls `done` every 10 ms until it is true or `timeout_ms` passed.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
-// The text of a window (WM_GETTEXT, bounded by a timeout).
+// The text of a window (WM_GETTEXT, bounded by a timeout): also the content
+// of an edit or combo box. Waits for the window's thread.
 std::wstring Text(HWND window);
+// The window text as the system holds it (caption, button or static text;
+// not an edit's content). Sends no message, so it never waits for a busy or
+// blocked thread: the finders below match with it.
+std::wstring Caption(HWND window);
 std::wstring ClassName(HWND window);
 
 // A visible, top-level window of this process with this caption (and class,
@@ -80,6 +86,25 @@ bool WaitUntilHidden(HWND window, DWORD timeout_ms = kDefaultWaitMs);
 HWND WaitForMessageBox(DWORD timeout_ms = kDefaultWaitMs);
 std::wstring MessageBoxText(HWND box);
 bool AnswerMessageBox(HWND box, int button_id);
+
+// Waits until the top-level window `caption` is visible and enabled, with a
+// visible BUTTON `button`, and no message box is up, for 300 ms in a row. On the way every message
+// box of this process is answered (first of IDOK, IDNO, IDCANCEL) and its text
+// appended to *boxes (may be null), and a window captioned `dismiss` (a
+// dialog that opens by itself, e.g. a settings prompt) is sent WM_CLOSE.
+// Returns the window, or null after `timeout_ms`.
+HWND WaitForReadyWindow(std::wstring_view caption, std::wstring_view button,
+                        std::vector<std::wstring>* boxes,
+                        std::wstring_view dismiss = {},
+                        DWORD timeout_ms = kDefaultWaitMs);
+
+// Closes `window` by a posted click on `button` (the close box when null)
+// and waits until it is hidden or gone, answering message boxes and
+// dismissing `dismiss` dialogs meanwhile as WaitForReadyWindow() does; when
+// such a box took the click, it is posted again. False after `timeout_ms`.
+bool CloseAndWait(HWND window, HWND button, std::vector<std::wstring>* boxes,
+                  std::wstring_view dismiss = {},
+                  DWORD timeout_ms = kDefaultWaitMs);
 
 // Handles the messages waiting for this thread.
 void PumpMessages();

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "entry/entry_points.h"
 #include "gtest/gtest.h"
@@ -33,14 +34,15 @@ std::string ReadWholeFile(const std::wstring& path) {
 struct VariantCase {
   int ordinal;
   const char* name;
-  const char* caption;  // UTF-8
+  const char* caption;       // UTF-8
+  const char* dialog_title;  // UTF-8, the settings dialog
   const wchar_t* window_class;
 };
 
 const VariantCase kVariants[] = {
-    {1, "ShowDllJqsk", "vu税控机接口", L"TFrmJqsk"},
-    {2, "ShowDllFxsk", "税控机接口", L"TFrmFxsk"},
-    {3, "ShowDllBbsk", "本部税控机接口", L"TFrmBbsk"},
+    {1, "ShowDllJqsk", "vu税控机接口", "vu税控机接口参数设置", L"TFrmJqsk"},
+    {2, "ShowDllFxsk", "税控机接口", "税控机接口参数设置", L"TFrmFxsk"},
+    {3, "ShowDllBbsk", "本部税控机接口", "本部税控机接口参数设置", L"TFrmBbsk"},
 };
 
 // What the driver thread saw of an open interface window.
@@ -50,6 +52,7 @@ struct Seen {
   bool host_enabled = true;
   std::wstring class_name;
   std::wstring count_panel;
+  std::vector<std::wstring> boxes;  // message boxes met while opening
 };
 
 class EntryTest : public ::testing::Test {
@@ -89,25 +92,30 @@ class EntryTest : public ::testing::Test {
         GetProcAddress(library_, MAKEINTRESOURCEA(ordinal))));
   }
 
-  // Runs on the driver thread: waits for the variant's window, records what
-  // it sees and closes the window with "退出" (or the close box). Checks are
-  // made afterwards on the main thread.
+  // Runs on the driver thread: waits for the variant's window (answering
+  // what it asks while opening, e.g. a missing application server or missing
+  // settings), records what it sees and closes it with "退出" (or the close
+  // box). Checks are made afterwards on the main thread.
   static void DriveAndClose(const VariantCase& variant, HWND host,
                             bool close_box, Seen* seen) {
-    HWND window = WaitForWindow(W(variant.caption));
-    if (window == nullptr) return;  // the watchdog ends the hung call
+    HWND window = WaitForReadyWindow(W(variant.caption), W("退出"),
+                                     &seen->boxes, W(variant.dialog_title));
+    if (window == nullptr) {
+      // Still end the call if the window is there at all; else the watchdog
+      // ends the hung call.
+      window = FindTopLevel(L"", W(variant.caption));
+      if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
+      return;
+    }
     seen->window = window;
-    HWND exit = WaitForChild(window, L"Button", W("退出"));
-    HWND status = WaitForChild(window, L"msctls_statusbar32");
+    HWND exit = FindChild(window, L"Button", W("退出"));
+    HWND status = FindChild(window, L"msctls_statusbar32");
     seen->owner = GetWindow(window, GW_OWNER);
     seen->host_enabled = IsWindowEnabled(host) != FALSE;
     seen->class_name = ClassName(window);
     if (status != nullptr) seen->count_panel = StatusText(status, 0);
-    if (close_box || exit == nullptr) {
-      PostCloseBox(window);
-    } else {
-      PostClick(exit);
-    }
+    CloseAndWait(window, close_box ? nullptr : exit, &seen->boxes,
+                 W(variant.dialog_title));
   }
 
   std::wstring dir_;
@@ -155,6 +163,37 @@ TEST_F(EntryTest, HeadOfficeFirstStartOwnsDisablesAndWritesSettings) {
   EXPECT_EQ(ReadWholeFile(config_),
             "[Bbsk]\r\nread=\r\nwrite1=\r\nwrite2=\r\nfhr=\r\nskr=\r\nsm=\r\n"
             "d=0\r\n");
+}
+
+TEST_F(EntryTest, OtherWindowsOfTheThreadAreDisabledOnlyWhileModal) {
+  HWND other = CreateWindowExW(0, L"SkjkE2eHost", L"other", WS_OVERLAPPEDWINDOW |
+                               WS_VISIBLE, 320, 0, 200, 100, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  HWND disabled = CreateWindowExW(0, L"SkjkE2eHost", L"disabled",
+                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_DISABLED,
+                                  540, 0, 200, 100, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  ASSERT_NE(disabled, nullptr);
+  const VariantCase& fxsk = kVariants[1];
+  Seen seen;
+  bool other_enabled = true;
+  std::thread driver([&] {
+    if (WaitForReadyWindow(W(fxsk.caption), W("退出"), nullptr,
+                           W(fxsk.dialog_title)) != nullptr) {
+      other_enabled = IsWindowEnabled(other) != FALSE;
+    }
+    DriveAndClose(fxsk, host_, false, &seen);
+  });
+  Entry(fxsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
+  driver.join();
+  EXPECT_FALSE(other_enabled);
+  EXPECT_FALSE(seen.host_enabled);
+  EXPECT_TRUE(IsWindowEnabled(other));
+  EXPECT_TRUE(IsWindowEnabled(host_));
+  EXPECT_FALSE(IsWindowEnabled(disabled)) << "was disabled before the call";
+  DestroyWindow(other);
+  DestroyWindow(disabled);
 }
 
 TEST_F(EntryTest, EveryVariantEndsByExitButtonOrCloseBox) {
@@ -232,12 +271,14 @@ TEST_F(EntryTest, SettingsFailureIsShownAndTheWindowStillOpens) {
   HWND box_owner = nullptr;
   Seen seen;
   std::thread driver([&] {
+    // The creation step comes first: its box is up before anything else.
     HWND box = WaitForMessageBox();
     if (box == nullptr) return;  // the watchdog ends the hung call
     text = MessageBoxText(box);
-    caption = Text(box);
+    caption = Caption(box);
     box_owner = GetWindow(box, GW_OWNER);
     AnswerMessageBox(box, IDOK);
+    WaitUntilHidden(box);
     DriveAndClose(bbsk, host_, false, &seen);
   });
   Entry(bbsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);

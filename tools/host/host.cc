@@ -239,8 +239,7 @@ int RunDemo(const std::wstring& outdir) {
     std::printf("%s: window \"%s\" shown%s%s\n", line.entry_point, line.caption,
                 saved ? ", screenshot " : "", saved ? e2e::U8(shot).c_str() : "");
     std::fflush(stdout);
-    e2e::PostClick(exit);
-    if (!e2e::WaitUntilHidden(window, 10000)) {
+    if (!e2e::CloseAndWait(window, exit, nullptr, {}, 10000)) {
       std::printf("%s: window did not close\n", line.entry_point);
       ++failures;
     }

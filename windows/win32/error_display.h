@@ -14,6 +14,12 @@ namespace skjk::win32 {
 // Never throws.
 void ShowGeneralError(HWND owner, std::string_view message) noexcept;
 
+// MessageBoxW that leaves its owner as it found it: a box enables its owner
+// when it ends, also one that was disabled before (the host window while an
+// interface window is modal). Use it for every box owned by the host window.
+int OwnedMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption,
+                    UINT flags);
+
 }  // namespace skjk::win32
 
 #endif  // SKJK_WINDOWS_WIN32_ERROR_DISPLAY_H_

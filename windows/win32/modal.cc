@@ -65,6 +65,12 @@ Status ModalWindow::ShowModal(HWND owner) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
+    // A message box or dialog owned by one of these windows enables its
+    // owner when it ends, whatever the owner's state was before (so does
+    // Wine's MessageBox): keep them disabled while this window is modal.
+    for (HWND other : disabled) {
+      if (IsWindowEnabled(other)) EnableWindow(other, FALSE);
+    }
   }
   in_modal_ = false;
 
