@@ -23,3 +23,6 @@ trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true' EXIT
 for _ in $(seq 200); do [ -s "$dir/port" ] && break; sleep 0.05; done
 [ -s "$dir/port" ] || { cat "$dir/server.log" >&2; exit 1; }
 "$build/bench/skjk-query-bench" --db "$db" --machine "127.0.0.1:$(cat "$dir/port")"
+
+# The interface window: pressing "刷新" to 100,000 documents shown.
+scripts/bench-ui.sh

@@ -553,6 +553,12 @@ void DocumentSet::Close() {
   NotifyDataChanged();
 }
 
+void DocumentSet::Close(Rows* released) {
+  released->clear();
+  if (active_) released->swap(rows_);
+  Close();
+}
+
 Result<int> DocumentSet::NextPacket() {
   SKJK_RETURN_IF_ERROR(CheckActive());
   if (exhausted_) return 0;

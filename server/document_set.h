@@ -267,6 +267,10 @@ class DocumentSet : public RecordSet {
   Status Open(std::vector<std::string> params);
   // Drops records and lines; tells the observers when it was open.
   void Close();
+  // Close() that hands the records over to *released (replacing its
+  // content) instead of freeing them, so that the caller can free a large
+  // set in steps.
+  void Close(Rows* released);
   const std::vector<std::string>& params() const { return params_; }
 
   // Next packet: 0 without a request when the provider is exhausted (always

@@ -1,5 +1,7 @@
 #include "windows/interface_window.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <utility>
 
@@ -8,6 +10,11 @@
 namespace skjk {
 
 using namespace text::literals;
+
+namespace {
+// Documents freed between two rounds of message processing.
+constexpr size_t kFreeStep = 10000;
+}  // namespace
 
 std::string SalesItemText() { return "销售单据"_gbk; }
 std::string VoidItemText() { return "报废单据"_gbk; }
@@ -118,7 +125,17 @@ void InterfaceWindow::Query() {
   display_->ProcessMessages();
 
   DocumentSet& set = DataSource1();
-  set.Close();
+  // Freeing 100,000 documents with their lines at once would keep the
+  // window from answering for longer than the user should wait: the old
+  // records go in steps, with messages processed in between.
+  Rows released;
+  set.Close(&released);
+  while (!released.empty()) {
+    const size_t step = std::min<size_t>(released.size(), kFreeStep);
+    released.erase(released.end() - static_cast<ptrdiff_t>(step),
+                   released.end());
+    display_->ProcessMessages();
+  }
   Status status = set.Open({DateParam(start), DateParam(end)});
   if (status.ok()) set.First();
 

@@ -259,6 +259,16 @@ TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
                           "status0=" + "记录数=3"_gbk, "refresh on", "status2=",
                           "cursor normal"));
   EXPECT_TRUE(display_.errors.empty());
+
+  // A new query drops the old documents first, answering messages while it
+  // frees them.
+  display_.log.clear();
+  Query({2002, 8, 2}, {2002, 8, 2});
+  EXPECT_THAT(display_.log,
+              ElementsAre("cursor busy", "refresh off",
+                          "status2=" + QueryBusyText(), "process", "process",
+                          "status0=" + "记录数=1"_gbk, "refresh on", "status2=",
+                          "cursor normal"));
 }
 
 TEST_F(InterfaceWindowTest, DateRangeChecks) {

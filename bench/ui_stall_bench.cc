@@ -1,0 +1,248 @@
+// The interface window's query of 100,000 documents, from pressing "刷新" to
+// the grids showing them, through skjk-server; and the longest time the
+// window's thread goes without processing window messages meanwhile, apart
+// from the server's own answer (the get-records request).
+//
+//   skjk-ui-stall-bench --machine HOST:PORT [--from YYYY-MM-DD]
+//                       [--to YYYY-MM-DD] [--runs N]
+//
+// Runs the window model with a display that stands for the Win32 window: it
+// notes when messages would be processed, and its grids read what a visible
+// page of the document and line grids shows whenever the sets change.
+// Prints the times and "ratio: ui-stall <longest stall in ms / 100>".
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/env.h"
+#include "server/document_set.h"
+#include "text/gbk.h"
+#include "windows/display.h"
+#include "windows/grid_columns.h"
+#include "windows/interface_window.h"
+
+namespace skjk {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The window's thread as the benchmark sees it: busy on its own (a stall),
+// processing messages, or waiting for the server.
+class Timeline {
+ public:
+  void Start() {
+    last_ = Clock::now();
+    longest_ = Clock::duration::zero();
+    request_ = Clock::duration::zero();
+    in_request_ = false;
+  }
+  // The thread processes messages: a stall ends here.
+  void Responsive() { Close(Clock::now()); }
+  void RequestBegins() {
+    Close(Clock::now());
+    in_request_ = true;
+    request_start_ = Clock::now();
+  }
+  void RequestEnds() {
+    last_ = Clock::now();
+    request_ += last_ - request_start_;
+    in_request_ = false;
+  }
+  Clock::duration longest() const { return longest_; }
+  Clock::duration request() const { return request_; }
+
+ private:
+  void Close(Clock::time_point now) {
+    if (!in_request_) longest_ = std::max(longest_, now - last_);
+    last_ = now;
+  }
+  Clock::time_point last_;
+  Clock::time_point request_start_;
+  Clock::duration longest_{};
+  Clock::duration request_{};
+  bool in_request_ = false;
+};
+
+// A grid of the window: on every change it re-reads the item count and the
+// cells of one visible page, as the owner-data list view does.
+class PageGrid : public RecordSetObserver {
+ public:
+  explicit PageGrid(std::span<const GridColumn> columns) : columns_(columns) {}
+  ~PageGrid() override { Bind(nullptr); }
+  void Bind(RecordSet* set) {
+    if (set_ != nullptr) set_->RemoveObserver(this);
+    set_ = set;
+    if (set_ != nullptr) {
+      set_->AddObserver(this);
+      fields_ = ResolveColumns(set_->fields(), columns_);
+    }
+    DataChanged();
+  }
+  void DataChanged() override {
+    if (set_ == nullptr) return;
+    count_ = set_->RecordCount();
+    const int first = std::max(0, set_->RecNo());
+    for (int row = first; row < std::min(count_, first + kPage); ++row) {
+      for (size_t c = 0; c < columns_.size(); ++c) {
+        if (fields_[c] < 0) continue;
+        chars_ += CellText(set_->fields()[fields_[c]].type,
+                           set_->Cell(row, fields_[c]), columns_[c].format)
+                      .size();
+      }
+    }
+  }
+  void CursorMoved() override { DataChanged(); }
+  int count() const { return count_; }
+
+ private:
+  static constexpr int kPage = 12;
+  std::span<const GridColumn> columns_;
+  std::vector<int> fields_;
+  RecordSet* set_ = nullptr;
+  int count_ = 0;
+  size_t chars_ = 0;
+};
+
+class BenchDisplay : public Display {
+ public:
+  explicit BenchDisplay(Timeline* timeline) : timeline_(timeline) {}
+  void Attach(InterfaceWindow* window) {
+    window_ = window;
+    RebindGrids();
+  }
+  bool ShowMessage(std::string_view text, MessageKind, MessageOwner) override {
+    std::fprintf(stderr, "ui-bench: message: %s\n", std::string(text).c_str());
+    failed = true;
+    return false;
+  }
+  void ShowError(std::string_view text) override {
+    std::fprintf(stderr, "ui-bench: error: %s\n", std::string(text).c_str());
+    failed = true;
+  }
+  void SetStatusText(int panel, std::string_view text) override {
+    if (panel == kCountPanel) count_text = std::string(text);
+  }
+  void SetBusyCursor(bool) override {}
+  void StartProgress(int) override {}
+  void StepProgress() override {}
+  void EndProgress() override {}
+  void ProcessMessages() override { timeline_->Responsive(); }
+  void RebindGrids() override {
+    documents_.Bind(&window_->DataSource1());
+    lines_.Bind(&window_->DataSource2());
+  }
+  CalendarDate StartDate() override { return start; }
+  CalendarDate EndDate() override { return end; }
+  void SetEndDate(CalendarDate date) override { end = date; }
+  void FocusEndDate() override {}
+  void EnableRefresh(bool) override {}
+  bool InvoicedChecked() override { return false; }
+  std::string PickListText() override { return SalesItemText(); }
+  void SelectPickListItem(int) override {}
+  Status RunSettingsDialog(Settings*) override { return Status::OK(); }
+  void CloseWindow() override {}
+
+  int shown() const { return documents_.count(); }
+
+  CalendarDate start{2024, 1, 1};
+  CalendarDate end{2024, 12, 31};
+  std::string count_text;
+  bool failed = false;
+
+ private:
+  Timeline* timeline_;
+  InterfaceWindow* window_ = nullptr;
+  PageGrid documents_{LookOf(VariantKey::kBbsk).document_columns};
+  PageGrid lines_{LookOf(VariantKey::kBbsk).line_columns};
+};
+
+bool ParseDate(const char* text, CalendarDate* date) {
+  return std::sscanf(text, "%d-%d-%d", &date->year, &date->month,
+                     &date->day) == 3;
+}
+
+int Main(int argc, char** argv) {
+  std::string machine;
+  int runs = 3;
+  Timeline timeline;
+  BenchDisplay display(&timeline);
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--machine") == 0) {
+      machine = argv[i + 1];
+    } else if (std::strcmp(argv[i], "--runs") == 0) {
+      runs = std::max(1, std::atoi(argv[i + 1]));
+    } else if (std::strcmp(argv[i], "--from") == 0) {
+      if (!ParseDate(argv[i + 1], &display.start)) return 2;
+    } else if (std::strcmp(argv[i], "--to") == 0) {
+      if (!ParseDate(argv[i + 1], &display.end)) return 2;
+    } else {
+      std::fprintf(stderr, "ui-bench: unknown option %s\n", argv[i]);
+      return 2;
+    }
+  }
+  if (machine.empty()) {
+    std::fprintf(stderr,
+                 "usage: skjk-ui-stall-bench --machine HOST:PORT [--from D] "
+                 "[--to D] [--runs N]\n");
+    return 2;
+  }
+
+  InterfaceWindow window(kBbsk, Env::Default(), &display);
+  display.Attach(&window);
+  window.set_request_hook([&](bool begins) {
+    if (begins) {
+      timeline.RequestBegins();
+    } else {
+      timeline.RequestEnds();
+    }
+  });
+  window.FormShow(machine);
+  if (display.failed) return 1;
+
+  double worst_stall = 0, best_total = 1e300, request_of_best = 0;
+  int documents = 0;
+  for (int run = 0; run < runs; ++run) {
+    timeline.Start();
+    const Clock::time_point press = Clock::now();
+    window.fbRefreshClick();
+    // Back in the message loop, with the grids showing the documents.
+    timeline.Responsive();
+    const double total = Ms(Clock::now() - press);
+    if (display.failed) return 1;
+    documents = display.shown();
+    const double stall = Ms(timeline.longest());
+    std::printf("ui: run %d: %d documents shown %.0f ms after the press "
+                "(server answer %.0f ms), longest stall %.1f ms\n",
+                run + 1, documents, total, Ms(timeline.request()), stall);
+    worst_stall = std::max(worst_stall, stall);
+    if (total < best_total) {
+      best_total = total;
+      request_of_best = Ms(timeline.request());
+    }
+  }
+  std::printf("ui: press to %d documents shown: %.0f ms (server answer %.0f "
+              "ms), %s\n",
+              documents, best_total, request_of_best,
+              display.count_text ==
+                      text::Utf8ToGbk("记录数=") + std::to_string(documents)
+                  ? "count shown"
+                  : "count NOT shown");
+  std::printf("ui: longest stall without processing messages, apart from the "
+              "server's answer: %.1f ms\n",
+              worst_stall);
+  std::printf("ratio: ui-stall %.2f\n", worst_stall / 100.0);
+  return 0;
+}
+
+}  // namespace
+}  // namespace skjk
+
+int main(int argc, char** argv) { return skjk::Main(argc, argv); }
