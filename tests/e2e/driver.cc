@@ -263,10 +263,12 @@ HWND WaitForReadyWindow(std::wstring_view caption, std::wstring_view button,
           return false;
         }
         window = FindTopLevel(L"", caption);
-        HWND b = window != nullptr && IsWindowEnabled(window)
-                     ? FindChild(window, L"Button", button)
-                     : nullptr;
-        if (b == nullptr || !IsWindowVisible(b)) {
+        bool usable = window != nullptr && IsWindowEnabled(window);
+        if (usable && !button.empty()) {
+          HWND b = FindChild(window, L"Button", button);
+          usable = b != nullptr && IsWindowVisible(b);
+        }
+        if (!usable) {
           ready_since = 0;
           return false;
         }
