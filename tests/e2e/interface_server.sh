@@ -35,6 +35,14 @@ case "$cmd" in
       kill "$(cat "$dir/server.pid")" 2>/dev/null || true
       rm -f "$dir/server.pid"
     fi
+    # The test's screenshots, as PNG where ImageMagick is there.
+    for bmp in "$dir"/*.bmp; do
+      [ -f "$bmp" ] || continue
+      if command -v convert >/dev/null && convert "$bmp" "${bmp%.bmp}.png"; then
+        rm -f "$bmp"
+        echo "screenshot: ${bmp%.bmp}.png"
+      fi
+    done
     ;;
   *)
     echo "usage: interface_server.sh start DIR SERVER SQL | stop DIR" >&2

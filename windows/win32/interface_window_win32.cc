@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/env.h"
+#include "settings/win32/settings_dialog_win32.h"
 #include "text/gbk.h"
 #include "windows/win32/error_display.h"
 #include "windows/win32/modal.h"
@@ -510,7 +511,7 @@ bool InterfaceWindowWin32::ShowMessage(std::string_view text, MessageKind kind,
     // cannot fall behind it.
     if (parent == nullptr) parent = hwnd();
   }
-  const int answer = MessageBoxW(parent, Wide(text).c_str(),
+  const int answer = OwnedMessageBox(parent, Wide(text).c_str(),
                                  WideFromUtf8(caption).c_str(), flags);
   return kind == MessageKind::kConfirm && answer == IDYES;
 }
@@ -614,8 +615,7 @@ void InterfaceWindowWin32::SelectPickListItem(int index) {
 }
 
 Status InterfaceWindowWin32::RunSettingsDialog(Settings* values) {
-  (void)values;
-  return Status::OK();
+  return RunSettingsDialogWin32(hwnd(), variant_, values);
 }
 
 void InterfaceWindowWin32::CloseWindow() { Close(); }

@@ -113,13 +113,17 @@ void DrawCircularArrow(const Canvas& c, bool disabled) {
   const COLORREF colour = Grey(RGB(20, 120, 60), disabled);
   {
     Pen pen(c.dc(), colour, c.W(3));
-    HGDIOBJ old = SelectObject(c.dc(), GetStockObject(NULL_BRUSH));
-    Arc(c.dc(), c.X(3), c.Y(3), c.X(21), c.Y(21), c.X(21), c.Y(6), c.X(12),
-        c.Y(3));
-    SelectObject(c.dc(), old);
+    // Most of a circle, open at the upper right where the arrow head sits.
+    const double kPi = 3.14159265;
+    for (int i = 0; i < 24; ++i) {
+      const double a0 = -kPi / 4 - i * (1.5 * kPi / 24);
+      const double a1 = -kPi / 4 - (i + 1) * (1.5 * kPi / 24);
+      c.Line(12 + 8 * std::cos(a0), 12 - 8 * std::sin(a0),
+             12 + 8 * std::cos(a1), 12 - 8 * std::sin(a1));
+    }
   }
   Pen head(c.dc(), colour, 1);
-  c.Polygon3(15, 2, 23, 2, 20, 10);
+  c.Polygon3(15, 5, 23, 5, 20, 12);
 }
 
 }  // namespace
