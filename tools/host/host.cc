@@ -19,6 +19,7 @@
 
 #include "entry/entry_points.h"
 #include "tests/e2e/driver.h"
+#include "windows/win32/interface_window_win32.h"
 
 namespace skjk::host {
 namespace {
@@ -202,6 +203,33 @@ void AnswerBox(HWND box, const std::wstring& shot) {
   e2e::WaitUntilHidden(box);
 }
 
+// Loads the sample database's documents (the year 2024) as a user would:
+// both dates, then "刷新"; returns once the count is shown (or after a few
+// seconds when the range holds none).
+void QuerySample(HWND window) {
+  using Ids = win32::InterfaceWindowWin32;
+  SYSTEMTIME first{};
+  first.wYear = 2024;
+  first.wMonth = 1;
+  first.wDay = 1;
+  SYSTEMTIME last = first;
+  last.wMonth = 12;
+  last.wDay = 31;
+  SendMessageW(GetDlgItem(window, Ids::kStartDateId), DTM_SETSYSTEMTIME,
+               GDT_VALID, reinterpret_cast<LPARAM>(&first));
+  SendMessageW(GetDlgItem(window, Ids::kEndDateId), DTM_SETSYSTEMTIME,
+               GDT_VALID, reinterpret_cast<LPARAM>(&last));
+  e2e::PostClick(GetDlgItem(window, Ids::kRefreshId));
+  HWND status = GetDlgItem(window, Ids::kStatusBarId);
+  e2e::WaitUntil(
+      [&] {
+        return e2e::StatusText(status, 2).empty() &&
+               e2e::U8(e2e::StatusText(status, 0)) != "记录数=0";
+      },
+      4000);
+  std::printf("%s\n", e2e::U8(e2e::StatusText(status, 0)).c_str());
+}
+
 // Driver thread of --demo. Returns the number of windows that did not open.
 int RunDemo(const std::wstring& outdir) {
   int failures = 0;
@@ -233,6 +261,7 @@ int RunDemo(const std::wstring& outdir) {
       if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
       continue;
     }
+    QuerySample(window);
     Sleep(500);  // let it paint
     std::wstring shot = base + L".bmp";
     bool saved = SaveScreenshot(shot);
