@@ -3,6 +3,53 @@
 #include "windows/win32/ui_text.h"
 
 namespace skjk::win32 {
+namespace {
+
+constexpr UINT_PTR kHeaderSubclassId = 0x534B;
+
+// The list view's header draws its captions centred on the window colour:
+// the list view hears the header's custom-draw notifications (they go to
+// the header's parent) and answers them here.
+LRESULT CALLBACK ListSubclass(HWND hwnd, UINT message, WPARAM wparam,
+                              LPARAM lparam, UINT_PTR, DWORD_PTR data) {
+  if (message == WM_NOTIFY) {
+    auto* header = reinterpret_cast<NMHDR*>(lparam);
+    if (header->code == NM_CUSTOMDRAW &&
+        header->hwndFrom == ListView_GetHeader(hwnd)) {
+      auto* draw = reinterpret_cast<NMCUSTOMDRAW*>(lparam);
+      if (draw->dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+      if (draw->dwDrawStage == CDDS_ITEMPREPAINT) {
+        const COLORREF colour = static_cast<COLORREF>(data);
+        HBRUSH brush = CreateSolidBrush(colour);
+        RECT r = draw->rc;
+        FillRect(draw->hdc, &r, brush);
+        DeleteObject(brush);
+        DrawEdge(draw->hdc, &r, BDR_RAISEDINNER, BF_RECT);
+        wchar_t caption[64] = {};
+        HDITEMW item{};
+        item.mask = HDI_TEXT;
+        item.pszText = caption;
+        item.cchTextMax = 64;
+        SendMessageW(header->hwndFrom, HDM_GETITEMW, draw->dwItemSpec,
+                     reinterpret_cast<LPARAM>(&item));
+        SetBkMode(draw->hdc, TRANSPARENT);
+        SetTextColor(draw->hdc, GetSysColor(COLOR_BTNTEXT));
+        HGDIOBJ old = SelectObject(
+            draw->hdc, reinterpret_cast<HGDIOBJ>(
+                           SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+        DrawTextW(draw->hdc, caption, -1, &r,
+                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+        SelectObject(draw->hdc, old);
+        return CDRF_SKIPDEFAULT;
+      }
+    }
+  } else if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, &ListSubclass, kHeaderSubclassId);
+  }
+  return DefSubclassProc(hwnd, message, wparam, lparam);
+}
+
+}  // namespace
 
 RecordGrid::~RecordGrid() {
   if (set_ != nullptr) set_->RemoveObserver(this);
@@ -21,8 +68,11 @@ bool RecordGrid::Create(HWND parent, int id,
       nullptr);
   if (hwnd_ == nullptr) return false;
   SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  SetWindowSubclass(hwnd_, &ListSubclass, kHeaderSubclassId,
+                    static_cast<DWORD_PTR>(header_colour_));
   ListView_SetExtendedListViewStyle(
-      hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+      hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER |
+                 LVS_EX_HEADERDRAGDROP);
   int index = 0;
   for (const GridColumn& column : columns) {
     if (!column.visible) continue;
