@@ -90,7 +90,13 @@ void InterfaceWindow::RB1Click() {
   const bool sales = display_->PickListText() == SalesItemText();
   Bind(invoiced ? (sales ? View::kDoneSales : View::kDoneVoid)
                 : (sales ? View::kOpenSales : View::kOpenVoid));
-  if (!DataSource1().active()) fbRefreshClick();
+  if (!DataSource1().active()) {
+    fbRefreshClick();
+  } else {
+    // Shown as last loaded, without a query; the count is the one of the
+    // documents shown, not of the set queried last.
+    ShowCount(DataSource1());
+  }
 }
 
 void InterfaceWindow::Bind(View view) {
@@ -147,7 +153,9 @@ void InterfaceWindow::Query() {
   if (!status.ok()) display_->ShowError(status.message());
 }
 
-void InterfaceWindow::AfterOpen(DocumentSet& set) {
+void InterfaceWindow::AfterOpen(DocumentSet& set) { ShowCount(set); }
+
+void InterfaceWindow::ShowCount(DocumentSet& set) {
   document_count_ = set.RecordCount();
   display_->SetStatusText(kCountPanel,
                           "记录数="_gbk + std::to_string(document_count_));

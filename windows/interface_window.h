@@ -62,7 +62,9 @@ class InterfaceWindow {
   // Activation; only the first call does anything: asks for the settings
   // when a file location is missing.
   void FormActivate();
-  // RB1 or RB2 clicked, pick list changed: binds the chosen view.
+  // RB1 or RB2 clicked, pick list changed: binds the chosen view and
+  // queries its set when it is closed; an open set is shown as last loaded,
+  // and the document count and panel 0 then give its number of documents.
   void RB1Click();
   // Refresh clicked, or the end-date calendar closed: queries the bound set.
   void fbRefreshClick();
@@ -123,6 +125,8 @@ class InterfaceWindow {
   void Bind(View view);
   void Query();
   void AfterOpen(DocumentSet& set);
+  // Document count and panel 0 := the number of documents of `set`.
+  void ShowCount(DocumentSet& set);
   void RunDeferred();
   void RunSettingsDialog();
 

@@ -326,15 +326,18 @@ TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
   EXPECT_EQ(display_.status[kCountPanel], "记录数=1"_gbk);
   EXPECT_EQ(w.DataSource2().RecordCount(), 1);
 
-  // Back to sales: shown as last loaded, no query, count and panel kept.
+  // Back to sales: shown as last loaded, without a query; the count follows
+  // the documents shown.
   display_.pick_text = SalesItemText();
   display_.start = {2002, 8, 10};
   w.RB1Click();
   EXPECT_EQ(w.view(), View::kOpenSales);
   EXPECT_EQ(requests_, 2);
   EXPECT_EQ(w.DataSource1().RecordCount(), 3);
-  EXPECT_EQ(w.document_count(), 1);
-  EXPECT_EQ(display_.status[kCountPanel], "记录数=1"_gbk);
+  EXPECT_EQ(w.DataSource1().params(),
+            (std::vector<std::string>{"2002-08-01", "2002-08-31"}));
+  EXPECT_EQ(w.document_count(), 3);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=3"_gbk);
 
   // Invoiced sales: ClientDataSet5 with the invoiced document only.
   display_.start = {2002, 8, 1};
