@@ -2,8 +2,10 @@
 // database, through a display that records what the window shows.
 #include "windows/interface_window.h"
 
+#include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,7 @@
 #include "base/env.h"
 #include "settings/settings.h"
 #include "text/gbk.h"
-#include "windows/testing/server_process.h"
+#include "server/testing/server_process.h"
 
 namespace skjk {
 namespace {
@@ -159,8 +161,10 @@ std::vector<std::string> Fill() {
 class InterfaceWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server_ = new testing::ServerProcess;
-    Status s = server_->Start(SKJK_SERVER_BINARY, Fill());
+    auto server = testing::ServerProcess::Start();
+    ASSERT_TRUE(server.ok()) << server.status().message();
+    server_ = std::move(*server).release();
+    Status s = server_->Fill(Fill());
     ASSERT_TRUE(s.ok()) << s.message();
   }
   static void TearDownTestSuite() {
@@ -430,7 +434,6 @@ TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
   window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
   window_->FormCreate();
   // A port nobody listens on.
-  testing::ServerProcess gone;
   window_->FormShow("127.0.0.1:1");
   ASSERT_EQ(display_.messages.size(), 1u);
   EXPECT_EQ(display_.messages[0].text, "无法建立数据库连接！"_gbk);
