@@ -32,6 +32,8 @@ cleanup() {
   scripts/wine-env stop
 }
 trap cleanup EXIT
+# Ctrl-C or a kill ends the demo through the same clean-up.
+trap 'exit 130' INT TERM HUP
 
 if [ -x "$server" ]; then
   if [ ! -f "$demo/demo.db" ]; then
