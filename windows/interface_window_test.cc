@@ -13,9 +13,9 @@
 #include <gtest/gtest.h>
 
 #include "base/env.h"
+#include "server/testing/server_process.h"
 #include "settings/settings.h"
 #include "text/gbk.h"
-#include "server/testing/server_process.h"
 
 namespace skjk {
 namespace {
