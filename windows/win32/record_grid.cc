@@ -167,8 +167,26 @@ bool RecordGrid::OnNotify(NMHDR* header, LRESULT* result) {
       }
       return true;
     }
-    case NM_CUSTOMDRAW:
+    case NM_CUSTOMDRAW: {
+      // The current record stays highlighted also while the grid has no
+      // focus (the list view would show it in a faint grey).
+      auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
+      if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {
+        *result = CDRF_NOTIFYITEMDRAW;
+        return true;
+      }
+      if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+        const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+        if (ListView_GetItemState(hwnd_, row, LVIS_SELECTED) != 0) {
+          draw->clrText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+          draw->clrTextBk = GetSysColor(COLOR_HIGHLIGHT);
+          draw->nmcd.uItemState &= ~(CDIS_SELECTED | CDIS_FOCUS);
+        }
+        *result = CDRF_DODEFAULT;
+        return true;
+      }
       return false;
+    }
     default:
       return false;
   }
