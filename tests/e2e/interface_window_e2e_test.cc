@@ -181,6 +181,13 @@ bool WaitForCount(HWND status, const std::string& text) {
       10000);
 }
 
+// Screenshot names carry the ANSI code page when it is not the Chinese one.
+std::wstring ShotName(const wchar_t* name) {
+  std::wstring file = name;
+  if (GetACP() != 936) file += L"-cp" + std::to_wstring(GetACP());
+  return file + L".bmp";
+}
+
 void Drive(const std::wstring& dir, Seen* seen) {
   HWND window = WaitForWindow(W("本部税控机接口"), 10000);
   if (window == nullptr) return;
@@ -209,7 +216,8 @@ void Drive(const std::wstring& dir, Seen* seen) {
   seen->line_rows = ItemCount(lines);
   seen->total = Text(GetDlgItem(window, Ids::kTotalsFirstId + 3));
   seen->total_text = Text(GetDlgItem(window, Ids::kTotalsFirstId + 4));
-  seen->window_shot = SaveWindowShot(window, dir + L"interface-window.bmp");
+  seen->window_shot =
+      SaveWindowShot(window, dir + ShotName(L"interface-window"));
   // The second document's lines follow the selection.
   ListView_SetItemState(documents, 1, LVIS_SELECTED | LVIS_FOCUSED,
                         LVIS_SELECTED | LVIS_FOCUSED);
@@ -237,7 +245,8 @@ void Drive(const std::wstring& dir, Seen* seen) {
   if (dialog != nullptr) {
     seen->dialog = true;
     Sleep(300);  // let it paint
-    seen->dialog_shot = SaveWindowShot(dialog, dir + L"settings-dialog.bmp");
+    seen->dialog_shot =
+        SaveWindowShot(dialog, dir + ShotName(L"settings-dialog"));
     HWND ok = WaitForChild(dialog, L"Button", W("确定(&O)"));
     if (ok != nullptr) PostClick(ok);
     seen->dialog_closed = WaitUntilHidden(dialog, 5000);
