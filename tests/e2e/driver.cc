@@ -253,7 +253,7 @@ HWND WaitForReadyWindow(std::wstring_view caption, std::wstring_view button,
                         std::wstring_view dismiss, DWORD timeout_ms) {
   // Ready must hold for a while: a window may still post itself a step
   // (its first activation) that opens a box.
-  constexpr ULONGLONG kSettleMs = 300;
+  constexpr ULONGLONG kSettleMs = 150;
   HWND window = nullptr;
   ULONGLONG ready_since = 0;
   bool ready = WaitUntil(

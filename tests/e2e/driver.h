@@ -89,7 +89,7 @@ bool AnswerMessageBox(HWND box, int button_id);
 
 // Waits until the top-level window `caption` is visible and enabled, with a
 // visible BUTTON `button` (unless empty), and no message box is up, for
-// 300 ms in a row. On the way every message
+// 150 ms in a row. On the way every message
 // box of this process is answered (first of IDOK, IDNO, IDCANCEL) and its text
 // appended to *boxes (may be null), and a window captioned `dismiss` (a
 // dialog that opens by itself, e.g. a settings prompt) is sent WM_CLOSE.

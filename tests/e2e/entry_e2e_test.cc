@@ -87,6 +87,23 @@ class EntryTest : public ::testing::Test {
     RemoveDirectoryW(config_.c_str());
   }
 
+  // File settings for every variant, so that the windows open without
+  // asking for them first (only the first-start tests need that path).
+  void SeedSettings() {
+    std::string text;
+    for (const char* section : {"Jqsk", "Fxsk", "Bbsk"}) {
+      text += std::string("[") + section +
+              "]\r\nread=C:\\fp.txt\r\nwrite1=C:\\xs.txt\r\n"
+              "write2=C:\\bf.txt\r\n";
+    }
+    HANDLE h = CreateFileW(config_.c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+    CloseHandle(h);
+  }
+
   ShowDllFunction Entry(int ordinal) {
     return reinterpret_cast<ShowDllFunction>(reinterpret_cast<void*>(
         GetProcAddress(library_, MAKEINTRESOURCEA(ordinal))));
@@ -166,6 +183,7 @@ TEST_F(EntryTest, HeadOfficeFirstStartOwnsDisablesAndWritesSettings) {
 }
 
 TEST_F(EntryTest, OtherWindowsOfTheThreadAreDisabledOnlyWhileModal) {
+  SeedSettings();
   HWND other = CreateWindowExW(0, L"SkjkE2eHost", L"other", WS_OVERLAPPEDWINDOW |
                                WS_VISIBLE, 320, 0, 200, 100, nullptr, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
@@ -197,6 +215,7 @@ TEST_F(EntryTest, OtherWindowsOfTheThreadAreDisabledOnlyWhileModal) {
 }
 
 TEST_F(EntryTest, EveryVariantEndsByExitButtonOrCloseBox) {
+  SeedSettings();
   for (bool close_box : {false, true}) {
     for (const VariantCase& v : kVariants) {
       SCOPED_TRACE(std::string(v.name) + (close_box ? " close box" : " 退出"));
@@ -215,6 +234,7 @@ TEST_F(EntryTest, EveryVariantEndsByExitButtonOrCloseBox) {
 }
 
 TEST_F(EntryTest, SecondCallBeforeReleaseDestroysTheOldWindow) {
+  SeedSettings();
   const VariantCase& fxsk = kVariants[1];
   Seen first;
   std::thread driver([&] { DriveAndClose(fxsk, host_, false, &first); });
@@ -237,6 +257,7 @@ TEST_F(EntryTest, SecondCallBeforeReleaseDestroysTheOldWindow) {
 }
 
 TEST_F(EntryTest, UnloadDestroysAWindowWhoseReleaseIsPending) {
+  SeedSettings();
   const VariantCase& jqsk = kVariants[0];
   Seen seen;
   std::thread driver([&] { DriveAndClose(jqsk, host_, true, &seen); });
@@ -250,6 +271,7 @@ TEST_F(EntryTest, UnloadDestroysAWindowWhoseReleaseIsPending) {
 }
 
 TEST_F(EntryTest, WithoutUsableHostWindowTheWindowHasNoOwner) {
+  SeedSettings();
   const VariantCase& bbsk = kVariants[2];
   for (HWND host : {static_cast<HWND>(nullptr),
                     reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7654320))}) {
