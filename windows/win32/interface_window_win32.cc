@@ -78,7 +78,7 @@ InterfaceWindowWin32::~InterfaceWindowWin32() {
   if (totals_set_ != nullptr) totals_set_->RemoveObserver(this);
   totals_set_ = nullptr;
   if (hwnd() != nullptr) DestroyWindow(hwnd());
-  for (HFONT font : {simsun_, window_font_, bold_}) {
+  for (HFONT font : {simsun_, window_font_}) {
     if (font != nullptr) DeleteObject(font);
   }
   if (background_ != nullptr) DeleteObject(background_);
@@ -244,7 +244,9 @@ void InterfaceWindowWin32::Layout() {
                  box.height, FALSE);
     }
   }
-  InvalidateRect(hwnd(), nullptr, TRUE);
+  // The controls were moved without repainting: everything at once now.
+  RedrawWindow(hwnd(), nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void InterfaceWindowWin32::Paint() {

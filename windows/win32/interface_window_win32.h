@@ -100,7 +100,6 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
 
   HFONT simsun_ = nullptr;       // SimSun 9 (or the Chinese fallback)
   HFONT window_font_ = nullptr;  // toolbar and grids
-  HFONT bold_ = nullptr;
   HBRUSH background_ = nullptr;
 
   std::array<HWND, 4> toolbar_{};
