@@ -118,6 +118,16 @@ void PickItem(HWND window, HWND pick_list, int index) {
                reinterpret_cast<LPARAM>(pick_list));
 }
 
+// The notification a date picker sends when its calendar closes.
+void CloseCalendar(HWND window, HWND picker) {
+  NMHDR header{};
+  header.hwndFrom = picker;
+  header.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(picker));
+  header.code = DTN_CLOSEUP;
+  SendMessageW(window, WM_NOTIFY, header.idFrom,
+               reinterpret_cast<LPARAM>(&header));
+}
+
 // What the driver saw, checked on the main thread afterwards.
 struct Seen {
   bool window = false;
@@ -239,6 +249,12 @@ void Drive(const std::wstring& dir, Seen* seen) {
   seen->rows_after_switch_back = ItemCount(documents);
   step("sales again", "记录数=2");
 
+  // Closing the end date's calendar queries: one day, one document.
+  SetDate(GetDlgItem(window, Ids::kStartDateId), 2002, 8, 2);
+  SetDate(GetDlgItem(window, Ids::kEndDateId), 2002, 8, 2);
+  CloseCalendar(window, GetDlgItem(window, Ids::kEndDateId));
+  step("end date closed", "记录数=1");
+
   // The settings dialog, confirmed as it stands.
   PostClick(GetDlgItem(window, Ids::kSetId));
   HWND dialog = WaitForWindow(W("本部税控机接口参数设置"), 5000);
@@ -268,7 +284,7 @@ TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
             (std::vector<std::string>{
                 "query: 记录数=2", "invoiced sales: 记录数=1",
                 "invoiced void: 记录数=0", "void: 记录数=1",
-                "sales again: 记录数=2"}));
+                "sales again: 记录数=2", "end date closed: 记录数=1"}));
   EXPECT_EQ(seen.document_rows, 2);
   EXPECT_EQ(U8(seen.first_number), "900001");
   EXPECT_EQ(U8(seen.first_date), "2002-08-01");
