@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "entry/stored_texts.h"
+#include "tests/e2e/driver.h"
 #include "text/gbk.h"
 #include "windows/win32/ui_text.h"
 
@@ -105,43 +106,6 @@ void Type(HWND dialog, int id, std::string_view gbk) {
 
 void Click(HWND dialog, int id) {
   PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
-
-// The dialog's picture as a 24-bit BMP file.
-bool SavePicture(HWND window, const char* file) {
-  RECT r;
-  GetWindowRect(window, &r);
-  int width = r.right - r.left, height = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  int stride = (width * 3 + 3) & ~3;
-  std::vector<char> pixels(static_cast<size_t>(stride) * height);
-  GetDIBits(memory, bitmap, 0, height, pixels.data(),
-            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  BITMAPFILEHEADER header{};
-  header.bfType = 0x4D42;
-  header.bfOffBits = sizeof header + sizeof info;
-  header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
-  FILE* f = std::fopen(file, "wb");
-  if (f == nullptr) return false;
-  std::fwrite(&header, sizeof header, 1, f);
-  std::fwrite(&info, sizeof info, 1, f);
-  std::fwrite(pixels.data(), 1, pixels.size(), f);
-  return std::fclose(f) == 0;
 }
 
 class SettingsDialogWin32Test : public testing::Test {
@@ -236,7 +200,7 @@ TEST_F(SettingsDialogWin32Test, EmptyFileFieldIsRefusedThenOkStores) {
     RedrawWindow(dialog, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(300);
-    Check(SavePicture(dialog, "settings_dialog.bmp"), "picture");
+    Check(e2e::SaveScreenBitmap(dialog, L"settings_dialog.bmp"), "picture");
 
     // Escape and Enter close nothing.
     HWND edit = GetDlgItem(dialog, kBEReadId);

@@ -107,6 +107,14 @@ bool CloseAndWait(HWND window, HWND button, std::vector<std::wstring>* boxes,
                   std::wstring_view dismiss = {},
                   DWORD timeout_ms = kDefaultWaitMs);
 
+// Text of one cell of a list view (LVM_GETITEMTEXTW; this process only, also
+// on an owner-data list).
+std::wstring ListCellText(HWND list, int row, int column);
+
+// Saves what the screen shows of `window` (the whole screen when null) as a
+// 24-bit BMP file.
+bool SaveScreenBitmap(HWND window, const std::wstring& path);
+
 // Handles the messages waiting for this thread.
 void PumpMessages();
 

@@ -53,48 +53,7 @@ bool SaveWindowShot(HWND window, const std::wstring& path) {
   RedrawWindow(window, nullptr, nullptr,
                RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Sleep(200);
-  RECT r;
-  if (!GetWindowRect(window, &r)) return false;
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  const int stride = (width * 3 + 3) & ~3;
-  std::string pixels(static_cast<size_t>(stride) * height, '\0');
-  GetDIBits(memory, bitmap, 0, height, pixels.data(),
-            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  std::string data(reinterpret_cast<const char*>(&file), sizeof file);
-  data.append(reinterpret_cast<const char*>(&info), sizeof info);
-  data += pixels;
-  return WriteWholeFile(path, data);
-}
-
-std::wstring CellText(HWND list, int row, int column) {
-  wchar_t buffer[256] = {};
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = 256;
-  SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-  return buffer;
+  return SaveScreenBitmap(window, path);
 }
 
 int ItemCount(HWND list) {
@@ -220,9 +179,9 @@ void Drive(const std::wstring& dir, Seen* seen) {
   PostClick(GetDlgItem(window, Ids::kRefreshId));
   step("query", "记录数=2");
   seen->document_rows = ItemCount(documents);
-  seen->first_number = CellText(documents, 0, 0);
-  seen->first_date = CellText(documents, 0, 1);
-  seen->first_name = CellText(documents, 0, 3);
+  seen->first_number = ListCellText(documents, 0, 0);
+  seen->first_date = ListCellText(documents, 0, 1);
+  seen->first_name = ListCellText(documents, 0, 3);
   seen->line_rows = ItemCount(lines);
   seen->total = Text(GetDlgItem(window, Ids::kTotalsFirstId + 3));
   seen->total_text = Text(GetDlgItem(window, Ids::kTotalsFirstId + 4));
