@@ -1,28 +1,48 @@
 #!/usr/bin/env bash
-# make bench: loads 100,000 head-office documents (5 lines each) through
-# skjk-server into document sets and straight from SQLite, and prints the
-# times and their ratio. The database is made once in build/bench/.
+# make bench: the benchmarks over 100,000 head-office documents (5 lines
+# each), each served by its own skjk-server:
+#  - query: loading them through skjk-server into document sets against
+#    reading them straight from SQLite (ratio: query);
+#  - ui-stall: from pressing "刷新" to the documents shown in the interface
+#    window, and the longest stall of the window's thread meanwhile, on a
+#    copy where no document is invoiced yet (ratio: ui-stall).
+# The databases are made once in build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${SKJK_BUILD:-build/native}
 server=$build/appserver/skjk-server
 dir=build/bench
-db=$dir/query-100k.db
 mkdir -p "$dir"
-if [ ! -f "$db" ]; then
-  echo "bench: generating $db"
-  rm -f "$db.tmp"
-  "$server" init --db "$db.tmp" --sample 100000 --seed 1 --lines 5
-  mv "$db.tmp" "$db"
-  rm -f "$db.tmp-wal" "$db.tmp-shm"
-fi
-rm -f "$dir/port"
-"$server" serve --db "$db" --port 0 --port-file "$dir/port" 2>"$dir/server.log" &
-pid=$!
-trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true' EXIT
-for _ in $(seq 200); do [ -s "$dir/port" ] && break; sleep 0.05; done
-[ -s "$dir/port" ] || { cat "$dir/server.log" >&2; exit 1; }
-"$build/bench/skjk-query-bench" --db "$db" --machine "127.0.0.1:$(cat "$dir/port")"
 
-# The interface window: pressing "刷新" to 100,000 documents shown.
-scripts/bench-ui.sh
+# make_db FILE [SQL]: the sample database, with SQL run on it after.
+make_db() {
+  [ -f "$1" ] && return
+  echo "bench: generating $1"
+  rm -f "$1.tmp" "$1.tmp-wal" "$1.tmp-shm"
+  "$server" init --db "$1.tmp" --sample 100000 --seed 1 --lines 5
+  [ -z "${2:-}" ] || sqlite3 "$1.tmp" "$2"
+  mv "$1.tmp" "$1"
+  rm -f "$1.tmp-wal" "$1.tmp-shm"
+}
+
+# serve NAME DB: starts a server on a free port; sets $machine.
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; true' EXIT
+serve() {
+  local port=$dir/$1.port
+  rm -f "$port"
+  "$server" serve --db "$2" --port 0 --port-file "$port" 2>"$dir/$1.log" &
+  pids+=($!)
+  for _ in $(seq 200); do [ -s "$port" ] && break; sleep 0.05; done
+  [ -s "$port" ] || { cat "$dir/$1.log" >&2; exit 1; }
+  machine=127.0.0.1:$(cat "$port")
+}
+
+make_db "$dir/query-100k.db"
+serve query "$dir/query-100k.db"
+"$build/bench/skjk-query-bench" --db "$dir/query-100k.db" --machine "$machine"
+
+make_db "$dir/ui-100k.db" "UPDATE XSTXSFP1 SET FPBBH0 = NULL, FPHAO0 = NULL"
+serve ui "$dir/ui-100k.db"
+"$build/bench/skjk-ui-stall-bench" --machine "$machine" \
+  --from 2000-01-01 --to 2099-12-31
