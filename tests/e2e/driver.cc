@@ -371,4 +371,40 @@ bool SaveScreenBitmap(HWND window, const std::wstring& path) {
   return CloseHandle(h) && ok;
 }
 
+HWND CreateHostWindow(int x, int y, int width, int height) {
+  static const wchar_t kClass[] = L"SkjkE2eHost";
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kClass;
+  RegisterClassW(&wc);  // fails harmlessly when registered already
+  return CreateWindowExW(0, kClass, L"e2e host",
+                         WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y, width, height,
+                         nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string data;
+  char buffer[65536];
+  DWORD n = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    data.append(buffer, n);
+  }
+  CloseHandle(h);
+  return data;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& data) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  bool ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n,
+                      nullptr) != FALSE;
+  return CloseHandle(h) && ok;
+}
+
 }  // namespace skjk::e2e

@@ -107,6 +107,14 @@ bool CloseAndWait(HWND window, HWND button, std::vector<std::wstring>* boxes,
                   std::wstring_view dismiss = {},
                   DWORD timeout_ms = kDefaultWaitMs);
 
+// A plain visible top-level window standing in for the host program's main
+// window, at the given place.
+HWND CreateHostWindow(int x, int y, int width, int height);
+
+// The bytes of a (small) file; "<missing>" when it cannot be opened.
+std::string ReadWholeFile(const std::wstring& path);
+bool WriteWholeFile(const std::wstring& path, const std::string& data);
+
 // Text of one cell of a list view (LVM_GETITEMTEXTW; this process only, also
 // on an owner-data list).
 std::wstring ListCellText(HWND list, int row, int column);

@@ -14,23 +14,6 @@
 namespace skjk::e2e {
 namespace {
 
-LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wparam,
-                          LPARAM lparam) {
-  return DefWindowProcW(hwnd, message, wparam, lparam);
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string data(65536, '\0');
-  DWORD n = 0;
-  ReadFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
-  CloseHandle(h);
-  data.resize(n);
-  return data;
-}
-
 struct VariantCase {
   int ordinal;
   const char* name;
@@ -64,14 +47,7 @@ class EntryTest : public ::testing::Test {
     library_ = LoadLibraryW((dir_ + L"skjk.dll").c_str());
     ASSERT_NE(library_, nullptr) << "cannot load skjk.dll next to the test";
 
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &HostProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"SkjkE2eHost";
-    RegisterClassW(&wc);
-    host_ = CreateWindowExW(0, L"SkjkE2eHost", L"e2e host",
-                            WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
-                            nullptr, nullptr, wc.hInstance, nullptr);
+    host_ = CreateHostWindow(0, 0, 300, 200);
     ASSERT_NE(host_, nullptr);
   }
 
