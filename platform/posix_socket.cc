@@ -25,35 +25,25 @@ class PosixSocket final : public Socket {
   explicit PosixSocket(int fd) : fd_(fd) {}
   ~PosixSocket() override { close(fd_); }
 
-  Status SendAll(const void* data, size_t size) override {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      ssize_t n = send(fd_, p, size, MSG_NOSIGNAL);
-      if (n < 0) {
-        if (errno == EINTR) continue;
+  Result<size_t> SendSome(const char* data, size_t size) override {
+    for (;;) {
+      ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
+      if (n >= 0) return static_cast<size_t>(n);
+      if (errno != EINTR) {
         return SystemError("Cannot send to the application server", errno);
       }
-      p += n;
-      size -= static_cast<size_t>(n);
     }
-    return Status::OK();
   }
 
-  Status RecvAll(void* data, size_t size) override {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-      ssize_t n = recv(fd_, p, size, 0);
-      if (n == 0) {
-        return Status::Error("Connection closed by the application server");
+  Result<size_t> RecvSome(char* data, size_t size) override {
+    for (;;) {
+      ssize_t n = recv(fd_, data, size, 0);
+      if (n >= 0) return static_cast<size_t>(n);
+      if (errno != EINTR) {
+        return SystemError("Cannot receive from the application server",
+                           errno);
       }
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return SystemError("Cannot receive from the application server", errno);
-      }
-      p += n;
-      size -= static_cast<size_t>(n);
     }
-    return Status::OK();
   }
 
  private:

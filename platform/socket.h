@@ -18,10 +18,16 @@ class Socket {
   virtual ~Socket() = default;  // closes the connection
 
   // Sends all `size` bytes.
-  virtual Status SendAll(const void* data, size_t size) = 0;
+  Status SendAll(const void* data, size_t size);
   // Receives exactly `size` bytes; a connection closed before that is an
   // error ("connection closed by the server").
-  virtual Status RecvAll(void* data, size_t size) = 0;
+  Status RecvAll(void* data, size_t size);
+
+ protected:
+  // One system call each: the number of bytes sent (at least 1), or received
+  // (0 when the peer closed the connection), or the system's error.
+  virtual Result<size_t> SendSome(const char* data, size_t size) = 0;
+  virtual Result<size_t> RecvSome(char* data, size_t size) = 0;
 };
 
 // Connects to `host` (a name or an address; GBK) on `port`. Error texts name

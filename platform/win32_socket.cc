@@ -45,42 +45,32 @@ Status StartWinsock() {
   return Status::OK();
 }
 
+// Winsock counts bytes in an int.
+int Chunk(size_t size) {
+  return size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+}
+
 class Win32Socket final : public Socket {
  public:
   explicit Win32Socket(SOCKET s) : s_(s) {}
   ~Win32Socket() override { closesocket(s_); }
 
-  Status SendAll(const void* data, size_t size) override {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
-      int n = send(s_, p, chunk, 0);
-      if (n == SOCKET_ERROR) {
-        return SystemError("Cannot send to the application server",
-                           WSAGetLastError());
-      }
-      p += n;
-      size -= static_cast<size_t>(n);
+  Result<size_t> SendSome(const char* data, size_t size) override {
+    int n = send(s_, data, Chunk(size), 0);
+    if (n == SOCKET_ERROR) {
+      return SystemError("Cannot send to the application server",
+                         WSAGetLastError());
     }
-    return Status::OK();
+    return static_cast<size_t>(n);
   }
 
-  Status RecvAll(void* data, size_t size) override {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-      int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
-      int n = recv(s_, p, chunk, 0);
-      if (n == 0) {
-        return Status::Error("Connection closed by the application server");
-      }
-      if (n == SOCKET_ERROR) {
-        return SystemError("Cannot receive from the application server",
-                           WSAGetLastError());
-      }
-      p += n;
-      size -= static_cast<size_t>(n);
+  Result<size_t> RecvSome(char* data, size_t size) override {
+    int n = recv(s_, data, Chunk(size), 0);
+    if (n == SOCKET_ERROR) {
+      return SystemError("Cannot receive from the application server",
+                         WSAGetLastError());
     }
-    return Status::OK();
+    return static_cast<size_t>(n);
   }
 
  private:
