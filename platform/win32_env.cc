@@ -5,42 +5,23 @@
 #include <string>
 
 #include "base/env.h"
+#include "platform/win32_error.h"
 #include "text/gbk.h"
 
 namespace skjk {
 namespace {
 
-std::wstring Wide(std::string_view gbk) {
-  std::u16string w = text::GbkToUtf16(gbk);
-  return std::wstring(w.begin(), w.end());
-}
+using text::GbkToWide;
 
 Status Win32Error(std::string_view what, std::string_view path) {
-  DWORD code = GetLastError();
-  wchar_t* msg = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&msg), 0, nullptr);
-  std::string text;
-  if (msg != nullptr) {
-    std::wstring_view w(msg);
-    while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' ||
-                          w.back() == L' ' || w.back() == L'.')) {
-      w.remove_suffix(1);
-    }
-    text = text::Utf16ToGbk(
-        std::u16string_view(reinterpret_cast<const char16_t*>(w.data()), w.size()));
-    LocalFree(msg);
-  } else {
-    text = "error " + std::to_string(code);
-  }
-  return Status::Error(std::string(what) + " " + std::string(path) + ": " + text);
+  return Status::Error(std::string(what) + " " + std::string(path) + ": " +
+                       SystemMessage(GetLastError()));
 }
 
 class Win32Env final : public Env {
  public:
   Status ReadFile(std::string_view path, std::string* data) override {
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+    HANDLE h = CreateFileW(GbkToWide(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Win32Error("Cannot open", path);
@@ -61,7 +42,7 @@ class Win32Env final : public Env {
   }
 
   Status WriteFile(std::string_view path, std::string_view data) override {
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+    HANDLE h = CreateFileW(GbkToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) return Win32Error("Cannot create", path);
@@ -81,7 +62,7 @@ class Win32Env final : public Env {
   }
 
   bool FileExists(std::string_view path) override {
-    DWORD attr = GetFileAttributesW(Wide(path).c_str());
+    DWORD attr = GetFileAttributesW(GbkToWide(path).c_str());
     return attr != INVALID_FILE_ATTRIBUTES &&
            (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
@@ -94,8 +75,7 @@ class Win32Env final : public Env {
     buf.resize(n);
     size_t slash = buf.find_last_of(L"\\/");
     buf.resize(slash == std::wstring::npos ? 0 : slash + 1);
-    return text::Utf16ToGbk(
-        std::u16string_view(reinterpret_cast<const char16_t*>(buf.data()), buf.size()));
+    return text::WideToGbk(buf);
   }
 
   uint64_t NowMillis() override { return GetTickCount64(); }

@@ -6,32 +6,15 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "platform/win32_error.h"
 #include "text/gbk.h"
 
 namespace skjk {
 namespace {
 
-std::string ErrorText(int err) {
-  wchar_t* buf = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                               FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(err), 0,
-                           reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-  std::string text;
-  if (n > 0 && buf != nullptr) {
-    std::u16string w(reinterpret_cast<const char16_t*>(buf), n);
-    while (!w.empty() && (w.back() == u'\r' || w.back() == u'\n' ||
-                          w.back() == u' ' || w.back() == u'.'))
-      w.pop_back();
-    text = text::Utf16ToGbk(w);
-  }
-  if (buf != nullptr) LocalFree(buf);
-  return text + " (" + std::to_string(err) + ")";
-}
-
 Status SystemError(std::string_view what, int err) {
-  return Status::Error(std::string(what) + ": " + ErrorText(err));
+  return Status::Error(std::string(what) + ": " + SystemMessage(err) + " (" +
+                       std::to_string(err) + ")");
 }
 
 Status StartWinsock() {

@@ -18,6 +18,12 @@ std::string Utf8ToGbk(std::string_view utf8);
 std::u16string GbkToUtf16(std::string_view gbk);
 std::string Utf16ToGbk(std::u16string_view utf16);
 
+#ifdef _WIN32
+// The same for the wide strings of Win32 calls (wchar_t is UTF-16 there).
+std::wstring GbkToWide(std::string_view gbk);
+std::string WideToGbk(std::wstring_view wide);
+#endif
+
 // True when the byte at `i` starts a two-byte GBK character (lead byte
 // 0x81..0xFE followed by a trail byte).
 inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }

@@ -43,4 +43,14 @@ std::string Utf8ToGbk(std::string_view utf8) {
   return FromWide(kGbk, ToWide(CP_UTF8, utf8));
 }
 
+std::wstring GbkToWide(std::string_view gbk) {
+  std::u16string w = ToWide(kGbk, gbk);
+  return std::wstring(w.begin(), w.end());
+}
+std::string WideToGbk(std::wstring_view wide) {
+  return FromWide(
+      kGbk, std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()),
+                                wide.size()));
+}
+
 }  // namespace skjk::text

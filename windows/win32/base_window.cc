@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32_error.h"
 #include "windows/win32/error_display.h"
 #include "windows/win32/modal.h"
 #include "windows/win32/ui_text.h"
@@ -25,19 +26,7 @@ std::vector<std::unique_ptr<BaseWindow>>& PendingWindows() {
 }
 
 Status LastError(const std::string& what) {
-  DWORD code = GetLastError();
-  wchar_t* msg = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&msg), 0, nullptr);
-  std::wstring text = msg != nullptr ? msg : L"";
-  if (msg != nullptr) LocalFree(msg);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
-                           text.back() == L' ' || text.back() == L'.')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = L"error " + std::to_wstring(code);
-  return Status::Error(what + ": " + Gbk(text));
+  return Status::Error(what + ": " + SystemMessage(GetLastError()));
 }
 
 }  // namespace

@@ -13,10 +13,7 @@
 namespace skjk::win32 {
 
 // A GBK text for a wide Win32 call.
-inline std::wstring Wide(std::string_view gbk) {
-  std::u16string w = text::GbkToUtf16(gbk);
-  return std::wstring(w.begin(), w.end());
-}
+inline std::wstring Wide(std::string_view gbk) { return text::GbkToWide(gbk); }
 
 // A UTF-8 text (the variant table, source literals) for a wide Win32 call.
 inline std::wstring WideFromUtf8(std::string_view utf8) {
@@ -24,10 +21,7 @@ inline std::wstring WideFromUtf8(std::string_view utf8) {
 }
 
 // A wide text from a Win32 call as GBK.
-inline std::string Gbk(std::wstring_view wide) {
-  return text::Utf16ToGbk(std::u16string_view(
-      reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-}
+inline std::string Gbk(std::wstring_view wide) { return text::WideToGbk(wide); }
 
 // The window text of any window, wide.
 inline std::wstring WindowTextW(HWND window) {
