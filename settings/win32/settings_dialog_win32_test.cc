@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,49 +22,15 @@ namespace {
 
 using namespace text::literals;
 
-// Ends the process when a test hangs (a dialog nobody answers).
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
-            std::fprintf(stderr, "watchdog: test hung, exiting\n");
-            std::fflush(stderr);
-            ExitProcess(3);
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-    }
-    done_cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
-
 // Polls `find` until it gives a window or five seconds have passed.
 HWND WaitFor(const std::function<HWND()>& find) {
-  for (int i = 0; i < 250; ++i) {
-    if (HWND found = find()) return found;
-    Sleep(20);
-  }
-  return nullptr;
+  HWND found = nullptr;
+  e2e::WaitUntil([&] { return (found = find()) != nullptr; }, 5000);
+  return found;
 }
 
 bool WaitUntil(const std::function<bool()>& condition) {
-  for (int i = 0; i < 250; ++i) {
-    if (condition()) return true;
-    Sleep(20);
-  }
-  return false;
+  return e2e::WaitUntil(condition, 5000);
 }
 
 HWND VisibleDialog() {
@@ -169,7 +132,8 @@ class SettingsDialogWin32Test : public testing::Test {
     return data;
   }
 
-  Watchdog watchdog_{std::chrono::seconds(60)};
+  // Ends the process when a test hangs (a dialog nobody answers).
+  e2e::Watchdog watchdog_{60000, "SettingsDialogWin32Test"};
   HWND owner_ = nullptr;
   DWORD ui_thread_ = 0;
   std::string path_;
