@@ -156,6 +156,16 @@ std::string ServerProcess::machine() const {
 
 std::string ServerProcess::log() const { return ReadAll(dir_ + "/server.log"); }
 
+bool ServerProcess::WaitForLog(const std::string& text, int timeout_ms) const {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (log().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 Status ServerProcess::Fill(const std::vector<std::string>& statements) {
   Connection c;
   c.set_machine_name(machine());

@@ -48,6 +48,10 @@ class ServerProcess {
   const std::string& directory() const { return dir_; }
   // What the server has logged so far.
   std::string log() const;
+  // Waits up to `timeout_ms` for `text` to appear in the log. The server
+  // logs a session's end after it has released the session's locks, so a
+  // client may see the effect before the line is written.
+  bool WaitForLog(const std::string& text, int timeout_ms = 5000) const;
 
   // Runs UTF-8 SQL statements in one transaction through a connection of
   // its own; rolls back and fails at the first refused one.
