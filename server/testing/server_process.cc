@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +18,18 @@
 
 namespace skjk::testing {
 namespace {
+
+// Calls `done` every 5 ms until it returns true (then true) or `timeout`
+// has passed (then false).
+bool PollUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -114,20 +127,24 @@ Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
                    log);
   if (!pid.ok()) return pid.status();
   p->pid_ = *pid;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::string text = ReadAll(port_file);
-    if (!text.empty()) {
-      p->port_ = std::atoi(text.c_str());
-      return p;
-    }
-    int status;
-    if (waitpid(p->pid_, &status, WNOHANG) == p->pid_) {
-      p->pid_ = -1;
-      return Status::Error("skjk-server serve exited at start: " +
-                           ReadAll(log));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Ready once the port file is written; done for good if the child exits.
+  bool exited = false;
+  const bool ready = PollUntil(
+      [&] {
+        std::string text = ReadAll(port_file);
+        if (!text.empty()) {
+          p->port_ = std::atoi(text.c_str());
+          return true;
+        }
+        int status;
+        exited = waitpid(p->pid_, &status, WNOHANG) == p->pid_;
+        return exited;
+      },
+      std::chrono::seconds(20));
+  if (ready && !exited) return p;
+  if (exited) {
+    p->pid_ = -1;
+    return Status::Error("skjk-server serve exited at start: " + ReadAll(log));
   }
   return Status::Error("skjk-server serve did not start: " + ReadAll(log));
 }
@@ -135,15 +152,11 @@ Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
 ServerProcess::~ServerProcess() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     int status;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!PollUntil([&] { return waitpid(pid_, &status, WNOHANG) != 0; },
+                   std::chrono::seconds(10))) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
     }
   }
   std::error_code ec;
@@ -157,13 +170,8 @@ std::string ServerProcess::machine() const {
 std::string ServerProcess::log() const { return ReadAll(dir_ + "/server.log"); }
 
 bool ServerProcess::WaitForLog(const std::string& text, int timeout_ms) const {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (log().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return PollUntil([&] { return log().find(text) != std::string::npos; },
+                   std::chrono::milliseconds(timeout_ms));
 }
 
 Status ServerProcess::Fill(const std::vector<std::string>& statements) {
