@@ -15,15 +15,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/env.h"
 #include "server/document_set.h"
+#include "text/forms.h"
 #include "text/gbk.h"
 #include "windows/display.h"
 #include "windows/grid_columns.h"
 #include "windows/interface_window.h"
+#include "windows/variant.h"
 
 namespace skjk {
 namespace {
@@ -144,29 +147,30 @@ class BenchDisplay : public Display {
   void SetEndDate(CalendarDate date) override { end = date; }
   void FocusEndDate() override {}
   void EnableRefresh(bool) override {}
-  bool InvoicedChecked() override { return false; }
-  std::string PickListText() override { return SalesItemText(); }
   void SelectPickListItem(int) override {}
-  Status RunSettingsDialog(Settings*) override { return Status::OK(); }
+  Status RunSettingsDialog(const SettingsLine&, Settings*) override {
+    return Status::OK();
+  }
   void CloseWindow() override {}
 
   int shown() const { return documents_.count(); }
 
-  CalendarDate start{2024, 1, 1};
-  CalendarDate end{2024, 12, 31};
+  CalendarDate start = std::chrono::year{2024} / 1 / 1;
+  CalendarDate end = std::chrono::year{2024} / 12 / 31;
   std::string count_text;
   bool failed = false;
 
  private:
   Timeline* timeline_;
   InterfaceWindow* window_ = nullptr;
-  PageGrid documents_{LookOf(VariantKey::kBbsk).document_columns};
-  PageGrid lines_{LookOf(VariantKey::kBbsk).line_columns};
+  PageGrid documents_{GetVariant(VariantKey::kBbsk).look.document_columns};
+  PageGrid lines_{GetVariant(VariantKey::kBbsk).look.line_columns};
 };
 
 bool ParseDate(const char* text, CalendarDate* date) {
-  return std::sscanf(text, "%d-%d-%d", &date->year, &date->month,
-                     &date->day) == 3;
+  std::optional<text::Day> day = text::ParseIsoDate(text);
+  if (day) *date = *day;
+  return day.has_value();
 }
 
 int Main(int argc, char** argv) {
@@ -195,7 +199,8 @@ int Main(int argc, char** argv) {
     return 2;
   }
 
-  InterfaceWindow window(kBbsk, Env::Default(), &display);
+  InterfaceWindow window(GetVariant(VariantKey::kBbsk), Env::Default(),
+                         &display);
   display.Attach(&window);
   window.set_request_hook([&](bool begins) {
     if (begins) {
@@ -219,25 +224,28 @@ int Main(int argc, char** argv) {
     if (display.failed) return 1;
     documents = display.shown();
     const double stall = Ms(timeline.longest());
-    std::printf("ui: run %d: %d documents shown %.0f ms after the press "
-                "(server answer %.0f ms), longest stall %.1f ms\n",
-                run + 1, documents, total, Ms(timeline.request()), stall);
+    std::printf(
+        "ui: run %d: %d documents shown %.0f ms after the press "
+        "(server answer %.0f ms), longest stall %.1f ms\n",
+        run + 1, documents, total, Ms(timeline.request()), stall);
     worst_stall = std::max(worst_stall, stall);
     if (total < best_total) {
       best_total = total;
       request_of_best = Ms(timeline.request());
     }
   }
-  std::printf("ui: press to %d documents shown: %.0f ms (server answer %.0f "
-              "ms), %s\n",
-              documents, best_total, request_of_best,
-              display.count_text ==
-                      text::Utf8ToGbk("记录数=") + std::to_string(documents)
-                  ? "count shown"
-                  : "count NOT shown");
-  std::printf("ui: longest stall without processing messages, apart from the "
-              "server's answer: %.1f ms\n",
-              worst_stall);
+  std::printf(
+      "ui: press to %d documents shown: %.0f ms (server answer %.0f "
+      "ms), %s\n",
+      documents, best_total, request_of_best,
+      display.count_text ==
+              text::Utf8ToGbk("记录数=") + std::to_string(documents)
+          ? "count shown"
+          : "count NOT shown");
+  std::printf(
+      "ui: longest stall without processing messages, apart from the "
+      "server's answer: %.1f ms\n",
+      worst_stall);
   std::printf("ratio: ui-stall %.2f\n", worst_stall / 100.0);
   return 0;
 }

@@ -3,7 +3,8 @@
 
 #include "entry/library.h"
 #include "entry/stored_texts.h"
-#include "windows/win32/base_window.h"
+#include "framework/base_window.h"
+#include "framework/modal.h"
 
 namespace skjk {
 namespace {
@@ -20,7 +21,8 @@ HANDLE ActivationContext() {
     if (n == 0 || n >= MAX_PATH * 4) return INVALID_HANDLE_VALUE;
     ACTCTXW context{};
     context.cbSize = sizeof context;
-    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.dwFlags =
+        ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
     context.lpSource = path;
     context.hModule = g_module;
     context.lpResourceName = MAKEINTRESOURCEW(2);
@@ -36,6 +38,7 @@ void Unload() {
   win32::DestroyPendingWindows();
   win32::UnregisterWindowClasses();
   GlobalEntryState().Clear();
+  win32::AdoptOwnerWindow(nullptr);
   if (g_activation_context != INVALID_HANDLE_VALUE) {
     ReleaseActCtx(g_activation_context);
     g_activation_context = INVALID_HANDLE_VALUE;

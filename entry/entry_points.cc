@@ -10,11 +10,11 @@
 
 #include "entry/library.h"
 #include "entry/stored_texts.h"
+#include "framework/base_window.h"
+#include "framework/error_display.h"
+#include "framework/modal.h"
 #include "windows/variant.h"
-#include "windows/win32/base_window.h"
-#include "windows/win32/error_display.h"
 #include "windows/win32/interface_factory.h"
-#include "windows/win32/modal.h"
 
 namespace skjk {
 namespace {
@@ -33,8 +33,7 @@ void ShowInterface(const Variant& variant, HWND host,
   state.StoreTexts(variant.key, texts);
   // A handle that is no window (stale or garbage) would make the window's
   // creation fail: the library's windows then have no owner instead.
-  state.AdoptOwner(reinterpret_cast<std::uintptr_t>(
-      host != nullptr && IsWindow(host) ? host : nullptr));
+  win32::AdoptOwnerWindow(host);
 
   ScopedLibraryActivation activation;
   InitControls();

@@ -1,9 +1,10 @@
-// The library-wide values that an entry-point call leaves behind: the five
-// texts of the latest call per business line and the owner window.
+// The library-wide texts that an entry-point call leaves behind: the five
+// texts of the latest call per business line. (The owner window is kept by
+// the window framework, framework/modal.h.)
 //
 // Plain values without locking: the host calls the entry points on its user
 // interface thread, one call at a time. Portable (the window handle is held
-// as an opaque integer), so that the rules are tested natively.
+// so that the rules are tested natively.
 #ifndef SKJK_ENTRY_STORED_TEXTS_H_
 #define SKJK_ENTRY_STORED_TEXTS_H_
 
@@ -34,18 +35,11 @@ class EntryState {
     return texts(variant)[kServerMachineText];
   }
 
-  // The host window of the latest call owns every window and message box of
-  // the library. Adopting the current handle again changes nothing; the
-  // handle is not reset after a call.
-  void AdoptOwner(std::uintptr_t window) { owner_ = window; }
-  std::uintptr_t owner() const { return owner_; }
-
   // Releases every stored text (library unload).
   void Clear();
 
  private:
   std::array<StoredTexts, 3> texts_;
-  std::uintptr_t owner_ = 0;
 };
 
 // The state of this library instance.

@@ -16,6 +16,21 @@
 namespace skjk {
 namespace {
 
+constexpr int kAll = Connection::kAllRecords;
+// The sets of the three windows: head office, visit sales, customer.
+constexpr WindowSetsSpec kBbsk{{{"dsp_bbsk1", kAll},
+                                {"dsp_bbbf1", kAll},
+                                {"dsp_bbsk3", kAll},
+                                {"dsp_bbbf3", kAll}}};
+constexpr WindowSetsSpec kFxsk{{{"dsp_fxsk1", kAll},
+                                {"dsp_bbbf1", kAll},
+                                {"dsp_fxsk3", 10},
+                                {"dsp_bbbf3", kAll}}};
+constexpr WindowSetsSpec kJqsk{{{"dsp_jqsk1", kAll},
+                                {"dsp_bbbf1", kAll},
+                                {"dsp_jqsk3", 10},
+                                {"dsp_bbbf3", kAll}}};
+
 using text::literals::operator""_gbk;
 
 std::string Day(int month, int day) {
@@ -95,9 +110,8 @@ class DocumentSetServerTest : public ::testing::Test {
 testing::ServerProcess* DocumentSetServerTest::server_ = nullptr;
 
 TEST_F(DocumentSetServerTest, EveryProviderLayoutIsAccepted) {
-  for (VariantKey key :
-       {VariantKey::kBbsk, VariantKey::kFxsk, VariantKey::kJqsk}) {
-    WindowSets sets(key, &connection_);
+  for (const WindowSetsSpec* spec : {&kBbsk, &kFxsk, &kJqsk}) {
+    WindowSets sets(*spec, &connection_);
     for (View view : {View::kOpenSales, View::kOpenVoid, View::kDoneSales,
                       View::kDoneVoid}) {
       DocumentSet& set = sets.master(view);
@@ -133,7 +147,7 @@ TEST_F(DocumentSetServerTest, PacketsOfTenThroughTheServer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    WindowSets sets(VariantKey::kFxsk, &connection_);
+    WindowSets sets(kFxsk, &connection_);
     DocumentSet& set = sets.master(View::kDoneSales);
     ASSERT_EQ(set.name(), "ClientDataSet5");
     ASSERT_TRUE(set.Open({c.from, c.to}).ok());
@@ -162,7 +176,7 @@ TEST_F(DocumentSetServerTest, PacketsOfTenThroughTheServer) {
 }
 
 TEST_F(DocumentSetServerTest, VoidSetOfTheCustomerWindowLacksCustomerFields) {
-  WindowSets sets(VariantKey::kJqsk, &connection_);
+  WindowSets sets(kJqsk, &connection_);
   DocumentSet& void_set = sets.master(View::kOpenVoid);
   ASSERT_TRUE(void_set.Open({"2024-01-01", "2024-12-31"}).ok());
   ASSERT_GT(void_set.RecordCount(), 0);
@@ -191,7 +205,7 @@ TEST_F(DocumentSetServerTest, VoidSetOfTheCustomerWindowLacksCustomerFields) {
 
 TEST_F(DocumentSetServerTest, TextsArriveInGbkCutToTheirWidth) {
   // The customer name has 26 characters (52 bytes); DWMC00 holds 50.
-  WindowSets sets(VariantKey::kFxsk, &connection_);
+  WindowSets sets(kFxsk, &connection_);
   DocumentSet& set = sets.master(View::kDoneSales);
   ASSERT_TRUE(set.Open({Day(3, 1), Day(3, 31)}).ok());
   ASSERT_GT(set.RecordCount(), 0);
@@ -203,7 +217,7 @@ TEST_F(DocumentSetServerTest, TextsArriveInGbkCutToTheirWidth) {
 }
 
 TEST_F(DocumentSetServerTest, EmptyRangeAndDocumentWithoutLines) {
-  WindowSets sets(VariantKey::kBbsk, &connection_);
+  WindowSets sets(kBbsk, &connection_);
   DocumentSet& set = sets.master(View::kOpenSales);
   int opened = -1;
   set.set_after_open([&](DocumentSet& s) { opened = s.RecordCount(); });
@@ -222,7 +236,7 @@ TEST_F(DocumentSetServerTest, EmptyRangeAndDocumentWithoutLines) {
 }
 
 TEST_F(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
-  WindowSets sets(VariantKey::kBbsk, &connection_);
+  WindowSets sets(kBbsk, &connection_);
   DocumentSet& set = sets.master(View::kOpenSales);
   ASSERT_TRUE(set.Open({"2024-01-01", "2024-12-31"}).ok());
   Status s = set.Open({"2024-13-01", "2024-12-31"});
@@ -234,7 +248,7 @@ TEST_F(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
   // No server at all: the system's message, still closed.
   Connection nowhere;
   nowhere.set_machine_name("127.0.0.1:1");
-  WindowSets offline(VariantKey::kBbsk, &nowhere);
+  WindowSets offline(kBbsk, &nowhere);
   Status o =
       offline.master(View::kOpenSales).Open({"2024-01-01", "2024-12-31"});
   EXPECT_FALSE(o.ok());
@@ -243,7 +257,7 @@ TEST_F(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
 }
 
 TEST_F(DocumentSetServerTest, CommandSetRunsSqlOnTheServer) {
-  WindowSets sets(VariantKey::kBbsk, &connection_);
+  WindowSets sets(kBbsk, &connection_);
   ASSERT_TRUE(sets.cds_temp()
                   .Execute("UPDATE XSTXSFP1 SET BEIZHU='已改' WHERE "
                            "DHAO00=990001"_gbk)
@@ -257,7 +271,7 @@ TEST_F(DocumentSetServerTest, CommandSetRunsSqlOnTheServer) {
 // Each provider keeps its own place: opening the set of another view in
 // between must not stop the invoiced sales set from fetching on.
 TEST_F(DocumentSetServerTest, NextPacketContinuesAfterAnotherViewWasOpened) {
-  WindowSets sets(VariantKey::kFxsk, &connection_);
+  WindowSets sets(kFxsk, &connection_);
   DocumentSet& done = sets.master(View::kDoneSales);
   ASSERT_TRUE(done.Open({Day(1, 1), Day(1, 31)}).ok());
   ASSERT_TRUE(sets.master(View::kOpenSales).Open({Day(1, 1), Day(1, 31)}).ok());

@@ -1,17 +1,17 @@
 // The nine document sets of one interface window.
 //
-// Per variant (windows/variant.h) and view:
+// Per view:
 //   ClientDataSet1 / 2  not-invoiced sales   master / lines
 //   ClientDataSet3 / 4  not-invoiced void    master / lines
-//   ClientDataSet5 / 6  invoiced sales       master / lines (packets of
-//                       Variant::done_sales_packet documents when non-zero)
+//   ClientDataSet5 / 6  invoiced sales       master / lines
 //   ClientDataSet7 / 8  invoiced void        master / lines
 //   cds_temp            command set: SQL through provider dsp_temp
-// Each master set has its provider's layout (server/layouts.h); every other
-// master set receives all its records in one request.
+// The business line says which provider feeds each master set and in packets
+// of how many documents (WindowSetsSpec); each master set expects its
+// provider's layout (server/layouts.h).
 //
 // The sets do not own the connection: the window owns DCOMConnection1 (it
-// connects it at show time and the write-back calls its transaction methods)
+// connects it at show time and writes through a Transaction on it)
 // and gives it to WindowSets, which must not outlive it. All sets start
 // closed. Not thread-safe.
 #ifndef SKJK_SERVER_WINDOW_SETS_H_
@@ -27,9 +27,27 @@
 #include "base/status.h"
 #include "server/connection.h"
 #include "server/document_set.h"
-#include "windows/variant.h"
 
 namespace skjk {
+
+// The four views of a window, in the order of their master sets
+// ClientDataSet1, 3, 5, 7.
+enum class View {
+  kOpenSales = 0,
+  kOpenVoid = 1,
+  kDoneSales = 2,
+  kDoneVoid = 3
+};
+
+// What one view's master set takes from its business line.
+struct MasterSetSpec {
+  std::string_view provider;  // "dsp_bbsk1"
+  // Documents per request; Connection::kAllRecords for all at once.
+  int packet_size = Connection::kAllRecords;
+};
+
+// The master sets of a business line, indexed by View.
+using WindowSetsSpec = std::array<MasterSetSpec, 4>;
 
 // cds_temp: never opened, holds no records; carries one SQL statement at a
 // time to the server.
@@ -52,9 +70,9 @@ class CommandSet {
 class WindowSets {
  public:
   // Sets whose requests go through `connection` (not owned).
-  WindowSets(VariantKey variant, Connection* connection)
+  WindowSets(const WindowSetsSpec& spec, Connection* connection)
       : WindowSets(
-            variant,
+            spec,
             [connection](
                 std::string_view provider, int packet_size, bool with_layout,
                 const std::vector<std::string>& params, Packet* packet) {
@@ -65,13 +83,11 @@ class WindowSets {
               return connection->Execute(sql);
             }) {}
   // Sets on other request functions (tests).
-  WindowSets(VariantKey variant, DocumentSet::GetRecordsFn get_records,
+  WindowSets(const WindowSetsSpec& spec, DocumentSet::GetRecordsFn get_records,
              CommandSet::ExecuteFn execute);
   WindowSets(const WindowSets&) = delete;
   WindowSets& operator=(const WindowSets&) = delete;
   ~WindowSets();
-
-  const Variant& variant() const { return *variant_; }
 
   // The master set of a view (ClientDataSet1/3/5/7) and its detail set
   // (ClientDataSet2/4/6/8).
@@ -89,9 +105,6 @@ class WindowSets {
   void CloseAll();
 
  private:
-  void Build(const DocumentSet::GetRecordsFn& get_records);
-
-  const Variant* variant_;
   std::array<std::unique_ptr<DocumentSet>, 4> masters_;
   CommandSet cds_temp_;
 };

@@ -14,65 +14,53 @@ struct Request {
   int packet_size;
 };
 
-TEST(WindowSetsTest, ProvidersPacketsAndNamesPerVariant) {
-  struct Case {
-    VariantKey key;
-    std::vector<std::string> providers;
-    int done_sales_packet;
-  };
-  const Case cases[] = {
-      {VariantKey::kBbsk,
-       {"dsp_bbsk1", "dsp_bbbf1", "dsp_bbsk3", "dsp_bbbf3"},
-       Connection::kAllRecords},
-      {VariantKey::kFxsk,
-       {"dsp_fxsk1", "dsp_bbbf1", "dsp_fxsk3", "dsp_bbbf3"},
-       10},
-      {VariantKey::kJqsk,
-       {"dsp_jqsk1", "dsp_bbbf1", "dsp_jqsk3", "dsp_bbbf3"},
-       10},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(GetVariant(c.key).name));
-    std::vector<Request> requests;
-    WindowSets sets(
-        c.key,
-        [&](std::string_view provider, int packet_size, bool,
-            const std::vector<std::string>&, Packet*) {
-          requests.push_back({std::string(provider), packet_size});
-          return Status::Error("offline");
-        },
-        [](std::string_view) { return Status::OK(); });
-    for (int v = 0; v < 4; ++v) {
-      View view = static_cast<View>(v);
-      DocumentSet& master = sets.master(view);
-      EXPECT_EQ(master.name(), "ClientDataSet" + std::to_string(2 * v + 1));
-      EXPECT_EQ(sets.detail(view).name(),
-                "ClientDataSet" + std::to_string(2 * v + 2));
-      EXPECT_EQ(master.provider(), c.providers[v]);
-      EXPECT_EQ(sets.detail(view).line_field(),
-                GetVariant(c.key).line_fields[v]);
-      EXPECT_EQ(master.packet_size(), view == View::kDoneSales
-                                          ? c.done_sales_packet
-                                          : Connection::kAllRecords);
-      EXPECT_FALSE(master.active());
-      EXPECT_FALSE(master.Open({"2002-05-01", "2002-08-01"}).ok());
-      EXPECT_EQ(sets.ByName(master.name()), &master);
-      EXPECT_EQ(sets.MasterByName(master.name()), &master);
-      EXPECT_EQ(sets.ByName(sets.detail(view).name()), &sets.detail(view));
-    }
-    ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[2].packet_size, c.done_sales_packet);
-    EXPECT_EQ(sets.ByName("clientdataset8"), &sets.detail(View::kDoneVoid));
-    EXPECT_EQ(sets.MasterByName("ClientDataSet2"), nullptr);
-    EXPECT_EQ(sets.ByName("cds_temp"), nullptr);
-    EXPECT_EQ(sets.ByName("ClientDataSet9"), nullptr);
+constexpr int kAll = Connection::kAllRecords;
+// The customer window's sets: one paged master set, the shared void sets.
+constexpr WindowSetsSpec kSpec{{{"dsp_jqsk1", kAll},
+                                {"dsp_bbbf1", kAll},
+                                {"dsp_jqsk3", 10},
+                                {"dsp_bbbf3", kAll}}};
+
+TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
+  const char* line_fields[] = {"qry_jqsk2", "qry_bbbf2", "qry_jqsk4",
+                               "qry_bbbf4"};
+  std::vector<Request> requests;
+  WindowSets sets(
+      kSpec,
+      [&](std::string_view provider, int packet_size, bool,
+          const std::vector<std::string>&, Packet*) {
+        requests.push_back({std::string(provider), packet_size});
+        return Status::Error("offline");
+      },
+      [](std::string_view) { return Status::OK(); });
+  for (int v = 0; v < 4; ++v) {
+    View view = static_cast<View>(v);
+    DocumentSet& master = sets.master(view);
+    EXPECT_EQ(master.name(), "ClientDataSet" + std::to_string(2 * v + 1));
+    EXPECT_EQ(sets.detail(view).name(),
+              "ClientDataSet" + std::to_string(2 * v + 2));
+    EXPECT_EQ(master.provider(), kSpec[v].provider);
+    EXPECT_EQ(sets.detail(view).line_field(), line_fields[v]);
+    EXPECT_EQ(master.packet_size(), kSpec[v].packet_size);
+    EXPECT_FALSE(master.active());
+    EXPECT_FALSE(master.Open({"2002-05-01", "2002-08-01"}).ok());
+    EXPECT_EQ(sets.ByName(master.name()), &master);
+    EXPECT_EQ(sets.MasterByName(master.name()), &master);
+    EXPECT_EQ(sets.ByName(sets.detail(view).name()), &sets.detail(view));
   }
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[2].provider, "dsp_jqsk3");
+  EXPECT_EQ(requests[2].packet_size, 10);
+  EXPECT_EQ(sets.ByName("clientdataset8"), &sets.detail(View::kDoneVoid));
+  EXPECT_EQ(sets.MasterByName("ClientDataSet2"), nullptr);
+  EXPECT_EQ(sets.ByName("cds_temp"), nullptr);
+  EXPECT_EQ(sets.ByName("ClientDataSet9"), nullptr);
 }
 
 TEST(WindowSetsTest, CommandSetCarriesSqlToExecute) {
   std::vector<std::string> executed;
   WindowSets sets(
-      VariantKey::kBbsk,
+      kSpec,
       [](std::string_view, int, bool, const std::vector<std::string>&,
          Packet*) { return Status::Error("unused"); },
       [&](std::string_view sql) {
@@ -87,7 +75,7 @@ TEST(WindowSetsTest, CommandSetCarriesSqlToExecute) {
 
 TEST(WindowSetsTest, VoidSetsOfEveryWindowLackCustomerFields) {
   WindowSets sets(
-      VariantKey::kJqsk,
+      kSpec,
       [](std::string_view, int, bool, const std::vector<std::string>&,
          Packet*) { return Status::Error("unused"); },
       [](std::string_view) { return Status::OK(); });

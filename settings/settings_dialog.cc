@@ -133,13 +133,13 @@ void SettingsDialog::BtnOkClick() {
   if (BtnApplyClick()) result_ = Result::kOk;
 }
 
-Status RunSettingsDialog(SettingsDialogHost* host, const Variant& variant,
+Status RunSettingsDialog(SettingsDialogHost* host, const SettingsLine& line,
                          Env* env, std::string_view path, Settings* values) {
   SettingsDialog dialog(host);
-  dialog.Fill(*values, text::Utf8ToGbk(variant.dialog_title));
+  dialog.Fill(*values, text::Utf8ToGbk(line.title));
   SKJK_RETURN_IF_ERROR(host->ShowModal(&dialog));
   if (dialog.result() != SettingsDialog::Result::kOk) return Status::OK();
-  return StoreSettings(env, path, variant.name, dialog.values(), values);
+  return StoreSettings(env, path, line.section, dialog.values(), values);
 }
 
 }  // namespace skjk

@@ -18,9 +18,14 @@
 #include "base/env.h"
 #include "base/status.h"
 #include "settings/settings.h"
-#include "windows/variant.h"
 
 namespace skjk {
+
+// What the dialog takes from its business line.
+struct SettingsLine {
+  std::string_view section;  // section of params.cfg: "Bbsk"
+  std::string_view title;    // UTF-8: "本部税控机接口参数设置"
+};
 
 class SettingsDialog;
 
@@ -104,11 +109,11 @@ class SettingsDialog {
 std::string FolderWithoutTrailingBackslash(std::string_view folder);
 
 // The settings button's action (fbSetClick): fills a dialog from *values with
-// the variant's title, shows it through `host`, and when it ends with OK
-// stores the seven values into `section` of the file at `path` and into
+// the line's title, shows it through `host`, and when it ends with OK stores
+// the seven values into the line's section of the file at `path` and into
 // *values (StoreSettings). Returns the store's status (OK when cancelled);
 // the caller shows a failure with the general error display.
-Status RunSettingsDialog(SettingsDialogHost* host, const Variant& variant,
+Status RunSettingsDialog(SettingsDialogHost* host, const SettingsLine& line,
                          Env* env, std::string_view path, Settings* values);
 
 }  // namespace skjk

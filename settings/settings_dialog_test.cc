@@ -13,6 +13,9 @@
 namespace skjk {
 namespace {
 
+constexpr SettingsLine kBbsk{"Bbsk", "本部税控机接口参数设置"};
+constexpr SettingsLine kJqsk{"Jqsk", "vu税控机接口参数设置"};
+
 using namespace text::literals;
 using Field = SettingsField;
 
@@ -91,26 +94,27 @@ TEST(SettingsDialogTest, EveryFieldChangeEnablesApply) {
 TEST(SettingsDialogTest, BrowseFillsDefaultFileNames) {
   struct Case {
     const char* name;
-    const Variant& variant;
+    const char* title;  // UTF-8
     void (SettingsDialog::*click)();
     std::string folder;
     std::string write2_before;
     std::string read, write1, write2;  // wanted
   } cases[] = {
-      {"Fxsk sales file fills both", kFxsk,
+      {"Fxsk sales file fills both", "税控机接口参数设置",
        &SettingsDialog::BEWrite1ButtonClick, "D:\\OUT", "", "",
        "D:\\OUT\\税控机销售单据.TXT"_gbk, "D:\\OUT\\税控机报废单据.TXT"_gbk},
-      {"void file already set stays", kBbsk,
+      {"void file already set stays", "本部税控机接口参数设置",
        &SettingsDialog::BEWrite1ButtonClick, "D:\\OUT\\", "E:\\keep.TXT", "",
        "D:\\OUT\\本部税控机销售单据.TXT"_gbk, "E:\\keep.TXT"},
-      {"Jqsk void file mirrors", kJqsk, &SettingsDialog::BEWrite2ButtonClick,
-       "E:\\X", "", "", "E:\\X\\vu税控机销售单据.TXT"_gbk,
-       "E:\\X\\vu税控机报废单据.TXT"_gbk},
-      {"drive root", kBbsk, &SettingsDialog::BEReadButtonClick, "C:\\", "",
-       "C:\\销售发票.TXT"_gbk, "", ""},
-      {"folder ending in a character with trail byte 0x5C", kBbsk,
-       &SettingsDialog::BEReadButtonClick, "D:\\誠"_gbk, "",
-       "D:\\誠\\销售发票.TXT"_gbk, "", ""},
+      {"Jqsk void file mirrors", "vu税控机接口参数设置",
+       &SettingsDialog::BEWrite2ButtonClick, "E:\\X", "", "",
+       "E:\\X\\vu税控机销售单据.TXT"_gbk, "E:\\X\\vu税控机报废单据.TXT"_gbk},
+      {"drive root", "本部税控机接口参数设置",
+       &SettingsDialog::BEReadButtonClick, "C:\\", "", "C:\\销售发票.TXT"_gbk,
+       "", ""},
+      {"folder ending in a character with trail byte 0x5C",
+       "本部税控机接口参数设置", &SettingsDialog::BEReadButtonClick,
+       "D:\\誠"_gbk, "", "D:\\誠\\销售发票.TXT"_gbk, "", ""},
   };
   for (const Case& c : cases) {
     ScriptedHost host;
@@ -118,7 +122,7 @@ TEST(SettingsDialogTest, BrowseFillsDefaultFileNames) {
     SettingsDialog dialog(&host);
     Settings before;
     before.write2 = c.write2_before;
-    dialog.Fill(before, text::Utf8ToGbk(c.variant.dialog_title));
+    dialog.Fill(before, text::Utf8ToGbk(c.title));
     (dialog.*c.click)();
     EXPECT_EQ(dialog.text(Field::kBERead), c.read) << c.name;
     EXPECT_EQ(dialog.text(Field::kBEWrite1), c.write1) << c.name;

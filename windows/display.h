@@ -6,23 +6,19 @@
 #ifndef SKJK_WINDOWS_DISPLAY_H_
 #define SKJK_WINDOWS_DISPLAY_H_
 
-#include <compare>
 #include <string>
 #include <string_view>
 
 #include "base/status.h"
+#include "settings/settings_dialog.h"
+#include "text/forms.h"
 
 namespace skjk {
 
 struct Settings;
 
 // A calendar day as the date pickers hold it.
-struct CalendarDate {
-  int year = 0;
-  int month = 0;  // 1..12
-  int day = 0;    // 1..31
-  auto operator<=>(const CalendarDate&) const = default;
-};
+using CalendarDate = text::Day;
 
 // The kind of a message box; it gives the caption and the icon.
 enum class MessageKind {
@@ -74,15 +70,14 @@ class Display {
   virtual void FocusEndDate() = 0;
   virtual void EnableRefresh(bool enabled) = 0;
 
-  // The view controls: RB1 "已开发票" checked (else RB2 "未开发票") and the
-  // pick list's text. Selecting an item sends no change notification.
-  virtual bool InvoicedChecked() = 0;
-  virtual std::string PickListText() = 0;
+  // Selects the pick list's item `index` (0 "销售单据", 1 "报废单据").
+  // Selecting an item by code sends no change notification.
   virtual void SelectPickListItem(int index) = 0;
 
-  // Runs the settings dialog on `values` (fbSetClick): shows it modally,
-  // stores the values when it is confirmed.
-  virtual Status RunSettingsDialog(Settings* values) = 0;
+  // Runs the settings dialog of `line` on `values` (fbSetClick): shows it
+  // modally, stores the values when it is confirmed.
+  virtual Status RunSettingsDialog(const SettingsLine& line,
+                                   Settings* values) = 0;
 
   // Ends the window's modal loop (fbExitClick).
   virtual void CloseWindow() = 0;

@@ -1,5 +1,6 @@
-// The grids and the geometry of the interface windows, per variant, as data;
-// and how a field's value becomes the text of a grid cell.
+// What the interface windows look like (the types of each business line's
+// look, the geometry all three share) and how a field's value becomes the
+// text of a grid cell.
 #ifndef SKJK_WINDOWS_GRID_COLUMNS_H_
 #define SKJK_WINDOWS_GRID_COLUMNS_H_
 
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "server/records.h"
-#include "windows/variant.h"
 
 namespace skjk {
 
@@ -45,19 +45,18 @@ struct TotalField {
 
 // Everything that differs in the look of the three windows.
 struct WindowLook {
-  Box window;                  // outer rectangle
-  bool work_panel;             // Panel2 and the totals Panel4 exist
-  bool simsun_window_font;     // else MS Sans Serif 8 for toolbar and grids
+  Box window;                   // outer rectangle
+  bool work_panel;              // Panel2 and the totals Panel4 exist
+  bool simsun_window_font;      // else MS Sans Serif 8 for toolbar and grids
   std::string_view date_label;  // UTF-8
-  Box date_label_box;          // in the query bar
+  Box date_label_box;           // in the query bar
   std::span<const GridColumn> document_columns;
   std::span<const GridColumn> line_columns;
+  bool line_columns_sizable;  // the user may size the line grid's columns
   std::span<const TotalField> totals;  // empty without a totals panel
-  bool line_summary;           // footer "品牌数=N" and the column sums
-  bool pick_list_preset;       // pick list reads "销售单据" before the show step
+  bool line_summary;      // footer "品牌数=N" and the column sums
+  bool pick_list_preset;  // pick list reads "销售单据" before the show step
 };
-
-const WindowLook& LookOf(VariantKey key);
 
 // Common geometry of every window.
 inline constexpr int kToolbarHeight = 57;
@@ -66,7 +65,8 @@ inline constexpr int kDocumentGridHeight = 216;
 inline constexpr int kSplitterHeight = 5;
 inline constexpr int kTotalsHeight = 42;
 inline constexpr int kStatusBarHeight = 19;
-inline constexpr unsigned kWindowColour = 0xDCD9C5;  // COLORREF of (197,217,220)
+inline constexpr unsigned kWindowColour =
+    0xDCD9C5;  // COLORREF of (197,217,220)
 
 // For each column, the index of its field in `layout`, or -1 when the layout
 // does not carry it (the column then stays empty).
@@ -77,8 +77,8 @@ std::vector<int> ResolveColumns(const std::vector<FieldDef>& layout,
 // value, or a value of another kind than the type, shows nothing.
 std::string CellText(FieldType type, const Value& value, CellFormat format);
 
-// Days since 1899-12-30 (the date-time fields' unit) as YYYY-MM-DD; the time
-// of day is dropped.
+// A date-time value as YYYY-MM-DD, the time of day dropped; empty outside
+// the calendar (text/forms.h).
 std::string DateText(double days);
 // A number without trailing zeros after the decimal point (at most six
 // decimals): 12 -> "12", 2.50 -> "2.5".

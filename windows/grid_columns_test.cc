@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "server/layouts.h"
+#include "windows/variant.h"
 
 namespace skjk {
 namespace {
@@ -43,8 +44,8 @@ TEST(CellTextTest, FormatsByTypeAndColumn) {
 
 TEST(ResolveColumnsTest, ColumnsWithoutTheirFieldStayEmpty) {
   // The head-office line grid on the basic line layout: no SE0000.
-  const std::vector<int> bbsk =
-      ResolveColumns(layouts::BasicLine(), LookOf(VariantKey::kBbsk).line_columns);
+  const std::vector<int> bbsk = ResolveColumns(
+      layouts::BasicLine(), GetVariant(VariantKey::kBbsk).look.line_columns);
   ASSERT_EQ(bbsk.size(), 9u);
   EXPECT_EQ(bbsk.back(), -1);
   for (size_t i = 0; i + 1 < bbsk.size(); ++i) EXPECT_GE(bbsk[i], 0) << i;
@@ -52,7 +53,7 @@ TEST(ResolveColumnsTest, ColumnsWithoutTheirFieldStayEmpty) {
   // The customer document grid on the void layout: KHDM00, DWDZ00 and
   // KPRQ00 are missing.
   const layouts::Layout void_layout = layouts::Void("qry_bbbf2");
-  const auto& columns = LookOf(VariantKey::kJqsk).document_columns;
+  const auto& columns = GetVariant(VariantKey::kJqsk).look.document_columns;
   const std::vector<int> jqsk = ResolveColumns(void_layout, columns);
   std::vector<std::string_view> empty;
   for (size_t i = 0; i < jqsk.size(); ++i) {
@@ -62,15 +63,17 @@ TEST(ResolveColumnsTest, ColumnsWithoutTheirFieldStayEmpty) {
 }
 
 TEST(WindowLookTest, EveryColumnNamesAFieldOfItsSalesLayout) {
-  for (VariantKey key : {VariantKey::kBbsk, VariantKey::kFxsk, VariantKey::kJqsk}) {
+  for (VariantKey key :
+       {VariantKey::kBbsk, VariantKey::kFxsk, VariantKey::kJqsk}) {
     const Variant& variant = GetVariant(key);
-    const layouts::Layout* master = layouts::ProviderLayout(variant.providers[0]);
+    const layouts::Layout* master =
+        layouts::ProviderLayout(variant.sets[0].provider);
     ASSERT_NE(master, nullptr);
-    for (int index : ResolveColumns(*master, LookOf(key).document_columns)) {
+    for (int index : ResolveColumns(*master, variant.look.document_columns)) {
       EXPECT_GE(index, 0) << variant.name;
     }
     const layouts::Layout& lines = master->back().nested;
-    for (int index : ResolveColumns(lines, LookOf(key).line_columns)) {
+    for (int index : ResolveColumns(lines, variant.look.line_columns)) {
       if (key != VariantKey::kBbsk) {
         EXPECT_GE(index, 0) << variant.name;
       }

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <utility>
 
+#include "text/forms.h"
 #include "text/gbk.h"
 
 namespace skjk {
@@ -16,22 +16,14 @@ namespace {
 constexpr size_t kFreeStep = 10000;
 }  // namespace
 
-std::string SalesItemText() { return "销售单据"_gbk; }
-std::string VoidItemText() { return "报废单据"_gbk; }
-std::string QueryBusyText() { return "查询中，请稍候……"_gbk; }
-
-std::string DateParam(CalendarDate date) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", date.year, date.month,
-                date.day);
-  return buf;
-}
-
 InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
                                  Display* display)
-    : variant_(variant), env_(env), display_(display) {
+    : variant_(variant),
+      env_(env),
+      display_(display),
+      pick_item_(variant.look.pick_list_preset ? kSalesItem : kNoItem) {
   sets_ = std::make_unique<WindowSets>(
-      variant_.key,
+      variant_.sets,
       [this](std::string_view provider, int packet_size, bool with_layout,
              const std::vector<std::string>& params, Packet* packet) {
         if (request_hook_) request_hook_(true);
@@ -50,8 +42,8 @@ InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
 InterfaceWindow::~InterfaceWindow() = default;
 
 void InterfaceWindow::FormCreate() {
-  Status status =
-      LoadSettings(env_, SettingsPath(env_), variant_.name, &values_);
+  Status status = LoadSettings(env_, SettingsPath(env_),
+                               variant_.settings().section, &values_);
   if (!status.ok()) display_->ShowError(status.message());
 }
 
@@ -64,7 +56,8 @@ void InterfaceWindow::FormShow(std::string_view machine_name) {
     return;
   }
   // Selecting the item by code sends no change notification: no query.
-  display_->SelectPickListItem(0);
+  pick_item_ = kSalesItem;
+  display_->SelectPickListItem(kSalesItem);
   document_count_ = 0;
 }
 
@@ -79,6 +72,18 @@ void InterfaceWindow::FormActivate() {
   }
 }
 
+void InterfaceWindow::RadioChecked(bool invoiced) {
+  if (invoiced == invoiced_) return;
+  invoiced_ = invoiced;
+  RB1Click();
+}
+
+void InterfaceWindow::PickListChanged(int item) {
+  if (item == pick_item_) return;
+  pick_item_ = item;
+  RB1Click();
+}
+
 void InterfaceWindow::RB1Click() {
   if (closed_) return;
   if (busy_) {
@@ -86,10 +91,9 @@ void InterfaceWindow::RB1Click() {
     pending_view_ = true;
     return;
   }
-  const bool invoiced = display_->InvoicedChecked();
-  const bool sales = display_->PickListText() == SalesItemText();
-  Bind(invoiced ? (sales ? View::kDoneSales : View::kDoneVoid)
-                : (sales ? View::kOpenSales : View::kOpenVoid));
+  const bool sales = pick_item_ == kSalesItem;
+  Bind(invoiced_ ? (sales ? View::kDoneSales : View::kDoneVoid)
+                 : (sales ? View::kOpenSales : View::kOpenVoid));
   if (!DataSource1().active()) {
     fbRefreshClick();
   } else {
@@ -127,7 +131,7 @@ void InterfaceWindow::Query() {
   ++queries_started_;
   display_->SetBusyCursor(true);
   display_->EnableRefresh(false);
-  display_->SetStatusText(kBusyPanel, QueryBusyText());
+  display_->SetStatusText(kBusyPanel, "查询中，请稍候……"_gbk);
   display_->ProcessMessages();
 
   DocumentSet& set = DataSource1();
@@ -142,7 +146,7 @@ void InterfaceWindow::Query() {
                    released.end());
     display_->ProcessMessages();
   }
-  Status status = set.Open({DateParam(start), DateParam(end)});
+  Status status = set.Open({text::IsoDate(start), text::IsoDate(end)});
   if (status.ok()) set.First();
 
   // Also after a failure the window comes back to its normal state, so
@@ -179,7 +183,7 @@ void InterfaceWindow::fbSetClick() {
 }
 
 void InterfaceWindow::RunSettingsDialog() {
-  Status status = display_->RunSettingsDialog(&values_);
+  Status status = display_->RunSettingsDialog(variant_.settings(), &values_);
   if (!status.ok()) display_->ShowError(status.message());
 }
 

@@ -37,13 +37,10 @@
 
 namespace skjk {
 
-// The pick list's items and the busy text of a query (GBK).
-std::string SalesItemText();  // "销售单据"
-std::string VoidItemText();   // "报废单据"
-std::string QueryBusyText();  // "查询中，请稍候……"
-
-// "YYYY-MM-DD", the form of the QSRQ/ZZRQ parameters.
-std::string DateParam(CalendarDate date);
+// The pick list's items, in their order in the list.
+inline constexpr int kSalesItem = 0;  // "销售单据"
+inline constexpr int kVoidItem = 1;   // "报废单据"
+inline constexpr int kNoItem = -1;    // nothing chosen (the list is empty)
 
 class InterfaceWindow {
  public:
@@ -62,9 +59,18 @@ class InterfaceWindow {
   // Activation; only the first call does anything: asks for the settings
   // when a file location is missing.
   void FormActivate();
-  // RB1 or RB2 clicked, pick list changed: binds the chosen view and
-  // queries its set when it is closed; an open set is shown as last loaded,
-  // and the document count and panel 0 then give its number of documents.
+  // The view controls' events, with the value the user chose: RB1
+  // "已开发票" (`invoiced`) or RB2 "未开发票" became checked; the pick list's
+  // selection became `item`. Each runs RB1Click when the choice differs from
+  // the one the window holds (clicking the checked radio button again does
+  // nothing).
+  void RadioChecked(bool invoiced);
+  void PickListChanged(int item);
+  // View selection: binds the view of the chosen radio button and pick-list
+  // item ("销售单据" means sales documents, any other item or none void
+  // documents) and queries its set when it is closed; an open set is shown
+  // as last loaded, and the document count and panel 0 then give its number
+  // of documents.
   void RB1Click();
   // Refresh clicked, or the end-date calendar closed: queries the bound set.
   void fbRefreshClick();
@@ -83,6 +89,8 @@ class InterfaceWindow {
   Settings& values() { return values_; }
   int document_count() const { return document_count_; }
   View view() const { return view_; }
+  bool invoiced() const { return invoiced_; }
+  int pick_item() const { return pick_item_; }
   DocumentSet& DataSource1() { return sets_->master(view_); }
   DetailSet& DataSource2() { return sets_->detail(view_); }
   WindowSets& sets() { return *sets_; }
@@ -138,6 +146,8 @@ class InterfaceWindow {
   Settings values_;
   int document_count_ = 0;
   View view_ = View::kOpenSales;
+  bool invoiced_ = false;  // RB2 "未开发票" starts checked
+  int pick_item_;          // the pick list's selection
   bool activated_ = false;
 
   bool busy_ = false;

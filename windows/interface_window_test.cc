@@ -2,15 +2,15 @@
 // database, through a display that records what the window shows.
 #include "windows/interface_window.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "base/env.h"
 #include "server/testing/server_process.h"
@@ -22,6 +22,12 @@ namespace {
 
 using namespace text::literals;
 using ::testing::ElementsAre;
+
+const Variant& kBbsk = GetVariant(VariantKey::kBbsk);
+
+CalendarDate D(int y, unsigned m, unsigned d) {
+  return std::chrono::year{y} / m / d;
+}
 
 struct Message {
   std::string text;
@@ -50,7 +56,9 @@ class RecordingDisplay : public Display {
     busy_cursor = busy;
     log.push_back(busy ? "cursor busy" : "cursor normal");
   }
-  void StartProgress(int n) override { log.push_back("progress " + std::to_string(n)); }
+  void StartProgress(int n) override {
+    log.push_back("progress " + std::to_string(n));
+  }
   void StepProgress() override { log.push_back("step"); }
   void EndProgress() override { log.push_back("progress end"); }
   void ProcessMessages() override {
@@ -70,13 +78,13 @@ class RecordingDisplay : public Display {
     refresh_enabled = enabled;
     log.push_back(enabled ? "refresh on" : "refresh off");
   }
-  bool InvoicedChecked() override { return invoiced; }
-  std::string PickListText() override { return pick_text; }
   void SelectPickListItem(int index) override {
-    pick_text = index == 0 ? SalesItemText() : VoidItemText();
+    pick_item = index;
     log.push_back("pick " + std::to_string(index));
   }
-  Status RunSettingsDialog(Settings* values) override {
+  Status RunSettingsDialog(const SettingsLine& line,
+                           Settings* values) override {
+    settings_section = line.section;
     ++settings_runs;
     log.push_back("settings");
     if (dialog_result) *values = *dialog_result;
@@ -94,10 +102,10 @@ class RecordingDisplay : public Display {
   bool busy_cursor = false;
   bool refresh_enabled = true;
   bool confirm_answer = false;
-  CalendarDate start{2002, 8, 23};
-  CalendarDate end{2002, 8, 23};
-  bool invoiced = false;
-  std::string pick_text;
+  CalendarDate start = D(2002, 8, 23);
+  CalendarDate end = D(2002, 8, 23);
+  int pick_item = kNoItem;
+  std::string_view settings_section;
   int rebinds = 0;
   int settings_runs = 0;
   int closes = 0;
@@ -135,18 +143,22 @@ std::vector<std::string> Fill() {
   return {
       "INSERT INTO GSTJYGL0 VALUES ('10010101', '红塔山', '硬盒', '条')",
       "INSERT INTO GSTJYGL0 VALUES ('10010102', '云烟', '软盒', '条')",
-      sales_cols + "('01', 1001, '2002-08-01', 'K001', '甲公司', '昆明',"
-                   " '530100000000001', '工商银行', '6222', NULL, NULL, 12,"
-                   " 1200, 204, 1404, '壹仟肆佰零肆元整', '备注一', 17)",
-      sales_cols + "('01', 1002, '2002-08-02', 'K002', '乙公司', '大理',"
-                   " '530100000000002', '农业银行', '6228', '', '', 3,"
-                   " 300.5, 51.09, 351.59, '', '', 17)",
-      sales_cols + "('01', 1003, '2002-08-02', 'K002', '乙公司', '大理',"
-                   " '530100000000002', '农业银行', '6228', '0100000001',"
-                   " '00000042', 1, 100, 17, 117, '', '', 17)",
-      sales_cols + "('01', 1004, '2002-08-10', 'K001', '甲公司', '昆明',"
-                   " '530100000000001', '工商银行', '6222', NULL, NULL, 1,"
-                   " 100, 17, 117, '', '', 17)",
+      sales_cols +
+          "('01', 1001, '2002-08-01', 'K001', '甲公司', '昆明',"
+          " '530100000000001', '工商银行', '6222', NULL, NULL, 12,"
+          " 1200, 204, 1404, '壹仟肆佰零肆元整', '备注一', 17)",
+      sales_cols +
+          "('01', 1002, '2002-08-02', 'K002', '乙公司', '大理',"
+          " '530100000000002', '农业银行', '6228', '', '', 3,"
+          " 300.5, 51.09, 351.59, '', '', 17)",
+      sales_cols +
+          "('01', 1003, '2002-08-02', 'K002', '乙公司', '大理',"
+          " '530100000000002', '农业银行', '6228', '0100000001',"
+          " '00000042', 1, 100, 17, 117, '', '', 17)",
+      sales_cols +
+          "('01', 1004, '2002-08-10', 'K001', '甲公司', '昆明',"
+          " '530100000000001', '工商银行', '6222', NULL, NULL, 1,"
+          " 100, 17, 117, '', '', 17)",
       "INSERT INTO XSTXSFP2 VALUES (1001, '10010101', 100, 10, 1000, NULL)",
       "INSERT INTO XSTXSFP2 VALUES (1001, '10010102', 100, 2, 200, NULL)",
       "INSERT INTO XSTXSFP2 VALUES (1002, '10010102', 100.166667, 3, 300.5,"
@@ -232,7 +244,8 @@ TEST_F(InterfaceWindowTest, ShowResetsTheViewWithoutQuerying) {
   window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
   window_->FormCreate();
   window_->FormShow(server_->machine());
-  EXPECT_EQ(display_.pick_text, SalesItemText());
+  EXPECT_EQ(display_.pick_item, kSalesItem);
+  EXPECT_EQ(window_->pick_item(), kSalesItem);
   EXPECT_EQ(window_->document_count(), 0);
   EXPECT_EQ(window_->view(), View::kOpenSales);
   EXPECT_FALSE(window_->DataSource1().active());
@@ -241,7 +254,7 @@ TEST_F(InterfaceWindowTest, ShowResetsTheViewWithoutQuerying) {
 
 TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
   InterfaceWindow& w = Open();
-  Query({2002, 8, 1}, {2002, 8, 10});
+  Query(D(2002, 8, 1), D(2002, 8, 10));
 
   DocumentSet& documents = w.DataSource1();
   EXPECT_EQ(documents.name(), "ClientDataSet1");
@@ -259,20 +272,20 @@ TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
   // Busy display around the request; everything restored afterwards.
   EXPECT_THAT(display_.log,
               ElementsAre("cursor busy", "refresh off",
-                          "status2=" + QueryBusyText(), "process",
-                          "status0=" + "记录数=3"_gbk, "refresh on", "status2=",
-                          "cursor normal"));
+                          "status2=" + "查询中，请稍候……"_gbk, "process",
+                          "status0=" + "记录数=3"_gbk, "refresh on",
+                          "status2=", "cursor normal"));
   EXPECT_TRUE(display_.errors.empty());
 
   // A new query drops the old documents first, answering messages while it
   // frees them.
   display_.log.clear();
-  Query({2002, 8, 2}, {2002, 8, 2});
+  Query(D(2002, 8, 2), D(2002, 8, 2));
   EXPECT_THAT(display_.log,
               ElementsAre("cursor busy", "refresh off",
-                          "status2=" + QueryBusyText(), "process", "process",
-                          "status0=" + "记录数=1"_gbk, "refresh on", "status2=",
-                          "cursor normal"));
+                          "status2=" + "查询中，请稍候……"_gbk, "process",
+                          "process", "status0=" + "记录数=1"_gbk, "refresh on",
+                          "status2=", "cursor normal"));
 }
 
 TEST_F(InterfaceWindowTest, DateRangeChecks) {
@@ -280,21 +293,22 @@ TEST_F(InterfaceWindowTest, DateRangeChecks) {
     CalendarDate start, end;
     int documents;  // -1: refused
   } cases[] = {
-      {{2002, 8, 2}, {2002, 8, 2}, 1},   // one day: 1002 (1003 is invoiced)
-      {{2002, 8, 3}, {2002, 8, 9}, 0},   // nothing in the range
-      {{2002, 8, 10}, {2002, 8, 1}, -1}, // start after end
+      {D(2002, 8, 2), D(2002, 8, 2), 1},    // one day: 1002 (1003 is invoiced)
+      {D(2002, 8, 3), D(2002, 8, 9), 0},    // nothing in the range
+      {D(2002, 8, 10), D(2002, 8, 1), -1},  // start after end
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(DateParam(c.start) + " .. " + DateParam(c.end));
+    SCOPED_TRACE(text::IsoDate(c.start) + " .. " + text::IsoDate(c.end));
     InterfaceWindow& w = Open();
-    Query({2002, 8, 1}, {2002, 8, 31});
+    Query(D(2002, 8, 1), D(2002, 8, 31));
     ASSERT_EQ(w.document_count(), 3);
     display_.messages.clear();
     requests_ = 0;
     Query(c.start, c.end);
     if (c.documents < 0) {
       ASSERT_EQ(display_.messages.size(), 1u);
-      EXPECT_EQ(display_.messages[0].text, "查询截至日期不能小于起始日期！"_gbk);
+      EXPECT_EQ(display_.messages[0].text,
+                "查询截至日期不能小于起始日期！"_gbk);
       EXPECT_EQ(display_.messages[0].kind, MessageKind::kError);
       EXPECT_EQ(display_.messages[0].owner, MessageOwner::kOwnerWindow);
       EXPECT_EQ(requests_, 0);
@@ -316,12 +330,11 @@ TEST_F(InterfaceWindowTest, DateRangeChecks) {
 
 TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
   InterfaceWindow& w = Open();
-  Query({2002, 8, 1}, {2002, 8, 31});
+  Query(D(2002, 8, 1), D(2002, 8, 31));
   ASSERT_EQ(requests_, 1);
 
   // Void documents: a closed set, queried with the dates in the pickers.
-  display_.pick_text = VoidItemText();
-  w.RB1Click();
+  w.PickListChanged(kVoidItem);
   EXPECT_EQ(w.view(), View::kOpenVoid);
   EXPECT_EQ(w.DataSource1().name(), "ClientDataSet3");
   EXPECT_EQ(w.DataSource2().name(), "ClientDataSet4");
@@ -332,9 +345,8 @@ TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
 
   // Back to sales: shown as last loaded, without a query; the count follows
   // the documents shown.
-  display_.pick_text = SalesItemText();
-  display_.start = {2002, 8, 10};
-  w.RB1Click();
+  display_.start = D(2002, 8, 10);
+  w.PickListChanged(kSalesItem);
   EXPECT_EQ(w.view(), View::kOpenSales);
   EXPECT_EQ(requests_, 2);
   EXPECT_EQ(w.DataSource1().RecordCount(), 3);
@@ -344,19 +356,20 @@ TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
   EXPECT_EQ(display_.status[kCountPanel], "记录数=3"_gbk);
 
   // Invoiced sales: ClientDataSet5 with the invoiced document only.
-  display_.start = {2002, 8, 1};
-  display_.invoiced = true;
-  w.RB1Click();
+  display_.start = D(2002, 8, 1);
+  w.RadioChecked(true);
   EXPECT_EQ(w.DataSource1().name(), "ClientDataSet5");
   EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(1003));
   EXPECT_EQ(requests_, 3);
   EXPECT_GE(display_.rebinds, 3);
 
-  // An empty pick list counts as void documents.
-  display_.pick_text.clear();
-  w.RB1Click();
-  EXPECT_EQ(w.view(), View::kDoneVoid);
-  EXPECT_EQ(display_.status[kCountPanel], "记录数=0"_gbk);
+  // Clicking the checked radio button or choosing the chosen item again
+  // changes nothing.
+  const int rebinds = display_.rebinds;
+  w.RadioChecked(true);
+  w.PickListChanged(kSalesItem);
+  EXPECT_EQ(requests_, 3);
+  EXPECT_EQ(display_.rebinds, rebinds);
 }
 
 TEST_F(InterfaceWindowTest, StartDateCloseUpFollowsTheOneDayFlag) {
@@ -365,17 +378,17 @@ TEST_F(InterfaceWindowTest, StartDateCloseUpFollowsTheOneDayFlag) {
     InterfaceWindow& w = Open();
     w.values().d = d;
     requests_ = 0;
-    display_.start = {2002, 8, 2};
-    display_.end = {2002, 8, 31};
+    display_.start = D(2002, 8, 2);
+    display_.end = D(2002, 8, 31);
     w.DateTimePicker1CloseUp();
     if (d) {
-      EXPECT_EQ(display_.end, (CalendarDate{2002, 8, 2}));
+      EXPECT_EQ(display_.end, (D(2002, 8, 2)));
       EXPECT_EQ(requests_, 1);
       EXPECT_EQ(w.document_count(), 1);
       EXPECT_EQ(w.DataSource1().params(),
                 (std::vector<std::string>{"2002-08-02", "2002-08-02"}));
     } else {
-      EXPECT_EQ(display_.end, (CalendarDate{2002, 8, 31}));
+      EXPECT_EQ(display_.end, (D(2002, 8, 31)));
       EXPECT_EQ(requests_, 0);
       EXPECT_THAT(display_.log, ElementsAre("focus end date"));
     }
@@ -391,7 +404,8 @@ TEST_F(InterfaceWindowTest, ActivationAsksForMissingFileSettingsOnce) {
     Settings values;
     bool prompt;
   } cases[] = {
-      {"all set, invoice texts empty", {"r", "w1", "w2", "", "", "", false},
+      {"all set, invoice texts empty",
+       {"r", "w1", "w2", "", "", "", false},
        false},
       {"read missing", {"", "w1", "w2", "a", "b", "c", true}, true},
       {"write1 missing", {"r", "", "w2", "", "", "", false}, true},
@@ -427,6 +441,7 @@ TEST_F(InterfaceWindowTest, FirstStartCreatesTheSettingsFileAndAsks) {
   display_.dialog_result = &typed;
   window_->FormActivate();
   EXPECT_EQ(display_.settings_runs, 1);
+  EXPECT_EQ(display_.settings_section, "Bbsk");
   EXPECT_EQ(window_->values(), typed);
 }
 
@@ -438,8 +453,10 @@ TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
   ASSERT_EQ(display_.messages.size(), 1u);
   EXPECT_EQ(display_.messages[0].text, "无法建立数据库连接！"_gbk);
   EXPECT_EQ(display_.messages[0].kind, MessageKind::kError);
-  // The rest of the show step is skipped: the pick list stays as it was.
-  EXPECT_TRUE(display_.pick_text.empty());
+  // The rest of the show step is skipped: the pick list stays empty, and the
+  // radio buttons then choose void documents.
+  EXPECT_EQ(display_.pick_item, kNoItem);
+  EXPECT_EQ(window_->pick_item(), kNoItem);
 
   // A query tries again, fails with the system's message, and leaves the
   // window usable.
@@ -452,21 +469,23 @@ TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
   EXPECT_FALSE(display_.busy_cursor);
   EXPECT_EQ(display_.status[kBusyPanel], "");
   EXPECT_FALSE(window_->busy());
+
+  window_->RadioChecked(true);
+  EXPECT_EQ(window_->view(), View::kDoneVoid);
 }
 
 // Input handled while a query processes messages.
 TEST_F(InterfaceWindowTest, SecondLongActionWaitsForTheFirst) {
   InterfaceWindow& w = Open();
-  display_.start = {2002, 8, 1};
-  display_.end = {2002, 8, 31};
+  display_.start = D(2002, 8, 1);
+  display_.end = D(2002, 8, 31);
   display_.on_process = [&] {
     EXPECT_TRUE(w.busy());
     // Another query, the settings dialog and a view change, all at once.
     w.fbRefreshClick();
     w.DateTimePicker2CloseUp();
     w.fbSetClick();
-    display_.pick_text = VoidItemText();
-    w.RB1Click();
+    w.PickListChanged(kVoidItem);
     // Nothing happened yet: the running query still has its set.
     EXPECT_EQ(w.view(), View::kOpenSales);
     EXPECT_EQ(requests_, 0);
@@ -487,8 +506,8 @@ TEST_F(InterfaceWindowTest, SecondLongActionWaitsForTheFirst) {
 
 TEST_F(InterfaceWindowTest, QueryAskedForDuringALongActionRunsAfterIt) {
   InterfaceWindow& w = Open();
-  display_.start = {2002, 8, 1};
-  display_.end = {2002, 8, 31};
+  display_.start = D(2002, 8, 1);
+  display_.end = D(2002, 8, 31);
   {
     InterfaceWindow::LongAction export_run(&w);
     ASSERT_TRUE(export_run.started());
@@ -503,13 +522,12 @@ TEST_F(InterfaceWindowTest, QueryAskedForDuringALongActionRunsAfterIt) {
 
 TEST_F(InterfaceWindowTest, ClosingDuringAQueryWaitsForItsEnd) {
   InterfaceWindow& w = Open();
-  display_.start = {2002, 8, 1};
-  display_.end = {2002, 8, 31};
+  display_.start = D(2002, 8, 1);
+  display_.end = D(2002, 8, 31);
   display_.on_process = [&] {
     EXPECT_FALSE(w.CloseQuery());  // close box
     w.fbExitClick();
-    display_.pick_text = VoidItemText();
-    w.RB1Click();
+    w.PickListChanged(kVoidItem);
     EXPECT_EQ(display_.closes, 0);
   };
   w.fbRefreshClick();
@@ -524,9 +542,8 @@ TEST_F(InterfaceWindowTest, ClosingDuringAQueryWaitsForItsEnd) {
 
 TEST_F(InterfaceWindowTest, CloseDropsTheNotInvoicedSets) {
   InterfaceWindow& w = Open();
-  Query({2002, 8, 1}, {2002, 8, 31});
-  display_.invoiced = true;
-  w.RB1Click();
+  Query(D(2002, 8, 1), D(2002, 8, 31));
+  w.RadioChecked(true);
   ASSERT_TRUE(w.sets().master(View::kDoneSales).active());
   w.FormClose();
   EXPECT_FALSE(w.sets().master(View::kOpenSales).active());

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "entry/stored_texts.h"
+#include "framework/modal.h"
 #include "settings/settings_dialog.h"
-#include "windows/win32/ui_text.h"
+#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {
@@ -101,8 +101,8 @@ class SettingsDialogWindow final : public SettingsDialogHost {
   void ShowModel();
   // The host's owner window, or this dialog when there is none.
   HWND MessageOwner() const {
-    HWND owner = reinterpret_cast<HWND>(GlobalEntryState().owner());
-    return owner != nullptr && IsWindow(owner) ? owner : hwnd_;
+    HWND owner = OwnerWindow();
+    return owner != nullptr ? owner : hwnd_;
   }
 
   HINSTANCE instance_;
@@ -404,11 +404,11 @@ void SettingsDialogWindow::OnCommand(int id, int code) {
 }  // namespace
 
 Status RunSettingsDialogWin32(HINSTANCE instance, HWND owner,
-                              const Variant& variant, Env* env,
+                              const SettingsLine& line, Env* env,
                               std::string_view path, Settings* values) {
   try {
     SettingsDialogWindow window(instance, owner);
-    return RunSettingsDialog(&window, variant, env, path, values);
+    return RunSettingsDialog(&window, line, env, path, values);
   } catch (const std::exception& e) {
     return Status::Error(std::string("Settings dialog: ") + e.what());
   } catch (...) {
@@ -416,7 +416,7 @@ Status RunSettingsDialogWin32(HINSTANCE instance, HWND owner,
   }
 }
 
-Status RunSettingsDialogWin32(HWND owner, const Variant& variant,
+Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line,
                               Settings* values) {
   HMODULE module = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -424,7 +424,7 @@ Status RunSettingsDialogWin32(HWND owner, const Variant& variant,
                      reinterpret_cast<LPCWSTR>(&kColour), &module);
   try {
     Env* env = Env::Default();
-    return RunSettingsDialogWin32(module, owner, variant, env,
+    return RunSettingsDialogWin32(module, owner, line, env,
                                   SettingsPath(env), values);
   } catch (...) {
     return Status::Error("Settings dialog: unexpected error");

@@ -18,7 +18,7 @@
 #include "base/env.h"
 #include "base/status.h"
 #include "settings/settings.h"
-#include "windows/variant.h"
+#include "settings/settings_dialog.h"
 
 namespace skjk::win32 {
 
@@ -48,12 +48,12 @@ enum SettingsDialogControl : int {
 // classes are registered with `instance`, the module holding this code.
 // Returns the store's status, or why the dialog could not be shown.
 Status RunSettingsDialogWin32(HINSTANCE instance, HWND owner,
-                              const Variant& variant, Env* env,
+                              const SettingsLine& line, Env* env,
                               std::string_view path, Settings* values);
 
 // The same for the plug-in: the module of this code, Env::Default() and
 // SettingsPath().
-Status RunSettingsDialogWin32(HWND owner, const Variant& variant,
+Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line,
                               Settings* values);
 
 }  // namespace skjk::win32

@@ -15,7 +15,7 @@
 #include "entry/stored_texts.h"
 #include "tests/e2e/driver.h"
 #include "text/gbk.h"
-#include "windows/win32/ui_text.h"
+#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "gtest/gtest.h"
 #include "tests/e2e/driver.h"
-#include "windows/win32/base_window.h"
-#include "windows/win32/modal.h"
+#include "framework/base_window.h"
+#include "framework/modal.h"
 
 namespace skjk::win32 {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "base/status.h"
 #include "windows/variant.h"
-#include "windows/win32/modal.h"
+#include "framework/modal.h"
 
 namespace skjk::win32 {
 

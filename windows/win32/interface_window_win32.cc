@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "base/env.h"
+#include "framework/error_display.h"
+#include "framework/modal.h"
+#include "framework/ui_text.h"
 #include "settings/win32/settings_dialog_win32.h"
 #include "text/gbk.h"
-#include "windows/win32/error_display.h"
-#include "windows/win32/modal.h"
 #include "windows/win32/toolbar_pictures.h"
-#include "windows/win32/ui_text.h"
 
 namespace skjk::win32 {
 
@@ -51,14 +51,15 @@ HFONT CreateSansSerif8() {
 }
 
 CalendarDate FromSystemTime(const SYSTEMTIME& st) {
-  return CalendarDate{st.wYear, st.wMonth, st.wDay};
+  return CalendarDate{std::chrono::year{st.wYear},
+                      std::chrono::month{st.wMonth}, std::chrono::day{st.wDay}};
 }
 
 SYSTEMTIME ToSystemTime(CalendarDate date) {
   SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(date.year);
-  st.wMonth = static_cast<WORD>(date.month);
-  st.wDay = static_cast<WORD>(date.day);
+  st.wYear = static_cast<WORD>(static_cast<int>(date.year()));
+  st.wMonth = static_cast<WORD>(static_cast<unsigned>(date.month()));
+  st.wDay = static_cast<WORD>(static_cast<unsigned>(date.day()));
   return st;
 }
 
@@ -66,9 +67,9 @@ SYSTEMTIME ToSystemTime(CalendarDate date) {
 
 InterfaceWindowWin32::InterfaceWindowWin32(const Variant& variant,
                                            const InterfaceContext& context)
-    : variant_(variant), look_(LookOf(variant.key)), context_(context) {
-  model_ = std::make_unique<skjk::InterfaceWindow>(variant_, Env::Default(),
-                                                   this);
+    : variant_(variant), look_(variant.look), context_(context) {
+  model_ =
+      std::make_unique<skjk::InterfaceWindow>(variant_, Env::Default(), this);
 }
 
 InterfaceWindowWin32::~InterfaceWindowWin32() {
@@ -110,11 +111,11 @@ HWND InterfaceWindowWin32::AddControl(const wchar_t* window_class,
                                       std::wstring_view text, DWORD style,
                                       int id, int x, int y, int width,
                                       int height, HFONT font, DWORD ex_style) {
-  HWND control = CreateWindowExW(
-      ex_style, window_class, std::wstring(text).c_str(),
-      WS_CHILD | WS_VISIBLE | style, x, y, width, height, hwnd(),
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleHandle(),
-      nullptr);
+  HWND control =
+      CreateWindowExW(ex_style, window_class, std::wstring(text).c_str(),
+                      WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                      hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                      ModuleHandle(), nullptr);
   if (control != nullptr) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
@@ -126,13 +127,13 @@ void InterfaceWindowWin32::CreateControls() {
   for (size_t i = 0; i < std::size(kToolButtons); ++i) {
     const ToolButton& b = kToolButtons[i];
     toolbar_[i] = AddControl(WC_BUTTONW, WideFromUtf8(b.caption),
-                             WS_TABSTOP | BS_OWNERDRAW, b.id, b.left, 4, 49,
-                             49, main_font);
+                             WS_TABSTOP | BS_OWNERDRAW, b.id, b.left, 4, 49, 49,
+                             main_font);
   }
   // Query bar (SimSun in every variant); positions are set by Layout().
   rb1_ = AddControl(WC_BUTTONW, WideFromUtf8("已开发票"),
-                    WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, kInvoicedId,
-                    0, 0, 0, 0, simsun_);
+                    WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, kInvoicedId, 0,
+                    0, 0, 0, simsun_);
   rb2_ = AddControl(WC_BUTTONW, WideFromUtf8("未开发票"), BS_AUTORADIOBUTTON,
                     kNotInvoicedId, 0, 0, 0, 0, simsun_);
   SendMessageW(rb2_, BM_SETCHECK, BST_CHECKED, 0);
@@ -143,21 +144,22 @@ void InterfaceWindowWin32::CreateControls() {
                            kStartDateId, 0, 0, 0, 0, simsun_);
   to_label_ = AddControl(WC_STATICW, WideFromUtf8("至"), SS_LEFT, -1, 0, 0, 0,
                          0, simsun_);
-  end_date_ = AddControl(DATETIMEPICK_CLASSW, L"",
-                         WS_TABSTOP | DTS_SHORTDATEFORMAT, kEndDateId, 0, 0, 0,
-                         0, simsun_);
+  end_date_ =
+      AddControl(DATETIMEPICK_CLASSW, L"", WS_TABSTOP | DTS_SHORTDATEFORMAT,
+                 kEndDateId, 0, 0, 0, 0, simsun_);
   // The date stored with the window's layout: 23 August 2002.
-  SYSTEMTIME initial = ToSystemTime({2002, 8, 23});
+  SYSTEMTIME initial =
+      ToSystemTime(std::chrono::year{2002} / std::chrono::August / 23);
   for (HWND picker : {start_date_, end_date_}) {
     SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
                  reinterpret_cast<LPARAM>(&initial));
   }
-  refresh_ = AddControl(WC_BUTTONW, WideFromUtf8("刷新"),
-                        WS_TABSTOP | BS_OWNERDRAW, kRefreshId, 0, 0, 0, 0,
-                        simsun_);
-  pick_list_ = AddControl(WC_COMBOBOXW, L"",
-                          WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                          kPickListId, 0, 0, 0, 0, simsun_);
+  refresh_ =
+      AddControl(WC_BUTTONW, WideFromUtf8("刷新"), WS_TABSTOP | BS_OWNERDRAW,
+                 kRefreshId, 0, 0, 0, 0, simsun_);
+  pick_list_ =
+      AddControl(WC_COMBOBOXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+                 kPickListId, 0, 0, 0, 0, simsun_);
   for (const char* item : {"销售单据", "报废单据"}) {
     SendMessageW(pick_list_, CB_ADDSTRING, 0,
                  reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
@@ -333,25 +335,16 @@ bool InterfaceWindowWin32::OnCommand(int id, int code) {
       return true;
     case kInvoicedId:
     case kNotInvoicedId:
-      // RB1Click runs when a radio button becomes checked, not when the
-      // checked one is clicked again.
       if (code == BN_CLICKED &&
           SendMessageW(GetDlgItem(hwnd(), id), BM_GETCHECK, 0, 0) ==
               BST_CHECKED) {
-        const bool invoiced = id == kInvoicedId;
-        if (invoiced != last_invoiced_) {
-          last_invoiced_ = invoiced;
-          model_->RB1Click();
-        }
+        model_->RadioChecked(id == kInvoicedId);
       }
       return true;
     case kPickListId:
       if (code == CBN_SELCHANGE) {
-        std::string text = PickListText();
-        if (text != last_pick_text_) {
-          last_pick_text_ = text;
-          model_->RB1Click();
-        }
+        model_->PickListChanged(
+            static_cast<int>(SendMessageW(pick_list_, CB_GETCURSEL, 0, 0)));
       }
       return true;
     default:
@@ -420,7 +413,8 @@ LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
         SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));
         return TRUE;
       }
-      if (reinterpret_cast<HWND>(wparam) == hwnd() && LOWORD(lparam) == HTCLIENT) {
+      if (reinterpret_cast<HWND>(wparam) == hwnd() &&
+          LOWORD(lparam) == HTCLIENT) {
         POINT pt;
         GetCursorPos(&pt);
         ScreenToClient(hwnd(), &pt);
@@ -461,7 +455,6 @@ LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
       if (wparam != 0 && !shown_) {
         shown_ = true;
         model_->FormShow(context_.server_machine);
-        last_pick_text_ = PickListText();
       }
       break;
     case WM_ACTIVATE:
@@ -514,7 +507,7 @@ bool InterfaceWindowWin32::ShowMessage(std::string_view text, MessageKind kind,
     if (parent == nullptr) parent = hwnd();
   }
   const int answer = OwnedMessageBox(parent, Wide(text).c_str(),
-                                 WideFromUtf8(caption).c_str(), flags);
+                                     WideFromUtf8(caption).c_str(), flags);
   return kind == MessageKind::kConfirm && answer == IDYES;
 }
 
@@ -536,9 +529,9 @@ void InterfaceWindowWin32::SetBusyCursor(bool busy) {
 
 void InterfaceWindowWin32::StartProgress(int n) {
   EndProgress();
-  progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE,
-                              101, 1, 148, 18, status_bar_, nullptr,
-                              ModuleHandle(), nullptr);
+  progress_ =
+      CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 101, 1,
+                      148, 18, status_bar_, nullptr, ModuleHandle(), nullptr);
   if (progress_ == nullptr) return;
   SendMessageW(progress_, PBM_SETRANGE32, 0, std::max(0, n));
   SendMessageW(progress_, PBM_SETSTEP, 1, 0);
@@ -580,7 +573,8 @@ void InterfaceWindowWin32::RebindGrids() {
 
 CalendarDate InterfaceWindowWin32::StartDate() {
   SYSTEMTIME st{};
-  SendMessageW(start_date_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
+  SendMessageW(start_date_, DTM_GETSYSTEMTIME, 0,
+               reinterpret_cast<LPARAM>(&st));
   return FromSystemTime(st);
 }
 
@@ -602,22 +596,14 @@ void InterfaceWindowWin32::EnableRefresh(bool enabled) {
   EnableWindow(refresh_, enabled ? TRUE : FALSE);
 }
 
-bool InterfaceWindowWin32::InvoicedChecked() {
-  return SendMessageW(rb1_, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-std::string InterfaceWindowWin32::PickListText() {
-  return Gbk(WindowTextW(pick_list_));
-}
-
 void InterfaceWindowWin32::SelectPickListItem(int index) {
   // CB_SETCURSEL sends no CBN_SELCHANGE.
   SendMessageW(pick_list_, CB_SETCURSEL, index, 0);
-  last_pick_text_ = PickListText();
 }
 
-Status InterfaceWindowWin32::RunSettingsDialog(Settings* values) {
-  return RunSettingsDialogWin32(hwnd(), variant_, values);
+Status InterfaceWindowWin32::RunSettingsDialog(const SettingsLine& line,
+                                               Settings* values) {
+  return RunSettingsDialogWin32(hwnd(), line, values);
 }
 
 void InterfaceWindowWin32::CloseWindow() { Close(); }

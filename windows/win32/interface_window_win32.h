@@ -30,16 +30,16 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
     kExportId,
     kSetId,
     kExitId,
-    kInvoicedId,      // RB1 "已开发票"
-    kNotInvoicedId,   // RB2 "未开发票"
-    kStartDateId,     // DateTimePicker1
-    kEndDateId,       // DateTimePicker2
+    kInvoicedId,     // RB1 "已开发票"
+    kNotInvoicedId,  // RB2 "未开发票"
+    kStartDateId,    // DateTimePicker1
+    kEndDateId,      // DateTimePicker2
     kRefreshId,
     kPickListId,      // dxPickEdit1
     kDocumentGridId,  // dxDBGrid1
     kLineGridId,      // dxDBGrid2
     kStatusBarId,
-    kTotalsFirstId,   // dxDBEdit1..5
+    kTotalsFirstId,  // dxDBEdit1..5
   };
 
   InterfaceWindowWin32(const Variant& variant, const InterfaceContext& context);
@@ -64,10 +64,8 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   void SetEndDate(CalendarDate date) override;
   void FocusEndDate() override;
   void EnableRefresh(bool enabled) override;
-  bool InvoicedChecked() override;
-  std::string PickListText() override;
   void SelectPickListItem(int index) override;
-  Status RunSettingsDialog(Settings* values) override;
+  Status RunSettingsDialog(const SettingsLine& line, Settings* values) override;
   void CloseWindow() override;
 
  protected:
@@ -103,7 +101,8 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   HBRUSH background_ = nullptr;
 
   std::array<HWND, 4> toolbar_{};
-  HWND rb1_ = nullptr, rb2_ = nullptr, date_label_ = nullptr, to_label_ = nullptr;
+  HWND rb1_ = nullptr, rb2_ = nullptr, date_label_ = nullptr,
+       to_label_ = nullptr;
   HWND start_date_ = nullptr, end_date_ = nullptr, refresh_ = nullptr;
   HWND pick_list_ = nullptr, status_bar_ = nullptr, progress_ = nullptr;
   HWND totals_label1_ = nullptr, totals_label2_ = nullptr;
@@ -116,8 +115,6 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   bool dragging_ = false;
   int drag_offset_ = 0;
   bool busy_cursor_ = false;
-  bool last_invoiced_ = false;   // RB2 "未开发票" starts checked
-  std::string last_pick_text_;
   bool shown_ = false;
   bool activated_ = false;
 };

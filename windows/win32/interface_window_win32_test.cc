@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "text/gbk.h"
-#include "windows/win32/ui_text.h"
+#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {

@@ -1,6 +1,6 @@
 #include "windows/win32/record_grid.h"
 
-#include "windows/win32/ui_text.h"
+#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {

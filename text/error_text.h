@@ -1,6 +1,6 @@
 // The text of the general error display.
-#ifndef SKJK_ENTRY_ERROR_TEXT_H_
-#define SKJK_ENTRY_ERROR_TEXT_H_
+#ifndef SKJK_TEXT_ERROR_TEXT_H_
+#define SKJK_TEXT_ERROR_TEXT_H_
 
 #include <string>
 #include <string_view>
@@ -18,4 +18,4 @@ std::string GeneralErrorText(std::string_view message);
 
 }  // namespace skjk
 
-#endif  // SKJK_ENTRY_ERROR_TEXT_H_
+#endif  // SKJK_TEXT_ERROR_TEXT_H_

@@ -1,4 +1,4 @@
-#include "entry/error_text.h"
+#include "text/error_text.h"
 
 #include "text/gbk.h"
 

@@ -1,8 +1,8 @@
 // The general error display: an error that escaped a handler, shown in a
 // message box with the error's own text (a full stop appended as
 // GeneralErrorText() says), caption "错误", the error icon and OK.
-#ifndef SKJK_WINDOWS_WIN32_ERROR_DISPLAY_H_
-#define SKJK_WINDOWS_WIN32_ERROR_DISPLAY_H_
+#ifndef SKJK_FRAMEWORK_ERROR_DISPLAY_H_
+#define SKJK_FRAMEWORK_ERROR_DISPLAY_H_
 
 #include <windows.h>
 
@@ -22,4 +22,4 @@ int OwnedMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption,
 
 }  // namespace skjk::win32
 
-#endif  // SKJK_WINDOWS_WIN32_ERROR_DISPLAY_H_
+#endif  // SKJK_FRAMEWORK_ERROR_DISPLAY_H_

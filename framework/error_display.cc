@@ -1,10 +1,10 @@
-#include "windows/win32/error_display.h"
+#include "framework/error_display.h"
 
 #include <string>
 
-#include "entry/error_text.h"
+#include "text/error_text.h"
 #include "text/gbk.h"
-#include "windows/win32/ui_text.h"
+#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 

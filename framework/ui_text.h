@@ -1,7 +1,7 @@
 // Small helpers for Win32 calls: GBK texts become UTF-16 with code page 936
 // (never the system's ANSI code page), and the window font.
-#ifndef SKJK_WINDOWS_WIN32_UI_TEXT_H_
-#define SKJK_WINDOWS_WIN32_UI_TEXT_H_
+#ifndef SKJK_FRAMEWORK_UI_TEXT_H_
+#define SKJK_FRAMEWORK_UI_TEXT_H_
 
 #include <windows.h>
 
@@ -79,4 +79,4 @@ inline HFONT CreateUiFont(int points) {
 
 }  // namespace skjk::win32
 
-#endif  // SKJK_WINDOWS_WIN32_UI_TEXT_H_
+#endif  // SKJK_FRAMEWORK_UI_TEXT_H_

@@ -1,4 +1,4 @@
-#include "windows/win32/base_window.h"
+#include "framework/base_window.h"
 
 #include <algorithm>
 #include <exception>
@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "platform/win32_error.h"
-#include "windows/win32/error_display.h"
-#include "windows/win32/modal.h"
-#include "windows/win32/ui_text.h"
+#include "framework/error_display.h"
+#include "framework/modal.h"
+#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {

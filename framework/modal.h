@@ -1,16 +1,20 @@
 // Showing a window modally over a foreign owner window (the host's).
-#ifndef SKJK_WINDOWS_WIN32_MODAL_H_
-#define SKJK_WINDOWS_WIN32_MODAL_H_
+#ifndef SKJK_FRAMEWORK_MODAL_H_
+#define SKJK_FRAMEWORK_MODAL_H_
 
 #include <windows.h>
 
 #include "base/status.h"
-#include "windows/win32/base_window.h"
+#include "framework/base_window.h"
 
 namespace skjk::win32 {
 
-// The owner of the library's windows and message boxes: the host window of
-// the latest entry-point call, or null when there is none or it is gone.
+// The owner of the library's windows and message boxes: the window adopted
+// last (the host window of the latest entry-point call), or null when there is
+// none or it is gone. Adopting the current handle again changes nothing; the
+// handle is kept after the call. A handle that is no window (stale or
+// garbage) adopts none: the library's windows then have no owner.
+void AdoptOwnerWindow(HWND window);
 HWND OwnerWindow();
 
 // A window that can be shown modally. Closing it (close box, Alt+F4, or
@@ -43,4 +47,4 @@ class ModalWindow : public BaseWindow {
 
 }  // namespace skjk::win32
 
-#endif  // SKJK_WINDOWS_WIN32_MODAL_H_
+#endif  // SKJK_FRAMEWORK_MODAL_H_

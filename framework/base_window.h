@@ -7,8 +7,8 @@
 //
 // Window classes are registered with the module handle of the module that
 // holds this code (the plug-in inside a host), never with the host's.
-#ifndef SKJK_WINDOWS_WIN32_BASE_WINDOW_H_
-#define SKJK_WINDOWS_WIN32_BASE_WINDOW_H_
+#ifndef SKJK_FRAMEWORK_BASE_WINDOW_H_
+#define SKJK_FRAMEWORK_BASE_WINDOW_H_
 
 #include <windows.h>
 
@@ -88,4 +88,4 @@ void UnregisterWindowClasses();
 
 }  // namespace skjk::win32
 
-#endif  // SKJK_WINDOWS_WIN32_BASE_WINDOW_H_
+#endif  // SKJK_FRAMEWORK_BASE_WINDOW_H_

@@ -1,8 +1,6 @@
-#include "windows/win32/modal.h"
+#include "framework/modal.h"
 
 #include <vector>
-
-#include "entry/stored_texts.h"
 
 namespace skjk::win32 {
 namespace {
@@ -24,14 +22,23 @@ BOOL CALLBACK DisableOne(HWND hwnd, LPARAM lparam) {
 
 }  // namespace
 
+namespace {
+// Library-wide: set by the entry points on the host's UI thread only.
+HWND g_owner = nullptr;
+}  // namespace
+
+void AdoptOwnerWindow(HWND window) {
+  g_owner = window != nullptr && IsWindow(window) ? window : nullptr;
+}
+
 HWND OwnerWindow() {
-  HWND owner = reinterpret_cast<HWND>(GlobalEntryState().owner());
-  return owner != nullptr && IsWindow(owner) ? owner : nullptr;
+  return g_owner != nullptr && IsWindow(g_owner) ? g_owner : nullptr;
 }
 
 Status ModalWindow::ShowModal(HWND owner) {
   HWND self = hwnd();
-  if (self == nullptr) return Status::Error("ShowModal: the window does not exist");
+  if (self == nullptr)
+    return Status::Error("ShowModal: the window does not exist");
   if (in_modal_) return Status::Error("ShowModal: the window is modal already");
 
   std::vector<HWND> disabled;

@@ -1,0 +1,164 @@
+#include "windows/variant.h"
+
+namespace skjk {
+namespace {
+
+constexpr int kAll = Connection::kAllRecords;
+
+constexpr CellFormat kDate = CellFormat::kDate;
+constexpr CellFormat kMoney = CellFormat::kMoney;
+constexpr CellFormat kPlain = CellFormat::kPlain;
+constexpr int kStd = kStandardColumnWidth;
+
+constexpr GridColumn kBbskDocuments[] = {
+    {"单号", "DHAO00", 56},      {"业务日期", "YWRQ00", 72, true, kDate},
+    {"单位代码", "DWDM00", 76},  {"单位名称", "DWMC00", 147},
+    {"单位地址", "DZ0000", 129}, {"税务登记号", "SWDJH0", 131},
+    {"开户银行", "KHYH00", 162}, {"银行帐号", "YHZH00", 106},
+    {"发票本号", "FPBBH0", 99},  {"发票号", "FPHAO0", 85},
+    {"备注", "BEIZHU", 267},
+};
+
+constexpr GridColumn kBbskLines[] = {
+    {"单号", "DHAO00", 61, false},
+    {"商品代码", "SPDM00", 81},
+    {"商品名称", "SPMC00", 178},
+    {"规格", "SPGG00", 59},
+    {"单位", "JYDW00", 62},
+    {"单价", "DJIA00", 65, true, kMoney},
+    {"数量（条）", "SL0000", 105, true, kPlain},
+    {"金额（元）", "JE0000", 105, true, kMoney},
+    {"税额（元）", "SE0000", 105, true, kMoney},
+};
+
+constexpr TotalField kBbskTotals[] = {
+    {"SLHJ00", {444, 1, 105, 20}, kPlain},
+    {"JEHJ00", {550, 1, 105, 20}, kMoney},
+    {"SEHJ00", {656, 1, 105, 20}, kMoney},
+    {"ZJE000", {444, 21, 105, 20}, kMoney},
+    {"JSHJ00", {550, 21, 211, 20}, kPlain},
+};
+
+constexpr GridColumn kFxskDocuments[] = {
+    {"单号", "DHAO00", 56},      {"业务日期", "YWRQ00", kStd, true, kDate},
+    {"单位代码", "DWDM00", 81},  {"单位名称", "DWMC00", 201},
+    {"单位地址", "DZ0000", 170}, {"税务登记号", "SWDJH0", 104},
+    {"开户银行", "KHYH00", 137}, {"银行帐号", "YHZH00", 124},
+};
+
+constexpr GridColumn kFxskLines[] = {
+    {"单号", "DHAO00", 54, false},
+    {"商品代码", "SPDM00", 74},
+    {"商品名称", "SPMC00", 124},
+    {"规格", "SPGG00", 39},
+    {"单位", "JYDW00", 30},
+    {"发票本号", "FPBBH0", 70},
+    {"发票号", "FPHAO0", 78},
+    {"单价", "DJIA00", 46, true, kMoney},
+    {"数量（条）", "SL0000", 100, true, kPlain},
+    {"金额（元）", "JE0000", 100, true, kMoney},
+    {"税额（元）", "SE0000", 100, true, kMoney},
+};
+
+constexpr GridColumn kJqskDocuments[] = {
+    {"单号", "DHAO00", 65},
+    {"业务日期", "YWRQ00", 116, true, kDate},
+    {"单位代码", "KHDM00", 81},
+    {"单位名称", "DWMC00", 201},
+    {"单位地址", "DWDZ00", 170},
+    {"税务登记号", "SWDJH0", 104},
+    {"开户银行", "KHYH00", 137},
+    {"银行帐号", "YHZH00", 124},
+    {"开票日期", "KPRQ00", kStd, true, kDate},
+    {"发票本号", "FPBBH0", 79},
+    {"发票号", "FPHAO0", 80},
+};
+
+constexpr GridColumn kJqskLines[] = {
+    {"单号", "DHAO00", 65, false},
+    {"商品代码", "SPDM00", 81},
+    {"商品名称", "SPMC00", 153},
+    {"规格", "SPGG00", 71},
+    {"单位", "JYDW00", 54},
+    {"单价", "DJIA00", 79, true, kMoney},
+    {"数量（条）", "SL0000", 110, true, kPlain},
+    {"金额（元）", "JE0000", 110, true, kMoney},
+    {"税额（元）", "SE0000", 110, true, kMoney},
+};
+
+// The void views are the same in every line.
+constexpr MasterSetSpec kOpenVoid{"dsp_bbbf1", kAll};
+constexpr MasterSetSpec kDoneVoid{"dsp_bbbf3", kAll};
+
+constexpr Variant kBbsk{
+    VariantKey::kBbsk,
+    "Bbsk",
+    "TFrmBbsk",
+    "本部税控机接口",
+    "本部税控机接口参数设置",
+    {{{"dsp_bbsk1", kAll}, kOpenVoid, {"dsp_bbsk3", kAll}, kDoneVoid}},
+    {.window = {0, 79, 797, 492},
+     .work_panel = true,
+     .simsun_window_font = true,
+     .date_label = "日期区间：",
+     .date_label_box = {203, 6, 66, 13},
+     .document_columns = kBbskDocuments,
+     .line_columns = kBbskLines,
+     .line_columns_sizable = false,
+     .totals = kBbskTotals,
+     .line_summary = false,
+     .pick_list_preset = false}};
+
+constexpr Variant kFxsk{
+    VariantKey::kFxsk,
+    "Fxsk",
+    "TFrmFxsk",
+    "税控机接口",
+    "税控机接口参数设置",
+    {{{"dsp_fxsk1", kAll}, kOpenVoid, {"dsp_fxsk3", 10}, kDoneVoid}},
+    {.window = {1, 81, 797, 492},
+     .work_panel = false,
+     .simsun_window_font = false,
+     .date_label = "日期区间：",
+     .date_label_box = {203, 6, 66, 13},
+     .document_columns = kFxskDocuments,
+     .line_columns = kFxskLines,
+     .line_columns_sizable = false,
+     .totals = {},
+     .line_summary = true,
+     .pick_list_preset = true}};
+
+constexpr Variant kJqsk{
+    VariantKey::kJqsk,
+    "Jqsk",
+    "TFrmJqsk",
+    "vu税控机接口",
+    "vu税控机接口参数设置",
+    {{{"dsp_jqsk1", kAll}, kOpenVoid, {"dsp_jqsk3", 10}, kDoneVoid}},
+    {.window = {-1, 80, 797, 492},
+     .work_panel = false,
+     .simsun_window_font = false,
+     .date_label = "业务日期区间：",
+     .date_label_box = {187, 6, 84, 13},
+     .document_columns = kJqskDocuments,
+     .line_columns = kJqskLines,
+     .line_columns_sizable = true,
+     .totals = {},
+     .line_summary = true,
+     .pick_list_preset = true}};
+
+}  // namespace
+
+const Variant& GetVariant(VariantKey key) {
+  switch (key) {
+    case VariantKey::kFxsk:
+      return kFxsk;
+    case VariantKey::kJqsk:
+      return kJqsk;
+    case VariantKey::kBbsk:
+      break;
+  }
+  return kBbsk;
+}
+
+}  // namespace skjk
