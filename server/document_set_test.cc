@@ -59,6 +59,8 @@ class FakeServer {
   Rows& rows() { return rows_; }
   layouts::Layout& layout() { return layout_; }
   void Fail(std::string message) { error_ = std::move(message); }
+  // Sends the layout along with every packet, also when not asked for it.
+  void SendLayoutAlways() { layout_always_ = true; }
 
   DocumentSet::GetRecordsFn Fn() {
     return [this](std::string_view provider, int packet_size, bool with_layout,
@@ -70,7 +72,7 @@ class FakeServer {
       last_params = params;
       if (!error_.empty()) return Status::Error(error_);
       if (!params.empty() || with_layout) position_ = 0;
-      if (with_layout) packet->layout = layout_;
+      if (with_layout || layout_always_) packet->layout = layout_;
       size_t n = rows_.size() - position_;
       if (packet_size != Connection::kAllRecords) {
         n = std::min(n, static_cast<size_t>(packet_size));
@@ -93,6 +95,7 @@ class FakeServer {
   Rows rows_;
   size_t position_ = 0;
   std::string error_;
+  bool layout_always_ = false;
 };
 
 const layouts::Layout& BbskSales() {
@@ -170,6 +173,11 @@ TEST_F(DocumentSetTest, LayoutCheckRefusesAndLeavesSetClosed) {
          lines.erase(lines.begin() + 5);  // SPMC00
        },
        "Field 'SPMC00' not found"},
+      {"line number delivered as text",
+       [](layouts::Layout* l) {
+         l->back().nested[3].type = FieldType::kText;  // SL0000
+       },
+       "Type mismatch for field 'SL0000', expecting: Float actual: String"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -482,6 +490,75 @@ TEST_F(PacketSetTest, FailedNextPacketKeepsRecordsAndCanBeRetried) {
   EXPECT_FALSE(set_.exhausted());
   server_.Fail("");
   EXPECT_EQ(*set_.NextPacket(), 5);
+}
+
+TEST_F(PacketSetTest, NextPacketWithAnotherLayoutIsRefused) {
+  // Each change keeps every value's type where the first packet's layout
+  // expects it: only the comparison of the layouts can tell.
+  using Change = void (*)(layouts::Layout*, Rows*);
+  struct Case {
+    const char* label;
+    Change change;
+    const char* message;  // nullptr: accepted
+  };
+  const char* const kChanged = "dsp_fxsk3: the layout changed between packets";
+  const Case cases[] = {
+      {"the same layout sent along", [](layouts::Layout*, Rows*) {}, nullptr},
+      {"two master texts swapped",
+       [](layouts::Layout* l, Rows* rows) {
+         std::swap((*l)[6], (*l)[7]);  // DWMC00, DZ0000
+         for (Row& r : *rows) std::swap(r.values[6], r.values[7]);
+       },
+       kChanged},
+      {"two line numbers swapped",
+       [](layouts::Layout* l, Rows* rows) {
+         auto& lines = l->back().nested;
+         std::swap(lines[3], lines[4]);  // SL0000, JE0000
+         for (Row& r : *rows) {
+           for (Row& line : std::get<Rows>(r.values.back())) {
+             std::swap(line.values[3], line.values[4]);
+           }
+         }
+       },
+       kChanged},
+      {"master field added",
+       [](layouts::Layout* l, Rows* rows) {
+         l->push_back({"EXTRA0", FieldType::kText, 5, {}});
+         for (Row& r : *rows) r.values.emplace_back(std::string("x"));
+       },
+       kChanged},
+      {"line field added",
+       [](layouts::Layout* l, Rows* rows) {
+         l->back().nested.push_back({"EXTRA0", FieldType::kText, 5, {}});
+         for (Row& r : *rows) {
+           for (Row& line : std::get<Rows>(r.values.back())) {
+             line.values.emplace_back(std::string("x"));
+           }
+         }
+       },
+       kChanged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    FakeServer server(*layout_);
+    server.AddDocuments(15);
+    server.SendLayoutAlways();
+    DocumentSet set("ClientDataSet5", server.Fn(), "dsp_fxsk3", 10, layout_,
+                    "ClientDataSet6");
+    ASSERT_TRUE(set.Open({"a", "b"}).ok());
+    c.change(&server.layout(), &server.rows());
+    Result<int> next = set.NextPacket();
+    if (c.message == nullptr) {
+      ASSERT_TRUE(next.ok()) << next.status().message();
+      EXPECT_EQ(*next, 5);
+      continue;
+    }
+    EXPECT_EQ(next.status().message(), c.message);
+    // Refused as a failed request: the set is as it was.
+    EXPECT_TRUE(set.active());
+    EXPECT_EQ(set.RecordCount(), 10);
+    EXPECT_FALSE(set.exhausted());
+  }
 }
 
 TEST_F(PacketSetTest, ScrollStepFetchesFromInsideAfterScroll) {
