@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "server/connection.h"
@@ -31,6 +33,23 @@ bool PollUntil(const std::function<bool()>& done,
   return true;
 }
 
+// The folder for temporary files: the test's own when the runner gives one
+// (TEST_TMPDIR), else $TMPDIR, else /tmp.
+std::string TempRoot() {
+  for (const char* name : {"TEST_TMPDIR", "TMPDIR"}) {
+    const char* dir = getenv(name);
+    if (dir != nullptr && *dir != '\0') return dir;
+  }
+  return "/tmp";
+}
+
+// A new directory "<TempRoot()>/<prefix>XXXXXX"; empty on failure.
+std::string MakeTempDirectory(const std::string& prefix) {
+  std::string path = TempRoot() + "/" + prefix + "XXXXXX";
+  if (mkdtemp(path.data()) == nullptr) return std::string();
+  return path;
+}
+
 std::string ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::stringstream ss;
@@ -38,7 +57,9 @@ std::string ReadAll(const std::string& path) {
   return ss.str();
 }
 
-// Starts the binary with `args`, stdout and stderr into `log`.
+// Starts the binary with `args`, stdout and stderr into `log`. The child is
+// killed when the thread that started it ends (the test's main thread), also
+// when the test is killed or crashes: no server outlives its test.
 Result<pid_t> Spawn(const std::vector<std::string>& args,
                     const std::string& log) {
   std::vector<std::string> all = {ServerBinary()};
@@ -48,12 +69,17 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
   argv.push_back(nullptr);
   int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (out < 0) return Status::Error("cannot create " + log);
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     close(out);
     return Status::Error("fork failed");
   }
   if (pid == 0) {
+    // The parent may have gone before the signal was asked for.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+      _exit(127);
+    }
     dup2(out, 1);
     dup2(out, 2);
     execv(argv[0], argv.data());
@@ -86,24 +112,24 @@ std::string ServerBinary() {
 }
 
 Status RunServerCommand(const std::vector<std::string>& args) {
-  char tmpl[] = "/tmp/skjk-cmd-XXXXXX";
-  int fd = mkstemp(tmpl);
-  if (fd < 0) return Status::Error("mkstemp failed");
-  close(fd);
-  std::string log = tmpl;
+  const std::string dir = MakeTempDirectory("skjk-cmd-");
+  if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
+  const std::string log = dir + "/output";
   auto pid = Spawn(args, log);
-  if (!pid.ok()) return pid.status();
-  Status s = Wait(*pid, "skjk-server " + args[0], log);
-  unlink(log.c_str());
+  Status s =
+      pid.ok() ? Wait(*pid, "skjk-server " + args[0], log) : pid.status();
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
   return s;
 }
 
 Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
     const ServerOptions& options) {
-  char tmpl[] = "/tmp/skjk-server-test-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) return Status::Error("mkdtemp failed");
+  const std::string dir = MakeTempDirectory("skjk-server-test-");
+  if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
+  // From here on the destructor removes the directory on every return.
   std::unique_ptr<ServerProcess> p(new ServerProcess());
-  p->dir_ = tmpl;
+  p->dir_ = dir;
   p->db_path_ = p->dir_ + "/skjk.db";
   std::string log = p->dir_ + "/server.log";
 

@@ -1,5 +1,7 @@
 // A real skjk-server for tests: a fresh SQLite file in a temporary
-// directory, served on a free loopback port by a child process.
+// directory (under $TEST_TMPDIR, else $TMPDIR, else /tmp), served on a free
+// loopback port by a child process. The child dies with the thread that
+// started it, so start servers from the test's main thread.
 //
 //   auto server = testing::ServerProcess::Start({.sample_documents = 100});
 //   ASSERT_TRUE(server.ok()) << server.status().message();
