@@ -15,8 +15,8 @@ namespace skjk {
 namespace {
 
 Status PosixError(std::string_view what, std::string_view path) {
-  return Status::Error(std::string(what) + " " + std::string(path) + ": " +
-                       text::Utf8ToGbk(strerror(errno)));
+  return Status::IoError(std::string(what) + " " + std::string(path) + ": " +
+                         text::Utf8ToGbk(strerror(errno)));
 }
 
 class PosixEnv final : public Env {

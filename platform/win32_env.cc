@@ -14,8 +14,8 @@ namespace {
 using text::GbkToWide;
 
 Status Win32Error(std::string_view what, std::string_view path) {
-  return Status::Error(std::string(what) + " " + std::string(path) + ": " +
-                       SystemMessage(GetLastError()));
+  return Status::IoError(std::string(what) + " " + std::string(path) + ": " +
+                         SystemMessage(GetLastError()));
 }
 
 class Win32Env final : public Env {

@@ -127,9 +127,9 @@ Status ParseHeader(const char in[kHeaderSize], uint32_t max_payload,
   std::memcpy(&size, in, 4);
   uint8_t type = static_cast<uint8_t>(in[4]);
   if (size > max_payload) {
-    return Status::Error("frame " + TypeName(type) + " announces " +
-                         std::to_string(size) + " bytes, more than the " +
-                         std::to_string(max_payload) + " allowed");
+    return Status::BadInput("frame " + TypeName(type) + " announces " +
+                            std::to_string(size) + " bytes, more than the " +
+                            std::to_string(max_payload) + " allowed");
   }
   header->type = static_cast<MessageType>(type);
   header->size = size;
@@ -176,7 +176,7 @@ std::string TypeName(uint8_t type) {
 namespace {
 
 Status Malformed(std::string_view what) {
-  return Status::Error("malformed " + std::string(what) + " message");
+  return Status::BadInput("malformed " + std::string(what) + " message");
 }
 
 // The payload must have been read completely and correctly.
@@ -198,7 +198,7 @@ std::string EncodeHello(const Hello& m) {
 Status DecodeHello(std::string_view payload, Hello* m) {
   if (payload.size() != 6 ||
       payload.substr(0, 4) != std::string_view(kMagic, 4))
-    return Status::Error("not a skjk client: bad greeting");
+    return Status::BadInput("not a skjk client: bad greeting");
   Reader r(payload.substr(4));
   m->version = r.U16();
   return Finish(r, "Hello");
@@ -472,9 +472,9 @@ Status RowDecoder::DecodeChunk(std::string_view payload,
   for (size_t i = before; i < rows->size(); ++i) {
     if (!DecodeRow(&r, layout, 0, &(*rows)[i])) {
       rows->resize(before);
-      return Status::Error("malformed RecordsChunk message: row " +
-                           std::to_string(i - before + 1) +
-                           " does not match the layout");
+      return Status::BadInput("malformed RecordsChunk message: row " +
+                              std::to_string(i - before + 1) +
+                              " does not match the layout");
     }
   }
   if (!r.at_end()) {
