@@ -15,9 +15,9 @@
 namespace skjk {
 namespace {
 
-Status SystemError(std::string_view what, int err) {
-  return Status::Error(std::string(what) + ": " +
-                       text::Utf8ToGbk(strerror(err)));
+// The user sees the system's message alone.
+Status LinkError(int err) {
+  return Status::LinkLost(text::Utf8ToGbk(strerror(err)));
 }
 
 class PosixSocket final : public Socket {
@@ -29,9 +29,7 @@ class PosixSocket final : public Socket {
     for (;;) {
       ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
       if (n >= 0) return static_cast<size_t>(n);
-      if (errno != EINTR) {
-        return SystemError("Cannot send to the application server", errno);
-      }
+      if (errno != EINTR) return LinkError(errno);
     }
   }
 
@@ -39,10 +37,7 @@ class PosixSocket final : public Socket {
     for (;;) {
       ssize_t n = recv(fd_, data, size, 0);
       if (n >= 0) return static_cast<size_t>(n);
-      if (errno != EINTR) {
-        return SystemError("Cannot receive from the application server",
-                           errno);
-      }
+      if (errno != EINTR) return LinkError(errno);
     }
   }
 
@@ -54,7 +49,6 @@ class PosixSocket final : public Socket {
 
 Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
   std::string name = text::GbkToUtf8(host);
-  std::string where = std::string(host) + ":" + std::to_string(port);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -62,8 +56,8 @@ Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
   int rc =
       getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &list);
   if (rc != 0) {
-    return Status::Error("Cannot find the application server " + where + ": " +
-                         text::Utf8ToGbk(gai_strerror(rc)));
+    return Status::LinkLost(
+        text::Utf8ToGbk(rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc)));
   }
   int err = 0;
   int fd = -1;
@@ -79,10 +73,7 @@ Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
     fd = -1;
   }
   freeaddrinfo(list);
-  if (fd < 0) {
-    return SystemError("Cannot connect to the application server " + where,
-                       err);
-  }
+  if (fd < 0) return LinkError(err);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   return std::unique_ptr<Socket>(new PosixSocket(fd));

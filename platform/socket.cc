@@ -1,6 +1,10 @@
 #include "platform/socket.h"
 
+#include "text/gbk.h"
+
 namespace skjk {
+
+using text::literals::operator""_gbk;
 
 Status Socket::SendAll(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
@@ -18,9 +22,7 @@ Status Socket::RecvAll(void* data, size_t size) {
   while (size > 0) {
     Result<size_t> n = RecvSome(p, size);
     if (!n.ok()) return n.status();
-    if (*n == 0) {
-      return Status::Error("Connection closed by the application server");
-    }
+    if (*n == 0) return Status::LinkLost("与应用服务器的连接已断开"_gbk);
     p += *n;
     size -= *n;
   }

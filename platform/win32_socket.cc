@@ -12,10 +12,8 @@
 namespace skjk {
 namespace {
 
-Status SystemError(std::string_view what, int err) {
-  return Status::Error(std::string(what) + ": " + SystemMessage(err) + " (" +
-                       std::to_string(err) + ")");
-}
+// The user sees the system's message alone.
+Status LinkError(int err) { return Status::LinkLost(SystemMessage(err)); }
 
 Status StartWinsock() {
   static std::once_flag once;
@@ -24,7 +22,7 @@ Status StartWinsock() {
     WSADATA data;
     result = WSAStartup(MAKEWORD(2, 2), &data);
   });
-  if (result != 0) return SystemError("Cannot start Windows Sockets", result);
+  if (result != 0) return LinkError(result);
   return Status::OK();
 }
 
@@ -40,19 +38,13 @@ class Win32Socket final : public Socket {
 
   Result<size_t> SendSome(const char* data, size_t size) override {
     int n = send(s_, data, Chunk(size), 0);
-    if (n == SOCKET_ERROR) {
-      return SystemError("Cannot send to the application server",
-                         WSAGetLastError());
-    }
+    if (n == SOCKET_ERROR) return LinkError(WSAGetLastError());
     return static_cast<size_t>(n);
   }
 
   Result<size_t> RecvSome(char* data, size_t size) override {
     int n = recv(s_, data, Chunk(size), 0);
-    if (n == SOCKET_ERROR) {
-      return SystemError("Cannot receive from the application server",
-                         WSAGetLastError());
-    }
+    if (n == SOCKET_ERROR) return LinkError(WSAGetLastError());
     return static_cast<size_t>(n);
   }
 
@@ -64,7 +56,6 @@ class Win32Socket final : public Socket {
 
 Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
   SKJK_RETURN_IF_ERROR(StartWinsock());
-  std::string where = std::string(host) + ":" + std::to_string(port);
   std::u16string name = text::GbkToUtf16(host);
   std::u16string service = text::GbkToUtf16(std::to_string(port));
   ADDRINFOW hints{};
@@ -75,9 +66,7 @@ Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
   int rc = GetAddrInfoW(reinterpret_cast<const wchar_t*>(name.c_str()),
                         reinterpret_cast<const wchar_t*>(service.c_str()),
                         &hints, &list);
-  if (rc != 0) {
-    return SystemError("Cannot find the application server " + where, rc);
-  }
+  if (rc != 0) return LinkError(rc);
   int err = 0;
   SOCKET s = INVALID_SOCKET;
   for (ADDRINFOW* a = list; a != nullptr; a = a->ai_next) {
@@ -92,10 +81,7 @@ Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port) {
     s = INVALID_SOCKET;
   }
   FreeAddrInfoW(list);
-  if (s == INVALID_SOCKET) {
-    return SystemError("Cannot connect to the application server " + where,
-                       err);
-  }
+  if (s == INVALID_SOCKET) return LinkError(err);
   BOOL one = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
              sizeof one);

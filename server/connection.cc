@@ -11,6 +11,8 @@
 
 namespace skjk {
 
+using text::literals::operator""_gbk;
+
 namespace {
 
 // Splits the server machine "host", "host:port" or "[v6]:port" into its
@@ -25,12 +27,12 @@ Status ParseMachine(const std::string& machine, std::string* host, int* port) {
   if (!m.empty() && m[0] == '[') {
     size_t close = m.find(']');
     if (close == std::string::npos) {
-      return Status::Error("Bad server machine name: " + machine);
+      return Status::BadInput("Bad server machine name: " + machine);
     }
     *host = m.substr(1, close - 1);
     if (close + 1 < m.size()) {
       if (m[close + 1] != ':') {
-        return Status::Error("Bad server machine name: " + machine);
+        return Status::BadInput("Bad server machine name: " + machine);
       }
       port_text = m.substr(close + 2);
     }
@@ -41,7 +43,7 @@ Status ParseMachine(const std::string& machine, std::string* host, int* port) {
       *host = m.substr(0, colon);
       port_text = m.substr(colon + 1);
       if (port_text.empty()) {
-        return Status::Error("Bad server machine name: " + machine);
+        return Status::BadInput("Bad server machine name: " + machine);
       }
     } else {
       *host = m;  // a name, or an IPv6 address without port
@@ -51,12 +53,24 @@ Status ParseMachine(const std::string& machine, std::string* host, int* port) {
     char* end = nullptr;
     long p = std::strtol(port_text.c_str(), &end, 10);
     if (*end != '\0' || p <= 0 || p > 65535) {
-      return Status::Error("Bad port in server machine name: " + machine);
+      return Status::BadInput("Bad port in server machine name: " + machine);
     }
     *port = static_cast<int>(p);
   }
   if (host->empty()) *host = "127.0.0.1";
   return Status::OK();
+}
+
+// A failed request that did not get the server's own answer leaves the
+// stream unusable, whatever the reason (a garbled frame as much as a broken
+// socket): the link is lost.
+Status LinkFailure(Status s) {
+  if (s.ok() || s.IsRefused() || s.IsLinkLost()) return s;
+  return Status::LinkLost(s.message());
+}
+
+Status SessionGone() {
+  return Status::LinkLost("与应用服务器的会话已结束"_gbk);
 }
 
 }  // namespace
@@ -66,7 +80,6 @@ class Connection::Impl {
   explicit Impl(std::unique_ptr<Socket> socket) : socket_(std::move(socket)) {}
 
   Status Send(protocol::MessageType type, std::string_view payload) {
-    server_refused_ = false;
     char header[protocol::kHeaderSize];
     protocol::PutHeader(type, static_cast<uint32_t>(payload.size()), header);
     out_.assign(header, sizeof header);
@@ -91,17 +104,15 @@ class Connection::Impl {
   // The server's error answer as a Status (GBK).
   Status ServerError() {
     std::string message;
-    Status s = protocol::DecodeError(payload_, &message);
-    if (!s.ok()) return s;
-    server_refused_ = true;
-    return Status::Error(text::Utf8ToGbk(message));
+    SKJK_RETURN_IF_ERROR(protocol::DecodeError(payload_, &message));
+    return Status::Refused(text::Utf8ToGbk(message));
   }
 
   Status Unexpected(std::string_view expected) {
-    return Status::Error("Unexpected answer " +
-                         protocol::TypeName(static_cast<uint8_t>(type_)) +
-                         " from the application server (expected " +
-                         std::string(expected) + ")");
+    return Status::LinkLost("Unexpected answer " +
+                            protocol::TypeName(static_cast<uint8_t>(type_)) +
+                            " from the application server (expected " +
+                            std::string(expected) + ")");
   }
 
   Status Handshake() {
@@ -114,20 +125,19 @@ class Connection::Impl {
     std::string server;
     SKJK_RETURN_IF_ERROR(protocol::DecodeHelloOk(payload_, &version, &server));
     if (version != protocol::kVersion) {
-      return Status::Error("Application server speaks protocol version " +
-                           std::to_string(version) + ", this client " +
-                           std::to_string(protocol::kVersion));
+      return Status::LinkLost("Application server speaks protocol version " +
+                              std::to_string(version) + ", this client " +
+                              std::to_string(protocol::kVersion));
     }
     return Status::OK();
   }
 
-  // Waits for Ok or Error.
-  Status ReceiveOk() {
+  // Waits for Ok (with the rows changed) or Error.
+  Status ReceiveOk(int64_t* rows_changed) {
     SKJK_RETURN_IF_ERROR(Receive());
     if (type_ == protocol::MessageType::kError) return ServerError();
     if (type_ != protocol::MessageType::kOk) return Unexpected("Ok");
-    int64_t changed;
-    return protocol::DecodeOk(payload_, &changed);
+    return protocol::DecodeOk(payload_, rows_changed);
   }
 
   // Reads a record stream: header, chunks, end; or an error at any point.
@@ -152,9 +162,9 @@ class Connection::Impl {
           SKJK_RETURN_IF_ERROR(
               protocol::DecodeRecordsEnd(payload_, &total, &exhausted));
           if (total != rows.size()) {
-            return Status::Error("Application server announced " +
-                                 std::to_string(total) + " records but sent " +
-                                 std::to_string(rows.size()));
+            return Status::LinkLost(
+                "Application server announced " + std::to_string(total) +
+                " records but sent " + std::to_string(rows.size()));
           }
           packet->rows = std::move(rows);
           if (with_layout) packet->layout = std::move(layout);
@@ -168,16 +178,12 @@ class Connection::Impl {
     }
   }
 
-  // Whether the last failure was the server's own error answer.
-  bool server_refused() const { return server_refused_; }
-
  private:
   std::unique_ptr<Socket> socket_;
   std::string out_;
   std::string payload_;
   protocol::MessageType type_ = protocol::MessageType::kError;
   protocol::RowDecoder decoder_;
-  bool server_refused_ = false;
 };
 
 Connection::Connection() = default;
@@ -185,7 +191,10 @@ Connection::~Connection() = default;
 
 bool Connection::connected() const { return impl_ != nullptr; }
 
-void Connection::Close() { impl_.reset(); }
+void Connection::Close() {
+  impl_.reset();
+  session_ = 0;
+}
 
 Status Connection::Open() {
   Close();
@@ -195,8 +204,9 @@ Status Connection::Open() {
   auto socket = ConnectTcp(host, port);
   if (!socket.ok()) return socket.status();
   auto impl = std::make_unique<Impl>(std::move(socket).value());
-  SKJK_RETURN_IF_ERROR(impl->Handshake());
+  SKJK_RETURN_IF_ERROR(LinkFailure(impl->Handshake()));
   impl_ = std::move(impl);
+  session_ = ++opened_;
   return Status::OK();
 }
 
@@ -204,8 +214,9 @@ Status Connection::Open() {
 // (lost connection, garbled frame) ends it, so that the next request
 // connects again.
 Status Connection::Finish(Status s) {
-  if (!s.ok() && impl_ != nullptr && !impl_->server_refused()) Close();
-  return s;
+  if (s.ok() || s.IsRefused()) return s;
+  Close();
+  return LinkFailure(std::move(s));
 }
 
 Status Connection::GetRecords(std::string_view provider, int packet_size,
@@ -236,24 +247,46 @@ Status Connection::GetRecords(std::string_view provider, int packet_size,
 
 Status Connection::Execute(std::string_view sql) {
   if (!connected()) SKJK_RETURN_IF_ERROR(Open());
+  return SendExecute(sql, nullptr);
+}
+
+Status Connection::ExecuteIn(SessionId session, std::string_view sql,
+                             int64_t* rows_changed) {
+  if (session == 0 || session != session_) return SessionGone();
+  return SendExecute(sql, rows_changed);
+}
+
+Status Connection::Call(std::string_view method) {
+  if (!connected()) {
+    return Status::LinkLost("Not connected to the application server: " +
+                            std::string(method) + " not called");
+  }
+  return SendCall(method);
+}
+
+Status Connection::CallIn(SessionId session, std::string_view method) {
+  if (session == 0 || session != session_) return SessionGone();
+  return SendCall(method);
+}
+
+Status Connection::SendExecute(std::string_view sql, int64_t* rows_changed) {
   protocol::Execute m;
   m.provider = "dsp_temp";
   m.sql = text::GbkToUtf8(sql);
   Status s =
       impl_->Send(protocol::MessageType::kExecute, protocol::EncodeExecute(m));
-  if (s.ok()) s = impl_->ReceiveOk();
+  int64_t changed = 0;
+  if (s.ok()) s = impl_->ReceiveOk(&changed);
+  if (s.ok() && rows_changed != nullptr) *rows_changed = changed;
   return Finish(std::move(s));
 }
 
-Status Connection::Call(std::string_view method) {
-  if (!connected()) {
-    return Status::Error("Not connected to the application server: " +
-                         std::string(method) + " not called");
-  }
+Status Connection::SendCall(std::string_view method) {
   protocol::Call m;
   m.method = text::GbkToUtf8(method);
   Status s = impl_->Send(protocol::MessageType::kCall, protocol::EncodeCall(m));
-  if (s.ok()) s = impl_->ReceiveOk();
+  int64_t changed;
+  if (s.ok()) s = impl_->ReceiveOk(&changed);
   return Finish(std::move(s));
 }
 

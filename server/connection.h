@@ -5,10 +5,27 @@
 // followed by ":port"; empty means this computer. All texts given to and
 // returned by a Connection are GBK; they travel as UTF-8.
 //
+// Failures (base/status.h):
+//   BadInput  the server machine text cannot be parsed; nothing was sent.
+//   Refused   the server answered with its own error (its message). An open
+//             session stays open and the next request goes to it.
+//   LinkLost  no session could be made, or it broke: the system's message,
+//             "与应用服务器的连接已断开" when the server closed the connection,
+//             or a text naming an answer that makes no sense. The session is
+//             closed (the server rolls back its open transaction), and the
+//             next request that opens sessions gets a new one. A request
+//             bound to a session that has ended (ExecuteIn, CallIn) fails the
+//             same way with "与应用服务器的会话已结束" and leaves the
+//             connection as it is.
+//
+// Writes that belong together go through a Transaction (server/transaction.h),
+// which stays on one session.
+//
 // Not thread-safe: a window uses its connection from its own thread only.
 #ifndef SKJK_SERVER_CONNECTION_H_
 #define SKJK_SERVER_CONNECTION_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,6 +55,13 @@ class Connection {
   void Close();
   bool connected() const;
 
+  // The open session: a number that grows with every successful Open() (of
+  // this connection), 0 when none is open. A request that reconnects gives a
+  // new number, so a number taken earlier tells whether the session it named
+  // is still the one open.
+  using SessionId = uint64_t;
+  SessionId session() const { return session_; }
+
   // Get-records: asks `provider` for up to `packet_size` master records
   // (kAllRecords for all) with their nested lines; the layout comes along
   // when `with_layout`. `params` are the parameters by position. With no
@@ -53,16 +77,29 @@ class Connection {
   Status Execute(std::string_view sql);
 
   // Calls a method of the server object by name (CustObjdbTranStart,
-  // CustObjdbCommit, CustObjdbRollback). Fails without an open session; does
-  // not open one.
+  // CustObjdbCommit, CustObjdbRollback). Fails (LinkLost) without an open
+  // session; does not open one.
   Status Call(std::string_view method);
+
+  // Execute and Call on session `session` only. They never open a session:
+  // when `session` is not the one open (it was closed, or replaced by a
+  // reconnect), they send nothing and fail with LinkLost. ExecuteIn stores
+  // the number of rows the statement changed in *rows_changed when given.
+  Status ExecuteIn(SessionId session, std::string_view sql,
+                   int64_t* rows_changed = nullptr);
+  Status CallIn(SessionId session, std::string_view method);
 
  private:
   class Impl;
-  // Drops the session after a failure that was not the server's own answer.
+  Status SendExecute(std::string_view sql, int64_t* rows_changed);
+  Status SendCall(std::string_view method);
+  // Drops the session after a failure that was not the server's own answer
+  // and makes that failure LinkLost.
   Status Finish(Status s);
   std::string machine_;
   std::unique_ptr<Impl> impl_;
+  SessionId session_ = 0;
+  SessionId opened_ = 0;  // sessions opened so far
 };
 
 }  // namespace skjk

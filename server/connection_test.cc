@@ -1,8 +1,20 @@
 // The connection against a real skjk-server on loopback.
 #include "server/connection.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/protocol.h"
 #include "server/testing/server_process.h"
 #include "text/gbk.h"
 
@@ -45,7 +57,7 @@ TEST_F(ConnectionTest, RequestsOpenTheSessionWhenClosed) {
 
 TEST_F(ConnectionTest, CallNeedsAnOpenSessionAndDoesNotOpenOne) {
   Status s = conn_.Call("CustObjdbTranStart");
-  EXPECT_FALSE(s.ok());
+  EXPECT_TRUE(s.IsLinkLost()) << s.message();
   EXPECT_NE(s.message().find("CustObjdbTranStart"), std::string::npos);
   EXPECT_FALSE(conn_.connected());
   ASSERT_TRUE(conn_.Open().ok());
@@ -55,18 +67,21 @@ TEST_F(ConnectionTest, CallNeedsAnOpenSessionAndDoesNotOpenOne) {
 
 TEST_F(ConnectionTest, ServerErrorsKeepTheSessionOpen) {
   ASSERT_TRUE(conn_.Open().ok());
+  Connection::SessionId session = conn_.session();
   Status s = conn_.Execute("update NOSUCHTABLE set A=1");
-  ASSERT_FALSE(s.ok());
+  ASSERT_TRUE(s.IsRefused()) << s.message();
   EXPECT_NE(s.message().find("no such table: NOSUCHTABLE"), std::string::npos)
       << s.message();
-  EXPECT_TRUE(conn_.connected());
+  EXPECT_EQ(conn_.session(), session);
   Packet p;
   s = conn_.GetRecords("dsp_nothing", Connection::kAllRecords, true,
                        {"2024-01-01", "2024-01-02"}, &p);
-  ASSERT_FALSE(s.ok());
+  ASSERT_TRUE(s.IsRefused()) << s.message();
   EXPECT_NE(s.message().find("unknown provider dsp_nothing"),
             std::string::npos);
-  EXPECT_TRUE(conn_.connected());
+  s = conn_.Call("CustObjdbCommit");  // no transaction open
+  EXPECT_TRUE(s.IsRefused()) << s.message();
+  EXPECT_EQ(conn_.session(), session);
 }
 
 TEST_F(ConnectionTest, ErrorMessagesComeBackAsGbk) {
@@ -77,16 +92,59 @@ TEST_F(ConnectionTest, ErrorMessagesComeBackAsGbk) {
 
 TEST_F(ConnectionTest, LostServerIsReportedAndTheNextRequestReconnects) {
   ASSERT_TRUE(conn_.Open().ok());
-  int port = server_->port();
   ASSERT_TRUE(server_->Stop().ok()) << server_->log();
   Status s = conn_.Execute("update XSTXSFP1 set BEIZHU='x' where DHAO00=0");
-  EXPECT_FALSE(s.ok());
+  EXPECT_TRUE(s.IsLinkLost()) << s.message();
   EXPECT_FALSE(conn_.connected());
+  EXPECT_EQ(conn_.session(), 0u);
+  // Nothing listens any more: the user sees the system's message alone.
   s = conn_.Open();
-  ASSERT_FALSE(s.ok());
-  EXPECT_NE(s.message().find("127.0.0.1:" + std::to_string(port)),
-            std::string::npos)
-      << s.message();
+  EXPECT_TRUE(s.IsLinkLost()) << s.message();
+  EXPECT_EQ(s.message(), text::Utf8ToGbk(strerror(ECONNREFUSED)));
+  EXPECT_FALSE(conn_.connected());
+}
+
+TEST_F(ConnectionTest, RequestsBoundToASessionNeverReconnect) {
+  EXPECT_EQ(conn_.session(), 0u);
+  EXPECT_TRUE(
+      conn_.ExecuteIn(0, "update XSTXSFP1 set BEIZHU='x'").IsLinkLost());
+  EXPECT_FALSE(conn_.connected());
+
+  ASSERT_TRUE(conn_.Open().ok());
+  Connection::SessionId first = conn_.session();
+  EXPECT_NE(first, 0u);
+  int64_t changed = -1;
+  ASSERT_TRUE(conn_
+                  .ExecuteIn(first,
+                             "update XSTXSFP1 set BEIZHU='x' where DHAO00 in "
+                             "(select DHAO00 from XSTXSFP1 limit 3)",
+                             &changed)
+                  .ok());
+  EXPECT_EQ(changed, 3);
+
+  // Closed: the bound requests fail and do not open a session.
+  conn_.Close();
+  for (Status s : {conn_.ExecuteIn(first, "update XSTXSFP1 set BEIZHU='y'"),
+                   conn_.CallIn(first, "CustObjdbTranStart")}) {
+    EXPECT_TRUE(s.IsLinkLost()) << s.message();
+    EXPECT_EQ(s.message(), "与应用服务器的会话已结束"_gbk);
+  }
+  EXPECT_FALSE(conn_.connected());
+
+  // Replaced by a request that reconnected: a new session, which the
+  // requests bound to the old one leave alone.
+  Packet p;
+  ASSERT_TRUE(conn_
+                  .GetRecords("dsp_bbsk1", Connection::kAllRecords, false,
+                              {"2024-01-01", "2024-12-31"}, &p)
+                  .ok());
+  Connection::SessionId second = conn_.session();
+  EXPECT_NE(second, 0u);
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(conn_.CallIn(first, "CustObjdbTranStart").IsLinkLost());
+  EXPECT_EQ(conn_.session(), second);
+  ASSERT_TRUE(conn_.CallIn(second, "CustObjdbTranStart").ok());
+  ASSERT_TRUE(conn_.CallIn(second, "CustObjdbRollback").ok());
 }
 
 TEST(ConnectionMachineTest, BadMachineNamesAreRefused) {
@@ -95,9 +153,200 @@ TEST(ConnectionMachineTest, BadMachineNamesAreRefused) {
     Connection c;
     c.set_machine_name(machine);
     Status s = c.Open();
-    EXPECT_FALSE(s.ok()) << machine;
+    EXPECT_TRUE(s.IsBadInput()) << machine << ": " << s.message();
     EXPECT_NE(s.message().find(machine), std::string::npos) << s.message();
   }
+}
+
+// A stand-in for the server on a loopback port that answers one client with
+// frames written by hand: for each of `answers`, it reads one request frame
+// and sends the answer's bytes as they are; then it closes the connection
+// (at once after the Hello when there are no answers).
+class FakeServer {
+ public:
+  explicit FakeServer(std::vector<std::string> answers)
+      : answers_(std::move(answers)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
+        listen(listener_, 1) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &size) !=
+            0) {
+      ADD_FAILURE() << "cannot listen: " << strerror(errno);
+      return;
+    }
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeServer() {
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+
+  std::string machine() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  void Serve() {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;  // the client never came
+    int fd = accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    timeval timeout{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    size_t i = 0;
+    do {
+      if (!ReadFrame(fd)) break;
+      if (i < answers_.size()) {
+        const std::string& a = answers_[i];
+        if (send(fd, a.data(), a.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(a.size())) {
+          break;
+        }
+      }
+    } while (++i < answers_.size());
+    close(fd);
+  }
+
+  static bool ReadFrame(int fd) {
+    char header[protocol::kHeaderSize];
+    if (!ReadAll(fd, header, sizeof header)) return false;
+    protocol::Header h;
+    if (!protocol::ParseHeader(header, protocol::kMaxPayload, &h).ok()) {
+      return false;
+    }
+    std::string payload(h.size, '\0');
+    return ReadAll(fd, payload.data(), payload.size());
+  }
+
+  static bool ReadAll(int fd, char* p, size_t size) {
+    while (size > 0) {
+      ssize_t n = recv(fd, p, size, 0);
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  std::vector<std::string> answers_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// Every answer that makes no sense loses the link: the session is closed,
+// so that nothing goes on in a stream that cannot be trusted. Only the
+// server's own error answer is a refusal.
+TEST(ConnectionAnswerTest, AnswersThatMakeNoSenseLoseTheLink) {
+  using protocol::Frame;
+  using protocol::MessageType;
+  const std::string hello_ok =
+      Frame(MessageType::kHelloOk,
+            protocol::EncodeHelloOk(protocol::kVersion, "skjk-server"));
+  char oversized[protocol::kHeaderSize];
+  protocol::PutHeader(MessageType::kOk, protocol::kMaxPayload + 1, oversized);
+  struct Case {
+    const char* name;
+    std::vector<std::string> answers;  // to Hello, then to Execute
+    Status::Code code;
+    std::string message;  // empty: any
+    bool connected;       // afterwards
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"closes instead of answering Hello",
+            {},
+            Status::Code::kLinkLost,
+            "与应用服务器的连接已断开"_gbk,
+            false},
+           {"speaks another protocol version",
+            {Frame(MessageType::kHelloOk,
+                   protocol::EncodeHelloOk(protocol::kVersion + 1, "x"))},
+            Status::Code::kLinkLost,
+            "",
+            false},
+           {"answers Hello with Ok",
+            {Frame(MessageType::kOk, protocol::EncodeOk(0))},
+            Status::Code::kLinkLost,
+            "",
+            false},
+           {"garbles HelloOk",
+            {Frame(MessageType::kHelloOk, "\x01")},
+            Status::Code::kLinkLost,
+            "",
+            false},
+           {"refuses the greeting",
+            {Frame(MessageType::kError, protocol::EncodeError("不受理"))},
+            Status::Code::kRefused,
+            "不受理"_gbk,
+            false},
+           {"announces a frame too large",
+            {hello_ok, std::string(oversized, sizeof oversized)},
+            Status::Code::kLinkLost,
+            "",
+            false},
+           {"garbles Ok",
+            {hello_ok, Frame(MessageType::kOk, "\x01")},
+            Status::Code::kLinkLost,
+            "",
+            false},
+           {"garbles its error answer",
+            {hello_ok,
+             Frame(MessageType::kError,
+                   protocol::EncodeError("no such table").substr(0, 3))},
+            Status::Code::kLinkLost,
+            "",
+            false},
+           {"answers Execute with records",
+            {hello_ok, Frame(MessageType::kRecordsHeader, "")},
+            Status::Code::kLinkLost,
+            "",
+            false},
+           {"closes in the middle of Ok",
+            {hello_ok, Frame(MessageType::kOk, protocol::EncodeOk(1))
+                           .substr(0, protocol::kHeaderSize + 2)},
+            Status::Code::kLinkLost,
+            "与应用服务器的连接已断开"_gbk,
+            false},
+           {"refuses the statement",
+            {hello_ok, Frame(MessageType::kError,
+                             protocol::EncodeError("no such table"))},
+            Status::Code::kRefused,
+            "no such table",
+            true},
+       }) {
+    SCOPED_TRACE(c.name);
+    FakeServer server(c.answers);
+    Connection conn;
+    conn.set_machine_name(server.machine());
+    Status s = conn.Open();
+    if (s.ok()) s = conn.Execute("update T set A=1");
+    EXPECT_EQ(s.code(), c.code) << s.message();
+    if (!c.message.empty()) {
+      EXPECT_EQ(s.message(), c.message);
+    }
+    EXPECT_EQ(conn.connected(), c.connected);
+    EXPECT_EQ(conn.session() != 0, c.connected);
+  }
+}
+
+TEST(ResultTest, AFailedResultNeverReadsAsOk) {
+  Result<int> value(7);
+  EXPECT_TRUE(value.ok());
+  EXPECT_TRUE(value.status().ok());
+
+  Result<int> refused(Status::Refused("no"));
+  EXPECT_FALSE(refused.ok());
+  EXPECT_TRUE(refused.status().IsRefused());
+  EXPECT_EQ(refused.status().message(), "no");
+
+  // A result made from an OK status has nothing in it: a failure.
+  Result<int> empty(Status::OK());
+  EXPECT_FALSE(empty.ok());
+  EXPECT_FALSE(empty.status().ok());
+  EXPECT_FALSE(empty.status().message().empty());
 }
 
 }  // namespace
