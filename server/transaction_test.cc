@@ -1,0 +1,271 @@
+// Transactions against a real skjk-server on loopback. What was committed is
+// read from the database file directly, past the server.
+#include "server/transaction.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <functional>
+#include <string>
+
+#include "server/connection.h"
+#include "server/testing/server_process.h"
+#include "text/gbk.h"
+
+namespace skjk {
+namespace {
+
+using text::literals::operator""_gbk;
+
+// Inserts customer `code`, as the customer synchronisation does.
+std::string Insert(const std::string& code) {
+  return text::Utf8ToGbk("insert into GSTKHGL0 (KHDM00, KHMC00) values ('" +
+                         code + "', '客户" + code + "')");
+}
+
+// The codes of the committed customers, "C1,C2" (or what went wrong).
+std::string Customers(const std::string& db_path) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db);
+    return "<cannot open " + db_path + ">";
+  }
+  std::string out;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT KHDM00 FROM GSTKHGL0 ORDER BY 1", -1, &st,
+                         nullptr) != SQLITE_OK) {
+    out = std::string("<") + sqlite3_errmsg(db) + ">";
+  } else {
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      if (!out.empty()) out += ",";
+      out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    }
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
+}
+
+class TransactionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartServer()); }
+
+  void StartServer() {
+    conn_.Close();
+    server_.reset();
+    auto s = testing::ServerProcess::Start();  // empty tables
+    ASSERT_TRUE(s.ok()) << s.status().message();
+    server_ = std::move(s).value();
+    conn_.set_machine_name(server_->machine());
+  }
+
+  std::string Customers() const { return skjk::Customers(server_->db_path()); }
+
+  std::unique_ptr<testing::ServerProcess> server_;
+  Connection conn_;
+};
+
+TEST_F(TransactionTest, CommitMakesEveryStatementPermanentAndNothingBefore) {
+  {
+    Transaction t(&conn_);
+    ASSERT_TRUE(t.Begin().ok());
+    EXPECT_TRUE(conn_.connected());  // Begin opened the session
+    for (const char* code : {"C1", "C2", "C3"}) {
+      int64_t changed = -1;
+      Status s = t.Execute(Insert(code), &changed);
+      ASSERT_TRUE(s.ok()) << s.message();
+      EXPECT_EQ(changed, 1);
+    }
+    int64_t changed = -1;
+    ASSERT_TRUE(
+        t.Execute("update GSTKHGL0 set KPMC00=KHMC00 where KHDM00<>'C2'",
+                  &changed)
+            .ok());
+    EXPECT_EQ(changed, 2);
+    EXPECT_EQ(Customers(), "");  // others see nothing before the commit
+    Status s = t.Commit();
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(Customers(), "C1,C2,C3");
+
+    // A committed transaction takes no more statements and sends nothing.
+    EXPECT_EQ(t.Execute(Insert("C4")).code(), Status::Code::kGeneral);
+    EXPECT_EQ(t.Commit().code(), Status::Code::kGeneral);
+  }  // and its end rolls nothing back
+  EXPECT_EQ(Customers(), "C1,C2,C3");
+  EXPECT_TRUE(conn_.connected());
+}
+
+TEST_F(TransactionTest, RefusedStatementRollsBackTheEarlierOnes) {
+  Transaction t(&conn_);
+  ASSERT_TRUE(t.Begin().ok());
+  ASSERT_TRUE(t.Execute(Insert("C1")).ok());
+  Connection::SessionId session = conn_.session();
+  Status refused = t.Execute(Insert("C1"));  // duplicate key
+  ASSERT_TRUE(refused.IsRefused()) << refused.message();
+  EXPECT_NE(refused.message().find("UNIQUE"), std::string::npos)
+      << refused.message();
+  // Every later call gives the same answer and sends nothing.
+  for (Status s : {t.Execute(Insert("C2")), t.Commit()}) {
+    EXPECT_TRUE(s.IsRefused());
+    EXPECT_EQ(s.message(), refused.message());
+  }
+  EXPECT_EQ(Customers(), "");
+  // The session goes on, without an open transaction: the next one can begin.
+  EXPECT_EQ(conn_.session(), session);
+  Transaction next(&conn_);
+  ASSERT_TRUE(next.Begin().ok());
+  ASSERT_TRUE(next.Execute(Insert("C3")).ok());
+  ASSERT_TRUE(next.Commit().ok());
+  EXPECT_EQ(Customers(), "C3");
+}
+
+TEST_F(TransactionTest, EndingWithoutCommitRollsBack) {
+  for (bool explicitly : {false, true}) {
+    SCOPED_TRACE(explicitly ? "Rollback()" : "destructor");
+    ASSERT_NO_FATAL_FAILURE(StartServer());
+    {
+      Transaction t(&conn_);
+      ASSERT_TRUE(t.Begin().ok());
+      ASSERT_TRUE(t.Execute(Insert("C1")).ok());
+      if (explicitly) {
+        t.Rollback();
+        // Nothing more runs, here or anywhere.
+        EXPECT_EQ(t.Execute(Insert("C2")).code(), Status::Code::kGeneral);
+        EXPECT_EQ(t.Commit().code(), Status::Code::kGeneral);
+      }
+    }
+    EXPECT_EQ(Customers(), "");
+    // The session is still there and has no transaction open.
+    ASSERT_TRUE(conn_.connected());
+    Transaction next(&conn_);
+    ASSERT_TRUE(next.Begin().ok());
+    ASSERT_TRUE(next.Execute(Insert("C3")).ok());
+    ASSERT_TRUE(next.Commit().ok());
+    EXPECT_EQ(Customers(), "C3");
+  }
+}
+
+// The session a transaction began on ends half-way. Its later statements
+// must fail as link lost and go nowhere, least of all to a new session,
+// where each would commit on its own.
+TEST_F(TransactionTest, LostSessionEndsTheTransactionAndNothingIsCommitted) {
+  struct Case {
+    const char* name;
+    std::function<void()> lose;
+    bool server_up;  // a new session can be had afterwards
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"connection closed", [this] { conn_.Close(); }, true},
+           {"reopened by a get-records request",
+            [this] {
+              conn_.Close();
+              Packet p;
+              ASSERT_TRUE(conn_
+                              .GetRecords("dsp_bbsk1", Connection::kAllRecords,
+                                          true, {"2024-01-01", "2024-12-31"},
+                                          &p)
+                              .ok());
+            },
+            true},
+           {"reconnected", [this] { ASSERT_TRUE(conn_.Open().ok()); }, true},
+           // The client notices only when it next sends.
+           {"server stopped", [this] { ASSERT_TRUE(server_->Stop().ok()); },
+            false},
+       }) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(StartServer());
+    {
+      Transaction t(&conn_);
+      ASSERT_TRUE(t.Begin().ok());
+      ASSERT_TRUE(t.Execute(Insert("C1")).ok());
+      ASSERT_NO_FATAL_FAILURE(c.lose());
+      Connection::SessionId session = conn_.session();
+
+      Status s = t.Execute(Insert("C2"));
+      EXPECT_TRUE(s.IsLinkLost()) << s.message();
+      EXPECT_FALSE(s.message().empty());
+      for (Status later : {t.Execute(Insert("C3")), t.Commit()}) {
+        EXPECT_TRUE(later.IsLinkLost()) << later.message();
+      }
+      // The transaction opened no session of its own.
+      EXPECT_TRUE(!conn_.connected() || conn_.session() == session);
+    }
+    EXPECT_EQ(Customers(), "");
+    if (!c.server_up) continue;
+    // The connection serves a new transaction, untouched by the old one.
+    Transaction next(&conn_);
+    ASSERT_TRUE(next.Begin().ok());
+    ASSERT_TRUE(next.Execute(Insert("C4")).ok());
+    ASSERT_TRUE(next.Commit().ok());
+    EXPECT_EQ(Customers(), "C4");
+  }
+}
+
+TEST_F(TransactionTest, FailedCommitIsReported) {
+  Transaction t(&conn_);
+  ASSERT_TRUE(t.Begin().ok());
+  ASSERT_TRUE(t.Execute(Insert("C1")).ok());
+  // Something else on the session ends the server's transaction.
+  ASSERT_TRUE(conn_.Call("CustObjdbRollback").ok());
+  Status s = t.Commit();
+  EXPECT_TRUE(s.IsRefused()) << s.message();
+  EXPECT_NE(s.message().find("no transaction is open"), std::string::npos)
+      << s.message();
+  EXPECT_TRUE(t.Commit().IsRefused());
+  EXPECT_EQ(Customers(), "");
+}
+
+// A failed Begin leaves nothing open, and the transaction runs nothing.
+TEST_F(TransactionTest, FailedBeginRunsNothing) {
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    Status::Code code;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"nothing listening",
+            [this] { conn_.set_machine_name("127.0.0.1:1"); },
+            Status::Code::kLinkLost},
+           {"bad machine name", [this] { conn_.set_machine_name("host:0"); },
+            Status::Code::kBadInput},
+           {"session in a transaction already",
+            [this] {
+              ASSERT_TRUE(conn_.Open().ok());
+              ASSERT_TRUE(conn_.Call("CustObjdbTranStart").ok());
+            },
+            Status::Code::kRefused},
+       }) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(StartServer());
+    ASSERT_NO_FATAL_FAILURE(c.prepare());
+    Transaction t(&conn_);
+    Status s = t.Begin();
+    EXPECT_EQ(s.code(), c.code) << s.message();
+    EXPECT_FALSE(s.message().empty());
+    for (Status later : {t.Execute(Insert("C1")), t.Commit(), t.Begin()}) {
+      EXPECT_FALSE(later.ok());
+    }
+    EXPECT_EQ(t.Execute(Insert("C1")).message(), s.message());
+    if (conn_.connected()) {
+      // The transaction that was there is left to its owner.
+      ASSERT_TRUE(conn_.Call("CustObjdbCommit").ok());
+    }
+    EXPECT_EQ(Customers(), "");
+  }
+}
+
+TEST_F(TransactionTest, CallsOutOfOrderSendNothing) {
+  Transaction t(&conn_);
+  EXPECT_EQ(t.Execute(Insert("C1")).code(), Status::Code::kGeneral);
+  EXPECT_EQ(t.Commit().code(), Status::Code::kGeneral);
+  EXPECT_FALSE(conn_.connected());
+  ASSERT_TRUE(t.Begin().ok());
+  EXPECT_EQ(t.Begin().code(), Status::Code::kGeneral);
+  ASSERT_TRUE(t.Execute(Insert("C1")).ok());
+  ASSERT_TRUE(t.Commit().ok());
+  EXPECT_EQ(Customers(), "C1");
+}
+
+}  // namespace
+}  // namespace skjk
