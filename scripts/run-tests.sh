@@ -1,17 +1,90 @@
 #!/usr/bin/env bash
 # Runs the native tests and the Wine tests through CTest. Whatever the result,
-# no Xvfb, wineserver or application server is left running afterwards.
+# also when interrupted (Ctrl-C, SIGTERM), no Xvfb, wineserver or application
+# server of this run is left running afterwards.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-export SKJK_WINE_DIR=${SKJK_WINE_DIR:-$PWD/build/win32/wine}
-trap 'scripts/wine-env stop' EXIT
+win32_tree=$PWD/build/win32
+export SKJK_WINE_DIR=${SKJK_WINE_DIR:-$win32_tree/wine}
+# Every process of this run inherits this mark: the clean-up stops the
+# application servers that carry it and no other.
+SKJK_TEST_RUN="$$.$(date +%s%N)"
+export SKJK_TEST_RUN
+
+# Pids of the running skjk-server processes that carry this run's mark.
+marked_servers() {
+  local pid env
+  for pid in $(pgrep -x skjk-server); do
+    env=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ") || continue
+    grep -qxF "SKJK_TEST_RUN=$SKJK_TEST_RUN" <<<"$env" && echo "$pid"
+  done
+}
+
+# The servers the tests started: the Wine tests' fixture server (through its
+# own stop), then any other one of this run (a native test's server whose test
+# was killed, a fixture whose stop never ran).
+stop_servers() {
+  tests/e2e/interface_server.sh stop \
+    "$win32_tree/tests/e2e/interface_window_e2e_test.d" || true
+  local pids
+  pids=$(marked_servers)
+  [ -n "$pids" ] || return 0
+  # shellcheck disable=SC2086  # one pid per word
+  kill -TERM $pids 2>/dev/null
+  for _ in $(seq 1 50); do
+    pids=$(marked_servers)
+    [ -n "$pids" ] || return 0
+    sleep 0.1
+  done
+  # shellcheck disable=SC2086
+  kill -KILL $pids 2>/dev/null
+}
+
+cleanup() {
+  stop_servers
+  scripts/wine-env stop
+}
+
+# CTest runs as a job of its own (a process group), so that an interruption
+# is handled at once, not when CTest ends, and reaches every test it runs.
+child=
+run() {
+  set -m
+  "$@" </dev/null &
+  child=$!
+  set +m
+  wait "$child"
+  local rc=$?
+  child=
+  return $rc
+}
+
+interrupted() {
+  trap '' INT TERM
+  if [ -n "$child" ]; then
+    # The same signal to CTest and its tests, as Ctrl-C gives a foreground
+    # job; whatever of the group is still there after 10 s is killed.
+    kill -"$1" -- -"$child" 2>/dev/null
+    for _ in $(seq 1 100); do
+      kill -0 -- -"$child" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -0 -- -"$child" 2>/dev/null && kill -KILL -- -"$child"
+    wait "$child"
+  fi
+  exit $((128 + $(kill -l "$1")))
+}
+
+trap cleanup EXIT
+trap 'interrupted INT' INT
+trap 'interrupted TERM' TERM
 
 rc=0
 if [ "${1:-all}" != win32 ]; then
-  ctest --preset native || rc=1
+  run ctest --preset native || rc=1
 fi
 if [ "${1:-all}" != native ]; then
-  scripts/wine-env prefix
-  ctest --preset win32 || rc=1
+  run scripts/wine-env prefix
+  run ctest --preset win32 || rc=1
 fi
 exit $rc

@@ -5,7 +5,7 @@
 #                                              the statements of SQL), served on
 #                                              a free loopback port written to
 #                                              DIR/server.port
-#   interface_server.sh stop DIR               stops it
+#   interface_server.sh stop DIR               stops it and waits for its end
 set -euo pipefail
 cmd=$1 dir=$2
 case "$cmd" in
@@ -32,7 +32,17 @@ case "$cmd" in
     ;;
   stop)
     if [ -f "$dir/server.pid" ]; then
-      kill "$(cat "$dir/server.pid")" 2>/dev/null || true
+      pid=$(cat "$dir/server.pid")
+      # Only the server of this folder: the pid may have been reused since.
+      args=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" || true)
+      if grep -qxF "$dir/interface.db" <<<"$args"; then
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 1 100); do
+          # Gone, or ended and only waiting to be reaped.
+          case $(ps -o stat= -p "$pid") in "" | Z*) break ;; esac
+          sleep 0.05
+        done
+      fi
       rm -f "$dir/server.pid"
     fi
     # The test's screenshots, as PNG where ImageMagick is there.
