@@ -30,8 +30,9 @@ class Socket {
   virtual Result<size_t> RecvSome(char* data, size_t size) = 0;
 };
 
-// Connects to `host` (a name or an address; GBK) on `port`. Error texts name
-// the host and the port and carry the system's message (GBK).
+// Connects to `host` (a name or an address; GBK) on `port`. Every failure of
+// a socket is Status::LinkLost with the system's own message alone (GBK), or
+// "与应用服务器的连接已断开" when the server closed the connection.
 Result<std::unique_ptr<Socket>> ConnectTcp(std::string_view host, int port);
 
 }  // namespace skjk

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "base/status.h"
-#include "windows/variant.h"
 #include "framework/modal.h"
+#include "windows/variant.h"
 
 namespace skjk::win32 {
 

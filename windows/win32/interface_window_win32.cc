@@ -1,6 +1,7 @@
 #include "windows/win32/interface_window_win32.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include <algorithm>
 #include <utility>
@@ -27,13 +28,17 @@ struct ToolButton {
   int id;
   int left;
   std::string_view caption;  // UTF-8
+  std::string_view hint;     // UTF-8
   Picture picture;
 };
 constexpr ToolButton kToolButtons[] = {
-    {InterfaceWindowWin32::kImportId, 88, "读入", Picture::kImport},
-    {InterfaceWindowWin32::kExportId, 176, "导出", Picture::kExport},
-    {InterfaceWindowWin32::kSetId, 392, "设置", Picture::kSettings},
-    {InterfaceWindowWin32::kExitId, 504, "退出", Picture::kExit},
+    {InterfaceWindowWin32::kImportId, 88, "读入", "读入税控机的传出文件",
+     Picture::kImport},
+    {InterfaceWindowWin32::kExportId, 176, "导出", "导出指定的文件到税控机",
+     Picture::kExport},
+    {InterfaceWindowWin32::kSetId, 392, "设置", "设置税控机接口的参数",
+     Picture::kSettings},
+    {InterfaceWindowWin32::kExitId, 504, "退出", "退出", Picture::kExit},
 };
 
 HFONT CreateSansSerif8() {
@@ -166,9 +171,10 @@ void InterfaceWindowWin32::CreateControls() {
   }
   if (look_.pick_list_preset) SendMessageW(pick_list_, CB_SETCURSEL, 0, 0);
 
-  documents_.Create(hwnd(), kDocumentGridId, look_.document_columns, main_font,
-                    kColour);
-  lines_.Create(hwnd(), kLineGridId, look_.line_columns, main_font, kColour);
+  documents_.Create(hwnd(), kDocumentGridId, look_.document_columns,
+                    /*columns_sizable=*/false, main_font, kColour);
+  lines_.Create(hwnd(), kLineGridId, look_.line_columns,
+                look_.line_columns_sizable, main_font, kColour);
   documents_.set_on_select([this](int row) {
     DocumentSet& set = model_->DataSource1();
     if (set.RecNo() != row) set.MoveTo(row);
@@ -186,10 +192,13 @@ void InterfaceWindowWin32::CreateControls() {
     }
   }
 
-  status_bar_ = AddControl(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, kStatusBarId,
-                           0, 0, 0, 0, simsun_);
+  // Placed by Layout() at its own height. Without a visual style the bar
+  // takes the window colour (a style would paint its own background).
+  status_bar_ = AddControl(STATUSCLASSNAMEW, L"",
+                           SBARS_SIZEGRIP | CCS_NORESIZE | CCS_NOPARENTALIGN,
+                           kStatusBarId, 0, 0, 0, 0, simsun_);
+  SetWindowTheme(status_bar_, L"", L"");
   SendMessageW(status_bar_, SB_SETBKCOLOR, 0, kColour);
-  SendMessageW(status_bar_, SB_SETMINHEIGHT, kStatusBarHeight, 0);
   int parts[3] = {100, 250, -1};
   SendMessageW(status_bar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
   SetStatusText(kCountPanel, "记录数=0"_gbk);
@@ -211,10 +220,9 @@ void InterfaceWindowWin32::Layout() {
   RECT client;
   GetClientRect(hwnd(), &client);
   const int width = client.right;
-  SendMessageW(status_bar_, WM_SIZE, 0, 0);
-  RECT bar{};
-  GetWindowRect(status_bar_, &bar);
-  const int status_height = bar.bottom - bar.top;
+  const int status_height = kStatusBarHeight;
+  MoveWindow(status_bar_, 0, client.bottom - status_height, width,
+             status_height, FALSE);
 
   const int query = WorkTop();
   MoveWindow(rb1_, 16, query + 4, 73, 17, FALSE);
@@ -262,9 +270,7 @@ void InterfaceWindowWin32::Paint() {
   RECT splitter = SplitterRect();
   DrawEdge(dc, &splitter, BDR_RAISEDINNER, BF_TOP | BF_BOTTOM);
   if (look_.work_panel) {
-    RECT bar{};
-    GetWindowRect(status_bar_, &bar);
-    const int bottom = client.bottom - (bar.bottom - bar.top);
+    const int bottom = client.bottom - kStatusBarHeight;
     RECT totals{0, bottom - kTotalsHeight, client.right, bottom};
     DrawEdge(dc, &totals, BDR_SUNKENOUTER, BF_RECT);
   }

@@ -101,6 +101,7 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   HBRUSH background_ = nullptr;
 
   std::array<HWND, 4> toolbar_{};
+  HWND hints_ = nullptr;  // the toolbar buttons' hints, never shown
   HWND rb1_ = nullptr, rb2_ = nullptr, date_label_ = nullptr,
        to_label_ = nullptr;
   HWND start_date_ = nullptr, end_date_ = nullptr, refresh_ = nullptr;

@@ -4,16 +4,16 @@
 #include "windows/win32/interface_window_win32.h"
 
 #include <windows.h>
-
+// After windows.h:
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "text/gbk.h"
 #include "framework/ui_text.h"
+#include "text/gbk.h"
+#include "windows/variant.h"
 
 namespace skjk::win32 {
 namespace {
@@ -32,7 +32,8 @@ std::vector<int> ColumnWidths(HWND list) {
   std::vector<int> widths;
   HWND header = ListView_GetHeader(list);
   const int n = Header_GetItemCount(header);
-  for (int i = 0; i < n; ++i) widths.push_back(ListView_GetColumnWidth(list, i));
+  for (int i = 0; i < n; ++i)
+    widths.push_back(ListView_GetColumnWidth(list, i));
   return widths;
 }
 
@@ -52,6 +53,15 @@ std::string StatusText(HWND bar, int panel) {
   return Gbk(text);
 }
 
+std::string PickListText(HWND window) {
+  return Gbk(
+      WindowTextW(GetDlgItem(window, InterfaceWindowWin32::kPickListId)));
+}
+
+CalendarDate D(int y, unsigned m, unsigned d) {
+  return std::chrono::year{y} / m / d;
+}
+
 class InterfaceWindowWin32Test : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -61,8 +71,8 @@ class InterfaceWindowWin32Test : public ::testing::Test {
     InitCommonControlsEx(&icc);
   }
   std::unique_ptr<InterfaceWindowWin32> Make(const Variant& variant) {
-    auto window = std::make_unique<InterfaceWindowWin32>(variant,
-                                                         InterfaceContext{});
+    auto window =
+        std::make_unique<InterfaceWindowWin32>(variant, InterfaceContext{});
     Status s = window->Create();
     EXPECT_TRUE(s.ok()) << s.message();
     return window;
@@ -70,7 +80,7 @@ class InterfaceWindowWin32Test : public ::testing::Test {
 };
 
 TEST_F(InterfaceWindowWin32Test, HeadOfficeLayout) {
-  auto window = Make(kBbsk);
+  auto window = Make(GetVariant(VariantKey::kBbsk));
   HWND w = window->hwnd();
   ASSERT_NE(w, nullptr);
   RECT outer{};
@@ -124,10 +134,12 @@ TEST_F(InterfaceWindowWin32Test, HeadOfficeLayout) {
   EXPECT_EQ(pick.left, 624);
   EXPECT_EQ(pick.right - pick.left, 159);
   EXPECT_EQ(bar.bottom, client.bottom);
+  EXPECT_EQ(bar.bottom - bar.top, 19);
 
   HWND documents = GetDlgItem(w, Ids::kDocumentGridId);
-  EXPECT_EQ(ColumnWidths(documents),
-            (std::vector<int>{56, 72, 76, 147, 129, 131, 162, 106, 99, 85, 267}));
+  EXPECT_EQ(
+      ColumnWidths(documents),
+      (std::vector<int>{56, 72, 76, 147, 129, 131, 162, 106, 99, 85, 267}));
   EXPECT_EQ(ColumnCaption(documents, 0), "单号"_gbk);
   EXPECT_EQ(ColumnCaption(documents, 10), "备注"_gbk);
   HWND lines = GetDlgItem(w, Ids::kLineGridId);
@@ -138,16 +150,85 @@ TEST_F(InterfaceWindowWin32Test, HeadOfficeLayout) {
   EXPECT_EQ(ListView_GetItemCount(documents), 0);
 
   // Start of the window: "未开发票", an empty pick list, 记录数=0.
-  EXPECT_FALSE(window->InvoicedChecked());
-  EXPECT_EQ(window->PickListText(), "");
+  EXPECT_EQ(SendMessageW(GetDlgItem(w, Ids::kNotInvoicedId), BM_GETCHECK, 0, 0),
+            BST_CHECKED);
+  EXPECT_EQ(PickListText(w), "");
   HWND status = GetDlgItem(w, Ids::kStatusBarId);
   EXPECT_EQ(StatusText(status, 0), "记录数=0"_gbk);
-  EXPECT_EQ(window->StartDate(), (CalendarDate{2002, 8, 23}));
-  EXPECT_EQ(window->EndDate(), (CalendarDate{2002, 8, 23}));
+  EXPECT_EQ(window->StartDate(), D(2002, 8, 23));
+  EXPECT_EQ(window->EndDate(), D(2002, 8, 23));
+}
+
+struct TooltipSearch {
+  HWND owner, found;
+};
+
+BOOL CALLBACK FindTooltip(HWND hwnd, LPARAM lparam) {
+  auto* s = reinterpret_cast<TooltipSearch*>(lparam);
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  if (GetWindow(hwnd, GW_OWNER) == s->owner &&
+      lstrcmpiW(name, TOOLTIPS_CLASSW) == 0) {
+    s->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The tooltip control owned by `window`.
+HWND OwnedTooltip(HWND window) {
+  TooltipSearch search{window, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), &FindTooltip,
+                    reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// True when the grid's header refuses to start sizing a column.
+bool RefusesColumnSizing(HWND list) {
+  NMHEADERW nm{};
+  nm.hdr.hwndFrom = ListView_GetHeader(list);
+  nm.hdr.code = HDN_BEGINTRACKW;
+  return SendMessageW(list, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&nm)) !=
+         FALSE;
+}
+
+TEST_F(InterfaceWindowWin32Test, ToolbarHintsAndFixedColumns) {
+  auto window = Make(GetVariant(VariantKey::kBbsk));
+  HWND w = window->hwnd();
+  HWND hints = OwnedTooltip(w);
+  ASSERT_NE(hints, nullptr);
+  const char* expected[] = {"读入税控机的传出文件", "导出指定的文件到税控机",
+                            "设置税控机接口的参数", "退出"};
+  ASSERT_EQ(SendMessageW(hints, TTM_GETTOOLCOUNT, 0, 0), 4);
+  for (int i = 0; i < 4; ++i) {
+    wchar_t text[128] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.lpszText = text;
+    ASSERT_TRUE(SendMessageW(hints, TTM_ENUMTOOLSW, i,
+                             reinterpret_cast<LPARAM>(&tool)));
+    EXPECT_EQ(Gbk(text), text::Utf8ToGbk(expected[i])) << i;
+    EXPECT_EQ(GetDlgCtrlID(reinterpret_cast<HWND>(tool.uId)),
+              Ids::kImportId + i);
+  }
+
+  // Columns are never moved; only the customer line grid's may be sized.
+  for (VariantKey key :
+       {VariantKey::kBbsk, VariantKey::kFxsk, VariantKey::kJqsk}) {
+    auto other = Make(GetVariant(key));
+    HWND documents = GetDlgItem(other->hwnd(), Ids::kDocumentGridId);
+    HWND lines = GetDlgItem(other->hwnd(), Ids::kLineGridId);
+    for (HWND grid : {documents, lines}) {
+      EXPECT_EQ(ListView_GetExtendedListViewStyle(grid) & LVS_EX_HEADERDRAGDROP,
+                0u);
+    }
+    EXPECT_TRUE(RefusesColumnSizing(documents));
+    EXPECT_EQ(RefusesColumnSizing(lines), key != VariantKey::kJqsk);
+  }
 }
 
 TEST_F(InterfaceWindowWin32Test, DisplayOperations) {
-  auto window = Make(kBbsk);
+  auto window = Make(GetVariant(VariantKey::kBbsk));
   HWND w = window->hwnd();
   HWND status = GetDlgItem(w, Ids::kStatusBarId);
 
@@ -173,10 +254,10 @@ TEST_F(InterfaceWindowWin32Test, DisplayOperations) {
   window->SetStatusText(kCountPanel, "记录数=12"_gbk);
   EXPECT_EQ(StatusText(status, 0), "记录数=12"_gbk);
 
-  window->SetEndDate({2002, 9, 1});
-  EXPECT_EQ(window->EndDate(), (CalendarDate{2002, 9, 1}));
+  window->SetEndDate(D(2002, 9, 1));
+  EXPECT_EQ(window->EndDate(), D(2002, 9, 1));
   window->SelectPickListItem(1);
-  EXPECT_EQ(window->PickListText(), "报废单据"_gbk);
+  EXPECT_EQ(PickListText(w), "报废单据"_gbk);
   window->EnableRefresh(false);
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, Ids::kRefreshId)));
   window->EnableRefresh(true);
@@ -191,8 +272,8 @@ TEST_F(InterfaceWindowWin32Test, OtherVariantsFollowTheirTables) {
     int document_columns;
     int line_columns;
   } cases[] = {
-      {&kFxsk, 1, 81, "日期区间：", 8, 10},
-      {&kJqsk, -1, 80, "业务日期区间：", 11, 8},
+      {&GetVariant(VariantKey::kFxsk), 1, 81, "日期区间：", 8, 10},
+      {&GetVariant(VariantKey::kJqsk), -1, 80, "业务日期区间：", 11, 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.variant->name));
@@ -208,7 +289,7 @@ TEST_F(InterfaceWindowWin32Test, OtherVariantsFollowTheirTables) {
     const RECT bar = ChildRect(w, GetDlgItem(w, Ids::kStatusBarId));
     EXPECT_EQ(ChildRect(w, GetDlgItem(w, Ids::kLineGridId)).bottom, bar.top);
     // The pick list reads "销售单据" from the start.
-    EXPECT_EQ(window->PickListText(), "销售单据"_gbk);
+    EXPECT_EQ(PickListText(w), "销售单据"_gbk);
     EXPECT_NE(FindWindowExW(w, nullptr, L"Static",
                             WideFromUtf8(c.date_label).c_str()),
               nullptr);

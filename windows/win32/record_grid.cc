@@ -7,19 +7,39 @@ namespace {
 
 constexpr UINT_PTR kHeaderSubclassId = 0x534B;
 
-// The list view's header draws its captions centred on the window colour:
-// the list view hears the header's custom-draw notifications (they go to
-// the header's parent) and answers them here.
-LRESULT CALLBACK ListSubclass(HWND hwnd, UINT message, WPARAM wparam,
-                              LPARAM lparam, UINT_PTR, DWORD_PTR data) {
+}  // namespace
+
+// The list view hears its header's notifications (they go to the header's
+// parent) and answers them here: the header draws its captions centred on
+// the window colour, and its columns are sized only where the grid allows it
+// (never moved).
+LRESULT CALLBACK RecordGrid::ListSubclass(HWND hwnd, UINT message,
+                                          WPARAM wparam, LPARAM lparam,
+                                          UINT_PTR, DWORD_PTR data) {
+  const auto* grid = reinterpret_cast<const RecordGrid*>(data);
   if (message == WM_NOTIFY) {
     auto* header = reinterpret_cast<NMHDR*>(lparam);
-    if (header->code == NM_CUSTOMDRAW &&
-        header->hwndFrom == ListView_GetHeader(hwnd)) {
+    if (header->hwndFrom != ListView_GetHeader(hwnd)) {
+      return DefSubclassProc(hwnd, message, wparam, lparam);
+    }
+    switch (header->code) {
+      case HDN_BEGINTRACKW:
+      case HDN_BEGINTRACKA:
+        // TRUE refuses the drag of a column divider.
+        return grid->columns_sizable_ ? FALSE : TRUE;
+      case HDN_DIVIDERDBLCLICKW:
+      case HDN_DIVIDERDBLCLICKA:
+        // The list view would fit the column to its content.
+        if (!grid->columns_sizable_) return 0;
+        break;
+      default:
+        break;
+    }
+    if (header->code == NM_CUSTOMDRAW) {
       auto* draw = reinterpret_cast<NMCUSTOMDRAW*>(lparam);
       if (draw->dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
       if (draw->dwDrawStage == CDDS_ITEMPREPAINT) {
-        const COLORREF colour = static_cast<COLORREF>(data);
+        const COLORREF colour = grid->header_colour_;
         HBRUSH brush = CreateSolidBrush(colour);
         RECT r = draw->rc;
         FillRect(draw->hdc, &r, brush);
@@ -35,8 +55,8 @@ LRESULT CALLBACK ListSubclass(HWND hwnd, UINT message, WPARAM wparam,
         SetBkMode(draw->hdc, TRANSPARENT);
         SetTextColor(draw->hdc, GetSysColor(COLOR_BTNTEXT));
         HGDIOBJ old = SelectObject(
-            draw->hdc, reinterpret_cast<HGDIOBJ>(
-                           SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+            draw->hdc,
+            reinterpret_cast<HGDIOBJ>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
         DrawTextW(draw->hdc, caption, -1, &r,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
         SelectObject(draw->hdc, old);
@@ -49,16 +69,16 @@ LRESULT CALLBACK ListSubclass(HWND hwnd, UINT message, WPARAM wparam,
   return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
-}  // namespace
-
 RecordGrid::~RecordGrid() {
   if (set_ != nullptr) set_->RemoveObserver(this);
 }
 
 bool RecordGrid::Create(HWND parent, int id,
-                        std::span<const GridColumn> columns, HFONT font,
+                        std::span<const GridColumn> columns,
+                        bool columns_sizable, HFONT font,
                         COLORREF header_colour) {
   header_colour_ = header_colour;
+  columns_sizable_ = columns_sizable;
   hwnd_ = CreateWindowExW(
       WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA |
@@ -69,10 +89,9 @@ bool RecordGrid::Create(HWND parent, int id,
   if (hwnd_ == nullptr) return false;
   SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SetWindowSubclass(hwnd_, &ListSubclass, kHeaderSubclassId,
-                    static_cast<DWORD_PTR>(header_colour_));
+                    reinterpret_cast<DWORD_PTR>(this));
   ListView_SetExtendedListViewStyle(
-      hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER |
-                 LVS_EX_HEADERDRAGDROP);
+      hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
   int index = 0;
   for (const GridColumn& column : columns) {
     if (!column.visible) continue;
@@ -83,7 +102,8 @@ bool RecordGrid::Create(HWND parent, int id,
     lvc.fmt = LVCFMT_LEFT;
     lvc.cx = column.width;
     lvc.pszText = caption.data();
-    SendMessageW(hwnd_, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&lvc));
+    SendMessageW(hwnd_, LVM_INSERTCOLUMNW, index,
+                 reinterpret_cast<LPARAM>(&lvc));
     // Centred caption, cells left-aligned.
     HWND header = ListView_GetHeader(hwnd_);
     HDITEMW hdi{};

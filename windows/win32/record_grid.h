@@ -5,6 +5,7 @@
 #define SKJK_WINDOWS_WIN32_RECORD_GRID_H_
 
 #include <windows.h>
+// After windows.h:
 #include <commctrl.h>
 
 #include <functional>
@@ -25,9 +26,11 @@ class RecordGrid : public RecordSetObserver {
   RecordGrid& operator=(const RecordGrid&) = delete;
 
   // Creates the list view as a child `id` of `parent` with the visible
-  // columns of `columns`.
+  // columns of `columns`. The user may size the columns when
+  // `columns_sizable`; columns are never moved. The grid must not move in
+  // memory while its list view exists.
   bool Create(HWND parent, int id, std::span<const GridColumn> columns,
-              HFONT font, COLORREF header_colour);
+              bool columns_sizable, HFONT font, COLORREF header_colour);
   HWND hwnd() const { return hwnd_; }
 
   // Follows `set` from now on (nullptr: none), and re-reads everything.
@@ -48,11 +51,15 @@ class RecordGrid : public RecordSetObserver {
   void CursorMoved() override;
 
  private:
+  static LRESULT CALLBACK ListSubclass(HWND hwnd, UINT message, WPARAM wparam,
+                                       LPARAM lparam, UINT_PTR id,
+                                       DWORD_PTR data);
   void ResolveFields();
   void SelectCurrent();
 
   HWND hwnd_ = nullptr;
   COLORREF header_colour_ = 0;
+  bool columns_sizable_ = false;
   std::vector<GridColumn> columns_;  // visible columns only
   std::vector<int> fields_;          // field index per column, -1: empty
   RecordSet* set_ = nullptr;

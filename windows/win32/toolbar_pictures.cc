@@ -8,7 +8,8 @@ namespace {
 // Coordinates below are on a 24-unit grid, scaled to the square.
 struct Pen {
   Pen(HDC dc, COLORREF colour, int width)
-      : dc_(dc), pen_(CreatePen(PS_SOLID, width, colour)),
+      : dc_(dc),
+        pen_(CreatePen(PS_SOLID, width, colour)),
         brush_(CreateSolidBrush(colour)) {
     old_pen_ = SelectObject(dc_, pen_);
     old_brush_ = SelectObject(dc_, brush_);
@@ -33,9 +34,15 @@ struct Pen {
 class Canvas {
  public:
   Canvas(HDC dc, int x, int y, int size) : dc_(dc), x_(x), y_(y), size_(size) {}
-  int X(double u) const { return x_ + static_cast<int>(u * size_ / 24.0 + 0.5); }
-  int Y(double u) const { return y_ + static_cast<int>(u * size_ / 24.0 + 0.5); }
-  int W(double u) const { return std::max(1, static_cast<int>(u * size_ / 24.0 + 0.5)); }
+  int X(double u) const {
+    return x_ + static_cast<int>(u * size_ / 24.0 + 0.5);
+  }
+  int Y(double u) const {
+    return y_ + static_cast<int>(u * size_ / 24.0 + 0.5);
+  }
+  int W(double u) const {
+    return std::max(1, static_cast<int>(u * size_ / 24.0 + 0.5));
+  }
   HDC dc() const { return dc_; }
 
   void Rect(double l, double t, double r, double b) const {
