@@ -4,49 +4,16 @@
 #include <utility>
 
 #include "appserver/dialect.h"
+#include "server/layouts.h"
 #include "server/protocol.h"
 
 namespace skjk::appserver {
 namespace {
 
-FieldDef T(const char* name, uint16_t size) {
-  return FieldDef{name, FieldType::kText, size, {}};
-}
-FieldDef N(const char* name) {
-  return FieldDef{name, FieldType::kNumber, 0, {}};
-}
-FieldDef D(const char* name) {
-  return FieldDef{name, FieldType::kDateTime, 0, {}};
-}
-FieldDef Nested(const char* name, std::vector<FieldDef> lines) {
-  return FieldDef{name, FieldType::kNested, 0, std::move(lines)};
-}
-
-std::vector<FieldDef> BasicLine() {
-  return {N("DHAO00"), T("SPDM00", 8),  N("DJIA00"),     N("SL0000"),
-          N("JE0000"), T("SPMC00", 30), T("SPGG00", 20), T("JYDW00", 10)};
-}
-std::vector<FieldDef> VisitSalesLine() {
-  return {N("DHAO00"),     T("SPDM00", 8),  N("DJIA00"),     N("SL0000"),
-          N("JE0000"),     N("SE0000"),     T("FPBBH0", 11), T("FPHAO0", 10),
-          T("SPMC00", 30), T("SPGG00", 20), T("JYDW00", 10)};
-}
-std::vector<FieldDef> CustomerLine() {
-  return {N("DHAO00"),     T("SPDM00", 8),  N("DJIA00"),
-          N("SL0000"),     N("JE0000"),     N("SE0000"),
-          T("SPMC00", 30), T("SPGG00", 20), T("JYDW00", 10)};
-}
-
-// Fields 2 to 33 of the head-office sales layout; also the void layout.
-std::vector<FieldDef> DocumentFields() {
-  return {N("DHAO00"),     D("YWRQ00"),     T("YWRY00", 8),  D("CKRQ00"),
-          T("CKRY00", 8),  D("CWRQ00"),     T("CWRY00", 8),  T("DWDM00", 12),
-          T("CKDM00", 2),  T("THCKDM", 2),  T("FPLB00", 3),  T("XSFSDM", 4),
-          N("ZZSL00"),     T("PZNY00", 6),  N("PZH000"),     T("FKDM00", 2),
-          T("DWMC00", 50), T("DZ0000", 50), T("DWXZ00", 1),  T("DWSNW0", 1),
-          T("XTXZ00", 1),  T("KHYH00", 40), T("YHZH00", 30), T("SWDJH0", 25),
-          T("FPBBH0", 11), T("FPHAO0", 10), N("SLHJ00"),     N("JEHJ00"),
-          N("SEHJ00"),     N("ZJE000"),     T("JSHJ00", 60), T("BEIZHU", 50)};
+// The layout a provider delivers: the one the plug-in's sets expect.
+std::vector<FieldDef> LayoutOf(const char* provider) {
+  const layouts::Layout* layout = layouts::ProviderLayout(provider);
+  return layout != nullptr ? *layout : std::vector<FieldDef>();
 }
 
 std::string ColumnList(const std::vector<FieldDef>& fields, const char* alias) {
@@ -67,15 +34,12 @@ const char* InvoicedFilter(bool invoiced) {
 // Head-office sales (XSTXSFP1) and void documents (XSTBFFP1): the invoice
 // number is on the document; lines from XSTXSFP2 / XSTBFFP2 with the goods.
 ProviderDef DocumentProvider(const char* name, const char* table,
-                             const char* line_table, bool sales, bool invoiced,
-                             const char* line_field) {
+                             const char* line_table, bool sales,
+                             bool invoiced) {
   ProviderDef p;
   p.name = name;
-  if (sales) p.layout.push_back(T("GSDW00", 12));
-  for (FieldDef& f : DocumentFields()) p.layout.push_back(std::move(f));
-  if (sales) p.layout.push_back(N("SJDHAO"));
-  p.layout.push_back(Nested(line_field, BasicLine()));
-  p.key_column = sales ? 1 : 0;
+  p.layout = LayoutOf(name);
+  p.key_column = sales ? 1 : 0;  // GSDW00 comes first in the sales layout
   std::string where =
       std::string(" WHERE A.YWRQ00 >= ? AND A.YWRQ00 < ? AND ") +
       InvoicedFilter(invoiced);
@@ -93,15 +57,10 @@ ProviderDef DocumentProvider(const char* name, const char* table,
 
 // Visit-sales deliveries (XSTFXPS1 + XSTFXPS2): a document is invoiced when
 // one of its lines with a quantity has an invoice number.
-ProviderDef VisitSalesProvider(const char* name, bool invoiced,
-                               const char* line_field) {
+ProviderDef VisitSalesProvider(const char* name, bool invoiced) {
   ProviderDef p;
   p.name = name;
-  p.layout = {
-      N("DHAO00"),     T("FPLB00", 2),  D("YWRQ00"),
-      T("YWRY00", 8),  T("XSQRRY", 8),  T("DWDM00", 12),
-      T("DWMC00", 50), T("DZ0000", 50), T("SWDJH0", 25),
-      T("KHYH00", 40), T("YHZH00", 40), Nested(line_field, VisitSalesLine())};
+  p.layout = LayoutOf(name);
   std::string where =
       std::string(" WHERE A.YWRQ00 >= ? AND A.YWRQ00 < ? AND ") +
       (invoiced ? "" : "NOT ") +
@@ -125,18 +84,10 @@ ProviderDef VisitSalesProvider(const char* name, bool invoiced,
 }
 
 // The customer window's own tables XSTJQSK1 / XSTJQSK2.
-ProviderDef CustomerProvider(const char* name, bool invoiced,
-                             const char* line_field) {
+ProviderDef CustomerProvider(const char* name, bool invoiced) {
   ProviderDef p;
   p.name = name;
-  p.layout = {N("DHAO00"),     T("FPBBH0", 12),
-              T("FPHAO0", 10), D("KPRQ00"),
-              T("FPLB00", 2),  D("YWRQ00"),
-              T("YWRY00", 8),  T("KHDM00", 12),
-              T("DWMC00", 50), T("DWDZ00", 50),
-              T("SWDJH0", 25), T("KHYH00", 40),
-              T("YHZH00", 40), T("CKDM00", 2),
-              T("SKBJ00", 2),  Nested(line_field, CustomerLine())};
+  p.layout = LayoutOf(name);
   std::string where =
       std::string(" WHERE A.YWRQ00 >= ? AND A.YWRQ00 < ? AND ") +
       InvoicedFilter(invoiced);
@@ -158,18 +109,18 @@ ProviderDef CustomerProvider(const char* name, bool invoiced,
 
 std::vector<ProviderDef> MakeProviders() {
   std::vector<ProviderDef> v;
-  v.push_back(DocumentProvider("dsp_bbsk1", "XSTXSFP1", "XSTXSFP2", true, false,
-                               "qry_bbsk2"));
-  v.push_back(DocumentProvider("dsp_bbsk3", "XSTXSFP1", "XSTXSFP2", true, true,
-                               "qry_bbsk4"));
-  v.push_back(DocumentProvider("dsp_bbbf1", "XSTBFFP1", "XSTBFFP2", false,
-                               false, "qry_bbbf2"));
-  v.push_back(DocumentProvider("dsp_bbbf3", "XSTBFFP1", "XSTBFFP2", false, true,
-                               "qry_bbbf4"));
-  v.push_back(VisitSalesProvider("dsp_fxsk1", false, "qry_fxsk2"));
-  v.push_back(VisitSalesProvider("dsp_fxsk3", true, "qry_fxsk4"));
-  v.push_back(CustomerProvider("dsp_jqsk1", false, "qry_jqsk2"));
-  v.push_back(CustomerProvider("dsp_jqsk3", true, "qry_jqsk4"));
+  v.push_back(
+      DocumentProvider("dsp_bbsk1", "XSTXSFP1", "XSTXSFP2", true, false));
+  v.push_back(
+      DocumentProvider("dsp_bbsk3", "XSTXSFP1", "XSTXSFP2", true, true));
+  v.push_back(
+      DocumentProvider("dsp_bbbf1", "XSTBFFP1", "XSTBFFP2", false, false));
+  v.push_back(
+      DocumentProvider("dsp_bbbf3", "XSTBFFP1", "XSTBFFP2", false, true));
+  v.push_back(VisitSalesProvider("dsp_fxsk1", false));
+  v.push_back(VisitSalesProvider("dsp_fxsk3", true));
+  v.push_back(CustomerProvider("dsp_jqsk1", false));
+  v.push_back(CustomerProvider("dsp_jqsk3", true));
   return v;
 }
 

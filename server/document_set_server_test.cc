@@ -10,6 +10,7 @@
 #include "server/connection.h"
 #include "server/document_set.h"
 #include "server/testing/server_process.h"
+#include "server/transaction.h"
 #include "server/window_sets.h"
 #include "text/gbk.h"
 
@@ -256,16 +257,20 @@ TEST_F(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
   EXPECT_FALSE(offline.master(View::kOpenSales).active());
 }
 
-TEST_F(DocumentSetServerTest, CommandSetRunsSqlOnTheServer) {
+TEST_F(DocumentSetServerTest, AWriteCommittedOnTheConnectionShowsInTheSets) {
   WindowSets sets(kBbsk, &connection_);
-  ASSERT_TRUE(sets.cds_temp()
-                  .Execute("UPDATE XSTXSFP1 SET BEIZHU='已改' WHERE "
-                           "DHAO00=990001"_gbk)
-                  .ok());
+  {
+    Transaction write(&connection_);
+    ASSERT_TRUE(write.Begin().ok());
+    ASSERT_TRUE(write
+                    .Execute("UPDATE XSTXSFP1 SET BEIZHU='已改' WHERE "
+                             "DHAO00=990001"_gbk)
+                    .ok());
+    ASSERT_TRUE(write.Commit().ok());
+  }
   DocumentSet& set = sets.master(View::kOpenSales);
   ASSERT_TRUE(set.Open({Day(6, 1), Day(6, 1)}).ok());
   EXPECT_EQ(*set.AsString("BEIZHU"), "已改"_gbk);
-  EXPECT_FALSE(sets.cds_temp().Execute("UPDATE NOSUCHTABLE SET A=1").ok());
 }
 
 // Each provider keeps its own place: opening the set of another view in

@@ -16,9 +16,7 @@ std::string SetName(size_t number) {
 }  // namespace
 
 WindowSets::WindowSets(const WindowSetsSpec& spec,
-                       DocumentSet::GetRecordsFn get_records,
-                       CommandSet::ExecuteFn execute)
-    : cds_temp_(std::move(execute)) {
+                       DocumentSet::GetRecordsFn get_records) {
   for (size_t v = 0; v < spec.size(); ++v) {
     std::string provider(spec[v].provider);
     const layouts::Layout* layout = layouts::ProviderLayout(provider);

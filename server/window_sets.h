@@ -5,14 +5,15 @@
 //   ClientDataSet3 / 4  not-invoiced void    master / lines
 //   ClientDataSet5 / 6  invoiced sales       master / lines
 //   ClientDataSet7 / 8  invoiced void        master / lines
-//   cds_temp            command set: SQL through provider dsp_temp
 // The business line says which provider feeds each master set and in packets
 // of how many documents (WindowSetsSpec); each master set expects its
 // provider's layout (server/layouts.h).
 //
-// The sets do not own the connection: the window owns DCOMConnection1 (it
-// connects it at show time and writes through a Transaction on it)
-// and gives it to WindowSets, which must not outlive it. All sets start
+// The sets only read. Writes to the database go through a Transaction
+// (server/transaction.h) on the same connection, never statement by
+// statement. The sets do not own the connection: the window owns
+// DCOMConnection1 (it connects it at show time) and gives it to WindowSets,
+// which must not outlive it. All sets start
 // closed. Not thread-safe.
 #ifndef SKJK_SERVER_WINDOW_SETS_H_
 #define SKJK_SERVER_WINDOW_SETS_H_
@@ -49,42 +50,19 @@ struct MasterSetSpec {
 // The master sets of a business line, indexed by View.
 using WindowSetsSpec = std::array<MasterSetSpec, 4>;
 
-// cds_temp: never opened, holds no records; carries one SQL statement at a
-// time to the server.
-class CommandSet {
- public:
-  using ExecuteFn = std::function<Status(std::string_view sql)>;
-  explicit CommandSet(ExecuteFn execute) : execute_(std::move(execute)) {}
-
-  static constexpr std::string_view kName = "cds_temp";
-  static constexpr std::string_view kProvider = "dsp_temp";
-
-  // Runs one complete SQL statement (GBK) on the server through dsp_temp;
-  // the server's or the system's error when it fails.
-  Status Execute(std::string_view sql) { return execute_(sql); }
-
- private:
-  ExecuteFn execute_;
-};
-
 class WindowSets {
  public:
   // Sets whose requests go through `connection` (not owned).
   WindowSets(const WindowSetsSpec& spec, Connection* connection)
-      : WindowSets(
-            spec,
-            [connection](
-                std::string_view provider, int packet_size, bool with_layout,
-                const std::vector<std::string>& params, Packet* packet) {
-              return connection->GetRecords(provider, packet_size, with_layout,
-                                            params, packet);
-            },
-            [connection](std::string_view sql) {
-              return connection->Execute(sql);
-            }) {}
+      : WindowSets(spec, [connection](std::string_view provider,
+                                      int packet_size, bool with_layout,
+                                      const std::vector<std::string>& params,
+                                      Packet* packet) {
+          return connection->GetRecords(provider, packet_size, with_layout,
+                                        params, packet);
+        }) {}
   // Sets on other request functions (tests).
-  WindowSets(const WindowSetsSpec& spec, DocumentSet::GetRecordsFn get_records,
-             CommandSet::ExecuteFn execute);
+  WindowSets(const WindowSetsSpec& spec, DocumentSet::GetRecordsFn get_records);
   WindowSets(const WindowSets&) = delete;
   WindowSets& operator=(const WindowSets&) = delete;
   ~WindowSets();
@@ -93,10 +71,9 @@ class WindowSets {
   // (ClientDataSet2/4/6/8).
   DocumentSet& master(View view) { return *masters_[static_cast<int>(view)]; }
   DetailSet& detail(View view) { return *master(view).detail(); }
-  CommandSet& cds_temp() { return cds_temp_; }
 
   // A record set by component name ("ClientDataSet1" .. "ClientDataSet8",
-  // any case); nullptr for any other name (cds_temp holds no records).
+  // any case); nullptr for any other name.
   RecordSet* ByName(std::string_view name);
   // The master set by component name, nullptr when `name` is not one.
   DocumentSet* MasterByName(std::string_view name);
@@ -106,7 +83,6 @@ class WindowSets {
 
  private:
   std::array<std::unique_ptr<DocumentSet>, 4> masters_;
-  CommandSet cds_temp_;
 };
 
 }  // namespace skjk

@@ -25,14 +25,11 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
   const char* line_fields[] = {"qry_jqsk2", "qry_bbbf2", "qry_jqsk4",
                                "qry_bbbf4"};
   std::vector<Request> requests;
-  WindowSets sets(
-      kSpec,
-      [&](std::string_view provider, int packet_size, bool,
-          const std::vector<std::string>&, Packet*) {
-        requests.push_back({std::string(provider), packet_size});
-        return Status::Error("offline");
-      },
-      [](std::string_view) { return Status::OK(); });
+  WindowSets sets(kSpec, [&](std::string_view provider, int packet_size, bool,
+                             const std::vector<std::string>&, Packet*) {
+    requests.push_back({std::string(provider), packet_size});
+    return Status::Error("offline");
+  });
   for (int v = 0; v < 4; ++v) {
     View view = static_cast<View>(v);
     DocumentSet& master = sets.master(view);
@@ -53,32 +50,13 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
   EXPECT_EQ(requests[2].packet_size, 10);
   EXPECT_EQ(sets.ByName("clientdataset8"), &sets.detail(View::kDoneVoid));
   EXPECT_EQ(sets.MasterByName("ClientDataSet2"), nullptr);
-  EXPECT_EQ(sets.ByName("cds_temp"), nullptr);
   EXPECT_EQ(sets.ByName("ClientDataSet9"), nullptr);
-}
-
-TEST(WindowSetsTest, CommandSetCarriesSqlToExecute) {
-  std::vector<std::string> executed;
-  WindowSets sets(
-      kSpec,
-      [](std::string_view, int, bool, const std::vector<std::string>&,
-         Packet*) { return Status::Error("unused"); },
-      [&](std::string_view sql) {
-        executed.emplace_back(sql);
-        return sql.empty() ? Status::Error("empty") : Status::OK();
-      });
-  EXPECT_TRUE(sets.cds_temp().Execute("UPDATE XSTXSFP1 SET A='1'").ok());
-  EXPECT_EQ(sets.cds_temp().Execute("").message(), "empty");
-  EXPECT_THAT(executed,
-              ::testing::ElementsAre("UPDATE XSTXSFP1 SET A='1'", ""));
 }
 
 TEST(WindowSetsTest, VoidSetsOfEveryWindowLackCustomerFields) {
   WindowSets sets(
-      kSpec,
-      [](std::string_view, int, bool, const std::vector<std::string>&,
-         Packet*) { return Status::Error("unused"); },
-      [](std::string_view) { return Status::OK(); });
+      kSpec, [](std::string_view, int, bool, const std::vector<std::string>&,
+                Packet*) { return Status::Error("unused"); });
   for (View view : {View::kOpenVoid, View::kDoneVoid}) {
     for (const char* name : {"KHDM00", "DWDZ00", "KPRQ00"}) {
       EXPECT_EQ(sets.master(view).FieldIndex(name), -1) << name;

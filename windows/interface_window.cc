@@ -31,8 +31,7 @@ InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
                                                with_layout, params, packet);
         if (request_hook_) request_hook_(false);
         return status;
-      },
-      [this](std::string_view sql) { return connection_.Execute(sql); });
+      });
   for (int v = 0; v < 4; ++v) {
     sets_->master(static_cast<View>(v))
         .set_after_open([this](DocumentSet& set) { AfterOpen(set); });
