@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32_error.h"
 #include "framework/error_display.h"
 #include "framework/modal.h"
 #include "framework/ui_text.h"
+#include "platform/win32_error.h"
 
 namespace skjk::win32 {
 namespace {
@@ -84,7 +84,8 @@ LRESULT BaseWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void BaseWindow::ShowUnexpectedError(const std::string& text) {
-  ShowGeneralError(OwnerWindow(), text);
+  HWND owner = OwnerWindow();
+  ShowGeneralError(owner != nullptr ? owner : hwnd_, text);
 }
 
 LRESULT BaseWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -111,7 +112,8 @@ LRESULT CALLBACK BaseWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
     window->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
   } else {
-    window = reinterpret_cast<BaseWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    window =
+        reinterpret_cast<BaseWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   }
   if (window == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
 
@@ -122,8 +124,9 @@ LRESULT CALLBACK BaseWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
     if (window->released_) {
       // The last message of a released window: the object goes with it.
       auto& pending = PendingWindows();
-      auto it = std::find_if(pending.begin(), pending.end(),
-                             [window](const auto& p) { return p.get() == window; });
+      auto it =
+          std::find_if(pending.begin(), pending.end(),
+                       [window](const auto& p) { return p.get() == window; });
       if (it != pending.end()) {
         std::unique_ptr<BaseWindow> doomed = std::move(*it);
         pending.erase(it);

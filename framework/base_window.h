@@ -53,7 +53,8 @@ class BaseWindow {
   virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
   // Shows the text of an exception that escaped HandleMessage (GBK or
-  // ASCII). Default: the general error display owned by the owner window.
+  // ASCII). Default: the general error display owned by the owner window, or
+  // by this window when there is none.
   virtual void ShowUnexpectedError(const std::string& text);
 
  private:

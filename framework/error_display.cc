@@ -2,9 +2,10 @@
 
 #include <string>
 
+#include "framework/modal.h"
+#include "framework/ui_text.h"
 #include "text/error_text.h"
 #include "text/gbk.h"
-#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 
@@ -12,10 +13,8 @@ using text::literals::operator""_gbk;
 
 int OwnedMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption,
                     UINT flags) {
-  bool was_disabled = owner != nullptr && !IsWindowEnabled(owner);
-  int answer = MessageBoxW(owner, text, caption, flags);
-  if (was_disabled && IsWindow(owner)) EnableWindow(owner, FALSE);
-  return answer;
+  OwnerChainGuard keep(owner);
+  return MessageBoxW(owner, text, caption, flags);
 }
 
 void ShowGeneralError(HWND owner, std::string_view message) noexcept {

@@ -14,9 +14,11 @@ namespace skjk::win32 {
 // Never throws.
 void ShowGeneralError(HWND owner, std::string_view message) noexcept;
 
-// MessageBoxW that leaves its owner as it found it: a box enables its owner
-// when it ends, also one that was disabled before (the host window while an
-// interface window is modal). Use it for every box owned by the host window.
+// MessageBoxW that leaves its owner's chain as it found it: a box enables its
+// owner when it ends, also one that was disabled before (the host window while
+// a window of the library is modal); the windows of the chain that were
+// disabled are disabled again at once (OwnerChainGuard). Use it for every
+// message box of the library.
 int OwnedMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption,
                     UINT flags);
 

@@ -1,9 +1,16 @@
 #include "framework/modal.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace skjk::win32 {
 namespace {
+
+// Library-wide: set by the entry points on the host's UI thread only.
+HWND g_owner = nullptr;
+
+// Owner chains are a few windows long; the bound only guards the walk.
+constexpr size_t kMaxChain = 64;
 
 struct DisableContext {
   HWND except;
@@ -20,11 +27,19 @@ BOOL CALLBACK DisableOne(HWND hwnd, LPARAM lparam) {
   return TRUE;
 }
 
-}  // namespace
+bool Contains(const std::vector<HWND>& windows, HWND window) {
+  return std::find(windows.begin(), windows.end(), window) != windows.end();
+}
 
-namespace {
-// Library-wide: set by the entry points on the host's UI thread only.
-HWND g_owner = nullptr;
+// Disables again those of `windows` that something enabled.
+void KeepDisabled(const std::vector<HWND>& windows) {
+  for (HWND window : windows) {
+    if (IsWindow(window) && IsWindowEnabled(window)) {
+      EnableWindow(window, FALSE);
+    }
+  }
+}
+
 }  // namespace
 
 void AdoptOwnerWindow(HWND window) {
@@ -35,20 +50,51 @@ HWND OwnerWindow() {
   return g_owner != nullptr && IsWindow(g_owner) ? g_owner : nullptr;
 }
 
+std::vector<HWND> OwnerChain(HWND window) {
+  std::vector<HWND> chain;
+  while (window != nullptr && IsWindow(window) && !Contains(chain, window) &&
+         chain.size() < kMaxChain) {
+    chain.push_back(window);
+    window = GetWindow(window, GW_OWNER);
+  }
+  return chain;
+}
+
+OwnerChainGuard::OwnerChainGuard(HWND owner) {
+  for (HWND window : OwnerChain(owner)) {
+    if (!IsWindowEnabled(window)) disabled_.push_back(window);
+  }
+}
+
+void OwnerChainGuard::Restore() { KeepDisabled(disabled_); }
+
 Status ModalWindow::ShowModal(HWND owner) {
   HWND self = hwnd();
   if (self == nullptr)
     return Status::Error("ShowModal: the window does not exist");
   if (in_modal_) return Status::Error("ShowModal: the window is modal already");
 
+  // Disabled by this loop, and enabled again at its end.
   std::vector<HWND> disabled;
   DisableContext context{self, &disabled};
   EnumThreadWindows(GetCurrentThreadId(), &DisableOne,
                     reinterpret_cast<LPARAM>(&context));
-  // The owner may belong to another thread of the host.
-  if (owner != nullptr && owner != self && IsWindowEnabled(owner)) {
-    EnableWindow(owner, FALSE);
-    disabled.push_back(owner);
+  // Kept disabled while the loop runs: those, and the owner chain, which may
+  // belong to other threads of the host and may have been disabled before
+  // (by an outer modal window, which enables them at its own end). Above the
+  // owner, a hidden window that is enabled is left alone: it takes no input,
+  // and a program's hidden main window that owns its visible windows is
+  // what the task bar switches to.
+  std::vector<HWND> kept = disabled;
+  const std::vector<HWND> chain = OwnerChain(owner);
+  for (HWND window : chain) {
+    if (window == self || Contains(kept, window)) continue;
+    if (IsWindowEnabled(window)) {
+      if (window != owner && !IsWindowVisible(window)) continue;
+      EnableWindow(window, FALSE);
+      disabled.push_back(window);
+    }
+    kept.push_back(window);
   }
 
   in_modal_ = true;
@@ -72,12 +118,9 @@ Status ModalWindow::ShowModal(HWND owner) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    // A message box or dialog owned by one of these windows enables its
-    // owner when it ends, whatever the owner's state was before (so does
-    // Wine's MessageBox): keep them disabled while this window is modal.
-    for (HWND other : disabled) {
-      if (IsWindowEnabled(other)) EnableWindow(other, FALSE);
-    }
+    // A box or dialog box owned by one of these windows enables its owner
+    // when it ends, whatever the owner's state was before.
+    KeepDisabled(kept);
   }
   in_modal_ = false;
 
