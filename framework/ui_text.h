@@ -1,5 +1,5 @@
 // Small helpers for Win32 calls: GBK texts become UTF-16 with code page 936
-// (never the system's ANSI code page), and the window font.
+// (never the system's ANSI code page), and the fonts of the windows.
 #ifndef SKJK_FRAMEWORK_UI_TEXT_H_
 #define SKJK_FRAMEWORK_UI_TEXT_H_
 
@@ -53,28 +53,52 @@ inline bool FontInstalled(const wchar_t* face) {
   return found;
 }
 
-// SimSun ("宋体") of the given point size with the GB2312 character set. Where
-// SimSun is not installed, the font mapper picks a font that has the GB2312
-// character set (for example WenQuanYi Micro Hei under Wine), so that Chinese
-// texts still show. The caller owns the font (DeleteObject).
-inline HFONT CreateUiFont(int points) {
+// A font of the library's windows.
+struct FontSpec {
+  // Requested by name; SimSun also under its Chinese name "宋体". A face
+  // that is not installed is left out when a character set is asked for:
+  // the font mapper then picks a font of that character set (WenQuanYi Micro
+  // Hei under Wine without SimSun), so that Chinese texts still show. With
+  // DEFAULT_CHARSET the name is requested as it is and the mapper's
+  // substitutes decide.
+  const wchar_t* face = L"SimSun";
+  // Size in points, at the screen's pixels per inch (10.5 points are 14
+  // pixels at 96).
+  double points = 9;
+  BYTE charset = GB2312_CHARSET;
+  LONG weight = FW_NORMAL;
+};
+
+// The font `spec` describes; DEFAULT_GUI_FONT when none can be made. The
+// caller owns the font (DeleteObject; a stock object ignores it).
+inline HFONT CreateUiFont(const FontSpec& spec) {
   HDC dc = GetDC(nullptr);
   int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
   if (dc != nullptr) ReleaseDC(nullptr, dc);
   LOGFONTW lf{};
-  lf.lfHeight = -MulDiv(points, dpi, 72);
-  lf.lfWeight = FW_NORMAL;
-  lf.lfCharSet = GB2312_CHARSET;
+  lf.lfHeight = -static_cast<LONG>(spec.points * dpi / 72 + 0.5);
+  lf.lfWeight = spec.weight;
+  lf.lfCharSet = spec.charset;
   lf.lfQuality = DEFAULT_QUALITY;
   lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  if (FontInstalled(L"SimSun")) {
-    lstrcpynW(lf.lfFaceName, L"SimSun", LF_FACESIZE);
-  } else if (FontInstalled(L"\u5B8B\u4F53")) {  // 宋体
-    lstrcpynW(lf.lfFaceName, L"\u5B8B\u4F53", LF_FACESIZE);
+  const wchar_t* face = spec.face != nullptr ? spec.face : L"";
+  if (*face != L'\0' && spec.charset != DEFAULT_CHARSET &&
+      !FontInstalled(face)) {
+    face = lstrcmpiW(face, L"SimSun") == 0 && FontInstalled(L"\u5B8B\u4F53")
+               ? L"\u5B8B\u4F53"  // 宋体
+               : L"";
   }
+  lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
   HFONT font = CreateFontIndirectW(&lf);
   return font != nullptr ? font
                          : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+// SimSun of the given point size with the GB2312 character set.
+inline HFONT CreateUiFont(int points) {
+  FontSpec spec;
+  spec.points = points;
+  return CreateUiFont(spec);
 }
 
 }  // namespace skjk::win32
