@@ -171,6 +171,47 @@ HWND WaitForChild(HWND parent, std::wstring_view class_name,
   return found;
 }
 
+namespace {
+
+struct OwnedContext {
+  HWND owner;
+  std::wstring_view class_name;
+  HWND found;
+};
+
+BOOL CALLBACK MatchOwned(HWND window, LPARAM lparam) {
+  auto* context = reinterpret_cast<OwnedContext*>(lparam);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == GetCurrentProcessId() && IsWindowVisible(window) &&
+      GetWindow(window, GW_OWNER) == context->owner &&
+      SameClass(window, context->class_name)) {
+    context->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+HWND WaitForOwnedWindow(HWND owner, std::wstring_view class_name,
+                        DWORD timeout_ms) {
+  OwnedContext context{owner, class_name, nullptr};
+  WaitUntil(
+      [&] {
+        EnumWindows(&MatchOwned, reinterpret_cast<LPARAM>(&context));
+        return context.found != nullptr;
+      },
+      timeout_ms);
+  return context.found;
+}
+
+bool RoundTrip(HWND window, DWORD timeout_ms) {
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms,
+                             &ignored) != 0;
+}
+
 void PostClick(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
 void PostCloseBox(HWND window) {

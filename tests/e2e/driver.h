@@ -69,6 +69,18 @@ HWND FindChild(HWND parent, std::wstring_view class_name,
 HWND WaitForChild(HWND parent, std::wstring_view class_name,
                   std::wstring_view text = {}, DWORD timeout_ms = kDefaultWaitMs);
 
+// A visible top-level window of this process of that class (any class when
+// empty) whose owner is `owner`, or null after `timeout_ms`.
+HWND WaitForOwnedWindow(HWND owner, std::wstring_view class_name,
+                        DWORD timeout_ms = kDefaultWaitMs);
+
+// Sends `window` a WM_NULL and returns once its thread has handled it (false
+// after `timeout_ms` or when the window is gone). A thread handles a message
+// sent from another thread only when it takes messages again, so whatever it
+// was doing then (a handler, a message box's clean-up) is over. Messages
+// posted earlier may still wait: a thread takes sent messages first.
+bool RoundTrip(HWND window, DWORD timeout_ms = kDefaultWaitMs);
+
 // A posted BM_CLICK: returns at once, also when the click opens a modal box.
 void PostClick(HWND button);
 // Closing by the close box (posted WM_SYSCOMMAND SC_CLOSE).

@@ -1,16 +1,20 @@
 // The window framework under Wine: errors escaping a handler, the modal loop
-// and the deferred release, on real windows of this process.
+// and its owner chain, the deferred release, on real windows of this process.
 #include <windows.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "framework/base_window.h"
+#include "framework/error_display.h"
+#include "framework/modal.h"
 #include "gtest/gtest.h"
 #include "tests/e2e/driver.h"
-#include "framework/base_window.h"
-#include "framework/modal.h"
 
 namespace skjk::win32 {
 namespace {
@@ -19,6 +23,8 @@ using e2e::W;
 
 constexpr UINT kThrowStd = WM_APP + 1;
 constexpr UINT kThrowOther = WM_APP + 2;
+// Runs the window's on_run.
+constexpr UINT kRun = WM_APP + 3;
 
 class TestWindow : public ModalWindow {
  public:
@@ -37,9 +43,14 @@ class TestWindow : public ModalWindow {
     return CreateHandle(params);
   }
   int closes = 0;
+  std::function<void()> on_run;
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+    if (message == kRun && on_run) {
+      on_run();
+      return 0;
+    }
     if (message == kThrowStd) throw std::runtime_error("Handler failed");
     if (message == kThrowOther) throw 42;
     return ModalWindow::HandleMessage(message, wparam, lparam);
@@ -169,6 +180,127 @@ TEST_F(WindowFrameworkTest, AWindowDestroyedByItsOwnerEndsTheLoop) {
   EXPECT_TRUE(status.ok());
   EXPECT_FALSE(IsWindow(owner_));
   EXPECT_EQ(window.hwnd(), nullptr);
+}
+
+// A window owned by `owner`, not shown.
+HWND OwnedWindow(HWND owner) {
+  return CreateWindowExW(0, L"STATIC", L"owned", WS_OVERLAPPED, 0, 0, 100, 50,
+                         owner, nullptr, nullptr, nullptr);
+}
+
+TEST_F(WindowFrameworkTest, OwnerChainGuardDisablesAgainWhatWasDisabled) {
+  HWND middle = OwnedWindow(owner_);
+  HWND top = OwnedWindow(middle);
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(OwnerChain(top), (std::vector<HWND>{top, middle, owner_}));
+  EXPECT_TRUE(OwnerChain(nullptr).empty());
+
+  // Which of the chain's windows are disabled before a system modal loop
+  // owned by `top`; the loop's end enables them all (as a dialog box's end
+  // enables its owner); the guard disables again exactly those.
+  struct Case {
+    bool top, middle, host;
+  };
+  const Case cases[] = {{false, false, false},
+                        {false, false, true},
+                        {false, true, true},
+                        {true, false, true},
+                        {true, true, false}};
+  for (const Case& c : cases) {
+    EnableWindow(top, !c.top);
+    EnableWindow(middle, !c.middle);
+    EnableWindow(owner_, !c.host);
+    {
+      OwnerChainGuard guard(top);
+      for (HWND window : {top, middle, owner_}) EnableWindow(window, TRUE);
+    }
+    SCOPED_TRACE(testing::Message()
+                 << "disabled before: top " << c.top << ", middle " << c.middle
+                 << ", host " << c.host);
+    EXPECT_EQ(!IsWindowEnabled(top), c.top);
+    EXPECT_EQ(!IsWindowEnabled(middle), c.middle);
+    EXPECT_EQ(!IsWindowEnabled(owner_), c.host);
+  }
+  EnableWindow(owner_, TRUE);
+  DestroyWindow(top);
+  DestroyWindow(middle);
+}
+
+// owner_ plays the host window; `outer` is modal over it (the interface
+// window), `inner` modal over `outer` (the settings dialog). A box owned by
+// the host opened from `inner` enables the host when it ends; the host and
+// `outer` must stay disabled until the window that disabled them ends.
+TEST_F(WindowFrameworkTest, NestedModalWindowsKeepTheOwnerChainDisabled) {
+  struct Box {
+    const char* name;
+    std::function<void(HWND owner)> show;
+  };
+  const Box boxes[] = {
+      // Only the modal loop disables the host again.
+      {"MessageBoxW",
+       [](HWND owner) { MessageBoxW(owner, L"plain", L"box", MB_OK); }},
+      {"OwnedMessageBox",
+       [](HWND owner) { OwnedMessageBox(owner, L"owned", L"box", MB_OK); }},
+  };
+  TestWindow outer;
+  TestWindow inner;
+  ASSERT_TRUE(outer.Create(owner_).ok());
+  ASSERT_TRUE(inner.Create(outer.hwnd()).ok());
+  std::atomic<int> box_index{0};
+  Status inner_status;
+  outer.on_run = [&] { inner_status = inner.ShowModal(outer.hwnd()); };
+  inner.on_run = [&] { boxes[box_index].show(owner_); };
+
+  std::vector<std::string> problems;  // written by the driver only
+  HWND host = owner_;
+  std::thread driver([&] {
+    auto check = [&](bool ok, const std::string& what) {
+      if (!ok) problems.push_back(what);
+    };
+    auto visible = [](HWND window) {
+      return e2e::WaitUntil([&] { return IsWindowVisible(window) != FALSE; },
+                            e2e::kDefaultWaitMs);
+    };
+    if (!visible(outer.hwnd())) return problems.push_back("no outer window");
+    PostMessageW(outer.hwnd(), kRun, 0, 0);
+    if (!visible(inner.hwnd())) {
+      problems.push_back("no inner window");
+      return e2e::PostCloseBox(outer.hwnd());
+    }
+    for (int i = 0; i < static_cast<int>(std::size(boxes)); ++i) {
+      const std::string name = boxes[i].name;
+      box_index = i;
+      PostMessageW(inner.hwnd(), kRun, 0, 0);
+      HWND box = e2e::WaitForOwnedWindow(host, L"#32770");
+      if (box == nullptr) {
+        problems.push_back("no " + name);
+        break;
+      }
+      check(!IsWindowEnabled(host) && !IsWindowEnabled(outer.hwnd()),
+            "chain enabled with the " + name + " open");
+      e2e::AnswerMessageBox(box, IDOK);
+      check(e2e::WaitUntil([&] { return !IsWindow(box); }, e2e::kDefaultWaitMs),
+            name + " stays");
+      check(e2e::RoundTrip(inner.hwnd()), "inner window busy");
+      check(!IsWindowEnabled(host), "host enabled after the " + name);
+      check(!IsWindowEnabled(outer.hwnd()),
+            "outer window enabled after the " + name);
+    }
+    e2e::PostCloseBox(inner.hwnd());
+    check(e2e::WaitUntilHidden(inner.hwnd()), "inner window stays");
+    check(e2e::RoundTrip(outer.hwnd()), "outer window busy");
+    check(IsWindowEnabled(outer.hwnd()) != FALSE,
+          "outer window disabled after the inner one");
+    check(!IsWindowEnabled(host), "host enabled after the inner window");
+    e2e::PostCloseBox(outer.hwnd());
+  });
+  Status status = outer.ShowModal(owner_);
+  driver.join();
+  for (const std::string& p : problems) ADD_FAILURE() << p;
+  EXPECT_TRUE(status.ok()) << status.message();
+  EXPECT_TRUE(inner_status.ok()) << inner_status.message();
+  EXPECT_TRUE(IsWindowEnabled(owner_))
+      << "host disabled after the outer window";
 }
 
 }  // namespace
