@@ -2,12 +2,14 @@
 //
 // A top-level window of class "TFrmSetting" (443 by 328, centred on the
 // screen) made of standard controls whose window texts are their captions,
-// shown modally over its owner with a message loop of its own: all other
-// visible windows of the thread and the owner are disabled meanwhile. Tab
-// moves between the controls; Enter and Escape do nothing; the close box
-// cancels. The behaviour is the model's (settings/settings_dialog.h); message
-// boxes and the folder browser are owned by the host's owner window (the
-// dialog itself when there is none). Nothing here throws.
+// built on the window framework (framework/): a ModalWindow shown modally
+// over its owner, its class registered by BaseWindow with the module of this
+// code and unregistered with the others at the library's unload. Tab moves
+// between the controls; Enter and Escape do nothing; the close box cancels.
+// The behaviour is the model's (settings/settings_dialog.h); message boxes
+// and the folder browser are owned by the framework's owner window (the
+// dialog itself when there is none) and leave the windows above them as
+// disabled as they found them. Nothing here throws.
 #ifndef SKJK_SETTINGS_WIN32_SETTINGS_DIALOG_WIN32_H_
 #define SKJK_SETTINGS_WIN32_SETTINGS_DIALOG_WIN32_H_
 
@@ -43,16 +45,13 @@ enum SettingsDialogControl : int {
 };
 
 // The settings button's action (fbSetClick) with this dialog: shows it owned
-// by `owner` (the interface window), and stores the values into the
-// variant's section of `path` and *values when it ends with OK. Window
-// classes are registered with `instance`, the module holding this code.
-// Returns the store's status, or why the dialog could not be shown.
-Status RunSettingsDialogWin32(HINSTANCE instance, HWND owner,
-                              const SettingsLine& line, Env* env,
+// by `owner` (the interface window), and stores the values into the line's
+// section of `path` and *values when it ends with OK. Returns the store's
+// status, or why the dialog could not be shown.
+Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line, Env* env,
                               std::string_view path, Settings* values);
 
-// The same for the plug-in: the module of this code, Env::Default() and
-// SettingsPath().
+// The same for the plug-in: Env::Default() and SettingsPath().
 Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line,
                               Settings* values);
 

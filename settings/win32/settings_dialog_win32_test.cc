@@ -7,59 +7,42 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "entry/stored_texts.h"
+#include "framework/base_window.h"
+#include "framework/modal.h"
+#include "framework/ui_text.h"
 #include "tests/e2e/driver.h"
 #include "text/gbk.h"
-#include "framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {
 
 using namespace text::literals;
 
-// Polls `find` until it gives a window or five seconds have passed.
-HWND WaitFor(const std::function<HWND()>& find) {
-  HWND found = nullptr;
-  e2e::WaitUntil([&] { return (found = find()) != nullptr; }, 5000);
-  return found;
-}
+constexpr SettingsLine kBbsk{"Bbsk", "本部税控机接口参数设置"};
+constexpr SettingsLine kFxsk{"Fxsk", "税控机接口参数设置"};
+constexpr SettingsLine kJqsk{"Jqsk", "vu税控机接口参数设置"};
 
 bool WaitUntil(const std::function<bool()>& condition) {
-  return e2e::WaitUntil(condition, 5000);
+  return e2e::WaitUntil(condition, e2e::kDefaultWaitMs);
 }
 
-HWND VisibleDialog() {
-  HWND dialog = FindWindowW(kSettingsDialogClass, nullptr);
-  return dialog != nullptr && IsWindowVisible(dialog) &&
-                 GetDlgItem(dialog, kBtnApplyId) != nullptr
-             ? dialog
-             : nullptr;
-}
-
-struct BoxSearch {
-  HWND found = nullptr;
-};
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM lparam) {
-  wchar_t name[16] = {};
-  GetClassNameW(hwnd, name, 16);
-  if (lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(hwnd)) {
-    reinterpret_cast<BoxSearch*>(lparam)->found = hwnd;
-    return FALSE;
+// The settings dialog owned by `owner` once it is visible with its controls.
+HWND WaitForDialog(HWND owner) {
+  HWND dialog = e2e::WaitForOwnedWindow(owner, kSettingsDialogClass);
+  if (dialog == nullptr ||
+      e2e::WaitForChild(dialog, L"Button", L"...") == nullptr) {
+    return nullptr;
   }
-  return TRUE;
-}
-HWND VisibleMessageBox(DWORD thread) {
-  BoxSearch search;
-  EnumThreadWindows(thread, &FindBox, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return dialog;
 }
 
-std::string Text(HWND window) { return Gbk(WindowTextW(window)); }
+std::string Text(HWND window) { return Gbk(e2e::Text(window)); }
 
 void Type(HWND dialog, int id, std::string_view gbk) {
   // WM_SETTEXT makes the edit send EN_CHANGE, as typing does.
@@ -67,64 +50,93 @@ void Type(HWND dialog, int id, std::string_view gbk) {
                reinterpret_cast<LPARAM>(Wide(gbk).c_str()));
 }
 
-void Click(HWND dialog, int id) {
-  PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+void Click(HWND dialog, int id) { e2e::PostClick(GetDlgItem(dialog, id)); }
+
+// Waits until the thread of `edit` has taken every message posted to it
+// before this call: a selection posted behind them is the marker (a thread
+// takes its posted messages in order). The edit needs at least two
+// characters. False when the marker is not taken in time (the window may be
+// gone).
+bool WaitForPostedMessages(HWND edit) {
+  PostMessageW(edit, EM_SETSEL, 1, 2);
+  return WaitUntil([&] {
+    DWORD_PTR selection = 0;
+    return SendMessageTimeoutW(edit, EM_GETSEL, 0, 0, SMTO_NORMAL, 1000,
+                               &selection) != 0 &&
+           selection == static_cast<DWORD_PTR>(MAKELONG(1, 2));
+  });
+}
+
+// What a driver thread found wrong, reported on the test's thread.
+class Problems {
+ public:
+  void Add(std::string what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    problems_.push_back(std::move(what));
+  }
+  void Check(bool ok, const std::string& what) {
+    if (!ok) Add(what);
+  }
+  void Report() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& p : problems_) ADD_FAILURE() << p;
+    problems_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> problems_;
+};
+
+// Leaves nothing of the dialog open: answers a box over `owner`, closes the
+// dialog.
+void CloseLeftovers(HWND owner, HWND dialog) {
+  if (HWND box = e2e::WaitForOwnedWindow(owner, L"#32770", 0)) {
+    e2e::AnswerMessageBox(box, IDOK);
+    e2e::AnswerMessageBox(box, IDCANCEL);
+  }
+  PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 
 class SettingsDialogWin32Test : public testing::Test {
  protected:
   void SetUp() override {
-    owner_ = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 10,
-                             10, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    owner_ = e2e::CreateHostWindow(10, 10, 300, 200);
     ASSERT_NE(owner_, nullptr);
-    ShowWindow(owner_, SW_SHOW);
-    GlobalEntryState().AdoptOwner(reinterpret_cast<std::uintptr_t>(owner_));
+    AdoptOwnerWindow(owner_);
     path_ = SettingsPath(Env::Default());
     DeleteFileW(Wide(path_).c_str());
   }
   void TearDown() override {
-    GlobalEntryState().AdoptOwner(0);
+    AdoptOwnerWindow(nullptr);
     if (owner_ != nullptr) DestroyWindow(owner_);
     DeleteFileW(Wide(path_).c_str());
   }
 
   // Runs the settings action on this thread while `user` drives it from
   // another; `user` reports what it found wrong.
-  Status Run(const Variant& variant, Settings* values,
+  Status Run(const SettingsLine& line, Settings* values,
              const std::function<void(HWND dialog)>& user) {
-    DWORD ui_thread = GetCurrentThreadId();
-    ui_thread_ = ui_thread;
     std::thread driver([&] {
-      HWND dialog = WaitFor(VisibleDialog);
+      HWND dialog = WaitForDialog(owner_);
       if (dialog == nullptr) {
-        Problem("the dialog did not appear");
+        problems_.Add("the dialog did not appear");
         return;
       }
       user(dialog);
       // Whatever happened, leave nothing open.
       if (!WaitUntil([&] { return !IsWindow(dialog); })) {
-        Problem("the dialog is still open");
-        if (HWND box = VisibleMessageBox(ui_thread)) {
-          PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-        }
-        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        problems_.Add("the dialog is still open");
+        CloseLeftovers(owner_, dialog);
       }
     });
-    Status status = RunSettingsDialogWin32(owner_, variant, values);
+    Status status = RunSettingsDialogWin32(owner_, line, values);
     driver.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& p : problems_) ADD_FAILURE() << p;
-    problems_.clear();
+    problems_.Report();
     return status;
   }
 
-  void Problem(std::string what) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    problems_.push_back(std::move(what));
-  }
-  void Check(bool ok, const std::string& what) {
-    if (!ok) Problem(what);
-  }
+  void Check(bool ok, const std::string& what) { problems_.Check(ok, what); }
 
   std::string FileContents() {
     std::string data;
@@ -135,10 +147,8 @@ class SettingsDialogWin32Test : public testing::Test {
   // Ends the process when a test hangs (a dialog nobody answers).
   e2e::Watchdog watchdog_{60000, "SettingsDialogWin32Test"};
   HWND owner_ = nullptr;
-  DWORD ui_thread_ = 0;
   std::string path_;
-  std::mutex mutex_;
-  std::vector<std::string> problems_;
+  Problems problems_;
 };
 
 TEST_F(SettingsDialogWin32Test, EmptyFileFieldIsRefusedThenOkStores) {
@@ -163,29 +173,29 @@ TEST_F(SettingsDialogWin32Test, EmptyFileFieldIsRefusedThenOkStores) {
     Check(r.right - r.left == 443 && r.bottom - r.top == 328, "size");
     RedrawWindow(dialog, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Sleep(300);
+    Sleep(300);  // for the picture only: the screen catches up
     Check(e2e::SaveScreenBitmap(dialog, L"settings_dialog.bmp"), "picture");
 
     // Escape and Enter close nothing.
     HWND edit = GetDlgItem(dialog, kBEReadId);
     PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
-    Sleep(300);
+    Check(WaitForPostedMessages(edit), "keys not taken");
     Check(IsWindowVisible(dialog) != FALSE, "closed by Escape or Enter");
 
     Type(dialog, kBEWrite1Id, "");
     Check(IsWindowEnabled(GetDlgItem(dialog, kBtnApplyId)) != FALSE,
           "Apply not enabled by a change");
     Click(dialog, kBtnApplyId);
-    HWND box = WaitFor([&] { return VisibleMessageBox(ui_thread_); });
-    if (box == nullptr) return Problem("no message box");
-    Check(Text(GetDlgItem(box, 0xFFFF)) == "文件设置不能有空值！"_gbk,
+    HWND box = e2e::WaitForOwnedWindow(owner_, L"#32770");
+    if (box == nullptr) return problems_.Add("no message box");
+    Check(e2e::U8(e2e::MessageBoxText(box)) == "文件设置不能有空值！",
           "message text");
-    Check(Text(box) == "错误"_gbk, "message caption");
-    Check(GetWindow(box, GW_OWNER) == owner_, "message box owner");
-    PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    Check(e2e::U8(e2e::Caption(box)) == "错误", "message caption");
+    e2e::AnswerMessageBox(box, IDOK);
     Check(WaitUntil([&] { return !IsWindow(box); }), "box stays");
-    Check(IsWindowVisible(dialog) != FALSE, "dialog closed by the refusal");
+    Check(e2e::RoundTrip(dialog) && IsWindowVisible(dialog) != FALSE,
+          "dialog closed by the refusal");
 
     Type(dialog, kBEWrite1Id, "E:\\新\\销售.TXT"_gbk);
     Type(dialog, kEsmId, "卷烟"_gbk);
@@ -221,10 +231,168 @@ TEST_F(SettingsDialogWin32Test, ApplyThenCancelOrCloseBoxStoresNothing) {
 
   status = Run(kJqsk, &values, [&](HWND dialog) {
     Type(dialog, kBEReadId, "changed");
-    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    e2e::PostCloseBox(dialog);
   });
   EXPECT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(values, before);
+  EXPECT_FALSE(Env::Default()->FileExists(path_));
+}
+
+// The library's unload unregisters the dialog's class with the others: the
+// system would keep it, with a window procedure in the unloaded library.
+TEST_F(SettingsDialogWin32Test, ClassIsUnregisteredAtUnload) {
+  Settings values;
+  ASSERT_TRUE(Run(kBbsk, &values, [&](HWND dialog) {
+                Click(dialog, kBtnCancelId);
+              }).ok());
+  WNDCLASSEXW info{};
+  info.cbSize = sizeof info;
+  EXPECT_TRUE(GetClassInfoExW(ModuleHandle(), kSettingsDialogClass, &info));
+  UnregisterWindowClasses();
+  EXPECT_FALSE(GetClassInfoExW(ModuleHandle(), kSettingsDialogClass, &info));
+}
+
+// The interface window's place: a modal window over the host window that
+// opens the settings dialog from inside its own modal loop.
+class MiddleWindow : public ModalWindow {
+ public:
+  static constexpr UINT kOpenSettings = WM_APP + 7;
+
+  Status Create(HWND host) {
+    CreateParams params;
+    params.class_name = L"SkjkSettingsTestMiddle";
+    params.caption = e2e::W("中间窗口");
+    params.x = 40;
+    params.y = 40;
+    params.width = 500;
+    params.height = 400;
+    params.owner = host;
+    return CreateHandle(params);
+  }
+
+  Status dialog_status = Status::Error("the dialog was not opened");
+
+ protected:
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+    if (message == kOpenSettings) {
+      Settings values{"r", "w1", "w2", "", "", "", false};
+      dialog_status = RunSettingsDialogWin32(hwnd(), kFxsk, &values);
+      return 0;
+    }
+    return ModalWindow::HandleMessage(message, wparam, lparam);
+  }
+};
+
+// A system modal loop that the dialog opens: opened by a click on
+// `open_button`, found as a #32770 window owned by the host with a child of
+// class `marker` (text `marker_text` unless empty), ended by a click on
+// `close_button`.
+struct Interruption {
+  const char* name;
+  int open_button;
+  const wchar_t* marker;
+  const char* marker_text;  // UTF-8
+  int close_button;
+};
+constexpr Interruption kInterruptions[] = {
+    {"refusal box", kBtnOkId, L"Static", "文件设置不能有空值！", IDOK},
+    {"folder browser", kBEWrite1ButtonId, L"SysTreeView32", "", IDCANCEL},
+};
+
+class SettingsDialogOwnerChainTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    host_ = e2e::CreateHostWindow(0, 0, 600, 500);
+    ASSERT_NE(host_, nullptr);
+    AdoptOwnerWindow(host_);
+    path_ = SettingsPath(Env::Default());
+    DeleteFileW(Wide(path_).c_str());
+  }
+  void TearDown() override {
+    AdoptOwnerWindow(nullptr);
+    if (host_ != nullptr) DestroyWindow(host_);
+    DeleteFileW(Wide(path_).c_str());
+  }
+
+  e2e::Watchdog watchdog_{60000, "SettingsDialogOwnerChainTest"};
+  HWND host_ = nullptr;
+  std::string path_;
+  Problems problems_;
+};
+
+// Host window -> modal middle window -> settings dialog. A box or a dialog
+// box enables its owner when it ends; the host and the middle window must
+// stay disabled until the window that disabled them ends, and then be
+// exactly as that window found them.
+TEST_F(SettingsDialogOwnerChainTest, BoxesAndBrowserLeaveTheChainDisabled) {
+  MiddleWindow middle;
+  ASSERT_TRUE(middle.Create(host_).ok());
+  HWND host = host_;
+  HWND mid = middle.hwnd();
+  auto check_chain_disabled = [&](const std::string& when) {
+    problems_.Check(!IsWindowEnabled(host), "host enabled " + when);
+    problems_.Check(!IsWindowEnabled(mid), "middle window enabled " + when);
+  };
+
+  std::thread driver([&] {
+    if (!WaitUntil(
+            [&] { return IsWindowVisible(mid) && IsWindowEnabled(mid); })) {
+      problems_.Add("the middle window did not appear");
+      e2e::PostCloseBox(mid);
+      return;
+    }
+    PostMessageW(mid, MiddleWindow::kOpenSettings, 0, 0);
+    HWND dialog = WaitForDialog(mid);
+    if (dialog == nullptr) {
+      problems_.Add("the dialog did not appear");
+      e2e::PostCloseBox(mid);
+      return;
+    }
+    check_chain_disabled("with the dialog open");
+    Type(dialog, kBEWrite2Id, "");
+
+    for (const Interruption& c : kInterruptions) {
+      const std::string name = c.name;
+      Click(dialog, c.open_button);
+      // The folder browser may take a while to fill its tree.
+      HWND box = e2e::WaitForOwnedWindow(host, L"#32770", 10000);
+      HWND marker = box == nullptr ? nullptr
+                                   : e2e::WaitForChild(box, c.marker,
+                                                       e2e::W(c.marker_text));
+      if (marker == nullptr) {
+        problems_.Add("no " + name);
+        break;
+      }
+      check_chain_disabled("with the " + name + " open");
+      e2e::AnswerMessageBox(box, c.close_button);
+      if (!WaitUntil([&] { return !IsWindow(box); })) {
+        problems_.Add(name + " stays");
+        break;
+      }
+      problems_.Check(e2e::RoundTrip(dialog) && IsWindowVisible(dialog),
+                      "dialog closed by the " + name);
+      check_chain_disabled("after the " + name);
+    }
+
+    Click(dialog, kBtnCancelId);
+    if (!WaitUntil([&] { return !IsWindow(dialog); })) {
+      problems_.Add("the dialog is still open");
+      CloseLeftovers(host, dialog);
+    }
+    // Handled once the dialog's action has returned to the middle window.
+    problems_.Check(e2e::RoundTrip(mid), "middle window busy");
+    problems_.Check(IsWindowEnabled(mid) != FALSE,
+                    "middle window disabled after the dialog");
+    problems_.Check(!IsWindowEnabled(host), "host enabled after the dialog");
+    e2e::PostCloseBox(mid);
+  });
+  Status status = middle.ShowModal(host_);
+  driver.join();
+  problems_.Report();
+  EXPECT_TRUE(status.ok()) << status.message();
+  EXPECT_TRUE(middle.dialog_status.ok()) << middle.dialog_status.message();
+  EXPECT_TRUE(IsWindowEnabled(host_))
+      << "host disabled after the middle window";
   EXPECT_FALSE(Env::Default()->FileExists(path_));
 }
 
