@@ -1,23 +1,14 @@
 #include "appserver/dialect.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
+#include "text/forms.h"
+
 namespace skjk::appserver {
 namespace {
-
-// Days from 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-const int64_t kEpoch1899 = DaysFromCivil(1899, 12, 30);
 
 // Reads exactly `n` digits at *pos.
 bool Digits(std::string_view s, size_t* pos, int n, int* out) {
@@ -41,46 +32,40 @@ bool Lit(std::string_view s, size_t* pos, char c) {
   return false;
 }
 
-std::string Upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
+text::Day DayOf(int y, int m, int d) {
+  return text::Day{std::chrono::year{y}, std::chrono::month(m),
+                   std::chrono::day(d)};
 }
 
 std::string FormatDate(int y, int m, int d) {
-  char b[48];
-  std::snprintf(b, sizeof b, "%04d-%02d-%02d", y, m, d);
-  return b;
+  return text::IsoDate(DayOf(y, m, d));
 }
 
 }  // namespace
 
 bool IsValidDate(int year, int month, int day) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
-    return false;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  int max = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-  return day <= max;
+  return year >= 1 && year <= 9999 && month >= 1 && day >= 1 &&
+         DayOf(year, month, day).ok();
 }
 
 std::optional<std::string> OracleToDate(std::string_view text,
                                         std::string_view format,
                                         std::string* error) {
-  std::string f = Upper(format);
+  auto is = [format](std::string_view f) {
+    return text::EqualsIgnoringCase(format, f);
+  };
   int y, m, d, hh = 0, mi = 0, ss = 0;
   size_t pos = 0;
   bool ok;
   bool with_time = false;
-  if (f == "YYYYMMDD") {
+  if (is("YYYYMMDD")) {
     ok = Digits(text, &pos, 4, &y) && Digits(text, &pos, 2, &m) &&
          Digits(text, &pos, 2, &d);
-  } else if (f == "YYYY-MM-DD") {
+  } else if (is("YYYY-MM-DD")) {
     ok = Digits(text, &pos, 4, &y) && Lit(text, &pos, '-') &&
          Digits(text, &pos, 2, &m) && Lit(text, &pos, '-') &&
          Digits(text, &pos, 2, &d);
-  } else if (f == "YYYY-MM-DD HH24:MI:SS") {
+  } else if (is("YYYY-MM-DD HH24:MI:SS")) {
     with_time = true;
     ok = Digits(text, &pos, 4, &y) && Lit(text, &pos, '-') &&
          Digits(text, &pos, 2, &m) && Lit(text, &pos, '-') &&
@@ -130,29 +115,16 @@ std::optional<double> StoredDateToDays(std::string_view text) {
     if (pos != text.size() || hh > 23 || mi > 59 || ss > 59)
       return std::nullopt;
   }
-  double days = static_cast<double>(DaysFromCivil(y, m, d) - kEpoch1899);
+  double days = text::DateTimeOf(DayOf(y, m, d));
   return days + (hh * 3600 + mi * 60 + ss) / 86400.0;
 }
 
 std::optional<std::string> ParseDateParam(std::string_view text,
                                           std::string* next_day) {
-  size_t pos = 0;
-  int y, m, d;
-  if (!(Digits(text, &pos, 4, &y) && Lit(text, &pos, '-') &&
-        Digits(text, &pos, 2, &m) && Lit(text, &pos, '-') &&
-        Digits(text, &pos, 2, &d)) ||
-      pos != text.size() || !IsValidDate(y, m, d))
-    return std::nullopt;
-  int ny = y, nm = m, nd = d + 1;
-  if (!IsValidDate(ny, nm, nd)) {
-    nd = 1;
-    if (++nm > 12) {
-      nm = 1;
-      ++ny;
-    }
-  }
-  *next_day = FormatDate(ny, nm, nd);
-  return FormatDate(y, m, d);
+  std::optional<text::Day> day = text::ParseIsoDate(text);
+  if (!day) return std::nullopt;
+  *next_day = text::IsoDate(std::chrono::sys_days{*day} + std::chrono::days{1});
+  return text::IsoDate(*day);
 }
 
 namespace {
@@ -175,16 +147,13 @@ std::string_view Word(std::string_view s, size_t* pos, bool dots) {
   return s.substr(b, *pos - b);
 }
 
-bool IEquals(std::string_view a, std::string_view b) {
-  return Upper(a) == Upper(b);
-}
-
 }  // namespace
 
 std::string AdaptUpdateAlias(std::string_view sql) {
   size_t pos = 0;
   SkipSpace(sql, &pos);
-  if (!IEquals(Word(sql, &pos, false), "UPDATE")) return std::string(sql);
+  if (!text::EqualsIgnoringCase(Word(sql, &pos, false), "UPDATE"))
+    return std::string(sql);
   size_t before_table = pos;
   SkipSpace(sql, &pos);
   if (pos == before_table) return std::string(sql);
@@ -194,11 +163,13 @@ std::string AdaptUpdateAlias(std::string_view sql) {
   if (pos == alias_start) return std::string(sql);
   alias_start = pos;
   std::string_view alias = Word(sql, &pos, false);
-  if (alias.empty() || IEquals(alias, "SET") || IEquals(alias, "AS"))
+  if (alias.empty() || text::EqualsIgnoringCase(alias, "SET") ||
+      text::EqualsIgnoringCase(alias, "AS"))
     return std::string(sql);
   size_t after_alias = pos;
   SkipSpace(sql, &pos);
-  if (pos == after_alias || !IEquals(Word(sql, &pos, false), "SET"))
+  if (pos == after_alias ||
+      !text::EqualsIgnoringCase(Word(sql, &pos, false), "SET"))
     return std::string(sql);
 
   std::string out(sql.substr(0, alias_start));
@@ -214,7 +185,8 @@ std::string AdaptUpdateAlias(std::string_view sql) {
       out.append(sql.substr(ws, pos - ws));
       size_t p = pos;
       std::string_view w = Word(sql, &p, false);
-      if (IEquals(w, alias) && p < sql.size() && sql[p] == '.') pos = p + 1;
+      if (text::EqualsIgnoringCase(w, alias) && p < sql.size() && sql[p] == '.')
+        pos = p + 1;
       at_target = false;
       continue;
     }
@@ -239,7 +211,7 @@ std::string AdaptUpdateAlias(std::string_view sql) {
     if (IsWordChar(c)) {
       size_t p = pos;
       std::string_view w = Word(sql, &p, false);
-      if (depth == 0 && IEquals(w, "WHERE")) {
+      if (depth == 0 && text::EqualsIgnoringCase(w, "WHERE")) {
         out.append(sql.substr(pos));
         return out;
       }
