@@ -7,6 +7,7 @@
 #include <iterator>
 #include <utility>
 
+#include "text/forms.h"
 #include "text/gbk.h"
 
 namespace skjk {
@@ -14,21 +15,10 @@ namespace {
 
 const Value kEmptyValue;
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x -= 'a' - 'A';
-    if (y >= 'a' && y <= 'z') y -= 'a' - 'A';
-    if (x != y) return false;
-  }
-  return true;
-}
-
 int FindField(const std::vector<FieldDef>& fields, std::string_view name) {
   for (size_t i = 0; i < fields.size(); ++i) {
-    if (EqualsNoCase(fields[i].name, name)) return static_cast<int>(i);
+    if (text::EqualsIgnoringCase(fields[i].name, name))
+      return static_cast<int>(i);
   }
   return -1;
 }
@@ -138,45 +128,28 @@ Status CheckValues(Row* row, const std::vector<FieldCheck>& checks,
   return Status::OK();
 }
 
-// Days since 1970-01-01 -> civil date (proleptic Gregorian).
-void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
-}
-
 std::string FormatDateTime(double days) {
   // Far outside any calendar in use: shown as a number.
   if (!std::isfinite(days) || std::fabs(days) > 3e6) {
     return FormatValue(FieldType::kNumber, Value(days));
   }
   double whole = std::floor(days);
-  int64_t day = static_cast<int64_t>(whole);
   int64_t seconds = std::llround((days - whole) * 86400.0);
   if (seconds >= 86400) {
-    ++day;
+    whole += 1;
     seconds -= 86400;
   }
-  int64_t y;
-  unsigned m, d;
-  CivilFromDays(day - 25569, &y, &m, &d);  // 1899-12-30 is day -25569
-  char buf[48];
-  if (seconds == 0) {
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u",
-                  static_cast<long long>(y), m, d);
-  } else {
+  std::optional<text::Day> day = text::DayOf(whole);
+  if (!day) return FormatValue(FieldType::kNumber, Value(days));
+  std::string out = text::IsoDate(*day);
+  if (seconds != 0) {
+    char buf[16];
     std::snprintf(
-        buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d:%02d",
-        static_cast<long long>(y), m, d, static_cast<int>(seconds / 3600),
+        buf, sizeof buf, " %02d:%02d:%02d", static_cast<int>(seconds / 3600),
         static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    out += buf;
   }
-  return buf;
+  return out;
 }
 
 }  // namespace
