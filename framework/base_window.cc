@@ -25,9 +25,8 @@ std::vector<std::unique_ptr<BaseWindow>>& PendingWindows() {
   return *pending;
 }
 
-Status LastError(const std::string& what) {
-  return Status::Error(what + ": " + SystemMessage(GetLastError()));
-}
+// The system's reason for the failure of the last call, as the user sees it.
+Status LastError() { return Status::Error(SystemMessage(GetLastError())); }
 
 }  // namespace
 
@@ -61,11 +60,12 @@ Status BaseWindow::CreateHandle(const CreateParams& params) {
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = CreateSolidBrush(params.background);
     wc.lpszClassName = params.class_name.c_str();
-    if (RegisterClassExW(&wc) == 0 &&
-        GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-      DeleteObject(wc.hbrBackground);
-      return LastError("Cannot register window class " +
-                       Gbk(params.class_name));
+    if (RegisterClassExW(&wc) == 0) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_CLASS_ALREADY_EXISTS) {
+        DeleteObject(wc.hbrBackground);
+        return Status::Error(SystemMessage(error));
+      }
     }
     classes.push_back(params.class_name);
   }
@@ -74,7 +74,7 @@ Status BaseWindow::CreateHandle(const CreateParams& params) {
                               params.y, params.width, params.height,
                               params.owner, nullptr, ModuleHandle(), this);
   if (hwnd == nullptr) {
-    return LastError("Cannot create window " + Gbk(params.class_name));
+    return LastError();
   }
   return Status::OK();
 }

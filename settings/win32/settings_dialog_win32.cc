@@ -282,7 +282,7 @@ Status SettingsDialogHostWin32::ShowModal(SettingsDialog* dialog) {
   SettingsDialogWindow window(dialog);
   Status created = window.Create(owner_);
   if (!created.ok()) {
-    return Status::Error("Settings dialog: " + created.message());
+    return created;
   }
   window_ = &window;
   Status status = window.ShowModal(owner_);

@@ -41,20 +41,6 @@ constexpr ToolButton kToolButtons[] = {
     {InterfaceWindowWin32::kExitId, 504, "退出", "退出", Picture::kExit},
 };
 
-HFONT CreateSansSerif8() {
-  HDC dc = GetDC(nullptr);
-  int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  if (dc != nullptr) ReleaseDC(nullptr, dc);
-  LOGFONTW lf{};
-  lf.lfHeight = -MulDiv(8, dpi, 72);
-  lf.lfWeight = FW_NORMAL;
-  lf.lfCharSet = DEFAULT_CHARSET;
-  lstrcpynW(lf.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
-  HFONT font = CreateFontIndirectW(&lf);
-  return font != nullptr ? font
-                         : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-}
-
 CalendarDate FromSystemTime(const SYSTEMTIME& st) {
   return CalendarDate{std::chrono::year{st.wYear},
                       std::chrono::month{st.wMonth}, std::chrono::day{st.wDay}};
@@ -104,7 +90,11 @@ Status InterfaceWindowWin32::Create() {
   params.background = kColour;
   background_ = CreateSolidBrush(kColour);
   simsun_ = CreateUiFont(9);
-  window_font_ = look_.simsun_window_font ? nullptr : CreateSansSerif8();
+  window_font_ = look_.simsun_window_font
+                     ? nullptr
+                     : CreateUiFont({.face = L"MS Sans Serif",
+                                     .points = 8,
+                                     .charset = DEFAULT_CHARSET});
   SKJK_RETURN_IF_ERROR(CreateHandle(params));
   CreateControls();
   Layout();
