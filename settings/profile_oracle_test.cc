@@ -18,7 +18,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "settings/profile.h"
@@ -35,7 +37,21 @@ class ProfileOracleTest : public testing::Test {
   void SetUp() override {
     // The platform function reads the file through the ANSI code page.
     if (GetACP() != 936) GTEST_SKIP() << "needs ANSI code page 936";
-    dir_ = testing::TempDir();
+    // A folder of this test's own, so that no file outlives it.
+    const std::string base = testing::TempDir() + "profile_oracle_" +
+                             std::to_string(GetCurrentProcessId()) + "_" +
+                             std::to_string(GetTickCount()) + "_";
+    for (int i = 0; dir_.empty() && i < 100; ++i) {
+      std::string dir = base + std::to_string(i);
+      if (CreateDirectoryA(dir.c_str(), nullptr)) dir_ = dir + "\\";
+    }
+    ASSERT_FALSE(dir_.empty()) << "no folder under " << testing::TempDir();
+  }
+  void TearDown() override {
+    if (dir_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+    EXPECT_FALSE(ec) << "cannot remove " << dir_ << ": " << ec.message();
   }
 
   // A fresh file name for each file: the platform caches files it has read.

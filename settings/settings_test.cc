@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <system_error>
 
 #include "settings/profile.h"
 #include "text/gbk.h"
@@ -134,11 +137,41 @@ TEST(SettingsTest, LoadReportsAFailedFirstWrite) {
   EXPECT_EQ(env.files[kPath], "[Bbsk]\r\nread=\r\nwrite1=\r\nwrite2=\r\n");
 }
 
+// A new directory of the running test's own under the test temporary
+// folder (with a trailing separator), removed with its content at the end.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    const std::string temp = testing::TempDir();  // ends in a separator
+    const std::string base =
+        temp + "settings_test_" +
+        testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    // create_directory() is false for a name that is already taken.
+    std::error_code ec;
+    for (int i = 0; path_.empty() && i < 100; ++i) {
+      std::string dir = base + std::to_string(stamp) + "_" + std::to_string(i);
+      if (std::filesystem::create_directory(dir, ec)) path_ = dir + temp.back();
+    }
+  }
+  ~ScratchDirectory() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  // Empty when no directory could be made.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // The real file system: a directory that does not exist, and a round trip
 // through a real file with a Chinese path.
 TEST(SettingsFileTest, RealFiles) {
   Env* env = Env::Default();
-  std::string dir = testing::TempDir();
+  ScratchDirectory scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const std::string& dir = scratch.path();
   std::string missing = dir + "no such dir/" + "参数"_gbk + "/params.cfg";
   Settings values;
   Status s = LoadSettings(env, missing, "Bbsk", &values);
