@@ -73,6 +73,38 @@ struct Seen {
   bool window_shot = false, dialog_shot = false;
 };
 
+// The settings file the window starts from: every file setting present, in
+// forms that storing the same values rewrites (quotes, blanks around "=",
+// "0x0" for 0) and with sm missing.
+constexpr char kSeededSettings[] =
+    "; kept\r\n"
+    "[BBSK]\r\n"
+    "read = C:\\in.txt\r\n"
+    "Write1=\"C:\\s.txt\"\r\n"
+    "write2 = 'C:\\v.txt' \r\n"
+    "fhr=\r\n"
+    "skr=\r\n"
+    "d=0x0\r\n"
+    "\r\n"
+    "[Fxsk]\r\n"
+    "read=F\r\n";
+// The same file once the settings dialog has been confirmed as it stands:
+// each key that did not hold its value exactly is rewritten in place, sm is
+// added at the end of the section, every other byte stays.
+constexpr char kStoredSettings[] =
+    "; kept\r\n"
+    "[BBSK]\r\n"
+    "read = C:\\in.txt\r\n"
+    "Write1=C:\\s.txt\r\n"
+    "write2=C:\\v.txt\r\n"
+    "fhr=\r\n"
+    "skr=\r\n"
+    "d=0\r\n"
+    "sm=\r\n"
+    "\r\n"
+    "[Fxsk]\r\n"
+    "read=F\r\n";
+
 class InterfaceWindowE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,10 +117,7 @@ class InterfaceWindowE2eTest : public ::testing::Test {
         << "no server.port: the server fixture did not run";
     machine_ = "127.0.0.1:" + port;
     // File settings present: the first activation asks for nothing.
-    ASSERT_TRUE(WriteWholeFile(
-        dir_ + L"params.cfg",
-        "[Bbsk]\r\nread=C:\\in.txt\r\nwrite1=C:\\s.txt\r\nwrite2=C:\\v.txt\r\n"
-        "fhr=\r\nskr=\r\nsm=\r\nd=0\r\n"));
+    ASSERT_TRUE(WriteWholeFile(dir_ + L"params.cfg", kSeededSettings));
     library_ = LoadLibraryW((dir_ + L"skjk.dll").c_str());
     ASSERT_NE(library_, nullptr);
     host_ = CreateHostWindow(900, 0, 200, 100);
@@ -226,8 +255,7 @@ TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
   EXPECT_TRUE(seen.window_shot);
   EXPECT_TRUE(seen.dialog_shot);
   // Confirming the dialog stored the values as they were.
-  EXPECT_NE(ReadWholeFile(dir_ + L"params.cfg").find("write1=C:\\s.txt"),
-            std::string::npos);
+  EXPECT_EQ(ReadWholeFile(dir_ + L"params.cfg"), kStoredSettings);
   std::printf("screenshots: %s\n", U8(dir_).c_str());
 }
 
