@@ -191,10 +191,7 @@ Connection::~Connection() = default;
 
 bool Connection::connected() const { return impl_ != nullptr; }
 
-void Connection::Close() {
-  impl_.reset();
-  session_ = 0;
-}
+void Connection::Close() { impl_.reset(); }
 
 Status Connection::Open() {
   Close();
@@ -206,7 +203,7 @@ Status Connection::Open() {
   auto impl = std::make_unique<Impl>(std::move(socket).value());
   SKJK_RETURN_IF_ERROR(LinkFailure(impl->Handshake()));
   impl_ = std::move(impl);
-  session_ = ++opened_;
+  ++opened_;
   return Status::OK();
 }
 
@@ -252,7 +249,7 @@ Status Connection::Execute(std::string_view sql) {
 
 Status Connection::ExecuteIn(SessionId session, std::string_view sql,
                              int64_t* rows_changed) {
-  if (session == 0 || session != session_) return SessionGone();
+  if (session == 0 || session != this->session()) return SessionGone();
   return SendExecute(sql, rows_changed);
 }
 
@@ -265,7 +262,7 @@ Status Connection::Call(std::string_view method) {
 }
 
 Status Connection::CallIn(SessionId session, std::string_view method) {
-  if (session == 0 || session != session_) return SessionGone();
+  if (session == 0 || session != this->session()) return SessionGone();
   return SendCall(method);
 }
 

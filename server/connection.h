@@ -60,7 +60,7 @@ class Connection {
   // new number, so a number taken earlier tells whether the session it named
   // is still the one open.
   using SessionId = uint64_t;
-  SessionId session() const { return session_; }
+  SessionId session() const { return connected() ? opened_ : 0; }
 
   // Get-records: asks `provider` for up to `packet_size` master records
   // (kAllRecords for all) with their nested lines; the layout comes along
@@ -98,8 +98,7 @@ class Connection {
   Status Finish(Status s);
   std::string machine_;
   std::unique_ptr<Impl> impl_;
-  SessionId session_ = 0;
-  SessionId opened_ = 0;  // sessions opened so far
+  SessionId opened_ = 0;  // sessions opened so far; the open one is the last
 };
 
 }  // namespace skjk
