@@ -25,9 +25,6 @@ std::vector<std::unique_ptr<BaseWindow>>& PendingWindows() {
   return *pending;
 }
 
-// The system's reason for the failure of the last call, as the user sees it.
-Status LastError() { return Status::Error(SystemMessage(GetLastError())); }
-
 }  // namespace
 
 HINSTANCE ModuleHandle() {
@@ -73,10 +70,22 @@ Status BaseWindow::CreateHandle(const CreateParams& params) {
                               params.caption.c_str(), params.style, params.x,
                               params.y, params.width, params.height,
                               params.owner, nullptr, ModuleHandle(), this);
-  if (hwnd == nullptr) {
-    return LastError();
-  }
+  if (hwnd == nullptr) return Status::Error(SystemMessage(GetLastError()));
   return Status::OK();
+}
+
+HWND BaseWindow::AddControl(const wchar_t* window_class, std::wstring_view text,
+                            DWORD style, int id, int x, int y, int width,
+                            int height, HFONT font, DWORD ex_style) {
+  HWND control =
+      CreateWindowExW(ex_style, window_class, std::wstring(text).c_str(),
+                      WS_CHILD | WS_VISIBLE | style, x, y, width, height, hwnd_,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                      ModuleHandle(), nullptr);
+  if (control != nullptr) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  return control;
 }
 
 LRESULT BaseWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {

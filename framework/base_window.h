@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/status.h"
 
@@ -48,6 +49,12 @@ class BaseWindow {
   // Registers the class (once) and creates the window. Fails with the
   // system's reason when either step fails.
   Status CreateHandle(const CreateParams& params);
+
+  // A visible child control `id` of this window (WS_CHILD | WS_VISIBLE are
+  // added to `style`) with `text` and `font`; null when it cannot be made.
+  HWND AddControl(const wchar_t* window_class, std::wstring_view text,
+                  DWORD style, int id, int x, int y, int width, int height,
+                  HFONT font, DWORD ex_style = 0);
 
   // Default: DefWindowProcW.
   virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,5 +1,6 @@
 // Small helpers for Win32 calls: GBK texts become UTF-16 with code page 936
-// (never the system's ANSI code page), and the fonts of the windows.
+// (never the system's ANSI code page), and the colour and fonts of the
+// windows.
 #ifndef SKJK_FRAMEWORK_UI_TEXT_H_
 #define SKJK_FRAMEWORK_UI_TEXT_H_
 
@@ -11,6 +12,9 @@
 #include "text/gbk.h"
 
 namespace skjk::win32 {
+
+// The colour of the library's windows, their panels and grid headers.
+inline constexpr COLORREF kWindowColour = RGB(197, 217, 220);
 
 // A GBK text for a wide Win32 call.
 inline std::wstring Wide(std::string_view gbk) { return text::GbkToWide(gbk); }

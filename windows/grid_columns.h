@@ -65,8 +65,6 @@ inline constexpr int kDocumentGridHeight = 216;
 inline constexpr int kSplitterHeight = 5;
 inline constexpr int kTotalsHeight = 42;
 inline constexpr int kStatusBarHeight = 19;
-inline constexpr unsigned kWindowColour =
-    0xDCD9C5;  // COLORREF of (197,217,220)
 
 // For each column, the index of its field in `layout`, or -1 when the layout
 // does not carry it (the column then stays empty).

@@ -13,7 +13,6 @@
 namespace skjk::win32 {
 namespace {
 
-constexpr COLORREF kColour = RGB(197, 217, 220);
 constexpr int kWidth = 443;
 constexpr int kHeight = 328;
 constexpr int kEditHeight = 21;
@@ -76,7 +75,7 @@ SettingsDialogWindow::~SettingsDialogWindow() {
 }
 
 Status SettingsDialogWindow::Create(HWND owner) {
-  brush_ = CreateSolidBrush(kColour);
+  brush_ = CreateSolidBrush(kWindowColour);
   font_ = CreateUiFont(9);
   bold_font_ = CreateUiFont({.points = 10.5, .weight = FW_BOLD});
 
@@ -90,7 +89,7 @@ Status SettingsDialogWindow::Create(HWND owner) {
   params.width = kWidth;
   params.height = kHeight;
   params.owner = owner;
-  params.background = kColour;
+  params.background = kWindowColour;
   SKJK_RETURN_IF_ERROR(CreateHandle(params));
   CreateControls();
   focus_ = GetDlgItem(hwnd(), kBEReadId);
@@ -158,15 +157,9 @@ HWND SettingsDialogWindow::Add(const wchar_t* window_class,
                                std::string_view caption_utf8, DWORD style,
                                int x, int y, int width, int height, int id,
                                DWORD ex_style) {
-  HWND control = CreateWindowExW(
-      ex_style, window_class, WideFromUtf8(caption_utf8).c_str(),
-      style | WS_CLIPSIBLINGS, x, y, width, height, hwnd(),
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleHandle(),
-      nullptr);
-  if (control != nullptr) {
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), 0);
-  }
-  return control;
+  return AddControl(window_class, WideFromUtf8(caption_utf8),
+                    style | WS_CLIPSIBLINGS, id, x, y, width, height, font_,
+                    ex_style);
 }
 
 void SettingsDialogWindow::ShowModel() {
@@ -191,7 +184,7 @@ LRESULT SettingsDialogWindow::HandleMessage(UINT message, WPARAM wparam,
   switch (message) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      SetBkColor(reinterpret_cast<HDC>(wparam), kColour);
+      SetBkColor(reinterpret_cast<HDC>(wparam), kWindowColour);
       return reinterpret_cast<LRESULT>(brush_);
     case WM_COMMAND:
       if (lparam != 0) OnCommand(LOWORD(wparam), HIWORD(wparam));

@@ -20,7 +20,6 @@ using text::literals::operator""_gbk;
 
 namespace {
 
-constexpr COLORREF kColour = RGB(197, 217, 220);
 // Runs the activation step once the window has become active.
 constexpr UINT kActivateMessage = WM_APP + 0x101;
 
@@ -87,8 +86,8 @@ Status InterfaceWindowWin32::Create() {
   params.width = look_.window.width;
   params.height = look_.window.height;
   params.owner = context_.owner;
-  params.background = kColour;
-  background_ = CreateSolidBrush(kColour);
+  params.background = kWindowColour;
+  background_ = CreateSolidBrush(kWindowColour);
   simsun_ = CreateUiFont(9);
   window_font_ = look_.simsun_window_font
                      ? nullptr
@@ -100,21 +99,6 @@ Status InterfaceWindowWin32::Create() {
   Layout();
   model_->FormCreate();
   return Status::OK();
-}
-
-HWND InterfaceWindowWin32::AddControl(const wchar_t* window_class,
-                                      std::wstring_view text, DWORD style,
-                                      int id, int x, int y, int width,
-                                      int height, HFONT font, DWORD ex_style) {
-  HWND control =
-      CreateWindowExW(ex_style, window_class, std::wstring(text).c_str(),
-                      WS_CHILD | WS_VISIBLE | style, x, y, width, height,
-                      hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                      ModuleHandle(), nullptr);
-  if (control != nullptr) {
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  }
-  return control;
 }
 
 void InterfaceWindowWin32::CreateControls() {
@@ -162,9 +146,9 @@ void InterfaceWindowWin32::CreateControls() {
   if (look_.pick_list_preset) SendMessageW(pick_list_, CB_SETCURSEL, 0, 0);
 
   documents_.Create(hwnd(), kDocumentGridId, look_.document_columns,
-                    /*columns_sizable=*/false, main_font, kColour);
+                    /*columns_sizable=*/false, main_font, kWindowColour);
   lines_.Create(hwnd(), kLineGridId, look_.line_columns,
-                look_.line_columns_sizable, main_font, kColour);
+                look_.line_columns_sizable, main_font, kWindowColour);
   documents_.set_on_select([this](int row) {
     DocumentSet& set = model_->DataSource1();
     if (set.RecNo() != row) set.MoveTo(row);
@@ -188,7 +172,7 @@ void InterfaceWindowWin32::CreateControls() {
                            SBARS_SIZEGRIP | CCS_NORESIZE | CCS_NOPARENTALIGN,
                            kStatusBarId, 0, 0, 0, 0, simsun_);
   SetWindowTheme(status_bar_, L"", L"");
-  SendMessageW(status_bar_, SB_SETBKCOLOR, 0, kColour);
+  SendMessageW(status_bar_, SB_SETBKCOLOR, 0, kWindowColour);
   int parts[3] = {100, 250, -1};
   SendMessageW(status_bar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
   SetStatusText(kCountPanel, "记录数=0"_gbk);
@@ -392,7 +376,7 @@ LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
       }
-      SetBkColor(dc, kColour);
+      SetBkColor(dc, kWindowColour);
       SetTextColor(dc, RGB(0, 0, 0));
       return reinterpret_cast<LRESULT>(background_);
     }

@@ -77,9 +77,6 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   void DataChanged() override { UpdateTotals(); }
   void CursorMoved() override { UpdateTotals(); }
 
-  HWND AddControl(const wchar_t* window_class, std::wstring_view text,
-                  DWORD style, int id, int x, int y, int width, int height,
-                  HFONT font, DWORD ex_style = 0);
   void CreateControls();
   void Layout();
   void UpdateTotals();

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "framework/ui_text.h"
+
 namespace skjk::win32 {
 namespace {
 
@@ -97,7 +99,7 @@ void DrawGear(const Canvas& c, bool disabled) {
            12 + 10 * std::sin(a));
   }
   Ellipse(c.dc(), c.X(5), c.Y(5), c.X(19), c.Y(19));
-  HBRUSH hole = CreateSolidBrush(RGB(197, 217, 220));
+  HBRUSH hole = CreateSolidBrush(kWindowColour);
   HGDIOBJ old = SelectObject(c.dc(), hole);
   HGDIOBJ old_pen = SelectObject(c.dc(), GetStockObject(NULL_PEN));
   Ellipse(c.dc(), c.X(9), c.Y(9), c.X(15) + 1, c.Y(15) + 1);
