@@ -3,13 +3,12 @@
 // the window framework, framework/modal.h.)
 //
 // Plain values without locking: the host calls the entry points on its user
-// interface thread, one call at a time. Portable (the window handle is held
-// so that the rules are tested natively.
+// interface thread, one call at a time. Portable, so that the rules are
+// tested natively.
 #ifndef SKJK_ENTRY_STORED_TEXTS_H_
 #define SKJK_ENTRY_STORED_TEXTS_H_
 
 #include <array>
-#include <cstdint>
 #include <string>
 
 #include "windows/variant.h"

@@ -115,7 +115,8 @@ void InterfaceWindowWin32::CreateControls() {
                     0, 0, 0, simsun_);
   rb2_ = AddControl(WC_BUTTONW, WideFromUtf8("未开发票"), BS_AUTORADIOBUTTON,
                     kNotInvoicedId, 0, 0, 0, 0, simsun_);
-  SendMessageW(rb2_, BM_SETCHECK, BST_CHECKED, 0);
+  // The view controls start as the model's view state.
+  SendMessageW(model_->invoiced() ? rb1_ : rb2_, BM_SETCHECK, BST_CHECKED, 0);
   date_label_ = AddControl(WC_STATICW, WideFromUtf8(look_.date_label),
                            SS_LEFT | WS_GROUP, -1, 0, 0, 0, 0, simsun_);
   start_date_ = AddControl(DATETIMEPICK_CLASSW, L"",
@@ -143,7 +144,7 @@ void InterfaceWindowWin32::CreateControls() {
     SendMessageW(pick_list_, CB_ADDSTRING, 0,
                  reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
   }
-  if (look_.pick_list_preset) SendMessageW(pick_list_, CB_SETCURSEL, 0, 0);
+  SendMessageW(pick_list_, CB_SETCURSEL, model_->pick_item(), 0);
 
   documents_.Create(hwnd(), kDocumentGridId, look_.document_columns,
                     /*columns_sizable=*/false, main_font, kWindowColour);
