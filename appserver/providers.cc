@@ -16,6 +16,14 @@ std::vector<FieldDef> LayoutOf(const char* provider) {
   return layout != nullptr ? *layout : std::vector<FieldDef>();
 }
 
+// Where DHAO00 stands among a layout's fields.
+int KeyColumn(const std::vector<FieldDef>& layout) {
+  for (size_t i = 0; i < layout.size(); ++i) {
+    if (layout[i].name == "DHAO00") return static_cast<int>(i);
+  }
+  return 0;
+}
+
 std::string ColumnList(const std::vector<FieldDef>& fields, const char* alias) {
   std::string s;
   for (const FieldDef& f : fields) {
@@ -34,12 +42,10 @@ const char* InvoicedFilter(bool invoiced) {
 // Head-office sales (XSTXSFP1) and void documents (XSTBFFP1): the invoice
 // number is on the document; lines from XSTXSFP2 / XSTBFFP2 with the goods.
 ProviderDef DocumentProvider(const char* name, const char* table,
-                             const char* line_table, bool sales,
-                             bool invoiced) {
+                             const char* line_table, bool invoiced) {
   ProviderDef p;
   p.name = name;
   p.layout = LayoutOf(name);
-  p.key_column = sales ? 1 : 0;  // GSDW00 comes first in the sales layout
   std::string where =
       std::string(" WHERE A.YWRQ00 >= ? AND A.YWRQ00 < ? AND ") +
       InvoicedFilter(invoiced);
@@ -109,18 +115,15 @@ ProviderDef CustomerProvider(const char* name, bool invoiced) {
 
 std::vector<ProviderDef> MakeProviders() {
   std::vector<ProviderDef> v;
-  v.push_back(
-      DocumentProvider("dsp_bbsk1", "XSTXSFP1", "XSTXSFP2", true, false));
-  v.push_back(
-      DocumentProvider("dsp_bbsk3", "XSTXSFP1", "XSTXSFP2", true, true));
-  v.push_back(
-      DocumentProvider("dsp_bbbf1", "XSTBFFP1", "XSTBFFP2", false, false));
-  v.push_back(
-      DocumentProvider("dsp_bbbf3", "XSTBFFP1", "XSTBFFP2", false, true));
+  v.push_back(DocumentProvider("dsp_bbsk1", "XSTXSFP1", "XSTXSFP2", false));
+  v.push_back(DocumentProvider("dsp_bbsk3", "XSTXSFP1", "XSTXSFP2", true));
+  v.push_back(DocumentProvider("dsp_bbbf1", "XSTBFFP1", "XSTBFFP2", false));
+  v.push_back(DocumentProvider("dsp_bbbf3", "XSTBFFP1", "XSTBFFP2", true));
   v.push_back(VisitSalesProvider("dsp_fxsk1", false));
   v.push_back(VisitSalesProvider("dsp_fxsk3", true));
   v.push_back(CustomerProvider("dsp_jqsk1", false));
   v.push_back(CustomerProvider("dsp_jqsk3", true));
+  for (ProviderDef& p : v) p.key_column = KeyColumn(p.layout);
   return v;
 }
 

@@ -15,8 +15,6 @@
 
 namespace skjk {
 
-struct Settings;
-
 // A calendar day as the date pickers hold it.
 using CalendarDate = text::Day;
 
