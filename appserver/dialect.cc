@@ -37,10 +37,6 @@ text::Day DayOf(int y, int m, int d) {
                    std::chrono::day(d)};
 }
 
-std::string FormatDate(int y, int m, int d) {
-  return text::IsoDate(DayOf(y, m, d));
-}
-
 }  // namespace
 
 bool IsValidDate(int year, int month, int day) {
@@ -86,7 +82,7 @@ std::optional<std::string> OracleToDate(std::string_view text,
     *error = "TO_DATE: '" + std::string(text) + "' is not a valid date";
     return std::nullopt;
   }
-  std::string out = FormatDate(y, m, d);
+  std::string out = text::IsoDate(DayOf(y, m, d));
   if (with_time) {
     char b[48];
     std::snprintf(b, sizeof b, " %02d:%02d:%02d", hh, mi, ss);
