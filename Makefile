@@ -2,7 +2,7 @@
 #   make demo   build everything and run the demo host under Wine
 #   make test   build both presets and run every test (native and under Wine)
 #   make bench  build natively and print the benchmark ratios
-.PHONY: setup native win32 build test test-native test-win32 demo bench clean
+.PHONY: setup native win32 win64 build test test-native test-win32 demo bench clean
 
 setup:
 	@scripts/setup.sh
@@ -15,7 +15,14 @@ win32: setup
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32
 
+# Where the kernel cannot run 32-bit programs, the Wine tests and the demo run
+# on the 64-bit build of the same sources.
+win64: setup
+	@cmake --preset win64 >/dev/null
+	@cmake --build --preset win64
+
 build: native win32
+	@if [ "$$(scripts/wine-arch)" = win64 ]; then $(MAKE) --no-print-directory win64; fi
 
 test: build
 	@scripts/run-tests.sh

@@ -45,13 +45,20 @@ endfunction()
 if(WIN32)
   # One Xvfb display and one persistent wineserver for all Wine tests of a run.
   # Each build tree has its own Wine state (prefix, display, wineserver).
+  # The 64-bit build of the same sources runs in a 64-bit prefix.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(SKJK_WINE_ARCH win64)
+  else()
+    set(SKJK_WINE_ARCH win32)
+  endif()
   set(SKJK_WINE_ENV ${CMAKE_SOURCE_DIR}/scripts/wine-env)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-      env SKJK_WINE_DIR=${CMAKE_BINARY_DIR}/wine ${SKJK_WINE_ENV} run)
+  set(wine_state SKJK_WINE_DIR=${CMAKE_BINARY_DIR}/wine
+                 SKJK_WINE_ARCH=${SKJK_WINE_ARCH})
+  set(CMAKE_CROSSCOMPILING_EMULATOR env ${wine_state} ${SKJK_WINE_ENV} run)
   add_test(NAME wine_session_start COMMAND ${SKJK_WINE_ENV} start)
   add_test(NAME wine_session_stop COMMAND ${SKJK_WINE_ENV} stop)
   set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session
-                       ENVIRONMENT "SKJK_WINE_DIR=${CMAKE_BINARY_DIR}/wine")
+                       ENVIRONMENT "${wine_state}")
   set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine_session
-                       ENVIRONMENT "SKJK_WINE_DIR=${CMAKE_BINARY_DIR}/wine")
+                       ENVIRONMENT "${wine_state}")
 endif()

@@ -10,7 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-win32=${SKJK_DEMO_WIN32_DIR:-build/win32}
+# Where the kernel cannot run 32-bit programs, the 64-bit build stands in.
+export SKJK_WINE_ARCH=${SKJK_WINE_ARCH:-$(scripts/wine-arch)}
+win32=${SKJK_DEMO_WIN32_DIR:-build/$SKJK_WINE_ARCH}
 server=${SKJK_DEMO_SERVER:-build/native/appserver/skjk-server}
 demo=$root/build/demo
 # A Wine state of its own, so that the demo never meets a test session.

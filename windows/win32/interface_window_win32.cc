@@ -109,6 +109,22 @@ void InterfaceWindowWin32::CreateControls() {
                              WS_TABSTOP | BS_OWNERDRAW, b.id, b.left, 4, 49, 49,
                              main_font);
   }
+  // The buttons' hints are held by a tooltip that stays switched off.
+  hints_ =
+      CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, hwnd(), nullptr, ModuleHandle(), nullptr);
+  for (size_t i = 0; i < std::size(kToolButtons); ++i) {
+    std::wstring hint = WideFromUtf8(kToolButtons[i].hint);
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(toolbar_[i]);
+    tool.lpszText = hint.data();
+    SendMessageW(hints_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+  SendMessageW(hints_, TTM_ACTIVATE, FALSE, 0);
   // Query bar (SimSun in every variant); positions are set by Layout().
   rb1_ = AddControl(WC_BUTTONW, WideFromUtf8("已开发票"),
                     WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, kInvoicedId, 0,
