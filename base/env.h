@@ -9,12 +9,24 @@
 #define SKJK_BASE_ENV_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/status.h"
 
 namespace skjk {
+
+// A file written from its start, in order. Appends go straight to the
+// system: callers that write many small pieces buffer them themselves.
+// Destroying an open file closes it.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  virtual Status Append(std::string_view data) = 0;
+  // Closes the file; a second call does nothing and succeeds.
+  virtual Status Close() = 0;
+};
 
 class Env {
  public:
@@ -29,6 +41,11 @@ class Env {
   // Creates or replaces the file with `data`; others may read it meanwhile.
   virtual Status WriteFile(std::string_view path, std::string_view data) = 0;
   virtual bool FileExists(std::string_view path) = 0;
+  // Creates the file, or empties an existing one, for writing with
+  // *file. While it is open other programs may read it but not write it.
+  // The folder must exist.
+  virtual Status NewWritableFile(std::string_view path,
+                                 std::unique_ptr<WritableFile>* file) = 0;
 
   // Directory of the executable of this process (the host program, not the
   // plug-in), with a trailing separator.

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "base/env.h"
 #include "text/gbk.h"
@@ -18,6 +20,38 @@ Status PosixError(std::string_view what, std::string_view path) {
   return Status::IoError(std::string(what) + " " + std::string(path) + ": " +
                          text::Utf8ToGbk(strerror(errno)));
 }
+
+class PosixWritableFile final : public WritableFile {
+ public:
+  PosixWritableFile(int fd, std::string path)
+      : fd_(fd), path_(std::move(path)) {}
+  ~PosixWritableFile() override { (void)Close(); }
+
+  Status Append(std::string_view data) override {
+    if (fd_ < 0) return Status::IoError("Cannot write " + path_ + ": closed");
+    while (!data.empty()) {
+      ssize_t n = write(fd_, data.data(), data.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return PosixError("Cannot write", path_);
+      }
+      data.remove_prefix(static_cast<size_t>(n));
+    }
+    return Status::OK();
+  }
+
+  Status Close() override {
+    if (fd_ < 0) return Status::OK();
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) return PosixError("Cannot write", path_);
+    return Status::OK();
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
 
 class PosixEnv final : public Env {
  public:
@@ -43,20 +77,20 @@ class PosixEnv final : public Env {
   }
 
   Status WriteFile(std::string_view path, std::string_view data) override {
-    std::string name = text::GbkToUtf8(path);
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::unique_ptr<WritableFile> file;
+    Status s = NewWritableFile(path, &file);
+    if (s.ok()) s = file->Append(data);
+    if (s.ok()) s = file->Close();
+    return s;
+  }
+
+  Status NewWritableFile(std::string_view path,
+                         std::unique_ptr<WritableFile>* file) override {
+    file->reset();
+    int fd = open(text::GbkToUtf8(path).c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return PosixError("Cannot create", path);
-    while (!data.empty()) {
-      ssize_t n = write(fd, data.data(), data.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        Status s = PosixError("Cannot write", path);
-        close(fd);
-        return s;
-      }
-      data.remove_prefix(static_cast<size_t>(n));
-    }
-    if (close(fd) != 0) return PosixError("Cannot write", path);
+    *file = std::make_unique<PosixWritableFile>(fd, std::string(path));
     return Status::OK();
   }
 

@@ -2,7 +2,9 @@
 // API is used, so that paths are right on a Windows of any language.
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "base/env.h"
 #include "platform/win32_error.h"
@@ -17,6 +19,42 @@ Status Win32Error(std::string_view what, std::string_view path) {
   return Status::IoError(std::string(what) + " " + std::string(path) + ": " +
                          SystemMessage(GetLastError()));
 }
+
+class Win32WritableFile final : public WritableFile {
+ public:
+  Win32WritableFile(HANDLE handle, std::string path)
+      : handle_(handle), path_(std::move(path)) {}
+  ~Win32WritableFile() override { (void)Close(); }
+
+  Status Append(std::string_view data) override {
+    if (handle_ == INVALID_HANDLE_VALUE) {
+      return Status::IoError("Cannot write " + path_ + ": closed");
+    }
+    while (!data.empty()) {
+      DWORD n = 0;
+      const DWORD chunk = data.size() > (1u << 20)
+                              ? (1u << 20)
+                              : static_cast<DWORD>(data.size());
+      if (!::WriteFile(handle_, data.data(), chunk, &n, nullptr)) {
+        return Win32Error("Cannot write", path_);
+      }
+      data.remove_prefix(n);
+    }
+    return Status::OK();
+  }
+
+  Status Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Status::OK();
+    HANDLE h = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(h)) return Win32Error("Cannot write", path_);
+    return Status::OK();
+  }
+
+ private:
+  HANDLE handle_;
+  std::string path_;
+};
 
 class Win32Env final : public Env {
  public:
@@ -42,22 +80,21 @@ class Win32Env final : public Env {
   }
 
   Status WriteFile(std::string_view path, std::string_view data) override {
-    HANDLE h = CreateFileW(GbkToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    std::unique_ptr<WritableFile> file;
+    Status s = NewWritableFile(path, &file);
+    if (s.ok()) s = file->Append(data);
+    if (s.ok()) s = file->Close();
+    return s;
+  }
+
+  Status NewWritableFile(std::string_view path,
+                         std::unique_ptr<WritableFile>* file) override {
+    file->reset();
+    HANDLE h =
+        CreateFileW(GbkToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Win32Error("Cannot create", path);
-    while (!data.empty()) {
-      DWORD n = 0;
-      DWORD chunk = data.size() > (1u << 20) ? (1u << 20)
-                                              : static_cast<DWORD>(data.size());
-      if (!::WriteFile(h, data.data(), chunk, &n, nullptr)) {
-        Status s = Win32Error("Cannot write", path);
-        CloseHandle(h);
-        return s;
-      }
-      data.remove_prefix(n);
-    }
-    if (!CloseHandle(h)) return Win32Error("Cannot write", path);
+    *file = std::make_unique<Win32WritableFile>(h, std::string(path));
     return Status::OK();
   }
 
@@ -70,8 +107,8 @@ class Win32Env final : public Env {
   std::string ExecutableDirectory() override {
     // The module handle of the process's executable, not of the plug-in.
     std::wstring buf(32768, L'\0');
-    DWORD n = GetModuleFileNameW(nullptr, buf.data(),
-                                 static_cast<DWORD>(buf.size()));
+    DWORD n =
+        GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     buf.resize(n);
     size_t slash = buf.find_last_of(L"\\/");
     buf.resize(slash == std::wstring::npos ? 0 : slash + 1);

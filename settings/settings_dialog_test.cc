@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,10 @@ class MemoryEnv final : public Env {
     if (fail_writes) return Status::Error("read-only");
     files[std::string(path)] = std::string(data);
     return Status::OK();
+  }
+  Status NewWritableFile(std::string_view,
+                         std::unique_ptr<WritableFile>*) override {
+    return Status::IoError("no streamed files here");
   }
   bool FileExists(std::string_view path) override {
     return files.count(std::string(path)) > 0;

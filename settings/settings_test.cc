@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -31,6 +32,10 @@ class MemoryEnv final : public Env {
     ++writes;
     files[std::string(path)] = std::string(data);
     return Status::OK();
+  }
+  Status NewWritableFile(std::string_view,
+                         std::unique_ptr<WritableFile>*) override {
+    return Status::IoError("no streamed files here");
   }
   bool FileExists(std::string_view path) override {
     return files.count(std::string(path)) > 0;

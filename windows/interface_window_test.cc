@@ -123,6 +123,10 @@ class DirEnv : public Env {
   Status WriteFile(std::string_view path, std::string_view data) override {
     return Env::Default()->WriteFile(path, data);
   }
+  Status NewWritableFile(std::string_view path,
+                         std::unique_ptr<WritableFile>* file) override {
+    return Env::Default()->NewWritableFile(path, file);
+  }
   bool FileExists(std::string_view path) override {
     return Env::Default()->FileExists(path);
   }

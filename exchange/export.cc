@@ -1,0 +1,371 @@
+#include "exchange/export.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "exchange/export_text.h"
+#include "text/gbk.h"
+
+namespace skjk {
+
+using namespace text::literals;
+using exchange::AppendNumberText;
+using exchange::BusinessDateText;
+using exchange::DateRangeText;
+using exchange::RateText;
+
+namespace {
+
+// Buffered writes are handed to the file in pieces of about this size.
+constexpr size_t kFlushSize = 1 << 20;
+
+using Notice = ExportHost::Notice;
+
+// fhr, skr or sm: a literal text, or "@NAME", the text of field NAME of the
+// document being written.
+struct Setting {
+  explicit Setting(std::string_view value) {
+    if (!value.empty() && value.front() == '@') {
+      reference = true;
+      field_name = value.substr(1);
+    } else {
+      literal = value;
+    }
+  }
+  // The text shown in the confirmation.
+  std::string DisplayText() const {
+    return reference ? "字段"_gbk + std::string(field_name)
+                     : std::string(literal);
+  }
+
+  bool reference = false;
+  std::string_view field_name;
+  std::string_view literal;
+  int field = -1;  // index of the referenced field in the master layout
+};
+
+// The output file with its write buffer. What was appended reaches the file
+// at the latest when it is closed, on success and failure alike.
+class Output {
+ public:
+  Status Open(Env* env, std::string_view path) {
+    buffer_.reserve(kFlushSize + 4096);
+    return env->NewWritableFile(path, &file_);
+  }
+  bool is_open() const { return file_ != nullptr; }
+
+  std::string& buffer() { return buffer_; }
+  // Passes the buffer to the file once it has grown large.
+  Status Flush(bool always = false) {
+    if (buffer_.empty() || (!always && buffer_.size() < kFlushSize)) {
+      return Status::OK();
+    }
+    Status s = file_->Append(buffer_);
+    buffer_.clear();
+    return s;
+  }
+  Status Close() {
+    if (!file_) return Status::OK();
+    Status s = Flush(/*always=*/true);
+    Status closed = file_->Close();
+    file_.reset();
+    return s.ok() ? closed : s;
+  }
+
+ private:
+  std::unique_ptr<WritableFile> file_;
+  std::string buffer_;
+};
+
+// The display of the master set is off for the life of this object.
+class ControlsOff {
+ public:
+  explicit ControlsOff(DocumentSet* set) : set_(set) {
+    set_->DisableControls();
+  }
+  ~ControlsOff() { set_->EnableControls(); }
+  ControlsOff(const ControlsOff&) = delete;
+  ControlsOff& operator=(const ControlsOff&) = delete;
+
+ private:
+  DocumentSet* set_;
+};
+
+Status MissingField(std::string_view name) {
+  return Status::BadInput("Field '" + std::string(name) + "' not found");
+}
+
+// A field of a set's layout, found once for the whole walk.
+struct Field {
+  Field(const RecordSet& set, std::string_view name)
+      : name(name), index(set.FieldIndex(name)) {
+    if (index >= 0) type = set.fields()[static_cast<size_t>(index)].type;
+  }
+  std::string_view name;
+  int index;
+  FieldType type = FieldType::kText;
+};
+
+// Appends the text of a value: a text as it stands, a number as its number
+// text, nothing for an empty value.
+void AppendValue(const Value& value, std::string* out) {
+  if (const std::string* s = std::get_if<std::string>(&value)) {
+    out->append(*s);
+  } else if (const double* d = std::get_if<double>(&value)) {
+    AppendNumberText(*d, out);
+  }
+}
+
+bool IsEmptyText(const Value& value) {
+  const std::string* s = std::get_if<std::string>(&value);
+  return s == nullptr || s->empty();
+}
+
+std::optional<double> NumberOf(const Value& value) {
+  if (const double* d = std::get_if<double>(&value)) return *d;
+  return std::nullopt;
+}
+
+class ExportRun {
+ public:
+  ExportRun(const ExportLine& line, const ExportRequest& request,
+            ExportHost* host)
+      : line_(line),
+        request_(request),
+        host_(host),
+        set_(*request.documents),
+        fhr_(request.fhr),
+        skr_(request.skr),
+        sm_(request.sm) {}
+
+  // The walk over the documents into `out`; the first failure ends it.
+  Status WriteSales(const std::string& range, Output* out);
+  Status WriteVoid(const std::string& range, Output* out);
+
+  int skipped() const { return skipped_; }
+
+ private:
+  // The text of the current document's `field`.
+  const Value& Cell(const Field& field) const {
+    return set_.Cell(set_.RecNo(), field.index);
+  }
+  Status Need(const Field& field) const {
+    return field.index >= 0 ? Status::OK() : MissingField(field.name);
+  }
+  // Appends the value text of `setting` for the current document.
+  void AppendSetting(const Setting& setting, std::string* out);
+  Status NextDocument(Output* out) {
+    set_.Next();
+    host_->StepWalk();
+    return out->Flush();
+  }
+
+  const ExportLine& line_;
+  const ExportRequest& request_;
+  ExportHost* host_;
+  DocumentSet& set_;
+  Setting fhr_, skr_, sm_;
+  int skipped_ = 0;
+};
+
+void ExportRun::AppendSetting(const Setting& setting, std::string* out) {
+  if (!setting.reference) {
+    out->append(setting.literal);
+    return;
+  }
+  const Value& value = set_.Cell(set_.RecNo(), setting.field);
+  const auto type = set_.fields()[static_cast<size_t>(setting.field)].type;
+  if (type == FieldType::kDateTime) {
+    if (const double* d = std::get_if<double>(&value)) {
+      out->append(host_->RegionalDateTime(*d));
+    }
+    return;
+  }
+  AppendValue(value, out);
+}
+
+Status ExportRun::WriteSales(const std::string& range, Output* out) {
+  const Field number(set_, "DHAO00"), customer(set_, "DWMC00"),
+      tax_number(set_, "SWDJH0"), address(set_, line_.address_field),
+      bank(set_, "KHYH00"), account(set_, "YHZH00"), remark(set_, "BEIZHU"),
+      date(set_, "YWRQ00"), rate(set_, "ZZSL00");
+  DetailSet* lines = set_.detail();
+  if (lines == nullptr) return Status::BadInput("The documents have no lines");
+  const Field name(*lines, "SPMC00"), unit(*lines, "JYDW00"),
+      spec(*lines, "SPGG00"), quantity(*lines, "SL0000"),
+      amount(*lines, "JE0000");
+  for (Setting* s : {&fhr_, &skr_, &sm_}) {
+    if (s->reference) s->field = set_.FieldIndex(s->field_name);
+  }
+  const bool any_reference = fhr_.reference || skr_.reference || sm_.reference;
+
+  std::string& b = out->buffer();
+  b += "SJJK0101~~销售单据传入~~"_gbk;
+  b += range;
+  b += "\r\n";
+  const std::string marker = "//单据\r\n"_gbk;
+  std::string rate_text;
+  for (set_.First(); !set_.Eof();) {
+    for (const Field* f : {&tax_number, &bank}) {
+      if (Status s = Need(*f); !s.ok()) return s;
+    }
+    if (IsEmptyText(Cell(tax_number)) || IsEmptyText(Cell(bank))) {
+      ++skipped_;
+      if (Status s = NextDocument(out); !s.ok()) return s;
+      continue;
+    }
+    b += marker;
+    for (const Setting* s : {&fhr_, &skr_, &sm_}) {
+      if (s->reference && s->field < 0) return MissingField(s->field_name);
+    }
+    for (const Field* f : {&number, &customer, &address, &account, &date}) {
+      if (Status s = Need(*f); !s.ok()) return s;
+    }
+    if (line_.remark) {
+      if (Status s = Need(remark); !s.ok()) return s;
+    }
+    const int line_count = lines->RecordCount();
+    AppendValue(Cell(number), &b);
+    b += "~~";
+    b += std::to_string(line_count);
+    b += "~~";
+    AppendValue(Cell(customer), &b);
+    b += "~~";
+    AppendValue(Cell(tax_number), &b);
+    b += "~~";
+    AppendValue(Cell(address), &b);
+    b += "~~";
+    AppendValue(Cell(bank), &b);
+    AppendValue(Cell(account), &b);
+    b += "~~";
+    if (line_.remark) AppendValue(Cell(remark), &b);
+    b += "~~";
+    AppendSetting(fhr_, &b);
+    b += "~~";
+    AppendSetting(skr_, &b);
+    b += "~~~~";
+    b += BusinessDateText(NumberOf(Cell(date)));
+    b += "\r\n";
+
+    switch (line_.rate) {
+      case ExportLine::Rate::kMasterRate:
+        if (Status s = Need(rate); !s.ok()) return s;
+        rate_text = RateText(NumberOf(Cell(rate)));
+        break;
+      case ExportLine::Rate::kFixed:
+        rate_text = "0.17";
+        break;
+      case ExportLine::Rate::kFixedUnlessReference:
+        rate_text = any_reference ? "" : "0.17";
+        break;
+    }
+    if (line_count > 0) {
+      for (const Field* f : {&name, &unit, &spec, &quantity, &amount}) {
+        if (Status s = Need(*f); !s.ok()) return s;
+      }
+    }
+    for (int i = 0; i < line_count; ++i) {
+      AppendValue(lines->Cell(i, name.index), &b);
+      b += "~~";
+      AppendValue(lines->Cell(i, unit.index), &b);
+      b += "~~";
+      AppendValue(lines->Cell(i, spec.index), &b);
+      b += "~~";
+      AppendValue(lines->Cell(i, quantity.index), &b);
+      b += "~~";
+      AppendValue(lines->Cell(i, amount.index), &b);
+      b += "~~";
+      b += rate_text;
+      b += "~~";
+      AppendSetting(sm_, &b);
+      b += "\r\n";
+    }
+    if (Status s = NextDocument(out); !s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+Status ExportRun::WriteVoid(const std::string& range, Output* out) {
+  const Field number(set_, "DHAO00");
+  std::string& b = out->buffer();
+  b += "SJJK0102~~作废销售单据传入~~"_gbk;
+  b += range;
+  b += "\r\n";
+  const std::string marker = "//单据\r\n"_gbk;
+  for (set_.First(); !set_.Eof();) {
+    b += marker;
+    if (Status s = Need(number); !s.ok()) return s;
+    AppendValue(Cell(number), &b);
+    b += "\r\n";
+    if (Status s = NextDocument(out); !s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+}  // namespace
+
+void RunExport(const ExportLine& line, const ExportRequest& request, Env* env,
+               ExportHost* host) {
+  if (request.write1.empty() || request.write2.empty()) {
+    host->Tell(Notice::kWarning, "请指定导出文件位置！"_gbk);
+    host->OpenSettings();
+    return;
+  }
+  if (request.document_count == 0) {
+    host->Tell(Notice::kError, "没有要导出的记录！"_gbk);
+    return;
+  }
+  if (!request.not_invoiced) {
+    host->Tell(Notice::kError, "请先选择未开发票进行查询！"_gbk);
+    return;
+  }
+
+  const std::string range = DateRangeText(request.start, request.end);
+  // The kind of file is decided once: the view and its path belong
+  // together for the whole run.
+  const bool sales = request.list_text == "销售单据"_gbk;
+  const std::string_view path = sales ? request.write1 : request.write2;
+  const Setting fhr(request.fhr), skr(request.skr), sm(request.sm);
+  const std::string question =
+      "是否导出日期为"_gbk + range + "的"_gbk + std::string(request.list_text) +
+      "？\r发票的复核人是:“"_gbk + fhr.DisplayText() + "”,收款人是:“"_gbk +
+      skr.DisplayText() + "”,税目是:“"_gbk + sm.DisplayText() +
+      "”，\r导出文件为："_gbk + std::string(path);
+  if (!host->Confirm(question)) return;
+
+  Status status;
+  int skipped = 0;
+  {
+    ControlsOff controls_off(request.documents);
+    host->BeginWalk(request.document_count, "正在导出文件，请稍候……"_gbk);
+    Output out;
+    status = out.Open(env, path);
+    if (status.ok()) {
+      ExportRun run(line, request, host);
+      status = sales ? run.WriteSales(range, &out) : run.WriteVoid(range, &out);
+      skipped = run.skipped();
+    }
+    // Closing writes out what was buffered, also after a failure: the file
+    // keeps every line written before it. A failure to close counts only
+    // when the walk itself succeeded.
+    Status closed = out.Close();
+    if (status.ok()) status = closed;
+  }
+  host->EndWalk();
+
+  if (!status.ok()) {
+    host->Tell(Notice::kError, "文件导出发生意外错误！"_gbk);
+    return;
+  }
+  std::string done = "导出成功！"_gbk;
+  if (skipped > 0) {
+    done += "\r其中有"_gbk + std::to_string(skipped) +
+            "条记录因缺少税务登记号或开户银行而被忽略"_gbk;
+  }
+  host->Tell(Notice::kInfo, done);
+}
+
+}  // namespace skjk

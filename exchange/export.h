@@ -1,0 +1,85 @@
+// The export of the window's not-invoiced documents into the file the
+// tax-control machine reads: the sales-document file ("SJJK0101": a marker
+// line, a document line and its goods lines per document) or the
+// void-document file ("SJJK0102": a marker line and the document number per
+// document).
+//
+// RunExport() is the whole action of the window's export button: guards,
+// confirmation, the walk over the master set, the end of the run and the
+// failure path. It talks to the window only through ExportHost, and to the
+// file system through Env.
+//
+// The file is GBK; every line, the last one included, ends in CR LF; fields
+// are separated by "~~" and written without quoting, so a field text that
+// holds "~~" or a line break is written as it stands. A run that fails
+// part-way keeps what it wrote; the user is told that the export failed.
+#ifndef SKJK_EXCHANGE_EXPORT_H_
+#define SKJK_EXCHANGE_EXPORT_H_
+
+#include <string>
+#include <string_view>
+
+#include "base/env.h"
+#include "server/document_set.h"
+#include "text/forms.h"
+
+namespace skjk {
+
+// How one business line's sales-document file differs from the others'.
+struct ExportLine {
+  enum class Rate {
+    kMasterRate,  // ZZSL00 of the document, per cent, as a fraction
+    kFixed,       // always "0.17"
+    // "0.17", or empty when any of fhr, skr, sm is a field reference
+    kFixedUnlessReference,
+  };
+  std::string_view address_field;  // document line field 5
+  bool remark;                     // field 7 is BEIZHU (else always empty)
+  Rate rate;                       // goods line field 6
+};
+
+// What the export needs of the window. Every call is made on the window's
+// thread; the calls that process pending messages may re-enter the window.
+class ExportHost {
+ public:
+  enum class Notice { kWarning, kError, kInfo };
+
+  virtual ~ExportHost() = default;
+  // A modal message box owned by the owner window: "警告", "错误" or "提示".
+  virtual void Tell(Notice kind, std::string_view text) = 0;
+  // The system-modal "确认" box with Yes and No; true for Yes.
+  virtual bool Confirm(std::string_view text) = 0;
+  // Opens the settings dialog as the settings button does.
+  virtual void OpenSettings() = 0;
+  // The walk starts: progress bar 0..count with step 1, `status` in the
+  // status bar, hourglass; pending messages processed.
+  virtual void BeginWalk(int count, std::string_view status) = 0;
+  // One document done: the progress bar steps; pending messages processed.
+  virtual void StepWalk() = 0;
+  // The walk ended: progress bar removed, status text cleared, normal
+  // cursor.
+  virtual void EndWalk() = 0;
+  // A date-time value in the user's regional short date form, followed by a
+  // blank and the long time form when it has a time of day.
+  virtual std::string RegionalDateTime(double value) = 0;
+};
+
+// The window's state at the click, all texts GBK.
+struct ExportRequest {
+  std::string_view write1, write2;  // the two export files
+  std::string_view fhr, skr, sm;    // reviewer, payee, goods tax item
+  int document_count = 0;           // "记录数=" of the window
+  bool not_invoiced = false;        // "未开发票" is on
+  std::string_view list_text;       // "销售单据", "报废单据" or empty
+  text::Day start, end;             // the date pickers
+  // The master set of the view (its detail set gives the lines). Left on
+  // the last document after a completed walk.
+  DocumentSet* documents = nullptr;
+};
+
+void RunExport(const ExportLine& line, const ExportRequest& request, Env* env,
+               ExportHost* host);
+
+}  // namespace skjk
+
+#endif  // SKJK_EXCHANGE_EXPORT_H_

@@ -1,0 +1,107 @@
+#include "exchange/export_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "text/gbk.h"
+
+namespace skjk::exchange {
+
+using namespace text::literals;
+
+void AppendNumberText(double value, std::string* out) {
+  if (std::isnan(value)) {
+    out->append("NAN");
+    return;
+  }
+  if (std::isinf(value)) {
+    out->append(value < 0 ? "-INF" : "INF");
+    return;
+  }
+  if (value == 0) {  // -0 as well
+    out->push_back('0');
+    return;
+  }
+  // d.dddddddddddddde[+-]x: the 15 significant digits, rounded once.
+  char buf[32];
+  const std::to_chars_result r = std::to_chars(
+      buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  const char* p = buf;
+  if (*p == '-') {
+    out->push_back('-');
+    ++p;
+  }
+  char digits[15];
+  int n = 0;
+  digits[n++] = *p++;
+  ++p;  // '.'
+  while (*p != 'e') digits[n++] = *p++;
+  ++p;               // 'e'
+  int exponent = 0;  // of the first digit: E - 1
+  std::from_chars(*p == '+' ? p + 1 : p, r.ptr, exponent);
+  while (n > 1 && digits[n - 1] == '0') --n;
+
+  if (exponent >= -4 && exponent <= 14) {
+    if (exponent < 0) {
+      out->append("0.");
+      out->append(static_cast<size_t>(-exponent - 1), '0');
+      out->append(digits, static_cast<size_t>(n));
+    } else if (n <= exponent + 1) {
+      out->append(digits, static_cast<size_t>(n));
+      out->append(static_cast<size_t>(exponent + 1 - n), '0');
+    } else {
+      out->append(digits, static_cast<size_t>(exponent + 1));
+      out->push_back('.');
+      out->append(digits + exponent + 1, static_cast<size_t>(n - exponent - 1));
+    }
+    return;
+  }
+  out->push_back(digits[0]);
+  if (n > 1) {
+    out->push_back('.');
+    out->append(digits + 1, static_cast<size_t>(n - 1));
+  }
+  out->push_back('E');
+  char exp[8];
+  const std::to_chars_result e = std::to_chars(exp, exp + sizeof exp, exponent);
+  out->append(exp, e.ptr);
+}
+
+std::string NumberText(double value) {
+  std::string out;
+  AppendNumberText(value, &out);
+  return out;
+}
+
+std::string RateText(std::optional<double> per_cent) {
+  // nearbyint rounds halves to even in the default rounding mode.
+  const double whole = per_cent ? std::nearbyint(*per_cent) : 0.0;
+  return NumberText(whole / 100);
+}
+
+std::string BusinessDateText(std::optional<double> date_time) {
+  if (!date_time) return "18991230";
+  const std::optional<text::Day> day = text::DayOf(*date_time);
+  return day ? text::CompactDate(*day) : "18991230";
+}
+
+std::string DateRangeText(text::Day start, text::Day end) {
+  auto day_text = [](text::Day d) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d", static_cast<int>(d.year()));
+    std::string out = buf;
+    out += "年"_gbk;
+    std::snprintf(buf, sizeof buf, "%02u", static_cast<unsigned>(d.month()));
+    out += buf;
+    out += "月"_gbk;
+    std::snprintf(buf, sizeof buf, "%02u", static_cast<unsigned>(d.day()));
+    out += buf;
+    out += "日"_gbk;
+    return out;
+  };
+  return day_text(start) + "至"_gbk + day_text(end);
+}
+
+}  // namespace skjk::exchange

@@ -1,0 +1,37 @@
+// The text forms of values in the files written for the tax-control machine.
+// All texts are GBK; the decimal separator is always ".", whatever the
+// user's regional settings say, since the machine reads numbers with a point.
+#ifndef SKJK_EXCHANGE_EXPORT_TEXT_H_
+#define SKJK_EXCHANGE_EXPORT_TEXT_H_
+
+#include <optional>
+#include <string>
+
+#include "text/forms.h"
+
+namespace skjk::exchange {
+
+// Appends the number text of `value`: rounded to 15 significant digits,
+// trailing zeros and a trailing point dropped, "-" before a negative value.
+// With the value written as 0.d1d2... x 10^E (d1 not 0), plain notation when
+// E lies in -3..15 and for zero ("450", "137.5", "0.0005", "0"); otherwise
+// scientific: d1, "." and the other digits if any, "E", the exponent E-1
+// ("2E15", "5E-5", "1.5E-7"). Not-a-number and infinities give "NAN", "INF"
+// and "-INF".
+void AppendNumberText(double value, std::string* out);
+std::string NumberText(double value);
+
+// The rate text of a tax rate in per cent: the rate rounded to a whole
+// number (halves to the even neighbour; empty counts as 0), divided by 100,
+// as a number text: 17 gives "0.17", 12.5 gives "0.12", 0 gives "0".
+std::string RateText(std::optional<double> per_cent);
+
+// "YYYYMMDD" of the day of a date-time value; "18991230" for an empty one.
+std::string BusinessDateText(std::optional<double> date_time);
+
+// The date range of the window: "2024年01月15日至2024年01月16日".
+std::string DateRangeText(text::Day start, text::Day end);
+
+}  // namespace skjk::exchange
+
+#endif  // SKJK_EXCHANGE_EXPORT_TEXT_H_
