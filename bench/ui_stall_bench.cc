@@ -151,6 +151,7 @@ class BenchDisplay : public Display {
   Status RunSettingsDialog(const SettingsLine&, Settings*) override {
     return Status::OK();
   }
+  std::string RegionalDateTime(double) override { return std::string(); }
   void CloseWindow() override {}
 
   int shown() const { return documents_.count(); }

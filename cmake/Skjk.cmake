@@ -58,7 +58,7 @@ if(WIN32)
   add_test(NAME wine_session_start COMMAND ${SKJK_WINE_ENV} start)
   add_test(NAME wine_session_stop COMMAND ${SKJK_WINE_ENV} stop)
   set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session
-                       ENVIRONMENT "${wine_state}")
+                       ENVIRONMENT "${wine_state}" LABELS wine)
   set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine_session
-                       ENVIRONMENT "${wine_state}")
+                       ENVIRONMENT "${wine_state}" LABELS wine)
 endif()

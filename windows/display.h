@@ -77,6 +77,11 @@ class Display {
   virtual Status RunSettingsDialog(const SettingsLine& line,
                                    Settings* values) = 0;
 
+  // A date-time value (days since 1899-12-30) in the user's regional short
+  // date form, followed by a blank and the long time form when it has a time
+  // of day.
+  virtual std::string RegionalDateTime(double value) = 0;
+
   // Ends the window's modal loop (fbExitClick).
   virtual void CloseWindow() = 0;
 };

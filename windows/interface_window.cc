@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "exchange/export.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 
@@ -184,6 +185,80 @@ void InterfaceWindow::fbSetClick() {
 void InterfaceWindow::RunSettingsDialog() {
   Status status = display_->RunSettingsDialog(variant_.settings(), &values_);
   if (!status.ok()) display_->ShowError(status.message());
+}
+
+namespace {
+
+// The export's view of the window.
+class ExportSite final : public ExportHost {
+ public:
+  ExportSite(InterfaceWindow* window, std::function<void()> open_settings)
+      : window_(window), open_settings_(std::move(open_settings)) {}
+
+  void Tell(Notice kind, std::string_view text) override {
+    const MessageKind box = kind == Notice::kWarning ? MessageKind::kWarning
+                            : kind == Notice::kError ? MessageKind::kError
+                                                     : MessageKind::kInfo;
+    window_->display().ShowMessage(text, box, MessageOwner::kOwnerWindow);
+  }
+  bool Confirm(std::string_view text) override {
+    return window_->display().ShowMessage(text, MessageKind::kConfirm,
+                                          MessageOwner::kOwnerWindow);
+  }
+  void OpenSettings() override { open_settings_(); }
+  void BeginWalk(int count, std::string_view status) override {
+    window_->StartProgress(count);
+    window_->BeginBusy(status);
+  }
+  void StepWalk() override {
+    window_->StepProgress();
+    window_->ProcessMessages();
+  }
+  void EndWalk() override {
+    window_->EndProgress();
+    window_->EndBusy();
+  }
+  std::string RegionalDateTime(double value) override {
+    return window_->display().RegionalDateTime(value);
+  }
+
+ private:
+  InterfaceWindow* window_;
+  std::function<void()> open_settings_;
+};
+
+}  // namespace
+
+std::string InterfaceWindow::PickListText() const {
+  switch (pick_item_) {
+    case kSalesItem:
+      return "销售单据"_gbk;
+    case kVoidItem:
+      return "报废单据"_gbk;
+    default:
+      return std::string();
+  }
+}
+
+void InterfaceWindow::fbExportClick() {
+  if (closed_) return;
+  LongAction action(this);
+  if (!action.started()) return;
+  const std::string list_text = PickListText();
+  ExportRequest request;
+  request.write1 = values_.write1;
+  request.write2 = values_.write2;
+  request.fhr = values_.fhr;
+  request.skr = values_.skr;
+  request.sm = values_.sm;
+  request.document_count = document_count_;
+  request.not_invoiced = !invoiced_;
+  request.list_text = list_text;
+  request.start = display_->StartDate();
+  request.end = display_->EndDate();
+  request.documents = &DataSource1();
+  ExportSite site(this, [this] { RunSettingsDialog(); });
+  RunExport(variant_.exporting, request, env_, &site);
 }
 
 void InterfaceWindow::fbExitClick() {

@@ -77,6 +77,9 @@ class InterfaceWindow {
   void DateTimePicker1CloseUp();
   void DateTimePicker2CloseUp() { fbRefreshClick(); }
   void fbSetClick();
+  // Export clicked: writes the not-invoiced documents of the view into the
+  // sales-document or void-document file (exchange/export.h).
+  void fbExportClick();
   void fbExitClick();
   // The window asks to close (close box, Alt+F4): false while a long action
   // runs; it then closes once the action has ended.
@@ -91,6 +94,8 @@ class InterfaceWindow {
   View view() const { return view_; }
   bool invoiced() const { return invoiced_; }
   int pick_item() const { return pick_item_; }
+  // The pick list's text: "销售单据", "报废单据" or empty (GBK).
+  std::string PickListText() const;
   DocumentSet& DataSource1() { return sets_->master(view_); }
   DetailSet& DataSource2() { return sets_->detail(view_); }
   WindowSets& sets() { return *sets_; }

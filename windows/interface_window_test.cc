@@ -90,6 +90,9 @@ class RecordingDisplay : public Display {
     if (dialog_result) *values = *dialog_result;
     return Status::OK();
   }
+  std::string RegionalDateTime(double value) override {
+    return "date " + std::to_string(value);
+  }
   void CloseWindow() override {
     ++closes;
     log.push_back("close");
@@ -570,6 +573,70 @@ TEST_F(InterfaceWindowTest, BusyAndProgressDisplaysForExportAndImport) {
               ElementsAre("cursor busy", "status2=" + "导出中"_gbk, "process",
                           "progress 2", "step", "process", "progress end",
                           "status2=", "cursor normal"));
+}
+
+TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
+  InterfaceWindow& w = Open();
+  Query(D(2002, 8, 1), D(2002, 8, 31));
+  ASSERT_EQ(w.document_count(), 3);
+  const std::string path = dir_ + "/w1.txt";
+  w.values().write1 = path;
+  w.values().fhr = "复核"_gbk;
+  w.values().skr = "@dwmc00"_gbk;
+  w.values().sm = "卷烟"_gbk;
+  display_.confirm_answer = true;
+  display_.log.clear();
+  display_.messages.clear();
+  display_.on_process = [&] {
+    // Neither a second export nor a query starts inside the running one.
+    w.fbExportClick();
+    w.fbRefreshClick();
+    EXPECT_EQ(requests_, 1);
+  };
+  w.fbExportClick();
+
+  ASSERT_EQ(display_.messages.size(), 2u);
+  EXPECT_EQ(display_.messages[0].kind, MessageKind::kConfirm);
+  EXPECT_EQ(display_.messages[0].owner, MessageOwner::kOwnerWindow);
+  EXPECT_THAT(
+      display_.messages[0].text,
+      ::testing::StartsWith(
+          "是否导出日期为2002年08月01日至2002年08月31日的销售单据？\r"_gbk));
+  EXPECT_EQ(display_.messages[1].text, "导出成功！"_gbk);
+  EXPECT_EQ(display_.messages[1].kind, MessageKind::kInfo);
+  EXPECT_EQ(display_.messages[1].owner, MessageOwner::kOwnerWindow);
+  // The query asked for during the export ran after it.
+  EXPECT_EQ(requests_, 2);
+  EXPECT_FALSE(w.busy());
+  EXPECT_FALSE(display_.busy_cursor);
+  EXPECT_EQ(display_.status[kBusyPanel], "");
+
+  std::string file;
+  ASSERT_TRUE(Env::Default()->ReadFile(path, &file).ok());
+  EXPECT_THAT(file,
+              ::testing::StartsWith(
+                  "SJJK0101~~销售单据传入~~2002年08月01日至2002年08月31日\r\n"
+                  "//单据\r\n1001~~2~~甲公司~~530100000000001~~昆明~~"
+                  "工商银行6222~~备注一~~复核~~甲公司~~~~20020801\r\n"_gbk));
+  size_t markers = 0;
+  for (size_t at = file.find("//"); at != std::string::npos;
+       at = file.find("//", at + 1)) {
+    ++markers;
+  }
+  EXPECT_EQ(markers, 3u);
+}
+
+TEST_F(InterfaceWindowTest, ExportWithoutFileLocationsOpensTheSettings) {
+  InterfaceWindow& w = Open();
+  Query(D(2002, 8, 1), D(2002, 8, 31));
+  w.values().write2.clear();
+  display_.messages.clear();
+  w.fbExportClick();
+  ASSERT_EQ(display_.messages.size(), 1u);
+  EXPECT_EQ(display_.messages[0].text, "请指定导出文件位置！"_gbk);
+  EXPECT_EQ(display_.messages[0].kind, MessageKind::kWarning);
+  EXPECT_EQ(display_.settings_runs, 1);
+  EXPECT_FALSE(w.busy());
 }
 
 }  // namespace

@@ -107,7 +107,8 @@ constexpr Variant kBbsk{
      .line_columns_sizable = false,
      .totals = kBbskTotals,
      .line_summary = false,
-     .pick_list_preset = false}};
+     .pick_list_preset = false},
+    {"DZ0000", true, ExportLine::Rate::kMasterRate}};
 
 constexpr Variant kFxsk{
     VariantKey::kFxsk,
@@ -126,7 +127,8 @@ constexpr Variant kFxsk{
      .line_columns_sizable = false,
      .totals = {},
      .line_summary = true,
-     .pick_list_preset = true}};
+     .pick_list_preset = true},
+    {"DZ0000", false, ExportLine::Rate::kFixed}};
 
 constexpr Variant kJqsk{
     VariantKey::kJqsk,
@@ -145,7 +147,8 @@ constexpr Variant kJqsk{
      .line_columns_sizable = true,
      .totals = {},
      .line_summary = true,
-     .pick_list_preset = true}};
+     .pick_list_preset = true},
+    {"DWDZ00", false, ExportLine::Rate::kFixedUnlessReference}};
 
 }  // namespace
 

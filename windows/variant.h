@@ -11,6 +11,7 @@
 
 #include <string_view>
 
+#include "exchange/export.h"
 #include "server/window_sets.h"
 #include "settings/settings_dialog.h"
 #include "windows/grid_columns.h"
@@ -29,6 +30,7 @@ struct Variant {
   std::string_view dialog_title;  // settings dialog title
   WindowSetsSpec sets;            // master set of each view
   WindowLook look;                // geometry, fonts, grids, totals
+  ExportLine exporting;           // what differs in the sales-document file
 
   SettingsLine settings() const { return {name, dialog_title}; }
 };

@@ -4,6 +4,11 @@
 #include <uxtheme.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "base/env.h"
@@ -324,6 +329,9 @@ bool InterfaceWindowWin32::OnCommand(int id, int code) {
     case kRefreshId:
       if (code == BN_CLICKED) model_->fbRefreshClick();
       return true;
+    case kExportId:
+      if (code == BN_CLICKED) model_->fbExportClick();
+      return true;
     case kSetId:
       if (code == BN_CLICKED) model_->fbSetClick();
       return true;
@@ -596,6 +604,29 @@ void InterfaceWindowWin32::EnableRefresh(bool enabled) {
 void InterfaceWindowWin32::SelectPickListItem(int index) {
   // CB_SETCURSEL sends no CBN_SELCHANGE.
   SendMessageW(pick_list_, CB_SETCURSEL, index, 0);
+}
+
+std::string InterfaceWindowWin32::RegionalDateTime(double value) {
+  const std::optional<text::Day> day = text::DayOf(value);
+  if (!day) return std::string();
+  SYSTEMTIME st = ToSystemTime(*day);
+  int64_t seconds = std::llround((value - std::floor(value)) * 86400.0);
+  seconds = std::min<int64_t>(seconds, 86399);
+  st.wHour = static_cast<WORD>(seconds / 3600);
+  st.wMinute = static_cast<WORD>(seconds / 60 % 60);
+  st.wSecond = static_cast<WORD>(seconds % 60);
+  wchar_t buf[128];
+  std::wstring out;
+  if (GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, buf,
+                     static_cast<int>(std::size(buf))) > 0) {
+    out = buf;
+  }
+  if (seconds != 0 && GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, buf,
+                                     static_cast<int>(std::size(buf))) > 0) {
+    out += L' ';
+    out += buf;
+  }
+  return Gbk(out);
 }
 
 Status InterfaceWindowWin32::RunSettingsDialog(const SettingsLine& line,

@@ -66,6 +66,7 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   void EnableRefresh(bool enabled) override;
   void SelectPickListItem(int index) override;
   Status RunSettingsDialog(const SettingsLine& line, Settings* values) override;
+  std::string RegionalDateTime(double value) override;
   void CloseWindow() override;
 
  protected:
