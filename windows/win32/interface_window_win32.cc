@@ -173,6 +173,10 @@ void InterfaceWindowWin32::CreateControls() {
                 look_.line_columns_sizable, main_font, kWindowColour);
   documents_.set_on_select([this](int row) {
     DocumentSet& set = model_->DataSource1();
+    // While the grid is detached (an export walks the set) a click must not
+    // move the walk's cursor; the grid takes the cursor's row back when it
+    // is attached again.
+    if (set.ControlsDisabled()) return;
     if (set.RecNo() != row) set.MoveTo(row);
   });
 
