@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # make bench: the benchmarks over 100,000 head-office documents (5 lines
-# each), each served by its own skjk-server:
+# each), the first two each served by its own skjk-server:
 #  - query: loading them through skjk-server into document sets against
 #    reading them straight from SQLite (ratio: query);
 #  - ui-stall: from pressing "刷新" to the documents shown in the interface
 #    window, and the longest stall of the window's thread meanwhile, on a
-#    copy where no document is invoiced yet (ratio: ui-stall).
+#    copy where no document is invoiced yet (ratio: ui-stall);
+#  - export: writing them from a loaded document set into the sales-document
+#    file against a tight loop writing the same bytes (ratio: export); the
+#    documents are made in memory and the files written to a temporary
+#    folder.
 # The databases are made once in build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,3 +50,5 @@ make_db "$dir/ui-100k.db" "UPDATE XSTXSFP1 SET FPBBH0 = NULL, FPHAO0 = NULL"
 serve ui "$dir/ui-100k.db"
 "$build/bench/skjk-ui-stall-bench" --machine "$machine" \
   --from 2000-01-01 --to 2099-12-31
+
+"$build/bench/skjk-export-bench"
