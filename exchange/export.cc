@@ -148,15 +148,15 @@ class ExportRun {
   int skipped() const { return skipped_; }
 
  private:
-  // The text of the current document's `field`.
-  const Value& Cell(const Field& field) const {
-    return set_.Cell(set_.RecNo(), field.index);
+  // The value of `field` of document `record`.
+  const Value& Cell(int record, const Field& field) const {
+    return set_.Cell(record, field.index);
   }
   Status Need(const Field& field) const {
     return field.index >= 0 ? Status::OK() : MissingField(field.name);
   }
-  // Appends the value text of `setting` for the current document.
-  void AppendSetting(const Setting& setting, std::string* out);
+  // Appends the value text of `setting` for document `record`.
+  void AppendSetting(const Setting& setting, int record, std::string* out);
   Status NextDocument(Output* out) {
     set_.Next();
     host_->StepWalk();
@@ -171,12 +171,13 @@ class ExportRun {
   int skipped_ = 0;
 };
 
-void ExportRun::AppendSetting(const Setting& setting, std::string* out) {
+void ExportRun::AppendSetting(const Setting& setting, int record,
+                              std::string* out) {
   if (!setting.reference) {
     out->append(setting.literal);
     return;
   }
-  const Value& value = set_.Cell(set_.RecNo(), setting.field);
+  const Value& value = set_.Cell(record, setting.field);
   const auto type = set_.fields()[static_cast<size_t>(setting.field)].type;
   if (type == FieldType::kDateTime) {
     if (const double* d = std::get_if<double>(&value)) {
@@ -209,10 +210,14 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
   const std::string marker = "//单据\r\n"_gbk;
   std::string rate_text;
   for (set_.First(); !set_.Eof();) {
+    // The cursor stays on this document until NextDocument().
+    const int doc = set_.RecNo();
     for (const Field* f : {&tax_number, &bank}) {
       if (Status s = Need(*f); !s.ok()) return s;
     }
-    if (IsEmptyText(Cell(tax_number)) || IsEmptyText(Cell(bank))) {
+    const Value& tax_number_value = Cell(doc, tax_number);
+    const Value& bank_value = Cell(doc, bank);
+    if (IsEmptyText(tax_number_value) || IsEmptyText(bank_value)) {
       ++skipped_;
       if (Status s = NextDocument(out); !s.ok()) return s;
       continue;
@@ -228,32 +233,32 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
       if (Status s = Need(remark); !s.ok()) return s;
     }
     const int line_count = lines->RecordCount();
-    AppendValue(Cell(number), &b);
+    AppendValue(Cell(doc, number), &b);
     b += "~~";
     b += std::to_string(line_count);
     b += "~~";
-    AppendValue(Cell(customer), &b);
+    AppendValue(Cell(doc, customer), &b);
     b += "~~";
-    AppendValue(Cell(tax_number), &b);
+    AppendValue(tax_number_value, &b);
     b += "~~";
-    AppendValue(Cell(address), &b);
+    AppendValue(Cell(doc, address), &b);
     b += "~~";
-    AppendValue(Cell(bank), &b);
-    AppendValue(Cell(account), &b);
+    AppendValue(bank_value, &b);
+    AppendValue(Cell(doc, account), &b);
     b += "~~";
-    if (line_.remark) AppendValue(Cell(remark), &b);
+    if (line_.remark) AppendValue(Cell(doc, remark), &b);
     b += "~~";
-    AppendSetting(fhr_, &b);
+    AppendSetting(fhr_, doc, &b);
     b += "~~";
-    AppendSetting(skr_, &b);
+    AppendSetting(skr_, doc, &b);
     b += "~~~~";
-    b += BusinessDateText(NumberOf(Cell(date)));
+    b += BusinessDateText(NumberOf(Cell(doc, date)));
     b += "\r\n";
 
     switch (line_.rate) {
       case ExportLine::Rate::kMasterRate:
         if (Status s = Need(rate); !s.ok()) return s;
-        rate_text = RateText(NumberOf(Cell(rate)));
+        rate_text = RateText(NumberOf(Cell(doc, rate)));
         break;
       case ExportLine::Rate::kFixed:
         rate_text = "0.17";
@@ -280,7 +285,7 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
       b += "~~";
       b += rate_text;
       b += "~~";
-      AppendSetting(sm_, &b);
+      AppendSetting(sm_, doc, &b);
       b += "\r\n";
     }
     if (Status s = NextDocument(out); !s.ok()) return s;
@@ -298,7 +303,7 @@ Status ExportRun::WriteVoid(const std::string& range, Output* out) {
   for (set_.First(); !set_.Eof();) {
     b += marker;
     if (Status s = Need(number); !s.ok()) return s;
-    AppendValue(Cell(number), &b);
+    AppendValue(Cell(set_.RecNo(), number), &b);
     b += "\r\n";
     if (Status s = NextDocument(out); !s.ok()) return s;
   }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,6 +11,51 @@
 namespace skjk::exchange {
 
 using namespace text::literals;
+
+namespace {
+
+// The number text of a value that scaled by 10^k (k = 0..4) is a whole
+// number m below 10^15, written from m's digits; false for any other value.
+// Scaling rounds by at most 2^-53 of the product, so the value lies within
+// 2^-53 of m / 10^k relative to it, far closer than half a unit of the 15th
+// digit (at least 5 x 10^-16 relative): its rounding to 15 significant
+// digits is m / 10^k itself, which with 1 <= m < 10^15 is written plain.
+// Quantities, amounts and document numbers are such values; they skip the
+// general conversion below.
+bool AppendShortDecimal(double value, std::string* out) {
+  static constexpr double kScales[] = {1, 10, 100, 1000, 10000};
+  const double magnitude = std::fabs(value);
+  for (int k = 0; k < 5; ++k) {
+    const double scaled = magnitude * kScales[k];
+    if (!(scaled < 1e15)) return false;
+    if (scaled != std::trunc(scaled)) continue;
+    char digits[24];
+    const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits,
+                                                 static_cast<uint64_t>(scaled));
+    size_t n = static_cast<size_t>(r.ptr - digits);
+    size_t decimals = static_cast<size_t>(k);
+    while (decimals > 0 && digits[n - 1] == '0') {
+      --n;
+      --decimals;
+    }
+    if (value < 0) out->push_back('-');
+    if (n > decimals) {
+      out->append(digits, n - decimals);
+      if (decimals > 0) {
+        out->push_back('.');
+        out->append(digits + (n - decimals), decimals);
+      }
+    } else {
+      out->append("0.");
+      out->append(decimals - n, '0');
+      out->append(digits, n);
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 void AppendNumberText(double value, std::string* out) {
   if (std::isnan(value)) {
@@ -24,6 +70,7 @@ void AppendNumberText(double value, std::string* out) {
     out->push_back('0');
     return;
   }
+  if (AppendShortDecimal(value, out)) return;
   // d.dddddddddddddde[+-]x: the 15 significant digits, rounded once.
   char buf[32];
   const std::to_chars_result r = std::to_chars(
@@ -84,7 +131,16 @@ std::string RateText(std::optional<double> per_cent) {
 std::string BusinessDateText(std::optional<double> date_time) {
   if (!date_time) return "18991230";
   const std::optional<text::Day> day = text::DayOf(*date_time);
-  return day ? text::CompactDate(*day) : "18991230";
+  if (!day) return "18991230";
+  // text::CompactDate's "YYYYMMDD" written digit by digit: this runs once
+  // per document, where a formatted print costs more than the rest of the
+  // document line. DayOf() keeps the year within 1..9999.
+  unsigned v = static_cast<unsigned>(static_cast<int>(day->year())) * 10000 +
+               static_cast<unsigned>(day->month()) * 100 +
+               static_cast<unsigned>(day->day());
+  std::string out(8, '0');
+  for (size_t i = 8; i-- > 0; v /= 10) out[i] = static_cast<char>('0' + v % 10);
+  return out;
 }
 
 std::string DateRangeText(text::Day start, text::Day end) {
