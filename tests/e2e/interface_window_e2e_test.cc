@@ -2,11 +2,13 @@
 // ShowDllBbsk against a real skjk-server (started by the CTest fixture, its
 // port in server.port beside this program), the window driven from a second
 // thread through its controls. Screenshots of the window and of the settings
-// dialog are saved beside this program.
+// dialog are saved beside this program. The export tests write into a folder
+// of their own under the temporary folder.
 #include <windows.h>
-
+// After windows.h:
 #include <commctrl.h>
 
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +109,9 @@ constexpr char kStoredSettings[] =
 
 class InterfaceWindowE2eTest : public ::testing::Test {
  protected:
+  // params.cfg as the window finds it.
+  virtual std::string SettingsFile() const { return kSeededSettings; }
+
   void SetUp() override {
     dir_ = ProgramDirectory();
     std::string port = ReadWholeFile(dir_ + L"server.port");
@@ -117,7 +122,7 @@ class InterfaceWindowE2eTest : public ::testing::Test {
         << "no server.port: the server fixture did not run";
     machine_ = "127.0.0.1:" + port;
     // File settings present: the first activation asks for nothing.
-    ASSERT_TRUE(WriteWholeFile(dir_ + L"params.cfg", kSeededSettings));
+    ASSERT_TRUE(WriteWholeFile(dir_ + L"params.cfg", SettingsFile()));
     library_ = LoadLibraryW((dir_ + L"skjk.dll").c_str());
     ASSERT_NE(library_, nullptr);
     host_ = CreateHostWindow(900, 0, 200, 100);
@@ -165,8 +170,9 @@ void Drive(const std::wstring& dir, Seen* seen) {
   WaitUntil([&] { return U8(Text(pick)) == "销售单据"; }, 5000);
   auto step = [&](const char* name, const std::string& count) {
     bool ok = WaitForCount(status, count);
-    seen->steps.push_back(std::string(name) + ": " +
-                          (ok ? count : "timeout, " + U8(StatusText(status, 0))));
+    seen->steps.push_back(
+        std::string(name) + ": " +
+        (ok ? count : "timeout, " + U8(StatusText(status, 0))));
   };
 
   // Query August 2002: the two not-invoiced sales documents.
@@ -226,8 +232,8 @@ void Drive(const std::wstring& dir, Seen* seen) {
 }
 
 TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
-  auto entry = reinterpret_cast<ShowDllFunction>(reinterpret_cast<void*>(
-      GetProcAddress(library_, "ShowDllBbsk")));
+  auto entry = reinterpret_cast<ShowDllFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library_, "ShowDllBbsk")));
   ASSERT_NE(entry, nullptr);
   Seen seen;
   std::thread driver([&] { Drive(dir_, &seen); });
@@ -258,6 +264,192 @@ TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
   EXPECT_EQ(ReadWholeFile(dir_ + L"params.cfg"), kStoredSettings);
   std::printf("screenshots: %s\n", U8(dir_).c_str());
 }
+
+// ---- Export ("导出") of the not-invoiced view into the file of its kind.
+// The fixture clears 2024-01-15..16 of the sample's documents and puts there
+// the sales documents 101, 103 and 104 (104 without tax registration number)
+// and the void documents 201 and 202, none invoiced.
+
+// The GBK bytes of a wide text, whatever the ANSI code page: params.cfg and
+// the exported files are GBK.
+std::string Gbk(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  int n =
+      WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
+                          nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
+                      out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+struct ExportCase {
+  const char* name;
+  int pick_item;         // 0 "销售单据", 1 "报废单据"
+  const char* count;     // status panel 0 after the query
+  bool to_write2;        // the file is write2 (else write1)
+  const char* question;  // the "确认" box, up to the file's path
+  const char* done;      // the "提示" box after the run
+  const char* file;      // the file's content, as UTF-8
+};
+
+const ExportCase kExportCases[] = {
+    {"Sales", 0, "记录数=3", false,
+     "是否导出日期为2024年01月15日至2024年01月16日的销售单据？\r"
+     "发票的复核人是:“复核甲”,收款人是:“字段YWRY00”,税目是:“卷烟”，\r"
+     "导出文件为：",
+     "导出成功！\r其中有1条记录因缺少税务登记号或开户银行而被忽略",
+     "SJJK0101~~销售单据传入~~2024年01月15日至2024年01月16日\r\n"
+     "//单据\r\n"
+     "101~~2~~第一商店~~370102123456789~~东大街1号~~"
+     "工商银行东街支行1602001234~~月结~~复核甲~~业务员甲~~~~20240115\r\n"
+     "卷烟甲~~条~~84mm~~10~~450~~0.17~~卷烟\r\n"
+     "卷烟乙~~条~~84mm~~5~~137.5~~0.17~~卷烟\r\n"
+     "//单据\r\n"
+     "103~~1~~第二商店~~370102987654321~~西大街2号~~"
+     "农业银行西街支行2001009876~~~~复核甲~~业务员乙~~~~20240116\r\n"
+     "卷烟甲~~条~~84mm~~2~~90~~0.13~~卷烟\r\n"},
+    {"Void", 1, "记录数=2", true,
+     "是否导出日期为2024年01月15日至2024年01月16日的报废单据？\r"
+     "发票的复核人是:“复核甲”,收款人是:“字段YWRY00”,税目是:“卷烟”，\r"
+     "导出文件为：",
+     "导出成功！",
+     "SJJK0102~~作废销售单据传入~~2024年01月15日至2024年01月16日\r\n"
+     "//单据\r\n"
+     "201\r\n"
+     "//单据\r\n"
+     "202\r\n"},
+};
+
+// Failures name the case.
+void PrintTo(const ExportCase& c, std::ostream* os) { *os << c.name; }
+
+// What the export's driver saw, checked on the main thread afterwards.
+struct ExportSeen {
+  bool window = false;
+  std::string count;  // panel 0 after the query, or "timeout, <panel 0>"
+  std::wstring question_caption, question, done_caption, done;
+  std::wstring busy_text = L"<not read>";  // panel 2 after the run
+  bool progress_bar = true;  // a progress bar on the status bar after the run
+  bool closed = false;
+  // Answered while closing (a settings dialog is closed unseen).
+  std::vector<std::wstring> later_boxes;
+};
+
+// Answers the next message box with `button` and waits until it is gone;
+// records its caption and text.
+void AnswerNextBox(HWND window, int button, std::wstring* caption,
+                   std::wstring* text) {
+  HWND box = WaitForMessageBox();
+  if (box == nullptr) return;
+  *caption = Caption(box);
+  *text = MessageBoxText(box);
+  AnswerMessageBox(box, button);
+  WaitUntilHidden(box);
+  RoundTrip(window);
+}
+
+void DriveExport(const ExportCase& c, ExportSeen* seen) {
+  HWND window = WaitForWindow(W("本部税控机接口"), 10000);
+  if (window == nullptr) return;
+  seen->window = true;
+  HWND status = WaitForChild(window, L"msctls_statusbar32");
+  HWND pick = GetDlgItem(window, Ids::kPickListId);
+  WaitUntil([&] { return U8(Text(pick)) == "销售单据"; }, 5000);
+
+  // The not-invoiced view (the window starts on it) of 2024-01-15..16.
+  SetDate(GetDlgItem(window, Ids::kStartDateId), 2024, 1, 15);
+  SetDate(GetDlgItem(window, Ids::kEndDateId), 2024, 1, 16);
+  if (c.pick_item == 0) {
+    PostClick(GetDlgItem(window, Ids::kRefreshId));
+  } else {
+    PickItem(window, pick, c.pick_item);
+  }
+  seen->count = WaitForCount(status, c.count)
+                    ? c.count
+                    : "timeout, " + U8(StatusText(status, 0));
+
+  PostClick(GetDlgItem(window, Ids::kExportId));
+  AnswerNextBox(window, IDYES, &seen->question_caption, &seen->question);
+  AnswerNextBox(window, IDOK, &seen->done_caption, &seen->done);
+  seen->busy_text = StatusText(status, 2);
+  seen->progress_bar = FindChild(status, PROGRESS_CLASSW) != nullptr;
+
+  seen->closed = CloseAndWait(window, GetDlgItem(window, Ids::kExitId),
+                              &seen->later_boxes, W("本部税控机接口参数设置"));
+}
+
+class InterfaceWindowExportE2eTest
+    : public InterfaceWindowE2eTest,
+      public ::testing::WithParamInterface<ExportCase> {
+ protected:
+  void SetUp() override {
+    // A folder whose name is not ASCII: the paths reach the file system
+    // from GBK texts, also under another ANSI code page.
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    folder_ = std::wstring(temp) + W("skjk-导出-") +
+              std::to_wstring(GetCurrentProcessId()) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    sales_ = folder_ + W("销售.txt");
+    void_ = folder_ + W("作废.txt");
+    DeleteFileW(sales_.c_str());
+    DeleteFileW(void_.c_str());
+    InterfaceWindowE2eTest::SetUp();
+  }
+  void TearDown() override {
+    InterfaceWindowE2eTest::TearDown();
+    DeleteFileW(sales_.c_str());
+    DeleteFileW(void_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  std::string SettingsFile() const override {
+    // All three files set: the first activation asks for nothing.
+    std::string file = "[Bbsk]\r\n";
+    file += "read=" + Gbk(folder_ + W("读入.txt")) + "\r\n";
+    file += "write1=" + Gbk(sales_) + "\r\n";
+    file += "write2=" + Gbk(void_) + "\r\n";
+    file += "fhr=" + Gbk(W("复核甲")) + "\r\n";
+    file += "skr=@YWRY00\r\n";
+    file += "sm=" + Gbk(W("卷烟")) + "\r\n";
+    file += "d=0\r\n";
+    return file;
+  }
+
+  std::wstring folder_, sales_, void_;
+};
+
+TEST_P(InterfaceWindowExportE2eTest, WritesTheViewToItsFile) {
+  const ExportCase& c = GetParam();
+  const std::wstring& path = c.to_write2 ? void_ : sales_;
+  const std::wstring& other = c.to_write2 ? sales_ : void_;
+  auto entry = reinterpret_cast<ShowDllFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library_, "ShowDllBbsk")));
+  ASSERT_NE(entry, nullptr);
+  ExportSeen seen;
+  std::thread driver([&] { DriveExport(c, &seen); });
+  entry(host_, nullptr, nullptr, nullptr, nullptr, machine_.c_str());
+  driver.join();
+
+  ASSERT_TRUE(seen.window);
+  EXPECT_EQ(seen.count, c.count);
+  EXPECT_EQ(U8(seen.question_caption), "确认");
+  EXPECT_EQ(U8(seen.question), c.question + U8(path));
+  EXPECT_EQ(U8(seen.done_caption), "提示");
+  EXPECT_EQ(U8(seen.done), c.done);
+  EXPECT_EQ(ReadWholeFile(path), Gbk(W(c.file)));
+  EXPECT_EQ(ReadWholeFile(other), "<missing>");
+  // The run has ended: busy text and progress bar gone.
+  EXPECT_EQ(U8(seen.busy_text), "");
+  EXPECT_FALSE(seen.progress_bar);
+  EXPECT_TRUE(seen.closed);
+  EXPECT_TRUE(seen.later_boxes.empty()) << U8(seen.later_boxes.front());
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, InterfaceWindowExportE2eTest,
+                         ::testing::ValuesIn(kExportCases),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace skjk::e2e
