@@ -149,14 +149,15 @@ class ExportRun {
 
  private:
   // The value of `field` of document `record`.
-  const Value& Cell(int record, const Field& field) const {
-    return set_.Cell(record, field.index);
+  static const Value& Cell(const RecordRef& record, const Field& field) {
+    return record[field.index];
   }
   Status Need(const Field& field) const {
     return field.index >= 0 ? Status::OK() : MissingField(field.name);
   }
   // Appends the value text of `setting` for document `record`.
-  void AppendSetting(const Setting& setting, int record, std::string* out);
+  void AppendSetting(const Setting& setting, const RecordRef& record,
+                     std::string* out);
   Status NextDocument(Output* out) {
     set_.Next();
     host_->StepWalk();
@@ -171,13 +172,13 @@ class ExportRun {
   int skipped_ = 0;
 };
 
-void ExportRun::AppendSetting(const Setting& setting, int record,
+void ExportRun::AppendSetting(const Setting& setting, const RecordRef& record,
                               std::string* out) {
   if (!setting.reference) {
     out->append(setting.literal);
     return;
   }
-  const Value& value = set_.Cell(record, setting.field);
+  const Value& value = record[setting.field];
   const auto type = set_.fields()[static_cast<size_t>(setting.field)].type;
   if (type == FieldType::kDateTime) {
     if (const double* d = std::get_if<double>(&value)) {
@@ -211,7 +212,7 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
   std::string rate_text;
   for (set_.First(); !set_.Eof();) {
     // The cursor stays on this document until NextDocument().
-    const int doc = set_.RecNo();
+    const RecordRef doc = set_.Record(set_.RecNo());
     for (const Field* f : {&tax_number, &bank}) {
       if (Status s = Need(*f); !s.ok()) return s;
     }
@@ -273,15 +274,16 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
       }
     }
     for (int i = 0; i < line_count; ++i) {
-      AppendValue(lines->Cell(i, name.index), &b);
+      const RecordRef line = lines->Record(i);
+      AppendValue(line[name.index], &b);
       b += "~~";
-      AppendValue(lines->Cell(i, unit.index), &b);
+      AppendValue(line[unit.index], &b);
       b += "~~";
-      AppendValue(lines->Cell(i, spec.index), &b);
+      AppendValue(line[spec.index], &b);
       b += "~~";
-      AppendValue(lines->Cell(i, quantity.index), &b);
+      AppendValue(line[quantity.index], &b);
       b += "~~";
-      AppendValue(lines->Cell(i, amount.index), &b);
+      AppendValue(line[amount.index], &b);
       b += "~~";
       b += rate_text;
       b += "~~";
@@ -303,7 +305,7 @@ Status ExportRun::WriteVoid(const std::string& range, Output* out) {
   for (set_.First(); !set_.Eof();) {
     b += marker;
     if (Status s = Need(number); !s.ok()) return s;
-    AppendValue(Cell(set_.RecNo(), number), &b);
+    AppendValue(Cell(set_.Record(set_.RecNo()), number), &b);
     b += "\r\n";
     if (Status s = NextDocument(out); !s.ok()) return s;
   }

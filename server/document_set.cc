@@ -200,7 +200,10 @@ int RecordSet::RecordCount() const {
 }
 
 const Row* RecordSet::RowAt(int record) const {
-  View v = CurrentView();
+  return RowIn(CurrentView(), record);
+}
+
+const Row* RecordSet::RowIn(const View& v, int record) {
   if (v.rows == nullptr || record < 0) return nullptr;
   if (v.visible != nullptr) {
     if (static_cast<size_t>(record) >= v.visible->size()) return nullptr;
@@ -210,14 +213,22 @@ const Row* RecordSet::RowAt(int record) const {
   return &(*v.rows)[record];
 }
 
-const Value& RecordSet::Cell(int record, int field) const {
-  View v = CurrentView();
-  if (field < 0 || field >= FieldCount() || v.columns == nullptr) {
+const Value& RecordRef::operator[](int field) const {
+  if (row_ == nullptr || field < 0 || field >= field_count_) {
     return kEmptyValue;
   }
-  const Row* row = RowAt(record);
-  if (row == nullptr) return kEmptyValue;
-  return row->values[(*v.columns)[field]];
+  return row_->values[static_cast<size_t>((*columns_)[field])];
+}
+
+RecordRef RecordSet::Record(int record) const {
+  View v = CurrentView();
+  const Row* row = RowIn(v, record);
+  if (row == nullptr || v.columns == nullptr) return RecordRef();
+  return RecordRef(row, v.columns, FieldCount());
+}
+
+const Value& RecordSet::Cell(int record, int field) const {
+  return Record(record)[field];
 }
 
 std::string RecordSet::CellText(int record, int field) const {
@@ -409,7 +420,7 @@ bool DetailSet::ControlsDisabled() const {
 RecordSet::View DetailSet::CurrentView() const {
   View v;
   if (!master_->active()) return v;
-  const Row* row = master_->RowAt(master_->RecNo());
+  const Row* row = master_->CurrentRow();
   if (row == nullptr) return v;
   const Value& lines = row->values[master_->columns_[master_field_]];
   v.rows = std::get_if<Rows>(&lines);
@@ -442,6 +453,10 @@ DocumentSet::DocumentSet(std::string name, GetRecordsFn get_records,
 }
 
 DocumentSet::~DocumentSet() = default;
+
+const Row* DocumentSet::CurrentRow() const {
+  return RowIn(CurrentView(), recno_);
+}
 
 RecordSet::View DocumentSet::CurrentView() const {
   View v;

@@ -77,6 +77,26 @@ std::string_view FieldTypeName(FieldType type);
 // when it has a time of day; a nested field as "(DataSet)"; empty as "".
 std::string FormatValue(FieldType type, const Value& value);
 
+// One record of a set, for reading several of its fields without finding the
+// record again for each. Valid until the set's records change (open, close,
+// next packet, filter) or, for a detail set, until its master moves.
+class RecordRef {
+ public:
+  RecordRef() = default;
+  // Field `field` (layout index); an empty value when out of range or when
+  // there is no record.
+  const Value& operator[](int field) const;
+  explicit operator bool() const { return row_ != nullptr; }
+
+ private:
+  friend class RecordSet;
+  RecordRef(const Row* row, const std::vector<int>* columns, int field_count)
+      : row_(row), columns_(columns), field_count_(field_count) {}
+  const Row* row_ = nullptr;
+  const std::vector<int>* columns_ = nullptr;
+  int field_count_ = 0;
+};
+
 // Cursor, field access and display following shared by master and detail.
 class RecordSet {
  public:
@@ -107,6 +127,8 @@ class RecordSet {
   const Value& Cell(int record, int field) const;
   // FormatValue() of that cell.
   std::string CellText(int record, int field) const;
+  // Record `record` (empty when out of range), for reading many fields.
+  RecordRef Record(int record) const;
 
   // ---- Cursor.
   void First();
@@ -163,6 +185,8 @@ class RecordSet {
   };
   virtual View CurrentView() const = 0;
   const Row* RowAt(int record) const;
+  // Record `record` of view `v`, or nullptr when out of range.
+  static const Row* RowIn(const View& v, int record);
 
   Status CheckActive() const;
   Result<int> CheckedField(std::string_view name) const;
@@ -308,6 +332,8 @@ class DocumentSet : public RecordSet {
     };
   }
   View CurrentView() const override;
+  // The current document's row, or nullptr when there is none.
+  const Row* CurrentRow() const;
   void CursorChanged() override;
   void FlushPending() override;
   void RebuildVisible(size_t from);
