@@ -177,7 +177,15 @@ bool IsPlainNumber(std::string_view text) {
 }
 
 bool IsQuotableText(std::string_view text) {
-  return text.find('\'') == std::string_view::npos;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0) return false;
+    if (c < 0x81 || c == 0xFF) continue;
+    if (i + 1 == text.size()) return false;
+    const auto trail = static_cast<unsigned char>(text[++i]);
+    if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
+  }
+  return true;
 }
 
 }  // namespace exchange
@@ -259,7 +267,7 @@ bool IsFileDay(std::string_view text) {
 }
 
 constexpr std::string_view kNoNumber = "is no plain decimal number";
-constexpr std::string_view kQuote = "holds a single quote";
+constexpr std::string_view kQuote = "is no whole GBK text";
 
 Status ReadDetail(const FileLine& line, InvoiceDetail* detail) {
   std::vector<std::string> fields = exchange::SplitFields(line.text);

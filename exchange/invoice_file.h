@@ -49,12 +49,14 @@
 //  - document number (record field 8) and tax amount (detail field 7) must be
 //    plain decimal numbers (IsPlainNumber);
 //  - invoice book number, invoice number (record fields 3, 4) and product name
-//    (detail field 1) must hold no single quote byte (IsQuotableText);
+//    (detail field 1) must be whole GBK text (IsQuotableText): the
+//    write-back doubles their single quotes, which is safe only when no
+//    quote can be the second byte of a two-byte character;
 //  - the invoice date (record field 6, read only where detail lines are read
 //    and only for sales records) must be exactly eight digits naming a real
 //    day (ParseFileDay).
 // A value of a record that is read is therefore always fit to be put into
-// its statement unchanged.
+// its statement, text values with their single quotes doubled.
 //
 // Failures carry a message that says what is wrong and at which line of the
 // file (counted from 1, comment lines included, as an editor shows it); the
@@ -164,9 +166,11 @@ std::optional<text::Day> ParseFileDay(std::string_view text);
 // as a number ("101", "12.5", "-3") and nothing else.
 bool IsPlainNumber(std::string_view text);
 
-// A text that can stand between single quotes in a statement unchanged: no
-// byte of it is a single quote (not even the second byte of a two-byte
-// character, so that no reading of the bytes can close the quote).
+// A text that stays one text between single quotes once each of its single
+// quotes is doubled: every byte 0x81..0xFE in it starts a two-byte GBK
+// character whose second byte is 0x40..0xFE other than 0x7F, so that no
+// reading of the bytes takes a quote for half of a character, and it holds
+// no NUL.
 bool IsQuotableText(std::string_view text);
 
 }  // namespace exchange

@@ -164,10 +164,18 @@ TEST(ValuePredicatesTest, NumbersDatesAndTexts) {
     EXPECT_FALSE(exchange::IsPlainNumber(bad)) << bad;
   }
 
-  EXPECT_TRUE(exchange::IsQuotableText("卷烟甲"_gbk));
-  EXPECT_TRUE(exchange::IsQuotableText(""));
-  EXPECT_FALSE(exchange::IsQuotableText("a'b"));
-  EXPECT_FALSE(exchange::IsQuotableText("\x81'"));
+  for (std::string good : {"卷烟甲"_gbk, std::string(), std::string("a'b"),
+                           std::string("O'Brien's")}) {
+    EXPECT_TRUE(exchange::IsQuotableText(good)) << good;
+  }
+  // A lead byte whose second byte is a quote, a control byte or missing.
+  for (std::string bad :
+       {std::string("\x81'"), std::string("a\x81\x7f"), std::string("a\xfe"),
+        std::string("\x81\x20"
+                    "b"),
+        std::string("a\0b", 3)}) {
+    EXPECT_FALSE(exchange::IsQuotableText(bad)) << bad;
+  }
 }
 
 // The worked example of the import.
@@ -441,11 +449,12 @@ TEST(ReadIssuedInvoicesTest, FilesThatFail) {
       {"document number empty", kHeadOffice,
        head + "0~~x~~x~~B~~N~~0~~20240115~~x~~~~x\r\n", kFailed,
        "document number (field 8) \"\"", true, true},
-      {"a quote in the invoice book number", kHeadOffice,
-       head + "1~~x~~x~~B'~~N~~0~~20240115~~x~~1\r\n", kFailed,
-       "invoice book number (field 3) \"B'\" holds a single quote", true, true},
-      {"a quote in the invoice number", kCustomer,
-       head + "1~~x~~x~~B~~'N~~0~~20240115~~x~~1\r\n", kFailed,
+      {"a broken character in the invoice book number", kHeadOffice,
+       head + "1~~x~~x~~B\x81'~~N~~0~~20240115~~x~~1\r\n", kFailed,
+       "invoice book number (field 3) \"B\x81'\" is no whole GBK text", true,
+       true},
+      {"a broken character in the invoice number", kCustomer,
+       head + "1~~x~~x~~B~~N\x81\x7f~~0~~20240115~~x~~1\r\n", kFailed,
        "invoice number (field 4)", true, true},
       {"customer: invoice date 30 February", kCustomer,
        head + "0~~x~~x~~B~~N~~0~~20240230~~x~~1\r\n", kFailed,
@@ -467,8 +476,9 @@ TEST(ReadIssuedInvoicesTest, FilesThatFail) {
       {"customer: a detail line with seven fields", kCustomer,
        head + "0~~x~~x~~B~~N~~1~~20240115~~x~~1\r\nx~~a~~x~~x~~x~~x~~x\r\n",
        kFailed, "line 4: field 7 missing", true, true},
-      {"customer: a quote in the product name", kCustomer,
-       head + "0~~x~~x~~B~~N~~1~~20240115~~x~~1\r\nx~~a'~~x~~x~~x~~x~~x~~1\r\n",
+      {"customer: a broken character in the product name", kCustomer,
+       head + "0~~x~~x~~B~~N~~1~~20240115~~x~~1\r\nx~~a\x81\x7f~~x~~x~~x~~x~~x~"
+              "~1\r\n",
        kFailed, "line 4: product name (field 1)", true, true},
       {"customer: tax amount not a number", kCustomer,
        head +
