@@ -80,6 +80,13 @@ struct ImportLine {
   // one must exist; the record's invoice date (field 6) is read too. Else
   // every detail line is passed over unread.
   bool sales_details;
+  // How the write-back stores a sales record (exchange/invoice_writeback.h):
+  // the table that takes its invoice numbers, and what the statement's
+  // condition holds before the document number ("" or "SL0000<>0 AND ").
+  std::string_view sales_table = {};
+  std::string_view sales_condition = {};
+  // The statement run before the commit; empty for none.
+  std::string_view closing = {};
 };
 
 // A detail line of a sales record, read only where ImportLine::sales_details.

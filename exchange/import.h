@@ -1,0 +1,61 @@
+// The import of the tax-control machine's issued-invoice file: reads the
+// file named by the window's `read` setting (exchange/invoice_file.h), takes
+// its date range into the window and writes the invoice numbers of its
+// records back into the database in one transaction
+// (exchange/invoice_writeback.h), committed only when every record was
+// written.
+//
+// RunImport() is the whole action of the window's import button: guards,
+// confirmation, reading, write-back, the end of the run and the failure
+// path. It talks to the window only through ImportHost.
+#ifndef SKJK_EXCHANGE_IMPORT_H_
+#define SKJK_EXCHANGE_IMPORT_H_
+
+#include <string>
+#include <string_view>
+
+#include "base/env.h"
+#include "exchange/invoice_file.h"
+#include "server/connection.h"
+#include "text/forms.h"
+
+namespace skjk {
+
+// What the import needs of the window. Every call is made on the window's
+// thread; the calls that process pending messages may re-enter the window.
+class ImportHost {
+ public:
+  enum class Notice { kWarning, kError, kInfo };
+
+  virtual ~ImportHost() = default;
+  // A modal message box owned by the owner window: "警告", "错误" or "提示".
+  virtual void Tell(Notice kind, std::string_view text) = 0;
+  // The system-modal "确认" box with Yes and No; true for Yes.
+  virtual bool Confirm(std::string_view text) = 0;
+  // Opens the settings dialog as the settings button does.
+  virtual void OpenSettings() = 0;
+  // `text` in the status bar (empty clears it); pending messages processed.
+  virtual void SetStatus(std::string_view text) = 0;
+  // The date pickers take the file's range; no query runs.
+  virtual void SetStartDate(text::Day day) = 0;
+  virtual void SetEndDate(text::Day day) = 0;
+  // The write-back starts: hourglass, progress bar 0..count with step 1;
+  // pending messages processed.
+  virtual void BeginWalk(int count) = 0;
+  // One record written: the progress bar steps; pending messages processed.
+  virtual void StepWalk() = 0;
+  // Progress bar removed (when BeginWalk made one), normal cursor.
+  virtual void EndWalk() = 0;
+  // After success: the invoiced view is selected ("已开发票" on), as a click
+  // on it does.
+  virtual void ShowInvoiced() = 0;
+};
+
+// Runs the import of the file at `read_path` (GBK) for `line`, writing
+// through `connection`.
+void RunImport(const ImportLine& line, std::string_view read_path, Env* env,
+               Connection* connection, ImportHost* host);
+
+}  // namespace skjk
+
+#endif  // SKJK_EXCHANGE_IMPORT_H_
