@@ -147,6 +147,8 @@ class BenchDisplay : public Display {
   void SetEndDate(CalendarDate date) override { end = date; }
   void FocusEndDate() override {}
   void EnableRefresh(bool) override {}
+  void SetStartDate(CalendarDate) override {}
+  void CheckInvoiced() override {}
   void SelectPickListItem(int) override {}
   Status RunSettingsDialog(const SettingsLine&, Settings*) override {
     return Status::OK();

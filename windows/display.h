@@ -64,9 +64,14 @@ class Display {
 
   virtual CalendarDate StartDate() = 0;
   virtual CalendarDate EndDate() = 0;
+  virtual void SetStartDate(CalendarDate date) = 0;
   virtual void SetEndDate(CalendarDate date) = 0;
   virtual void FocusEndDate() = 0;
   virtual void EnableRefresh(bool enabled) = 0;
+
+  // Turns the "已开发票" radio button on (and "未开发票" off). Setting it by
+  // code sends no notification.
+  virtual void CheckInvoiced() = 0;
 
   // Selects the pick list's item `index` (0 "销售单据", 1 "报废单据").
   // Selecting an item by code sends no change notification.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "exchange/export.h"
+#include "exchange/import.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 
@@ -227,7 +228,65 @@ class ExportSite final : public ExportHost {
   std::function<void()> open_settings_;
 };
 
+// The import's view of the window.
+class ImportSite final : public ImportHost {
+ public:
+  ImportSite(InterfaceWindow* window, std::function<void()> open_settings)
+      : window_(window), open_settings_(std::move(open_settings)) {}
+
+  void Tell(Notice kind, std::string_view text) override {
+    const MessageKind box = kind == Notice::kWarning ? MessageKind::kWarning
+                            : kind == Notice::kError ? MessageKind::kError
+                                                     : MessageKind::kInfo;
+    display().ShowMessage(text, box, MessageOwner::kOwnerWindow);
+  }
+  bool Confirm(std::string_view text) override {
+    return display().ShowMessage(text, MessageKind::kConfirm,
+                                 MessageOwner::kOwnerWindow);
+  }
+  void OpenSettings() override { open_settings_(); }
+  void SetStatus(std::string_view text) override {
+    display().SetStatusText(kBusyPanel, text);
+    if (!text.empty()) display().ProcessMessages();
+  }
+  void SetStartDate(text::Day day) override { display().SetStartDate(day); }
+  void SetEndDate(text::Day day) override { display().SetEndDate(day); }
+  void BeginWalk(int count) override {
+    display().SetBusyCursor(true);
+    display().StartProgress(count);
+    display().ProcessMessages();
+  }
+  void StepWalk() override {
+    display().StepProgress();
+    display().ProcessMessages();
+  }
+  void EndWalk() override {
+    display().EndProgress();
+    display().SetBusyCursor(false);
+  }
+  void ShowInvoiced() override {
+    display().CheckInvoiced();
+    // Runs once the import has ended (a view change waits for the running
+    // action).
+    window_->RadioChecked(true);
+  }
+
+ private:
+  Display& display() { return window_->display(); }
+
+  InterfaceWindow* window_;
+  std::function<void()> open_settings_;
+};
+
 }  // namespace
+
+void InterfaceWindow::fbImportClick() {
+  if (closed_) return;
+  LongAction action(this);
+  if (!action.started()) return;
+  ImportSite site(this, [this] { RunSettingsDialog(); });
+  RunImport(variant_.importing, values_.read, env_, &connection_, &site);
+}
 
 std::string InterfaceWindow::PickListText() const {
   switch (pick_item_) {

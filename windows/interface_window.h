@@ -80,6 +80,9 @@ class InterfaceWindow {
   // Export clicked: writes the not-invoiced documents of the view into the
   // sales-document or void-document file (exchange/export.h).
   void fbExportClick();
+  // Import clicked: reads the issued-invoice file and writes its invoice
+  // numbers back (exchange/import.h); on success selects the invoiced view.
+  void fbImportClick();
   void fbExitClick();
   // The window asks to close (close box, Alt+F4): false while a long action
   // runs; it then closes once the action has ended.

@@ -72,7 +72,9 @@ class RecordingDisplay : public Display {
   void RebindGrids() override { ++rebinds; }
   CalendarDate StartDate() override { return start; }
   CalendarDate EndDate() override { return end; }
+  void SetStartDate(CalendarDate date) override { start = date; }
   void SetEndDate(CalendarDate date) override { end = date; }
+  void CheckInvoiced() override { log.push_back("check invoiced"); }
   void FocusEndDate() override { log.push_back("focus end date"); }
   void EnableRefresh(bool enabled) override {
     refresh_enabled = enabled;
@@ -636,6 +638,42 @@ TEST_F(InterfaceWindowTest, ExportWithoutFileLocationsOpensTheSettings) {
   EXPECT_EQ(display_.messages[0].text, "请指定导出文件位置！"_gbk);
   EXPECT_EQ(display_.messages[0].kind, MessageKind::kWarning);
   EXPECT_EQ(display_.settings_runs, 1);
+  EXPECT_FALSE(w.busy());
+}
+
+TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
+  InterfaceWindow& w = Open();
+  const std::string path = dir_ + "/invoices.txt";
+  ASSERT_TRUE(Env::Default()
+                  ->WriteFile(path,
+                              "SJJK0201\r\n2~~20020801~~20020831\r\n"
+                              "0~~x~~x~~0100000009~~00000077~~0~~20020805~~x~~"
+                              "1002\r\n"
+                              "1~~x~~x~~0100000009~~00000078~~0~~20020805~~x~~"
+                              "2001\r\n")
+                  .ok());
+  w.values().read = path;
+  display_.confirm_answer = true;
+  display_.on_process = [&] {
+    // No export starts inside the running import.
+    w.fbExportClick();
+  };
+  w.fbImportClick();
+
+  ASSERT_EQ(display_.messages.size(), 2u);
+  EXPECT_EQ(display_.messages[0].text, "是否读入销售发票文件"_gbk + path);
+  EXPECT_EQ(display_.messages[0].kind, MessageKind::kConfirm);
+  EXPECT_EQ(display_.messages[1].text, "读入成功！"_gbk);
+  EXPECT_EQ(display_.messages[1].owner, MessageOwner::kOwnerWindow);
+  EXPECT_EQ(display_.start, D(2002, 8, 1));
+  EXPECT_EQ(display_.end, D(2002, 8, 31));
+  // After the import the invoiced view was queried with the file's range:
+  // 1003 was invoiced before, 1002 now.
+  EXPECT_TRUE(w.invoiced());
+  EXPECT_EQ(w.view(), View::kDoneSales);
+  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(1002.0, 1003.0));
+  EXPECT_FALSE(display_.busy_cursor);
+  EXPECT_EQ(display_.status[kBusyPanel], "");
   EXPECT_FALSE(w.busy());
 }
 

@@ -86,6 +86,13 @@ constexpr GridColumn kJqskLines[] = {
     {"税额（元）", "SE0000", 110, true, kMoney},
 };
 
+// Run after the customer line's invoices are written: the invoice number of
+// each customer document goes onto its delivery lines.
+constexpr std::string_view kJqskClosing =
+    "update XSTFXPS2 A SET A.FPHAO0=(select B.FPHAO0 FROM XSTJQSK1 B WHERE "
+    "B.DHAO00=A.DHAO00 AND B.FPHAO0 IS NOT NULL) WHERE A.DHAO00 IN (SELECT "
+    "DHAO00 FROM XSTJQSK1) AND SL0000<>0";
+
 // The void views are the same in every line.
 constexpr MasterSetSpec kOpenVoid{"dsp_bbbf1", kAll};
 constexpr MasterSetSpec kDoneVoid{"dsp_bbbf3", kAll};
@@ -108,7 +115,8 @@ constexpr Variant kBbsk{
      .totals = kBbskTotals,
      .line_summary = false,
      .pick_list_preset = false},
-    {"DZ0000", true, ExportLine::Rate::kMasterRate}};
+    {"DZ0000", true, ExportLine::Rate::kMasterRate},
+    {false, "XSTXSFP1", "", ""}};
 
 constexpr Variant kFxsk{
     VariantKey::kFxsk,
@@ -128,7 +136,8 @@ constexpr Variant kFxsk{
      .totals = {},
      .line_summary = true,
      .pick_list_preset = true},
-    {"DZ0000", false, ExportLine::Rate::kFixed}};
+    {"DZ0000", false, ExportLine::Rate::kFixed},
+    {false, "XSTFXPS2", "SL0000<>0 AND ", ""}};
 
 constexpr Variant kJqsk{
     VariantKey::kJqsk,
@@ -148,7 +157,8 @@ constexpr Variant kJqsk{
      .totals = {},
      .line_summary = true,
      .pick_list_preset = true},
-    {"DWDZ00", false, ExportLine::Rate::kFixedUnlessReference}};
+    {"DWDZ00", false, ExportLine::Rate::kFixedUnlessReference},
+    {true, "XSTJQSK1", "", kJqskClosing}};
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "exchange/export.h"
+#include "exchange/invoice_file.h"
 #include "server/window_sets.h"
 #include "settings/settings_dialog.h"
 #include "windows/grid_columns.h"
@@ -31,6 +32,7 @@ struct Variant {
   WindowSetsSpec sets;            // master set of each view
   WindowLook look;                // geometry, fonts, grids, totals
   ExportLine exporting;           // what differs in the sales-document file
+  ImportLine importing;           // how invoices are read and written back
 
   SettingsLine settings() const { return {name, dialog_title}; }
 };

@@ -333,6 +333,9 @@ bool InterfaceWindowWin32::OnCommand(int id, int code) {
     case kRefreshId:
       if (code == BN_CLICKED) model_->fbRefreshClick();
       return true;
+    case kImportId:
+      if (code == BN_CLICKED) model_->fbImportClick();
+      return true;
     case kExportId:
       if (code == BN_CLICKED) model_->fbExportClick();
       return true;
@@ -591,6 +594,17 @@ CalendarDate InterfaceWindowWin32::EndDate() {
   SYSTEMTIME st{};
   SendMessageW(end_date_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
   return FromSystemTime(st);
+}
+
+void InterfaceWindowWin32::SetStartDate(CalendarDate date) {
+  SYSTEMTIME st = ToSystemTime(date);
+  SendMessageW(start_date_, DTM_SETSYSTEMTIME, GDT_VALID,
+               reinterpret_cast<LPARAM>(&st));
+}
+
+void InterfaceWindowWin32::CheckInvoiced() {
+  SendMessageW(rb1_, BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageW(rb2_, BM_SETCHECK, BST_UNCHECKED, 0);
 }
 
 void InterfaceWindowWin32::SetEndDate(CalendarDate date) {

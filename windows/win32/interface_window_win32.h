@@ -61,7 +61,9 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   void RebindGrids() override;
   CalendarDate StartDate() override;
   CalendarDate EndDate() override;
+  void SetStartDate(CalendarDate date) override;
   void SetEndDate(CalendarDate date) override;
+  void CheckInvoiced() override;
   void FocusEndDate() override;
   void EnableRefresh(bool enabled) override;
   void SelectPickListItem(int index) override;
