@@ -39,7 +39,13 @@ class Env {
   // Reads the whole file into *data.
   virtual Status ReadFile(std::string_view path, std::string* data) = 0;
   // Creates or replaces the file with `data`; others may read it meanwhile.
-  virtual Status WriteFile(std::string_view path, std::string_view data) = 0;
+  virtual Status WriteFile(std::string_view path, std::string_view data) {
+    std::unique_ptr<WritableFile> file;
+    Status s = NewWritableFile(path, &file);
+    if (s.ok()) s = file->Append(data);
+    if (s.ok()) s = file->Close();
+    return s;
+  }
   virtual bool FileExists(std::string_view path) = 0;
   // Creates the file, or empties an existing one, for writing with
   // *file. While it is open other programs may read it but not write it.

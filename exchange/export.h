@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "base/env.h"
+#include "exchange/exchange_host.h"
 #include "server/document_set.h"
 #include "text/forms.h"
 
@@ -38,19 +39,10 @@ struct ExportLine {
   Rate rate;                       // goods line field 6
 };
 
-// What the export needs of the window. Every call is made on the window's
-// thread; the calls that process pending messages may re-enter the window.
-class ExportHost {
+// What the export needs of the window besides messages and the settings
+// dialog. The calls that process pending messages may re-enter the window.
+class ExportHost : public ExchangeHost {
  public:
-  enum class Notice { kWarning, kError, kInfo };
-
-  virtual ~ExportHost() = default;
-  // A modal message box owned by the owner window: "警告", "错误" or "提示".
-  virtual void Tell(Notice kind, std::string_view text) = 0;
-  // The system-modal "确认" box with Yes and No; true for Yes.
-  virtual bool Confirm(std::string_view text) = 0;
-  // Opens the settings dialog as the settings button does.
-  virtual void OpenSettings() = 0;
   // The walk starts: progress bar 0..count with step 1, `status` in the
   // status bar, hourglass; pending messages processed.
   virtual void BeginWalk(int count, std::string_view status) = 0;

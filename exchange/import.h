@@ -15,25 +15,17 @@
 #include <string_view>
 
 #include "base/env.h"
+#include "exchange/exchange_host.h"
 #include "exchange/invoice_file.h"
 #include "server/connection.h"
 #include "text/forms.h"
 
 namespace skjk {
 
-// What the import needs of the window. Every call is made on the window's
-// thread; the calls that process pending messages may re-enter the window.
-class ImportHost {
+// What the import needs of the window besides messages and the settings
+// dialog. The calls that process pending messages may re-enter the window.
+class ImportHost : public ExchangeHost {
  public:
-  enum class Notice { kWarning, kError, kInfo };
-
-  virtual ~ImportHost() = default;
-  // A modal message box owned by the owner window: "警告", "错误" or "提示".
-  virtual void Tell(Notice kind, std::string_view text) = 0;
-  // The system-modal "确认" box with Yes and No; true for Yes.
-  virtual bool Confirm(std::string_view text) = 0;
-  // Opens the settings dialog as the settings button does.
-  virtual void OpenSettings() = 0;
   // `text` in the status bar (empty clears it); pending messages processed.
   virtual void SetStatus(std::string_view text) = 0;
   // The date pickers take the file's range; no query runs.

@@ -79,14 +79,6 @@ class Win32Env final : public Env {
     return Status::OK();
   }
 
-  Status WriteFile(std::string_view path, std::string_view data) override {
-    std::unique_ptr<WritableFile> file;
-    Status s = NewWritableFile(path, &file);
-    if (s.ok()) s = file->Append(data);
-    if (s.ok()) s = file->Close();
-    return s;
-  }
-
   Status NewWritableFile(std::string_view path,
                          std::unique_ptr<WritableFile>* file) override {
     file->reset();

@@ -190,48 +190,13 @@ void InterfaceWindow::RunSettingsDialog() {
 
 namespace {
 
-// The export's view of the window.
-class ExportSite final : public ExportHost {
+// Messages and the settings dialog of the export and the import.
+template <class Host>
+class ExchangeSite : public Host {
  public:
-  ExportSite(InterfaceWindow* window, std::function<void()> open_settings)
-      : window_(window), open_settings_(std::move(open_settings)) {}
+  using Notice = ExchangeHost::Notice;
 
-  void Tell(Notice kind, std::string_view text) override {
-    const MessageKind box = kind == Notice::kWarning ? MessageKind::kWarning
-                            : kind == Notice::kError ? MessageKind::kError
-                                                     : MessageKind::kInfo;
-    window_->display().ShowMessage(text, box, MessageOwner::kOwnerWindow);
-  }
-  bool Confirm(std::string_view text) override {
-    return window_->display().ShowMessage(text, MessageKind::kConfirm,
-                                          MessageOwner::kOwnerWindow);
-  }
-  void OpenSettings() override { open_settings_(); }
-  void BeginWalk(int count, std::string_view status) override {
-    window_->StartProgress(count);
-    window_->BeginBusy(status);
-  }
-  void StepWalk() override {
-    window_->StepProgress();
-    window_->ProcessMessages();
-  }
-  void EndWalk() override {
-    window_->EndProgress();
-    window_->EndBusy();
-  }
-  std::string RegionalDateTime(double value) override {
-    return window_->display().RegionalDateTime(value);
-  }
-
- private:
-  InterfaceWindow* window_;
-  std::function<void()> open_settings_;
-};
-
-// The import's view of the window.
-class ImportSite final : public ImportHost {
- public:
-  ImportSite(InterfaceWindow* window, std::function<void()> open_settings)
+  ExchangeSite(InterfaceWindow* window, std::function<void()> open_settings)
       : window_(window), open_settings_(std::move(open_settings)) {}
 
   void Tell(Notice kind, std::string_view text) override {
@@ -245,6 +210,43 @@ class ImportSite final : public ImportHost {
                                  MessageOwner::kOwnerWindow);
   }
   void OpenSettings() override { open_settings_(); }
+
+ protected:
+  Display& display() { return window_->display(); }
+  InterfaceWindow* window() { return window_; }
+
+ private:
+  InterfaceWindow* window_;
+  std::function<void()> open_settings_;
+};
+
+// The export's view of the window.
+class ExportSite final : public ExchangeSite<ExportHost> {
+ public:
+  using ExchangeSite::ExchangeSite;
+
+  void BeginWalk(int count, std::string_view status) override {
+    window()->StartProgress(count);
+    window()->BeginBusy(status);
+  }
+  void StepWalk() override {
+    window()->StepProgress();
+    window()->ProcessMessages();
+  }
+  void EndWalk() override {
+    window()->EndProgress();
+    window()->EndBusy();
+  }
+  std::string RegionalDateTime(double value) override {
+    return display().RegionalDateTime(value);
+  }
+};
+
+// The import's view of the window.
+class ImportSite final : public ExchangeSite<ImportHost> {
+ public:
+  using ExchangeSite::ExchangeSite;
+
   void SetStatus(std::string_view text) override {
     display().SetStatusText(kBusyPanel, text);
     if (!text.empty()) display().ProcessMessages();
@@ -268,14 +270,8 @@ class ImportSite final : public ImportHost {
     display().CheckInvoiced();
     // Runs once the import has ended (a view change waits for the running
     // action).
-    window_->RadioChecked(true);
+    window()->RadioChecked(true);
   }
-
- private:
-  Display& display() { return window_->display(); }
-
-  InterfaceWindow* window_;
-  std::function<void()> open_settings_;
 };
 
 }  // namespace
