@@ -9,7 +9,11 @@
 #  - export: writing them from a loaded document set into the sales-document
 #    file against a tight loop writing the same bytes (ratio: export); the
 #    documents are made in memory and the files written to a temporary
-#    folder.
+#    folder;
+#  - writeback: the customer line's import of an issued-invoice file of
+#    10,000 records with 3 detail lines each, through a skjk-server the
+#    benchmark starts on documents it fills in, against the protocol's bare
+#    round trip on the same kind of connection (ratio: writeback).
 # The databases are made once in build/bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,3 +56,4 @@ serve ui "$dir/ui-100k.db"
   --from 2000-01-01 --to 2099-12-31
 
 "$build/bench/skjk-export-bench"
+"$build/bench/skjk-write-back-bench"
