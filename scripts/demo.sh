@@ -6,7 +6,15 @@
 # of the demo. With $DISPLAY the host runs interactively on that display;
 # without, under a private Xvfb with --demo: it opens each of the three
 # windows in turn and saves a screenshot of each to a folder printed at the
-# end. Nothing is left running afterwards.
+# end. Then, with --cycle, it runs the head-office line's invoicing cycle:
+# the not-invoiced sales documents of 2024-03-01..02 are exported to
+# build/demo/exchange/sales.txt, skjk-taxsim answers them with the
+# issued-invoice file build/demo/exchange/invoices.txt, and the host imports
+# it and shows the invoiced view; each step is saved as a screenshot too.
+# Without a display the server serves a fresh sample database
+# (build/demo/headless.db) on every run, so that the cycle always finds the
+# same documents not invoiced, and params.cfg is rewritten with the exchange
+# files. Nothing is left running afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,6 +22,7 @@ root=$PWD
 export SKJK_WINE_ARCH=${SKJK_WINE_ARCH:-$(scripts/wine-arch)}
 win32=${SKJK_DEMO_WIN32_DIR:-build/$SKJK_WINE_ARCH}
 server=${SKJK_DEMO_SERVER:-build/native/appserver/skjk-server}
+taxsim=${SKJK_DEMO_TAXSIM:-$(dirname "$server")/../tools/taxsim/skjk-taxsim}
 demo=$root/build/demo
 # A Wine state of its own, so that the demo never meets a test session.
 export SKJK_WINE_DIR=${SKJK_WINE_DIR:-$demo/wine}
@@ -26,7 +35,12 @@ mkdir -p "$demo"
 cp -f "$win32/bin/skjk-host.exe" "$win32/bin/skjk.dll" "$demo/"
 
 server_pid=
+host_pid=
 cleanup() {
+  if [ -n "$host_pid" ]; then
+    kill "$host_pid" 2>/dev/null || true
+    wait "$host_pid" 2>/dev/null || true
+  fi
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
@@ -37,13 +51,24 @@ trap cleanup EXIT
 # Ctrl-C or a kill ends the demo through the same clean-up.
 trap 'exit 130' INT TERM HUP
 
+# A Windows path (Wine's drive Z: is the root) of a path under $root.
+winpath() {
+  local path=Z:$1
+  echo "${path//\//\\}"
+}
+
+db=$demo/demo.db
+if [ -z "${DISPLAY:-}" ]; then
+  db=$demo/headless.db
+  rm -f "$db" "$db-wal" "$db-shm"
+fi
 if [ -x "$server" ]; then
-  if [ ! -f "$demo/demo.db" ]; then
-    echo "demo: creating the sample database $demo/demo.db"
-    "$server" init --db "$demo/demo.db" --sample 2000 --seed 1
+  if [ ! -f "$db" ]; then
+    echo "demo: creating the sample database $db"
+    "$server" init --db "$db" --sample 2000 --seed 1
   fi
   rm -f "$demo/server.port"
-  "$server" serve --db "$demo/demo.db" --port-file "$demo/server.port" &
+  "$server" serve --db "$db" --port-file "$demo/server.port" &
   server_pid=$!
   for _ in $(seq 1 50); do
     [ -s "$demo/server.port" ] && break
@@ -67,10 +92,46 @@ if [ -n "${DISPLAY:-}" ]; then
   scripts/wine-env run "$demo/skjk-host.exe"
 else
   shots=$demo/shots-$(date +%Y%m%d-%H%M%S)
-  mkdir -p "$shots"
+  exchange=$demo/exchange
+  mkdir -p "$shots" "$exchange"
+  rm -f "$exchange"/*
+  # Each line's exchange files (the head-office line's are sales.txt,
+  # void.txt and invoices.txt) and invoice texts, in GBK as the plug-in
+  # reads them.
+  for line in Bbsk Fxsk Jqsk; do
+    prefix=
+    [ "$line" = Bbsk ] || prefix=$(echo "$line" | tr A-Z a-z)-
+    printf '[%s]\r\nread=%s\r\nwrite1=%s\r\nwrite2=%s\r\nfhr=复核员\r\nskr=@YWRY00\r\nsm=卷烟\r\nd=0\r\n' \
+      "$line" "$(winpath "$exchange/${prefix}invoices.txt")" \
+      "$(winpath "$exchange/${prefix}sales.txt")" \
+      "$(winpath "$exchange/${prefix}void.txt")"
+  done | iconv -f UTF-8 -t GBK >"$demo/params.cfg"
   scripts/wine-env start
   rc=0
-  timeout 180 scripts/wine-env run "$demo/skjk-host.exe" --demo "Z:${shots//\//\\}" || rc=$?
+  timeout 180 scripts/wine-env run "$demo/skjk-host.exe" --demo "$(winpath "$shots")" || rc=$?
+
+  if [ -z "$server_pid" ] || [ ! -x "$taxsim" ]; then
+    echo "demo: no application server or no $taxsim: the invoicing cycle is left out" >&2
+  else
+    # The host exports, then waits for the issued-invoice file; the signal
+    # that the export is complete is the file "exported" among the shots.
+    timeout 240 scripts/wine-env run "$demo/skjk-host.exe" --cycle "$(winpath "$shots")" &
+    host_pid=$!
+    while [ ! -e "$shots/exported" ] && kill -0 "$host_pid" 2>/dev/null; do
+      sleep 0.2
+    done
+    if [ -e "$shots/exported" ]; then
+      rm -f "$shots/exported"
+      if "$taxsim" "$exchange/sales.txt" "$exchange/invoices.tmp"; then
+        mv "$exchange/invoices.tmp" "$exchange/invoices.txt"
+        echo "demo: skjk-taxsim answered $exchange/sales.txt with $exchange/invoices.txt"
+      else
+        echo "demo: skjk-taxsim failed" >&2
+      fi
+    fi
+    wait "$host_pid" || rc=$?
+    host_pid=
+  fi
   for bmp in "$shots"/*.bmp; do
     [ -f "$bmp" ] || continue
     if command -v convert >/dev/null && convert "$bmp" "${bmp%.bmp}.png"; then
@@ -79,5 +140,7 @@ else
   done
   echo "demo: screenshots in $shots"
   ls "$shots"
+  echo "demo: exchanged files in $exchange"
+  ls "$exchange"
   exit $rc
 fi

@@ -7,8 +7,18 @@
 //   skjk-host --demo OUTDIR   opens each of the three windows in turn from a
 //                             driver thread, saves a screenshot of each to
 //                             OUTDIR and closes it with its "退出" button
+//   skjk-host --cycle OUTDIR  the invoicing cycle of the head-office window
+//                             from a driver thread: queries the not-invoiced
+//                             sales documents of 2024-03-01..02, exports them
+//                             to the write1 file of params.cfg, writes the
+//                             empty file OUTDIR\exported, waits (up to 90 s)
+//                             for the issued-invoice file at the read path
+//                             (which the caller makes from the export), imports
+//                             it and closes the window; every message box is
+//                             answered as a user going through would, and
+//                             each step saved as a screenshot to OUTDIR
 #include <windows.h>
-
+// The headers below need windows.h first.
 #include <commctrl.h>
 #include <objbase.h>
 
@@ -50,8 +60,9 @@ HFONT g_font = nullptr;
 
 std::string ToGbk(const std::wstring& wide) {
   if (wide.empty()) return {};
-  int n = WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                              nullptr, 0, nullptr, nullptr);
+  int n =
+      WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
+                          nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
                       out.data(), n, nullptr, nullptr);
@@ -96,11 +107,11 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT message, WPARAM wparam,
 
 HWND Child(const wchar_t* cls, const std::wstring& text, DWORD style, int x,
            int y, int w, int h, int id) {
-  HWND child = CreateWindowExW(
-      cls == std::wstring(L"Edit") ? WS_EX_CLIENTEDGE : 0, cls, text.c_str(),
-      WS_CHILD | WS_VISIBLE | style, x, y, w, h, g_main,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-      GetModuleHandleW(nullptr), nullptr);
+  HWND child =
+      CreateWindowExW(cls == std::wstring(L"Edit") ? WS_EX_CLIENTEDGE : 0, cls,
+                      text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h,
+                      g_main, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                      GetModuleHandleW(nullptr), nullptr);
   SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(g_font), TRUE);
   return child;
 }
@@ -113,9 +124,10 @@ bool CreateMainWindow() {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = L"SkjkHost";
   if (RegisterClassW(&wc) == 0) return false;
-  g_main = CreateWindowExW(0, L"SkjkHost", W("卷烟批发管理系统（演示宿主）").c_str(),
-                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 820, 20, 360,
-                           180, nullptr, nullptr, wc.hInstance, nullptr);
+  g_main =
+      CreateWindowExW(0, L"SkjkHost", W("卷烟批发管理系统（演示宿主）").c_str(),
+                      WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 820, 20, 360, 180,
+                      nullptr, nullptr, wc.hInstance, nullptr);
   if (g_main == nullptr) return false;
   LOGFONTW lf{};
   lf.lfHeight = -12;
@@ -125,9 +137,9 @@ bool CreateMainWindow() {
   g_edit = Child(L"Edit", L"", WS_TABSTOP | ES_AUTOHSCROLL, 84, 12, 240, 22,
                  kEditId);
   for (int i = 0; i < 3; ++i) {
-    g_buttons[i] = Child(L"Button", W(kLines[i].label), WS_TABSTOP |
-                         BS_PUSHBUTTON, 20 + i * 110, 60, 90, 40,
-                         kFirstButtonId + i);
+    g_buttons[i] =
+        Child(L"Button", W(kLines[i].label), WS_TABSTOP | BS_PUSHBUTTON,
+              20 + i * 110, 60, 90, 40, kFirstButtonId + i);
   }
   ShowWindow(g_main, SW_SHOW);
   UpdateWindow(g_main);
@@ -167,22 +179,25 @@ void AnswerBox(HWND box, const std::wstring& shot) {
   e2e::WaitUntilHidden(box);
 }
 
-// Loads the sample database's documents (the year 2024) as a user would:
-// both dates, then "刷新"; returns once the count is shown (or after a few
-// seconds when the range holds none).
-void QuerySample(HWND window) {
+// Sets a date picker's date.
+void SetDate(HWND picker, WORD year, WORD month, WORD day) {
+  SYSTEMTIME date{};
+  date.wYear = year;
+  date.wMonth = month;
+  date.wDay = day;
+  SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
+               reinterpret_cast<LPARAM>(&date));
+}
+
+// Loads the documents of the view from `first` to `last` (month and day of
+// 2024, the sample database's year) as a user would: both dates, then
+// "刷新"; returns once the count is shown (or after a few seconds when the
+// range holds none).
+void Query(HWND window, int first_month, int first_day, int last_month,
+           int last_day) {
   using Ids = win32::InterfaceWindowWin32;
-  SYSTEMTIME first{};
-  first.wYear = 2024;
-  first.wMonth = 1;
-  first.wDay = 1;
-  SYSTEMTIME last = first;
-  last.wMonth = 12;
-  last.wDay = 31;
-  SendMessageW(GetDlgItem(window, Ids::kStartDateId), DTM_SETSYSTEMTIME,
-               GDT_VALID, reinterpret_cast<LPARAM>(&first));
-  SendMessageW(GetDlgItem(window, Ids::kEndDateId), DTM_SETSYSTEMTIME,
-               GDT_VALID, reinterpret_cast<LPARAM>(&last));
+  SetDate(GetDlgItem(window, Ids::kStartDateId), 2024, first_month, first_day);
+  SetDate(GetDlgItem(window, Ids::kEndDateId), 2024, last_month, last_day);
   e2e::PostClick(GetDlgItem(window, Ids::kRefreshId));
   HWND status = GetDlgItem(window, Ids::kStatusBarId);
   e2e::WaitUntil(
@@ -194,43 +209,56 @@ void QuerySample(HWND window) {
   std::printf("%s\n", e2e::U8(e2e::StatusText(status, 0)).c_str());
 }
 
+// Opens the window of kLines[index] by its button and waits until it is
+// ready, answering (and saving) the message boxes it shows on the way; sets
+// *window and its "退出" button *exit, or returns false.
+bool OpenWindow(int index, const std::wstring& base, HWND* window, HWND* exit) {
+  const Line& line = kLines[index];
+  e2e::PostClick(g_buttons[index]);
+  *window = nullptr;
+  *exit = nullptr;
+  int boxes = 0;
+  e2e::WaitUntil(
+      [&] {
+        HWND box = e2e::FindTopLevel(L"#32770");
+        if (box != nullptr && e2e::FindChild(box, L"Button") != nullptr) {
+          AnswerBox(box, base + L"-box" + std::to_wstring(++boxes) + L".bmp");
+          return false;
+        }
+        *window = e2e::FindTopLevel(L"", W(line.caption));
+        *exit = *window != nullptr
+                    ? e2e::FindChild(*window, L"Button", W("退出"))
+                    : nullptr;
+        return *exit != nullptr && IsWindowEnabled(*window) &&
+               IsWindowVisible(*exit);
+      },
+      20000);
+  if (*exit != nullptr) return true;
+  std::printf("%s: window \"%s\" did not open\n", line.entry_point,
+              line.caption);
+  if (*window != nullptr) PostMessageW(*window, WM_CLOSE, 0, 0);
+  return false;
+}
+
 // Driver thread of --demo. Returns the number of windows that did not open.
 int RunDemo(const std::wstring& outdir) {
   int failures = 0;
   for (int i = 0; i < 3; ++i) {
     const Line& line = kLines[i];
     std::wstring base = outdir + L"\\" + W(line.file);
-    e2e::PostClick(g_buttons[i]);
     HWND window = nullptr;
     HWND exit = nullptr;
-    int boxes = 0;
-    e2e::WaitUntil(
-        [&] {
-          HWND box = e2e::FindTopLevel(L"#32770");
-          if (box != nullptr && e2e::FindChild(box, L"Button") != nullptr) {
-            AnswerBox(box, base + L"-box" + std::to_wstring(++boxes) + L".bmp");
-            return false;
-          }
-          window = e2e::FindTopLevel(L"", W(line.caption));
-          exit = window != nullptr ? e2e::FindChild(window, L"Button", W("退出"))
-                                   : nullptr;
-          return exit != nullptr && IsWindowEnabled(window) &&
-                 IsWindowVisible(exit);
-        },
-        20000);
-    if (exit == nullptr) {
-      std::printf("%s: window \"%s\" did not open\n", line.entry_point,
-                  line.caption);
+    if (!OpenWindow(i, base, &window, &exit)) {
       ++failures;
-      if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
       continue;
     }
-    QuerySample(window);
+    Query(window, 1, 1, 12, 31);
     Sleep(500);  // let it paint
     std::wstring shot = base + L".bmp";
     bool saved = SaveScreenshot(shot);
     std::printf("%s: window \"%s\" shown%s%s\n", line.entry_point, line.caption,
-                saved ? ", screenshot " : "", saved ? e2e::U8(shot).c_str() : "");
+                saved ? ", screenshot " : "",
+                saved ? e2e::U8(shot).c_str() : "");
     std::fflush(stdout);
     if (!e2e::CloseAndWait(window, exit, nullptr, {}, 10000)) {
       std::printf("%s: window did not close\n", line.entry_point);
@@ -242,13 +270,159 @@ int RunDemo(const std::wstring& outdir) {
   return failures;
 }
 
+// The next message box of the window: saved as `shot`, its caption and text
+// printed, answered with `button` (with OK when it has no such button).
+// True when it came and its caption is `caption`.
+bool AnswerNext(HWND window, const char* caption, int button,
+                const std::wstring& shot, DWORD timeout_ms) {
+  HWND box = e2e::WaitForMessageBox(timeout_ms);
+  if (box == nullptr) {
+    std::printf("cycle: no \"%s\" box came\n", caption);
+    return false;
+  }
+  Sleep(300);  // let it paint
+  SaveScreenshot(shot);
+  const std::string seen = e2e::U8(e2e::Caption(box));
+  std::printf("cycle: %s: %s\n", seen.c_str(),
+              e2e::U8(e2e::MessageBoxText(box)).c_str());
+  if (!e2e::AnswerMessageBox(box, button)) e2e::AnswerMessageBox(box, IDOK);
+  e2e::WaitUntilHidden(box);
+  e2e::RoundTrip(window);
+  return seen == caption;
+}
+
+// The column of a list view whose caption is `caption`, or -1.
+int ColumnIndex(HWND list, const char* caption) {
+  HWND header = ListView_GetHeader(list);
+  for (int i = 0; i < Header_GetItemCount(header); ++i) {
+    wchar_t text[64] = {};
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT;
+    column.pszText = text;
+    column.cchTextMax = 64;
+    if (SendMessageW(list, LVM_GETCOLUMNW, i,
+                     reinterpret_cast<LPARAM>(&column)) &&
+        e2e::U8(text) == caption) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// Prints the invoice numbers of the invoiced view and scrolls the document
+// grid so that their columns show; false when no document has one.
+bool ShowInvoiceNumbers(HWND window) {
+  using Ids = win32::InterfaceWindowWin32;
+  HWND list = GetDlgItem(window, Ids::kDocumentGridId);
+  const int document = ColumnIndex(list, "单号");
+  const int book = ColumnIndex(list, "发票本号");
+  const int number = ColumnIndex(list, "发票号");
+  if (document < 0 || book < 0 || number < 0) return false;
+  const int rows = ListView_GetItemCount(list);
+  int invoiced = 0;
+  for (int row = 0; row < rows; ++row) {
+    std::string text = e2e::U8(e2e::ListCellText(list, row, number));
+    if (!text.empty()) ++invoiced;
+    std::printf("cycle: document %s: invoice %s %s\n",
+                e2e::U8(e2e::ListCellText(list, row, document)).c_str(),
+                e2e::U8(e2e::ListCellText(list, row, book)).c_str(),
+                text.c_str());
+  }
+  RECT cell{}, client{};
+  if (rows > 0 &&
+      ListView_GetSubItemRect(list, 0, number, LVIR_BOUNDS, &cell) &&
+      GetClientRect(list, &client) && cell.right > client.right) {
+    ListView_Scroll(list, cell.right - client.right + 4, 0);
+  }
+  return invoiced > 0;
+}
+
+// Driver thread of --cycle. Returns the number of steps that failed.
+int RunCycle(const std::wstring& outdir) {
+  using Ids = win32::InterfaceWindowWin32;
+  auto shot = [&](const char* name) {
+    return outdir + L"\\" + W(name) + L".bmp";
+  };
+  std::wstring config = e2e::ProgramDirectory() + L"params.cfg";
+  wchar_t read[MAX_PATH] = {};
+  GetPrivateProfileStringW(L"Bbsk", L"read", L"", read, MAX_PATH,
+                           config.c_str());
+  int failures = 0;
+  HWND window = nullptr;
+  HWND exit = nullptr;
+  if (read[0] == L'\0') {
+    std::printf("cycle: params.cfg names no read file for Bbsk\n");
+    ++failures;
+  } else if (!OpenWindow(0, shot("4-cycle"), &window, &exit)) {
+    ++failures;
+  } else {
+    HWND status = GetDlgItem(window, Ids::kStatusBarId);
+    // The not-invoiced sales documents of 2024-03-01..02.
+    Query(window, 3, 1, 3, 2);
+    Sleep(500);
+    SaveScreenshot(shot("4-cycle-1-not-invoiced"));
+    e2e::PostClick(GetDlgItem(window, Ids::kExportId));
+    bool ok =
+        AnswerNext(window, "确认", IDYES, shot("4-cycle-2-export-question"),
+                   10000) &&
+        AnswerNext(window, "提示", IDOK, shot("4-cycle-3-exported"), 60000);
+    if (ok) {
+      // The caller answers the export with the issued-invoice file.
+      e2e::WriteWholeFile(outdir + L"\\exported", "");
+      ok = e2e::WaitUntil(
+          [&] { return GetFileAttributesW(read) != INVALID_FILE_ATTRIBUTES; },
+          90000);
+      if (!ok)
+        std::printf("cycle: no file came at %s\n", e2e::U8(read).c_str());
+    }
+    if (ok) {
+      e2e::PostClick(GetDlgItem(window, Ids::kImportId));
+      ok = AnswerNext(window, "确认", IDYES, shot("4-cycle-4-import-question"),
+                      10000) &&
+           AnswerNext(window, "提示", IDOK, shot("4-cycle-5-imported"), 60000);
+    }
+    if (ok) {
+      // The window selects the invoiced view of the file's dates and loads it.
+      ok = e2e::WaitUntil(
+          [&] {
+            return SendMessageW(GetDlgItem(window, Ids::kInvoicedId),
+                                BM_GETCHECK, 0, 0) == BST_CHECKED &&
+                   e2e::StatusText(status, 2).empty() &&
+                   e2e::U8(e2e::StatusText(status, 0)) != "记录数=0";
+          },
+          10000);
+      std::printf("cycle: invoiced view: %s\n",
+                  e2e::U8(e2e::StatusText(status, 0)).c_str());
+      ok = ok && ShowInvoiceNumbers(window);
+      Sleep(500);
+      std::wstring last = shot("4-cycle-6-invoiced");
+      SaveScreenshot(last);
+      std::printf("cycle: invoiced view, screenshot %s\n",
+                  e2e::U8(last).c_str());
+    }
+    if (!ok) ++failures;
+    if (!e2e::CloseAndWait(window, exit, nullptr, {}, 10000)) {
+      std::printf("cycle: window did not close\n");
+      ++failures;
+    }
+  }
+  std::fflush(stdout);
+  PostMessageW(g_main, WM_CLOSE, 0, 0);
+  return failures;
+}
+
 int Main(int argc, wchar_t** argv) {
   std::wstring demo_dir;
+  bool cycle = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::wstring(argv[i]) == L"--demo" && i + 1 < argc) {
+    std::wstring arg = argv[i];
+    if ((arg == L"--demo" || arg == L"--cycle") && i + 1 < argc &&
+        demo_dir.empty()) {
+      cycle = arg == L"--cycle";
       demo_dir = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: skjk-host [--demo OUTDIR]\n");
+      std::fprintf(stderr,
+                   "usage: skjk-host [--demo OUTDIR | --cycle OUTDIR]\n");
       return 2;
     }
   }
@@ -275,8 +449,11 @@ int Main(int argc, wchar_t** argv) {
   if (!demo_dir.empty()) {
     CreateDirectoryW(demo_dir.c_str(), nullptr);
     SeedSettings(demo_dir);
-    watchdog = std::make_unique<e2e::Watchdog>(120000, "skjk-host --demo");
-    driver = std::thread([&] { failures = RunDemo(demo_dir); });
+    watchdog = std::make_unique<e2e::Watchdog>(
+        cycle ? 180000 : 120000,
+        cycle ? "skjk-host --cycle" : "skjk-host --demo");
+    driver = std::thread(
+        [&] { failures = cycle ? RunCycle(demo_dir) : RunDemo(demo_dir); });
   }
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
