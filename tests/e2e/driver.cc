@@ -72,7 +72,8 @@ DWORD WINAPI Watchdog::Run(void* self) {
   auto* dog = static_cast<Watchdog*>(self);
   if (WaitForSingleObject(dog->done_, dog->timeout_ms_) == WAIT_TIMEOUT) {
     std::fprintf(stderr, "watchdog: %s did not finish within %lu ms\n",
-                 dog->what_.c_str(), static_cast<unsigned long>(dog->timeout_ms_));
+                 dog->what_.c_str(),
+                 static_cast<unsigned long>(dog->timeout_ms_));
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 124);
   }
@@ -89,16 +90,21 @@ std::wstring W(std::string_view utf8) {
   return out;
 }
 
-std::string U8(std::wstring_view wide) {
+namespace {
+std::string FromWide(UINT code_page, std::wstring_view wide) {
   if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+  int n = WideCharToMultiByte(code_page, 0, wide.data(),
                               static_cast<int>(wide.size()), nullptr, 0,
                               nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+  WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
                       out.data(), n, nullptr, nullptr);
   return out;
 }
+}  // namespace
+
+std::string U8(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
+std::string Gbk(std::wstring_view wide) { return FromWide(936, wide); }
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   ULONGLONG end = GetTickCount64() + timeout_ms;
@@ -234,7 +240,8 @@ std::wstring StatusText(HWND status_bar, int panel) {
 
 bool WaitUntilHidden(HWND window, DWORD timeout_ms) {
   return WaitUntil(
-      [&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout_ms);
+      [&] { return !IsWindow(window) || !IsWindowVisible(window); },
+      timeout_ms);
 }
 
 HWND WaitForMessageBox(DWORD timeout_ms) {
@@ -356,8 +363,8 @@ void PumpMessages() {
 
 std::wstring ProgramDirectory() {
   std::wstring path(MAX_PATH * 4, L'\0');
-  DWORD n = GetModuleFileNameW(nullptr, path.data(),
-                               static_cast<DWORD>(path.size()));
+  DWORD n =
+      GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
   path.resize(n);
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
@@ -401,8 +408,8 @@ bool SaveScreenBitmap(HWND window, const std::wstring& path) {
   file.bfType = 0x4D42;  // "BM"
   file.bfOffBits = sizeof file + sizeof info;
   file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD n = 0;
   bool ok = WriteFile(h, &file, sizeof file, &n, nullptr) &&
@@ -438,9 +445,18 @@ std::string ReadWholeFile(const std::wstring& path) {
   return data;
 }
 
+std::string ServerMachine(const std::wstring& dir) {
+  std::string port = ReadWholeFile(dir + L"server.port");
+  while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) {
+    port.pop_back();
+  }
+  if (port.empty() || port == "<missing>") return std::string();
+  return "127.0.0.1:" + port;
+}
+
 bool WriteWholeFile(const std::wstring& path, const std::string& data) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD n = 0;
   bool ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n,

@@ -41,6 +41,9 @@ class Watchdog {
 std::wstring W(std::string_view utf8);
 // A wide text as UTF-8 (for test messages).
 std::string U8(std::wstring_view wide);
+// A wide text as GBK (code page 936, whatever the ANSI code page): the form
+// of params.cfg and of the exchanged files.
+std::string Gbk(std::wstring_view wide);
 
 // Polls `done` every 10 ms until it is true or `timeout_ms` passed.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
@@ -67,7 +70,8 @@ HWND FindTopLevel(std::wstring_view class_name, std::wstring_view caption = {});
 HWND FindChild(HWND parent, std::wstring_view class_name,
                std::wstring_view text = {});
 HWND WaitForChild(HWND parent, std::wstring_view class_name,
-                  std::wstring_view text = {}, DWORD timeout_ms = kDefaultWaitMs);
+                  std::wstring_view text = {},
+                  DWORD timeout_ms = kDefaultWaitMs);
 
 // A visible top-level window of this process of that class (any class when
 // empty) whose owner is `owner`, or null after `timeout_ms`.
@@ -125,6 +129,9 @@ HWND CreateHostWindow(int x, int y, int width, int height);
 
 // The bytes of a (small) file; "<missing>" when it cannot be opened.
 std::string ReadWholeFile(const std::wstring& path);
+// "127.0.0.1:<port>" from the file server.port in `dir` that the server
+// fixture writes; empty when there is none.
+std::string ServerMachine(const std::wstring& dir);
 bool WriteWholeFile(const std::wstring& path, const std::string& data);
 
 // Text of one cell of a list view (LVM_GETITEMTEXTW; this process only, also

@@ -160,13 +160,13 @@ TEST_F(EntryTest, HeadOfficeFirstStartOwnsDisablesAndWritesSettings) {
 
 TEST_F(EntryTest, OtherWindowsOfTheThreadAreDisabledOnlyWhileModal) {
   SeedSettings();
-  HWND other = CreateWindowExW(0, L"SkjkE2eHost", L"other", WS_OVERLAPPEDWINDOW |
-                               WS_VISIBLE, 320, 0, 200, 100, nullptr, nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
-  HWND disabled = CreateWindowExW(0, L"SkjkE2eHost", L"disabled",
-                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_DISABLED,
-                                  540, 0, 200, 100, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+  HWND other = CreateWindowExW(
+      0, L"SkjkE2eHost", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 320, 0,
+      200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND disabled = CreateWindowExW(
+      0, L"SkjkE2eHost", L"disabled",
+      WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_DISABLED, 540, 0, 200, 100, nullptr,
+      nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(other, nullptr);
   ASSERT_NE(disabled, nullptr);
   const VariantCase& fxsk = kVariants[1];

@@ -114,13 +114,9 @@ class InterfaceWindowE2eTest : public ::testing::Test {
 
   void SetUp() override {
     dir_ = ProgramDirectory();
-    std::string port = ReadWholeFile(dir_ + L"server.port");
-    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) {
-      port.pop_back();
-    }
-    ASSERT_TRUE(!port.empty() && port != "<missing>")
+    machine_ = ServerMachine(dir_);
+    ASSERT_FALSE(machine_.empty())
         << "no server.port: the server fixture did not run";
-    machine_ = "127.0.0.1:" + port;
     // File settings present: the first activation asks for nothing.
     ASSERT_TRUE(WriteWholeFile(dir_ + L"params.cfg", SettingsFile()));
     library_ = LoadLibraryW((dir_ + L"skjk.dll").c_str());
@@ -269,19 +265,6 @@ TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
 // The fixture clears 2024-01-15..16 of the sample's documents and puts there
 // the sales documents 101, 103 and 104 (104 without tax registration number)
 // and the void documents 201 and 202, none invoiced.
-
-// The GBK bytes of a wide text, whatever the ANSI code page: params.cfg and
-// the exported files are GBK.
-std::string Gbk(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  int n =
-      WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                          nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                      out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 struct ExportCase {
   const char* name;

@@ -37,19 +37,6 @@ constexpr char kExchangeFolder[] = "税控\\";
 constexpr char kSalesFile[] = "销售.txt";
 constexpr char kAnswerFile[] = "发票.txt";
 
-// The GBK bytes of a wide text, whatever the ANSI code page: params.cfg is
-// GBK.
-std::string Gbk(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  int n =
-      WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                          nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                      out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 void SetDate(HWND picker, WORD year, WORD month, WORD day) {
   SYSTEMTIME st{};
   st.wYear = year;
@@ -124,13 +111,9 @@ class InvoicingCycleE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = ProgramDirectory();
-    std::string port = ReadWholeFile(dir_ + L"server.port");
-    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) {
-      port.pop_back();
-    }
-    ASSERT_TRUE(!port.empty() && port != "<missing>")
+    machine_ = ServerMachine(dir_);
+    ASSERT_FALSE(machine_.empty())
         << "no server.port: the server fixture did not run";
-    machine_ = "127.0.0.1:" + port;
     folder_ = dir_ + W(kExchangeFolder);
     sales_ = folder_ + W(kSalesFile);
     answer_ = folder_ + W(kAnswerFile);

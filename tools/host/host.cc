@@ -34,6 +34,7 @@
 namespace skjk::host {
 namespace {
 
+using e2e::Gbk;
 using e2e::W;
 
 constexpr int kEditId = 100;
@@ -58,17 +59,6 @@ HWND g_edit = nullptr;
 HWND g_buttons[3] = {};
 HFONT g_font = nullptr;
 
-std::string ToGbk(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  int n =
-      WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                          nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                      out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 void CallEntryPoint(int line) {
   auto entry = reinterpret_cast<ShowDllFunction>(reinterpret_cast<void*>(
       GetProcAddress(g_library, kLines[line].entry_point)));
@@ -77,10 +67,10 @@ void CallEntryPoint(int line) {
                 L"skjk.dll: entry point missing", MB_OK | MB_ICONERROR);
     return;
   }
-  std::string server = ToGbk(e2e::Text(g_edit));
+  std::string server = Gbk(e2e::Text(g_edit));
   // Texts 1 to 4 stand for what the management client passes (operator,
   // name, branch, date); the plug-in keeps them and needs nothing of them.
-  std::string name = ToGbk(W("演示操作员"));
+  std::string name = Gbk(W("演示操作员"));
   entry(g_main, "0001", name.c_str(), "01", "", server.c_str());
 }
 
