@@ -6,6 +6,7 @@
 
 #include "exchange/export.h"
 #include "exchange/import.h"
+#include "server/transaction.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 
@@ -60,6 +61,26 @@ void InterfaceWindow::FormShow(std::string_view machine_name) {
   pick_item_ = kSalesItem;
   display_->SelectPickListItem(kSalesItem);
   document_count_ = 0;
+  if (!variant_.show_sync.empty()) Synchronise();
+}
+
+void InterfaceWindow::Synchronise() {
+  // A query asked for meanwhile waits for the copy.
+  LongAction action(this);
+  if (!action.started()) return;
+  display_->SetStatusText(kBusyPanel, "正在同步数据库，请稍候……"_gbk);
+  display_->SetBusyCursor(true);
+  display_->ProcessMessages();
+  // Leaving without a commit rolls the whole copy back.
+  Transaction transaction(&connection_);
+  Status status = transaction.Begin();
+  for (std::string_view sql : variant_.show_sync) {
+    if (status.ok()) status = transaction.Execute(text::Utf8ToGbk(sql));
+  }
+  if (status.ok()) status = transaction.Commit();
+  display_->SetStatusText(kBusyPanel,
+                          status.ok() ? "" : "同步化发生错误！"_gbk);
+  display_->SetBusyCursor(false);
 }
 
 void InterfaceWindow::FormActivate() {

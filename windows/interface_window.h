@@ -53,8 +53,9 @@ class InterfaceWindow {
   // ---- Handlers, named after component and event.
   // Window creation: loads the settings into the window values.
   void FormCreate();
-  // Window shown: connects to `machine_name` (host text 5) and resets the
-  // view.
+  // Window shown: connects to `machine_name` (host text 5), resets the view
+  // and runs the line's copy step (the customer window's synchronisation),
+  // which nothing runs when the connection failed.
   void FormShow(std::string_view machine_name);
   // Activation; only the first call does anything: asks for the settings
   // when a file location is missing.
@@ -145,6 +146,9 @@ class InterfaceWindow {
   void ShowCount(DocumentSet& set);
   void RunDeferred();
   void RunSettingsDialog();
+  // The line's copy step of the show step, in one transaction; a failure is
+  // told in the status bar only.
+  void Synchronise();
 
   const Variant& variant_;
   Env* env_;

@@ -176,6 +176,22 @@ std::vector<std::string> Fill() {
       " SLHJ00, JEHJ00) VALUES (2001, '2002-08-02', 'K003', '丙公司', NULL,"
       " NULL, 1, 50)",
       "INSERT INTO XSTBFFP2 VALUES (2001, '10010101', 50, 1, 50, NULL)",
+      // Delivery data of the customer window's customer (3001) and of
+      // another one (3002).
+      "INSERT INTO GSTKHGL0 VALUES ('K9', 'vediruza商贸', NULL, '开票地址',"
+      " '地址', '330100', '银行', '001')",
+      "INSERT INTO GSTKHGL0 VALUES ('K8', '大vediruza店', NULL, NULL, 'x',"
+      " NULL, NULL, NULL)",
+      "INSERT INTO XSTFXPS1 VALUES (3001, 'Z', '2002-08-03', 'Y1', 'Q1', 'K9',"
+      " '01', '0')",
+      "INSERT INTO XSTFXPS1 VALUES (3002, 'Z', '2002-08-03', 'Y1', 'Q1', 'K8',"
+      " '01', '0')",
+      "INSERT INTO XSTFXPS2 (DHAO00, SPDM00, DJIA00, SL0000, JE0000) VALUES"
+      " (3001, '10010101', 100, 2, 200)",
+      "INSERT INTO XSTFXPS2 (DHAO00, SPDM00, DJIA00, SL0000, JE0000) VALUES"
+      " (3001, '10010102', 100, 0, 0)",
+      "INSERT INTO XSTFXPS2 (DHAO00, SPDM00, DJIA00, SL0000, JE0000) VALUES"
+      " (3002, '10010101', 100, 1, 100)",
   };
 }
 
@@ -675,6 +691,56 @@ TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
   EXPECT_FALSE(display_.busy_cursor);
   EXPECT_EQ(display_.status[kBusyPanel], "");
   EXPECT_FALSE(w.busy());
+}
+
+TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
+  const Variant& customer = GetVariant(VariantKey::kJqsk);
+  for (int showing = 0; showing < 2; ++showing) {
+    display_.log.clear();
+    window_ =
+        std::make_unique<InterfaceWindow>(customer, env_.get(), &display_);
+    window_->FormCreate();
+    window_->FormShow(server_->machine());
+    EXPECT_THAT(display_.log,
+                ::testing::IsSupersetOf(
+                    {"status2=" + "正在同步数据库，请稍候……"_gbk,
+                     std::string("cursor busy"), std::string("status2=")}));
+    EXPECT_EQ(display_.status[kBusyPanel], "");
+    EXPECT_FALSE(display_.busy_cursor);
+    Query(D(2002, 8, 1), D(2002, 8, 31));
+    // Copied once, with its one line of a quantity other than 0.
+    EXPECT_THAT(Numbers(window_->DataSource1(), "DHAO00"), ElementsAre(3001.0))
+        << "showing " << showing;
+    EXPECT_EQ(window_->DataSource2().RecordCount(), 1);
+  }
+
+  // The server goes away during the copy: the failure is told in the
+  // status bar only, and the window works on.
+  {
+    auto lost = testing::ServerProcess::Start();
+    ASSERT_TRUE(lost.ok()) << lost.status().message();
+    display_.log.clear();
+    display_.errors.clear();
+    display_.messages.clear();
+    window_ =
+        std::make_unique<InterfaceWindow>(customer, env_.get(), &display_);
+    window_->FormCreate();
+    display_.on_process = [&] { ASSERT_TRUE((*lost)->Stop().ok()); };
+    window_->FormShow((*lost)->machine());
+    EXPECT_EQ(display_.status[kBusyPanel], "同步化发生错误！"_gbk);
+    EXPECT_FALSE(display_.busy_cursor);
+    EXPECT_TRUE(display_.errors.empty());
+    EXPECT_TRUE(display_.messages.empty());
+    EXPECT_FALSE(window_->busy());
+  }
+
+  // Without a connection nothing is copied and nothing is said about it.
+  display_.log.clear();
+  display_.status.clear();
+  window_ = std::make_unique<InterfaceWindow>(customer, env_.get(), &display_);
+  window_->FormCreate();
+  window_->FormShow("127.0.0.1:1");
+  EXPECT_EQ(display_.status.count(kBusyPanel), 0u);
 }
 
 }  // namespace

@@ -93,6 +93,25 @@ constexpr std::string_view kJqskClosing =
     "B.DHAO00=A.DHAO00 AND B.FPHAO0 IS NOT NULL) WHERE A.DHAO00 IN (SELECT "
     "DHAO00 FROM XSTJQSK1) AND SL0000<>0";
 
+// The customer window's own copy of its customer's documents: the new,
+// not-invoiced delivery documents, then the lines of every copied document
+// that has none yet.
+constexpr std::string_view kJqskSync[] = {
+    "INSERT INTO XSTJQSK1(DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,DWMC00,DWDZ00,"
+    "SWDJH0,KHYH00,YHZH00,CKDM00,SKBJ00) SELECT DISTINCT A.DHAO00,A.FPLB00,"
+    "A.YWRQ00,A.YWRY00,A.KHDM00,NVL(B.KPMC00,B.KHMC00),NVL(B.KPDZ00,B.DWDZ00),"
+    "B.SWDJH0,B.KHYH00,B.YHZH00,A.CKDM00,A.SKBJ00 FROM XSVFXPS0 A,GSTKHGL0 B "
+    "WHERE B.KHMC00 LIKE 'vediruza%' AND A.KHDM00=B.KHDM00 AND A.FPLB00='Z' "
+    "AND A.SL0000<>0 AND A.FPHAO0 IS NULL AND A.DHAO00 NOT IN (SELECT DHAO00 "
+    "FROM XSTJQSK1)",
+    "insert into XSTJQSK2(DHAO00,SPDM00,SPMC00,SPGG00,JYDW00,DJIA00,FXSL00,"
+    "SL0000,THSL00,JE0000,SE0000,RBDH00) select A.DHAO00,A.SPDM00,B.SPMC00,"
+    "B.SPGG00,B.JYDW00,A.DJIA00,A.FXSL00,A.SL0000,A.THSL00,A.JE0000,A.SE0000,"
+    "A.RBDH00 from XSTFXPS2 A,GSTJYGL0 B WHERE A.SPDM00=B.SPDM00 AND A.DHAO00 "
+    "IN (SELECT DHAO00 FROM XSTJQSK1) AND A.DHAO00 NOT IN (SELECT DHAO00 FROM "
+    "XSTJQSK2) AND A.SL0000<>0",
+};
+
 // The void views are the same in every line.
 constexpr MasterSetSpec kOpenVoid{"dsp_bbbf1", kAll};
 constexpr MasterSetSpec kDoneVoid{"dsp_bbbf3", kAll};
@@ -158,7 +177,8 @@ constexpr Variant kJqsk{
      .line_summary = true,
      .pick_list_preset = true},
     {"DWDZ00", false, ExportLine::Rate::kFixedUnlessReference},
-    {true, "XSTJQSK1", "", kJqskClosing}};
+    {true, "XSTJQSK1", "", kJqskClosing},
+    kJqskSync};
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #ifndef SKJK_WINDOWS_VARIANT_H_
 #define SKJK_WINDOWS_VARIANT_H_
 
+#include <span>
 #include <string_view>
 
 #include "exchange/export.h"
@@ -33,6 +34,9 @@ struct Variant {
   WindowLook look;                // geometry, fonts, grids, totals
   ExportLine exporting;           // what differs in the sales-document file
   ImportLine importing;           // how invoices are read and written back
+  // Run in one transaction each time the window is shown (UTF-8 SQL texts):
+  // the customer window copies its customer's new documents and lines.
+  std::span<const std::string_view> show_sync = {};
 
   SettingsLine settings() const { return {name, dialog_title}; }
 };
