@@ -39,6 +39,51 @@ const char* InvoicedFilter(bool invoiced) {
   return invoiced ? "A.FPHAO0 <> ''" : "(A.FPHAO0 IS NULL OR A.FPHAO0 = '')";
 }
 
+// Derives the ORDER BY and the condition "after a key" from the order
+// columns: c1 > k1 OR (c1 = k1 AND c2 > k2) OR (c1 = k1 AND c2 = k2 AND
+// c3 > k3) ..., flat so that a long key does not nest deep, where a column
+// that may be NULL (all but DHAO00) sorts NULL first, as ORDER BY does. The
+// key's values are bound, so the text is the same for every key.
+void SetOrder(ProviderDef* p) {
+  p->master_order.clear();
+  p->after_sql.clear();
+  p->after_params.clear();
+  p->order_fields.clear();
+  const int n = static_cast<int>(p->order_columns.size());
+  auto nullable = [&](int i) { return p->order_columns[i] != "DHAO00"; };
+  auto column = [&](int i) { return "A." + p->order_columns[i]; };
+  for (int i = 0; i < n; ++i) {
+    p->master_order += (i == 0 ? " ORDER BY " : ",") + column(i);
+    int field = p->key_column;
+    for (size_t f = 0; f + 1 < p->layout.size(); ++f) {
+      if (p->layout[f].name == p->order_columns[i]) {
+        field = static_cast<int>(f);
+      }
+    }
+    p->order_fields.push_back(field);
+  }
+  for (int i = 0; i < n; ++i) {
+    std::string term;
+    for (int j = 0; j < i; ++j) {
+      const std::string c = column(j);
+      term += nullable(j)
+                  ? "(" + c + " = ? OR (" + c + " IS NULL AND ? IS NULL))"
+                  : c + " = ?";
+      term += " AND ";
+      p->after_params.push_back(j);
+      if (nullable(j)) p->after_params.push_back(j);
+    }
+    const std::string c = column(i);
+    term += nullable(i)
+                ? "(" + c + " > ? OR (" + c + " IS NOT NULL AND ? IS NULL))"
+                : c + " > ?";
+    p->after_params.push_back(i);
+    if (nullable(i)) p->after_params.push_back(i);
+    p->after_sql += (i == 0 ? "(" : " OR (") + term + ")";
+  }
+  p->after_sql = " AND (" + p->after_sql + ")";
+}
+
 // Head-office sales (XSTXSFP1) and void documents (XSTBFFP1): the invoice
 // number is on the document; lines from XSTXSFP2 / XSTBFFP2 with the goods.
 ProviderDef DocumentProvider(const char* name, const char* table,
@@ -51,7 +96,7 @@ ProviderDef DocumentProvider(const char* name, const char* table,
       InvoicedFilter(invoiced);
   p.master_sql =
       "SELECT " + ColumnList(p.layout, "A") + " FROM " + table + " A" + where;
-  p.master_order = " ORDER BY A.DHAO00";
+  p.order_columns = {"DHAO00"};
   p.lines_sql =
       std::string("SELECT L.DHAO00,L.SPDM00,L.DJIA00,L.SL0000,L.JE0000,") +
       "G.SPMC00,G.SPGG00,G.JYDW00 FROM " + line_table +
@@ -79,7 +124,7 @@ ProviderDef VisitSalesProvider(const char* name, bool invoiced) {
       "COALESCE(NULLIF(B.KPDZ00, ''), B.DWDZ00),B.SWDJH0,B.KHYH00,B.YHZH00 "
       "FROM XSTFXPS1 A LEFT JOIN GSTKHGL0 B ON B.KHDM00 = A.KHDM00" +
       where;
-  p.master_order = " ORDER BY A.DHAO00";
+  p.order_columns = {"DHAO00"};
   p.lines_sql =
       "SELECT L.DHAO00,L.SPDM00,L.DJIA00,L.SL0000,L.JE0000,L.SE0000,"
       "L.FPBBH0,L.FPHAO0,G.SPMC00,G.SPGG00,G.JYDW00 FROM XSTFXPS2 L "
@@ -101,10 +146,9 @@ ProviderDef CustomerProvider(const char* name, bool invoiced) {
       "SELECT " + ColumnList(p.layout, "A") + " FROM XSTJQSK1 A" + where;
   // A document may have several distinct rows: order them fully so that
   // packets continue where they left off.
-  p.master_order =
-      " ORDER BY A.DHAO00,A.FPLB00,A.YWRQ00,A.YWRY00,A.KHDM00,A.DWMC00,"
-      "A.DWDZ00,A.SWDJH0,A.KHYH00,A.YHZH00,A.CKDM00,A.SKBJ00,A.FPBBH0,"
-      "A.FPHAO0,A.KPRQ00";
+  p.order_columns = {"DHAO00", "FPLB00", "YWRQ00", "YWRY00", "KHDM00",
+                     "DWMC00", "DWDZ00", "SWDJH0", "KHYH00", "YHZH00",
+                     "CKDM00", "SKBJ00", "FPBBH0", "FPHAO0", "KPRQ00"};
   p.lines_sql =
       "SELECT L.DHAO00,L.SPDM00,L.DJIA00,L.SL0000,L.JE0000,L.SE0000,L.SPMC00,"
       "L.SPGG00,L.JYDW00 FROM XSTJQSK2 L WHERE L.DHAO00 IN "
@@ -123,7 +167,10 @@ std::vector<ProviderDef> MakeProviders() {
   v.push_back(VisitSalesProvider("dsp_fxsk3", true));
   v.push_back(CustomerProvider("dsp_jqsk1", false));
   v.push_back(CustomerProvider("dsp_jqsk3", true));
-  for (ProviderDef& p : v) p.key_column = KeyColumn(p.layout);
+  for (ProviderDef& p : v) {
+    p.key_column = KeyColumn(p.layout);
+    SetOrder(&p);
+  }
   return v;
 }
 
@@ -166,6 +213,41 @@ Status BindRange(Statement* s, const ProviderCursor& c) {
   return s->BindText(2, c.to_next);
 }
 
+// Binds the cursor's last key to the '?' of after_sql, from `index` on.
+Status BindAfter(Statement* s, const ProviderCursor& c, int index) {
+  for (int column : c.def->after_params) {
+    const KeyValue& v = c.last[column];
+    if (v.null) {
+      SKJK_RETURN_IF_ERROR(s->BindNull(index));
+    } else if (v.number) {
+      SKJK_RETURN_IF_ERROR(s->BindDouble(index, v.n));
+    } else {
+      SKJK_RETURN_IF_ERROR(s->BindText(index, v.text));
+    }
+    ++index;
+  }
+  return Status::OK();
+}
+
+// Keeps the order key of the row `m` stands on as the cursor's last.
+void KeepKey(Statement* m, ProviderCursor* c) {
+  const ProviderDef& def = *c->def;
+  c->last.resize(def.order_fields.size());
+  for (size_t i = 0; i < def.order_fields.size(); ++i) {
+    const int column = def.order_fields[i];
+    KeyValue& v = c->last[i];
+    v.null = m->IsNull(column);
+    v.number = def.layout[column].type == FieldType::kNumber;
+    if (v.null) continue;
+    if (v.number) {
+      v.n = m->Double(column);
+    } else {
+      v.text = std::string(m->Text(column));
+    }
+  }
+  c->started = true;
+}
+
 }  // namespace
 
 const std::vector<ProviderDef>& Providers() {
@@ -198,7 +280,7 @@ Status StartCursor(const ProviderDef& def,
     return Status::Error("parameter ZZRQ of " + def.name + ": '" + params[1] +
                          "' is not a date YYYY-MM-DD");
   }
-  *cursor = ProviderCursor{&def, *from, to_next, 0, false};
+  *cursor = ProviderCursor{&def, *from, to_next, false, {}, false};
   return Status::OK();
 }
 
@@ -216,14 +298,20 @@ Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
     return sink->End(0, cursor->exhausted);
   }
 
-  auto masters = db->Prepare(def.master_sql + def.master_order +
-                             (paged ? " LIMIT ? OFFSET ?" : ""));
+  // A next packet takes the documents after the last one delivered, in the
+  // view as it is now (never by position: documents that have entered or
+  // left the view since would shift it).
+  const bool after = paged && cursor->started;
+  auto masters = db->Prepare(def.master_sql + (after ? def.after_sql : "") +
+                             def.master_order + (paged ? " LIMIT ?" : ""));
   if (!masters.ok()) return masters.status();
   Statement* m = *masters;
   SKJK_RETURN_IF_ERROR(BindRange(m, *cursor));
+  if (after) SKJK_RETURN_IF_ERROR(BindAfter(m, *cursor, 3));
   if (paged) {
-    SKJK_RETURN_IF_ERROR(m->BindInt(3, packet_size));
-    SKJK_RETURN_IF_ERROR(m->BindInt(4, cursor->delivered));
+    const int limit_index =
+        3 + (after ? static_cast<int>(def.after_params.size()) : 0);
+    SKJK_RETURN_IF_ERROR(m->BindInt(limit_index, packet_size));
   }
   // A packet's lines lie between its first and its last document number.
   double first_key = 0, last_key = 0;
@@ -294,6 +382,7 @@ Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
     }
     protocol::PutNested(&w, group_count);
     body.append(group);
+    if (paged) KeepKey(m, cursor);
     ++chunk_rows;
     ++total;
     if (body.size() >= protocol::kChunkTarget) {
@@ -305,7 +394,6 @@ Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
   m->Reset();
   l->Reset();
   if (chunk_rows > 0) SKJK_RETURN_IF_ERROR(sink->Chunk(chunk_rows, body));
-  cursor->delivered += static_cast<int64_t>(total);
   cursor->exhausted = !paged || total < static_cast<uint64_t>(packet_size);
   return sink->End(total, cursor->exhausted);
 }

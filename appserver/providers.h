@@ -20,7 +20,15 @@ struct ProviderDef {
   // SELECT of the master fields (all but the nested one, in layout order)
   // with a WHERE clause taking QSRQ and the day after ZZRQ as its two '?'.
   std::string master_sql;
-  std::string master_order;  // " ORDER BY ..." (DHAO00 first)
+  std::string master_order;  // " ORDER BY ..." of order_columns
+  // The view's order key: master columns of A, DHAO00 first (not NULL), the
+  // others (NULL first) only where a document may have several rows.
+  std::vector<std::string> order_columns;
+  std::vector<int> order_fields;  // where each stands among the master fields
+  // " AND (...)" keeping the masters that come after a key in the order; its
+  // '?' follow the range's two, bound by BindAfter (see providers.cc).
+  std::string after_sql;
+  std::vector<int> after_params;  // the key column each of its '?' takes
   // SELECT of the line fields (DHAO00 first) of the masters master_sql
   // selects, with the same two '?', no ORDER BY.
   std::string lines_sql;
@@ -41,13 +49,24 @@ class RecordSink {
   virtual Status End(uint64_t total, bool exhausted) = 0;
 };
 
+// One column of an order key: NULL, a number or a stored text.
+struct KeyValue {
+  bool null = true;
+  bool number = false;
+  double n = 0;
+  std::string text;
+};
+
 // A provider's place within its documents, kept by the session between a
-// get-records request and its next-packet requests.
+// get-records request and its next-packet requests: the order key of the
+// last document delivered, so that a next packet continues after it however
+// documents have entered or left the view in between.
 struct ProviderCursor {
   const ProviderDef* def = nullptr;
-  std::string from;     // QSRQ
-  std::string to_next;  // the day after ZZRQ
-  int64_t delivered = 0;
+  std::string from;      // QSRQ
+  std::string to_next;   // the day after ZZRQ
+  bool started = false;  // a document has been delivered; `last` holds it
+  std::vector<KeyValue> last;
   bool exhausted = false;
 };
 

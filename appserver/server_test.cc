@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -277,6 +278,107 @@ TEST_F(ServerTest, PacketProvidersContinueWhereTheyLeftOff) {
   }
   // The other providers deliver everything at once.
   EXPECT_EQ(Get("dsp_fxsk3", "2024-05-01", "2024-06-30").rows.size(), 45u);
+}
+
+// Documents 1..100 of 2024-05-10 in both visit-sales and customer tables,
+// the odd ones invoiced; each has a line with a quantity and, the visit-sales
+// ones, a line of quantity 0 without an invoice number.
+std::vector<std::string> HalfInvoicedDocuments() {
+  std::vector<std::string> v;
+  for (int i = 1; i <= 100; ++i) {
+    std::string d = std::to_string(i);
+    std::string invoice = i % 2 == 1 ? "'" + d + "'" : "''";
+    v.push_back("INSERT INTO XSTFXPS1 (DHAO00,FPLB00,YWRQ00,KHDM00) VALUES (" +
+                d + ",'Z','2024-05-10','K1')");
+    v.push_back(
+        "INSERT INTO XSTFXPS2 (DHAO00,SPDM00,SL0000,FPBBH0,FPHAO0) VALUES (" +
+        d + ",'G1',1,'110012'," + invoice + ")");
+    v.push_back("INSERT INTO XSTFXPS2 (DHAO00,SPDM00,SL0000,FPHAO0) VALUES (" +
+                d + ",'G2',0,'')");
+    v.push_back("INSERT INTO XSTJQSK1 (DHAO00,FPHAO0,YWRQ00) VALUES (" + d +
+                "," + (i % 2 == 1 ? invoice : "NULL") + ",'2024-05-10')");
+    v.push_back("INSERT INTO XSTJQSK2 (DHAO00,SPDM00,SL0000) VALUES (" + d +
+                ",'G1',1)");
+  }
+  return v;
+}
+
+TEST_F(ServerTest, NextPacketContinuesAfterTheLastDocumentWhateverWasWritten) {
+  // After the first packet of 10, another connection invoices (or takes the
+  // invoice numbers off) 30 documents: those leaving the view after the
+  // first packet would be skipped, those entering it before the end of the
+  // first packet would be delivered again, if packets went by position.
+  struct Case {
+    const char* name;
+    const char* provider;
+    bool invoice;     // write invoice numbers, else take them off
+    int first, last;  // the documents written, every other one
+  };
+  const Case kCases[] = {
+      {"not-invoiced view, 30 after the packet invoiced", "dsp_fxsk1", true, 22,
+       80},
+      {"invoiced view, 30 after the packet un-invoiced", "dsp_fxsk3", false, 21,
+       79},
+      {"invoiced view, 30 invoiced across the packet", "dsp_fxsk3", true, 2,
+       60},
+      {"not-invoiced view, 30 un-invoiced across the packet", "dsp_fxsk1",
+       false, 1, 59},
+      {"customer not-invoiced view, 30 after the packet invoiced", "dsp_jqsk1",
+       true, 22, 80},
+      {"customer invoiced view, 30 un-invoiced across the packet", "dsp_jqsk3",
+       false, 1, 59},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Fill({"DELETE FROM XSTFXPS1", "DELETE FROM XSTFXPS2",
+          "DELETE FROM XSTJQSK1", "DELETE FROM XSTJQSK2"});
+    Fill(HalfInvoicedDocuments());
+    const bool invoiced_view = std::string(c.provider).back() == '3';
+    const bool visit_sales = std::string(c.provider).starts_with("dsp_fxsk");
+    auto in_view = [&](int d, bool after_write) {
+      bool invoiced = d % 2 == 1;
+      if (after_write && d >= c.first && d <= c.last &&
+          (d - c.first) % 2 == 0) {
+        invoiced = c.invoice;
+      }
+      return invoiced == invoiced_view;
+    };
+
+    Packet first = Get(c.provider, "2024-05-01", "2024-05-31", 10);
+    ASSERT_EQ(first.rows.size(), 10u);
+    std::vector<double> delivered = Keys(first);
+
+    std::string docs;
+    for (int d = c.first; d <= c.last; d += 2) {
+      docs += (docs.empty() ? "" : ",") + std::to_string(d);
+    }
+    const std::string value = c.invoice ? "'99' || DHAO00" : "''";
+    Fill({visit_sales ? "UPDATE XSTFXPS2 SET FPHAO0 = " + value +
+                            " WHERE SL0000 <> 0 AND DHAO00 IN (" + docs + ")"
+                      : "UPDATE XSTJQSK1 SET FPHAO0 = " + value +
+                            " WHERE DHAO00 IN (" + docs + ")"});
+
+    // The rest, packet by packet, until one comes short.
+    for (int guard = 0; guard < 20; ++guard) {
+      Packet p = Next(c.provider);
+      for (double k : Keys(p)) delivered.push_back(k);
+      ASSERT_LE(p.rows.size(), 10u);
+      if (p.rows.size() < 10) break;
+    }
+
+    // The first packet, then every document of the view as it is now that
+    // comes after it, each once, in order.
+    std::vector<double> want = Keys(first);
+    for (int d = static_cast<int>(want.back()) + 1; d <= 100; ++d) {
+      if (in_view(d, true)) want.push_back(d);
+    }
+    EXPECT_EQ(delivered, want);
+    // So every document that was in the view and stayed there came once.
+    for (int d = 1; d <= 100; ++d) {
+      if (!in_view(d, false) || !in_view(d, true)) continue;
+      EXPECT_EQ(std::count(delivered.begin(), delivered.end(), d), 1) << d;
+    }
+  }
 }
 
 TEST_F(ServerTest, NextPacketNeedsAnEarlierRequestOfTheSameProvider) {
