@@ -55,8 +55,6 @@ class Output {
     buffer_.reserve(kFlushSize + 4096);
     return env->NewWritableFile(path, &file_);
   }
-  bool is_open() const { return file_ != nullptr; }
-
   std::string& buffer() { return buffer_; }
   // Passes the buffer to the file once it has grown large.
   Status Flush(bool always = false) {
@@ -101,12 +99,9 @@ Status MissingField(std::string_view name) {
 // A field of a set's layout, found once for the whole walk.
 struct Field {
   Field(const RecordSet& set, std::string_view name)
-      : name(name), index(set.FieldIndex(name)) {
-    if (index >= 0) type = set.fields()[static_cast<size_t>(index)].type;
-  }
+      : name(name), index(set.FieldIndex(name)) {}
   std::string_view name;
   int index;
-  FieldType type = FieldType::kText;
 };
 
 // Appends the text of a value: a text as it stands, a number as its number
@@ -131,15 +126,14 @@ std::optional<double> NumberOf(const Value& value) {
 
 class ExportRun {
  public:
-  ExportRun(const ExportLine& line, const ExportRequest& request,
-            ExportHost* host)
+  ExportRun(const ExportLine& line, DocumentSet* documents, Setting fhr,
+            Setting skr, Setting sm, ExportHost* host)
       : line_(line),
-        request_(request),
         host_(host),
-        set_(*request.documents),
-        fhr_(request.fhr),
-        skr_(request.skr),
-        sm_(request.sm) {}
+        set_(*documents),
+        fhr_(fhr),
+        skr_(skr),
+        sm_(sm) {}
 
   // The walk over the documents into `out`; the first failure ends it.
   Status WriteSales(const std::string& range, Output* out);
@@ -165,7 +159,6 @@ class ExportRun {
   }
 
   const ExportLine& line_;
-  const ExportRequest& request_;
   ExportHost* host_;
   DocumentSet& set_;
   Setting fhr_, skr_, sm_;
@@ -351,7 +344,7 @@ void RunExport(const ExportLine& line, const ExportRequest& request, Env* env,
     Output out;
     status = out.Open(env, path);
     if (status.ok()) {
-      ExportRun run(line, request, host);
+      ExportRun run(line, request.documents, fhr, skr, sm, host);
       status = sales ? run.WriteSales(range, &out) : run.WriteVoid(range, &out);
       skipped = run.skipped();
     }

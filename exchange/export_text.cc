@@ -131,16 +131,7 @@ std::string RateText(std::optional<double> per_cent) {
 std::string BusinessDateText(std::optional<double> date_time) {
   if (!date_time) return "18991230";
   const std::optional<text::Day> day = text::DayOf(*date_time);
-  if (!day) return "18991230";
-  // text::CompactDate's "YYYYMMDD" written digit by digit: this runs once
-  // per document, where a formatted print costs more than the rest of the
-  // document line. DayOf() keeps the year within 1..9999.
-  unsigned v = static_cast<unsigned>(static_cast<int>(day->year())) * 10000 +
-               static_cast<unsigned>(day->month()) * 100 +
-               static_cast<unsigned>(day->day());
-  std::string out(8, '0');
-  for (size_t i = 8; i-- > 0; v /= 10) out[i] = static_cast<char>('0' + v % 10);
-  return out;
+  return day ? text::CompactDate(*day) : "18991230";
 }
 
 std::string DateRangeText(text::Day start, text::Day end) {

@@ -16,12 +16,41 @@ constexpr sys_days kLastDay{std::chrono::year{9999} / 12 / 31};
 
 char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
-std::string Format(Day day, const char* format) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, format, static_cast<int>(day.year()),
-                static_cast<unsigned>(day.month()),
-                static_cast<unsigned>(day.day()));
-  return buf;
+// Appends the last `width` decimal digits of `value`.
+void AppendDigits(unsigned value, int width, std::string* out) {
+  char buf[4];
+  for (int i = width - 1; i >= 0; --i, value /= 10) {
+    buf[i] = static_cast<char>('0' + value % 10);
+  }
+  out->append(buf, static_cast<size_t>(width));
+}
+
+// YYYY<separator>MM<separator>DD, without separators when it is 0. Written
+// digit by digit: the exported files and the grids format a date per row,
+// where a formatted print costs more than the rest of the row. Years outside
+// 0..9999 (and fields out of range) keep printf's form.
+std::string Format(Day day, char separator) {
+  const int year = static_cast<int>(day.year());
+  const auto month = static_cast<unsigned>(day.month());
+  const auto day_of_month = static_cast<unsigned>(day.day());
+  if (year < 0 || year > 9999 || month > 99 || day_of_month > 99) {
+    char buf[40];
+    if (separator != 0) {
+      std::snprintf(buf, sizeof buf, "%04d%c%02u%c%02u", year, separator, month,
+                    separator, day_of_month);
+    } else {
+      std::snprintf(buf, sizeof buf, "%04d%02u%02u", year, month, day_of_month);
+    }
+    return buf;
+  }
+  std::string out;
+  out.reserve(10);
+  AppendDigits(static_cast<unsigned>(year), 4, &out);
+  if (separator != 0) out.push_back(separator);
+  AppendDigits(month, 2, &out);
+  if (separator != 0) out.push_back(separator);
+  AppendDigits(day_of_month, 2, &out);
+  return out;
 }
 
 }  // namespace
@@ -39,9 +68,9 @@ double DateTimeOf(Day day) {
   return static_cast<double>((sys_days{day} - kDayZero).count());
 }
 
-std::string IsoDate(Day day) { return Format(day, "%04d-%02u-%02u"); }
+std::string IsoDate(Day day) { return Format(day, '-'); }
 
-std::string CompactDate(Day day) { return Format(day, "%04d%02u%02u"); }
+std::string CompactDate(Day day) { return Format(day, 0); }
 
 std::optional<Day> ParseIsoDate(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') {

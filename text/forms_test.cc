@@ -43,6 +43,10 @@ TEST(DateFormsTest, DateTimeValuesAndTheirTexts) {
     EXPECT_EQ(DateTimeOf(*day), std::floor(c.value));
     EXPECT_EQ(ParseIsoDate(c.iso), day);
   }
+  // Days outside the years 0..9999 keep the printed form.
+  EXPECT_EQ(IsoDate(year{-1} / 1 / 2), "-001-01-02");
+  EXPECT_EQ(CompactDate(year{10000} / 12 / 3), "100001203");
+  EXPECT_EQ(IsoDate(year{0} / 1 / 1), "0000-01-01");
 }
 
 TEST(DateFormsTest, OnlyExactRealDatesParse) {
