@@ -445,6 +445,15 @@ std::string ReadWholeFile(const std::wstring& path) {
   return data;
 }
 
+void SetDate(HWND picker, WORD year, WORD month, WORD day) {
+  SYSTEMTIME date{};
+  date.wYear = year;
+  date.wMonth = month;
+  date.wDay = day;
+  SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
+               reinterpret_cast<LPARAM>(&date));
+}
+
 std::string ServerMachine(const std::wstring& dir) {
   std::string port = ReadWholeFile(dir + L"server.port");
   while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) {

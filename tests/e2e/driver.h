@@ -129,6 +129,10 @@ HWND CreateHostWindow(int x, int y, int width, int height);
 
 // The bytes of a (small) file; "<missing>" when it cannot be opened.
 std::string ReadWholeFile(const std::wstring& path);
+// Sets a date picker's date by message (DTM_SETSYSTEMTIME), which sends no
+// change notification.
+void SetDate(HWND picker, WORD year, WORD month, WORD day);
+
 // "127.0.0.1:<port>" from the file server.port in `dir` that the server
 // fixture writes; empty when there is none.
 std::string ServerMachine(const std::wstring& dir);

@@ -35,15 +35,6 @@ int ItemCount(HWND list) {
   return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
-void SetDate(HWND picker, WORD year, WORD month, WORD day) {
-  SYSTEMTIME st{};
-  st.wYear = year;
-  st.wMonth = month;
-  st.wDay = day;
-  SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
-               reinterpret_cast<LPARAM>(&st));
-}
-
 // Chooses a pick list item as the user does: the selection, then the
 // change notification to the window.
 void PickItem(HWND window, HWND pick_list, int index) {

@@ -37,15 +37,6 @@ constexpr char kExchangeFolder[] = "税控\\";
 constexpr char kSalesFile[] = "销售.txt";
 constexpr char kAnswerFile[] = "发票.txt";
 
-void SetDate(HWND picker, WORD year, WORD month, WORD day) {
-  SYSTEMTIME st{};
-  st.wYear = year;
-  st.wMonth = month;
-  st.wDay = day;
-  SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
-               reinterpret_cast<LPARAM>(&st));
-}
-
 // A date picker's day as "YYYY-MM-DD".
 std::string PickerDay(HWND picker) {
   SYSTEMTIME st{};

@@ -35,6 +35,7 @@ namespace skjk::host {
 namespace {
 
 using e2e::Gbk;
+using e2e::SetDate;
 using e2e::W;
 
 constexpr int kEditId = 100;
@@ -167,16 +168,6 @@ void AnswerBox(HWND box, const std::wstring& shot) {
     if (e2e::AnswerMessageBox(box, id)) break;
   }
   e2e::WaitUntilHidden(box);
-}
-
-// Sets a date picker's date.
-void SetDate(HWND picker, WORD year, WORD month, WORD day) {
-  SYSTEMTIME date{};
-  date.wYear = year;
-  date.wMonth = month;
-  date.wDay = day;
-  SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
-               reinterpret_cast<LPARAM>(&date));
 }
 
 // Loads the documents of the view from `first` to `last` (month and day of
