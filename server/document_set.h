@@ -321,6 +321,9 @@ class DocumentSet : public RecordSet {
   bool filtered() const { return static_cast<bool>(filter_); }
   // Field `field` of a raw record `row` of this set (for filters).
   const Value& RawValue(const Row& row, int field) const;
+  // Every record held, whether it passes the filter or not, in the order
+  // delivered (read them with RawValue).
+  const Rows& raw_records() const { return rows_; }
 
  private:
   static GetRecordsFn ConnectionFn(Connection* connection) {

@@ -1,13 +1,17 @@
 #include "windows/grid_columns.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <optional>
 
 #include "text/forms.h"
+#include "text/gbk.h"
 
 namespace skjk {
-namespace {}  // namespace
+
+using namespace text::literals;
 
 std::vector<int> ResolveColumns(const std::vector<FieldDef>& layout,
                                 std::span<const GridColumn> columns) {
@@ -25,6 +29,55 @@ std::vector<int> ResolveColumns(const std::vector<FieldDef>& layout,
     indexes.push_back(found);
   }
   return indexes;
+}
+
+int CompareValues(const Value& a, const Value& b) {
+  // monostate < double < string; the variant's own order would put the
+  // alternatives in declaration order, whatever that is.
+  auto rank = [](const Value& v) {
+    return std::holds_alternative<std::monostate>(v) ? 0
+           : std::holds_alternative<double>(v)       ? 1
+           : std::holds_alternative<std::string>(v)  ? 2
+                                                     : 3;
+  };
+  const int ra = rank(a), rb = rank(b);
+  if (ra != rb || ra == 0 || ra == 3) return ra - rb;
+  if (ra == 1) {
+    const double x = std::get<double>(a), y = std::get<double>(b);
+    return x < y ? -1 : y < x ? 1 : 0;
+  }
+  const int c = std::get<std::string>(a).compare(std::get<std::string>(b));
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+std::vector<int> SortedOrder(const RecordSet& set, int field) {
+  std::vector<int> order(static_cast<size_t>(set.RecordCount()));
+  std::iota(order.begin(), order.end(), 0);
+  if (field < 0) return order;
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return CompareValues(set.Cell(a, field), set.Cell(b, field)) < 0;
+  });
+  return order;
+}
+
+std::string FooterText(const RecordSet& set, const GridColumn& column,
+                       int field) {
+  switch (column.footer) {
+    case Footer::kNone:
+      return std::string();
+    case Footer::kCount:
+      return "品牌数="_gbk + std::to_string(set.RecordCount());
+    case Footer::kSum:
+      break;
+  }
+  if (field < 0) return std::string();
+  double sum = 0;
+  for (int i = 0, n = set.RecordCount(); i < n; ++i) {
+    if (const auto* number = std::get_if<double>(&set.Cell(i, field))) {
+      sum += *number;
+    }
+  }
+  return column.format == CellFormat::kMoney ? MoneyText(sum) : NumberText(sum);
 }
 
 std::string DateText(double days) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/document_set.h"
 #include "server/records.h"
 
 namespace skjk {
@@ -20,12 +21,25 @@ enum class CellFormat {
   kMoney,  // two decimals
 };
 
+// What a column's cell in the summary footer under its grid shows.
+enum class Footer {
+  kNone,
+  kCount,  // "品牌数=N": the number of records
+  kSum,    // the sum of the column over the records, in the column's format
+};
+
 struct GridColumn {
   std::string_view caption;  // UTF-8; the Win32 layer converts
   std::string_view field;
   int width;
   bool visible = true;
   CellFormat format = CellFormat::kPlain;
+  Footer footer = Footer::kNone;
+  // The user may filter the grid's records by the column's cell texts.
+  bool filterable = false;
+  // The grid shows its records in ascending order of this column (the set
+  // keeps its own order).
+  bool sorted = false;
 };
 
 // Width the grids give a column that has no width of its own.
@@ -54,7 +68,6 @@ struct WindowLook {
   std::span<const GridColumn> line_columns;
   bool line_columns_sizable;  // the user may size the line grid's columns
   std::span<const TotalField> totals;  // empty without a totals panel
-  bool line_summary;      // footer "品牌数=N" and the column sums
   bool pick_list_preset;  // pick list reads "销售单据" before the show step
 };
 
@@ -74,6 +87,21 @@ std::vector<int> ResolveColumns(const std::vector<FieldDef>& layout,
 // The text a cell shows for `value` of a field of type `type`. An empty
 // value, or a value of another kind than the type, shows nothing.
 std::string CellText(FieldType type, const Value& value, CellFormat format);
+
+// Orders two values of one field: empty first, then numbers (and
+// date-times) by value, then texts by their bytes. <0, 0 or >0.
+int CompareValues(const Value& a, const Value& b);
+
+// The records of `set` in ascending order of field `field` (equal values
+// keep the set's order): display position -> record index. The set's order
+// when `field` is -1.
+std::vector<int> SortedOrder(const RecordSet& set, int field);
+
+// The text of `column`'s footer cell over the records of `set`, whose field
+// `field` (-1: the set lacks it) the column shows; GBK. Empty for a column
+// without a footer and for a sum of a field the set lacks.
+std::string FooterText(const RecordSet& set, const GridColumn& column,
+                       int field);
 
 // A date-time value as YYYY-MM-DD, the time of day dropped; empty outside
 // the calendar (text/forms.h).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <set>
 #include <utility>
 
 #include "exchange/export.h"
@@ -36,8 +37,12 @@ InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
         return status;
       });
   for (int v = 0; v < 4; ++v) {
-    sets_->master(static_cast<View>(v))
-        .set_after_open([this](DocumentSet& set) { AfterOpen(set); });
+    DocumentSet& master = sets_->master(static_cast<View>(v));
+    master.set_after_open([this](DocumentSet& set) { AfterOpen(set); });
+    if (master.is_packet_set()) {
+      master.set_after_scroll(
+          [this, &master](RecordSet&) { ScrollStep(master); });
+    }
   }
 }
 
@@ -127,7 +132,10 @@ void InterfaceWindow::RB1Click() {
 
 void InterfaceWindow::Bind(View view) {
   if (view == view_) return;
+  // The document filter goes along with the binding.
+  if (!filters_.empty()) DataSource1().SetFilter(nullptr);
   view_ = view;
+  if (!filters_.empty()) ApplyFilter();
   display_->RebindGrids();
 }
 
@@ -180,6 +188,133 @@ void InterfaceWindow::Query() {
 }
 
 void InterfaceWindow::AfterOpen(DocumentSet& set) { ShowCount(set); }
+
+void InterfaceWindow::MovePastLastDocument() {
+  if (closed_) return;
+  DocumentSet& set = DataSource1();
+  // An export walking the set has it detached from the grid.
+  if (set.ControlsDisabled() || set.RecordCount() == 0) return;
+  const int last = set.RecordCount() - 1;
+  if (set.RecNo() != last) set.MoveTo(last);
+  set.Next();
+}
+
+void InterfaceWindow::ScrollStep(DocumentSet& set) {
+  if (&set != &DataSource1() || !set.Eof() || set.exhausted()) return;
+  // A query, view change or close asked for meanwhile waits for the packet.
+  LongAction action(this);
+  if (!action.started()) return;
+  BeginBusy("查询中，请稍候……"_gbk);
+  Result<int> added = set.NextPacket();
+  // The document count keeps the number loaded when the set was opened.
+  display_->SetStatusText(kCountPanel,
+                          "记录数="_gbk + std::to_string(set.RecordCount()));
+  EndBusy();
+  if (!added.ok()) display_->ShowError(added.status().message());
+}
+
+bool InterfaceWindow::SetColumnFilter(int column,
+                                      std::optional<std::string> text) {
+  const auto& columns = variant_.look.document_columns;
+  if (busy_ || closed_ || column < 0 ||
+      column >= static_cast<int>(columns.size()) ||
+      !columns[static_cast<size_t>(column)].filterable) {
+    return false;
+  }
+  if (text) {
+    filters_[column] = std::move(*text);
+  } else {
+    filters_.erase(column);
+  }
+  ApplyFilter();
+  if (DataSource1().active()) ShowCount(DataSource1());
+  return true;
+}
+
+const std::string* InterfaceWindow::ColumnFilter(int column) const {
+  auto it = filters_.find(column);
+  return it == filters_.end() ? nullptr : &it->second;
+}
+
+namespace {
+
+// A document column's text as the grid shows it for raw record `row`; a
+// column whose field the set lacks shows nothing.
+struct ShownColumn {
+  ShownColumn(const DocumentSet& set, const GridColumn& column)
+      : field(set.FieldIndex(column.field)), format(column.format) {
+    if (field >= 0) type = set.fields()[static_cast<size_t>(field)].type;
+  }
+  std::string Text(const DocumentSet& set, const Row& row) const {
+    return field < 0 ? std::string()
+                     : CellText(type, set.RawValue(row, field), format);
+  }
+  int field;
+  FieldType type = FieldType::kText;
+  CellFormat format;
+};
+
+struct ColumnMatch {
+  ShownColumn column;
+  std::string text;
+};
+
+bool Passes(const DocumentSet& set, const Row& row,
+            const std::vector<ColumnMatch>& matches) {
+  for (const ColumnMatch& m : matches) {
+    if (m.column.Text(set, row) != m.text) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void InterfaceWindow::ApplyFilter() {
+  DocumentSet& set = DataSource1();
+  if (filters_.empty()) {
+    if (set.filtered()) set.SetFilter(nullptr);
+    return;
+  }
+  std::vector<ColumnMatch> matches;
+  for (const auto& [column, text] : filters_) {
+    matches.push_back(
+        {ShownColumn(set, variant_.look.document_columns[column]), text});
+  }
+  set.SetFilter(
+      [matches = std::move(matches)](const DocumentSet& s, const Row& row) {
+        return Passes(s, row, matches);
+      });
+}
+
+std::vector<std::string> InterfaceWindow::FilterChoices(int column) const {
+  const auto& columns = variant_.look.document_columns;
+  if (column < 0 || column >= static_cast<int>(columns.size())) return {};
+  const DocumentSet& set = sets_->master(view_);
+  const ShownColumn shown(set, columns[static_cast<size_t>(column)]);
+  std::vector<ColumnMatch> others;
+  for (const auto& [other, text] : filters_) {
+    if (other != column)
+      others.push_back({ShownColumn(set, columns[other]), text});
+  }
+  static const Value kEmpty;
+  std::vector<const Value*> values;
+  for (const Row& row : set.raw_records()) {
+    if (!Passes(set, row, others)) continue;
+    values.push_back(shown.field < 0 ? &kEmpty
+                                     : &set.RawValue(row, shown.field));
+  }
+  std::stable_sort(
+      values.begin(), values.end(),
+      [](const Value* a, const Value* b) { return CompareValues(*a, *b) < 0; });
+  std::vector<std::string> choices;
+  std::set<std::string> seen;
+  for (const Value* v : values) {
+    std::string text = shown.field < 0 ? std::string()
+                                       : CellText(shown.type, *v, shown.format);
+    if (seen.insert(text).second) choices.push_back(std::move(text));
+  }
+  return choices;
+}
 
 void InterfaceWindow::ShowCount(DocumentSet& set) {
   document_count_ = set.RecordCount();

@@ -23,9 +23,12 @@
 #define SKJK_WINDOWS_INTERFACE_WINDOW_H_
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/env.h"
 #include "server/connection.h"
@@ -85,11 +88,32 @@ class InterfaceWindow {
   // numbers back (exchange/import.h); on success selects the invoiced view.
   void fbImportClick();
   void fbExitClick();
+  // The user moved past the last document of the document grid (down arrow
+  // or page down on it, or scrolling on at the end): the bound set's cursor
+  // goes past its last document. For a set loaded in packets that runs the
+  // scroll step, which fetches the next packet.
+  void MovePastLastDocument();
   // The window asks to close (close box, Alt+F4): false while a long action
   // runs; it then closes once the action has ended.
   bool CloseQuery();
   // The window closes.
   void FormClose();
+
+  // ---- Document filter (a line whose document columns are filterable).
+  // Lets only the documents whose column `column` (index into the line's
+  // document columns) shows `text` (GBK) through, together with the other
+  // columns' filters; nullopt drops the column's filter. The filter belongs
+  // to the bound master set itself, so the export walks only what passes;
+  // it moves with the binding to the set of another view. The document
+  // count and panel 0 then give the number of documents that pass. Refused
+  // (false) while a long action runs or for a column that is not
+  // filterable.
+  bool SetColumnFilter(int column, std::optional<std::string> text);
+  // The text column `column` is filtered by, or nullptr.
+  const std::string* ColumnFilter(int column) const;
+  // The texts the column shows over the bound set's documents that pass the
+  // other columns' filters, each once, in ascending order of their values.
+  std::vector<std::string> FilterChoices(int column) const;
 
   // ---- State.
   const Variant& variant() const { return variant_; }
@@ -142,6 +166,11 @@ class InterfaceWindow {
   void Bind(View view);
   void Query();
   void AfterOpen(DocumentSet& set);
+  // ClientDataSet5AfterScroll: at the end of a set loaded in packets, the
+  // next packet is fetched with the busy display.
+  void ScrollStep(DocumentSet& set);
+  // Puts the document filter on DataSource1 (none when empty).
+  void ApplyFilter();
   // Document count and panel 0 := the number of documents of `set`.
   void ShowCount(DocumentSet& set);
   void RunDeferred();
@@ -168,6 +197,7 @@ class InterfaceWindow {
   bool pending_close_ = false;
   bool closed_ = false;
   int queries_started_ = 0;
+  std::map<int, std::string> filters_;  // document column -> text
   std::function<void(bool)> request_hook_;
 };
 

@@ -743,5 +743,211 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
   EXPECT_EQ(display_.status.count(kBusyPanel), 0u);
 }
 
+// Documents first..first+n-1 of `date`, invoiced, in the visit-sales tables
+// and in the customer window's own tables, each with one line.
+std::vector<std::string> InvoicedDocuments(int first, int n,
+                                           const std::string& date) {
+  std::vector<std::string> v;
+  for (int i = first; i < first + n; ++i) {
+    const std::string d = std::to_string(i);
+    v.push_back("INSERT INTO XSTFXPS1 (DHAO00,FPLB00,YWRQ00,KHDM00) VALUES (" +
+                d + ",'Z','" + date + "','K1')");
+    v.push_back(
+        "INSERT INTO XSTFXPS2 (DHAO00,SPDM00,SL0000,FPBBH0,FPHAO0) VALUES (" +
+        d + ",'10010101',1,'110012','" + d + "')");
+    v.push_back("INSERT INTO XSTJQSK1 (DHAO00,FPHAO0,YWRQ00) VALUES (" + d +
+                ",'" + d + "','" + date + "')");
+    v.push_back("INSERT INTO XSTJQSK2 (DHAO00,SPDM00,SL0000) VALUES (" + d +
+                ",'10010101',1)");
+  }
+  return v;
+}
+
+// The invoiced sales views of the visit-sales and customer windows load 10
+// documents at a time; moving past the last one fetches the next packet.
+TEST_F(InterfaceWindowTest, InvoicedViewFetchesAPacketPastItsLastDocument) {
+  ASSERT_TRUE(server_->Fill(InvoicedDocuments(5001, 25, "2003-05-10")).ok());
+  for (VariantKey key : {VariantKey::kFxsk, VariantKey::kJqsk}) {
+    SCOPED_TRACE(GetVariant(key).name);
+    InterfaceWindow& w = Open(GetVariant(key));
+    display_.start = D(2003, 5, 1);
+    display_.end = D(2003, 5, 31);
+    w.RadioChecked(true);
+    DocumentSet& set = w.DataSource1();
+    EXPECT_EQ(display_.status[kCountPanel], "记录数=10"_gbk);
+    // Moving within the loaded documents fetches nothing.
+    int before = requests_;
+    set.MoveTo(8);
+    set.Next();
+    EXPECT_EQ(requests_, before);
+    for (int loaded : {20, 25}) {
+      display_.log.clear();
+      before = requests_;
+      w.MovePastLastDocument();
+      EXPECT_EQ(requests_, before + 1);
+      const std::string count = "记录数="_gbk + std::to_string(loaded);
+      EXPECT_THAT(display_.log,
+                  ElementsAre("cursor busy",
+                              "status2=" + "查询中，请稍候……"_gbk, "process",
+                              "status0=" + count, "status2=", "cursor normal"));
+      EXPECT_EQ(set.RecordCount(), loaded);
+      // The cursor stays on the document it stood on; the next one is
+      // there now.
+      EXPECT_EQ(set.RecNo(), loaded == 20 ? 9 : 19);
+      EXPECT_FALSE(set.Eof());
+    }
+    // Exhausted: past the end nothing is asked for and nothing changes.
+    before = requests_;
+    display_.log.clear();
+    w.MovePastLastDocument();
+    EXPECT_EQ(requests_, before);
+    EXPECT_TRUE(set.Eof());
+    EXPECT_EQ(display_.status[kCountPanel], "记录数=25"_gbk);
+    EXPECT_THAT(display_.log, ::testing::IsEmpty());
+    // The document count stays the number loaded by the query.
+    EXPECT_EQ(w.document_count(), 10);
+    std::vector<double> expected;
+    for (int d = 5001; d <= 5025; ++d) expected.push_back(d);
+    EXPECT_EQ(Numbers(set, "DHAO00"), expected);
+  }
+
+  // The head-office window loads everything at once: nothing to fetch.
+  InterfaceWindow& w = Open();
+  Query(D(2002, 8, 1), D(2002, 8, 31));
+  const int before = requests_;
+  display_.log.clear();
+  w.MovePastLastDocument();
+  EXPECT_EQ(requests_, before);
+  EXPECT_TRUE(w.DataSource1().Eof());
+  EXPECT_THAT(display_.log, ::testing::IsEmpty());
+}
+
+TEST_F(InterfaceWindowTest,
+       PacketsNeitherSkipNorRepeatDocumentsWrittenMeanwhile) {
+  ASSERT_TRUE(server_->Fill(InvoicedDocuments(5101, 25, "2003-07-10")).ok());
+  struct Case {
+    VariantKey key;
+    std::string uninvoice;  // the first five loaded documents lose their
+                            // invoices after the first packet
+  } cases[] = {
+      {VariantKey::kFxsk,
+       "UPDATE XSTFXPS2 SET FPHAO0='' WHERE DHAO00 BETWEEN 5101 AND 5105"},
+      {VariantKey::kJqsk,
+       "UPDATE XSTJQSK1 SET FPHAO0=NULL WHERE DHAO00 BETWEEN 5101 AND 5105"},
+  };
+  int added = 5126;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(GetVariant(c.key).name);
+    ASSERT_TRUE(server_
+                    ->Fill({"UPDATE XSTFXPS2 SET FPHAO0=DHAO00 WHERE "
+                            "DHAO00 BETWEEN 5101 AND 5105",
+                            "UPDATE XSTJQSK1 SET FPHAO0=DHAO00 WHERE "
+                            "DHAO00 BETWEEN 5101 AND 5105"})
+                    .ok());
+    InterfaceWindow& w = Open(GetVariant(c.key));
+    display_.start = D(2003, 7, 1);
+    display_.end = D(2003, 7, 31);
+    w.RadioChecked(true);
+    ASSERT_EQ(w.DataSource1().RecordCount(), 10);
+    // Five loaded documents drop out of the view, three new ones come in.
+    std::vector<std::string> meanwhile =
+        InvoicedDocuments(added, 3, "2003-07-11");
+    meanwhile.push_back(c.uninvoice);
+    ASSERT_TRUE(server_->Fill(meanwhile).ok());
+    for (int i = 0; i < 5; ++i) w.MovePastLastDocument();
+    std::vector<double> expected;
+    for (int d = 5101; d <= 5125; ++d) expected.push_back(d);
+    for (int d = 5126; d < added + 3; ++d) expected.push_back(d);
+    added += 3;
+    EXPECT_EQ(Numbers(w.DataSource1(), "DHAO00"), expected);
+  }
+}
+
+// The customer window filters its documents by number, business date,
+// invoice date and invoice number; the filter is the bound set's own, so
+// the export writes only what passes it.
+TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
+  std::vector<std::string> fill;
+  const char* dates[] = {"2003-06-01", "2003-06-02", "2003-06-02",
+                         "2003-06-03"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string d = std::to_string(7001 + i);
+    fill.push_back(
+        "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00,KHDM00,DWMC00,DWDZ00,SWDJH0,"
+        "KHYH00,YHZH00) VALUES (" +
+        d + ",'" + dates[i] + "','K9','vediruza商贸','地址','330100','银行','" +
+        d + "')");
+    fill.push_back(
+        "INSERT INTO XSTJQSK2 (DHAO00,SPDM00,SPMC00,SL0000,JE0000)"
+        " VALUES (" +
+        d + ",'10010101','红塔山',1,100)");
+  }
+  ASSERT_TRUE(server_->Fill(fill).ok());
+  InterfaceWindow& w = Open(GetVariant(VariantKey::kJqsk));
+  Query(D(2003, 6, 1), D(2003, 6, 30));
+  ASSERT_EQ(w.document_count(), 4);
+  constexpr int kNumber = 0, kDate = 1, kCode = 2, kInvoiceDate = 8,
+                kInvoice = 10;
+
+  EXPECT_THAT(w.FilterChoices(kDate),
+              ElementsAre("2003-06-01", "2003-06-02", "2003-06-03"));
+  EXPECT_THAT(w.FilterChoices(kInvoiceDate), ElementsAre(""));
+  ASSERT_TRUE(w.SetColumnFilter(kDate, "2003-06-02"));
+  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(7002.0, 7003.0));
+  EXPECT_EQ(w.document_count(), 2);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=2"_gbk);
+  // The choices of a column are those left by the other columns' filters.
+  EXPECT_THAT(w.FilterChoices(kNumber), ElementsAre("7002", "7003"));
+  EXPECT_THAT(w.FilterChoices(kDate),
+              ElementsAre("2003-06-01", "2003-06-02", "2003-06-03"));
+  ASSERT_TRUE(w.SetColumnFilter(kNumber, "7003"));
+  ASSERT_TRUE(w.SetColumnFilter(kInvoice, ""));
+  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(7003.0));
+  EXPECT_FALSE(w.SetColumnFilter(kCode, "K9"));
+  EXPECT_EQ(w.ColumnFilter(kCode), nullptr);
+  ASSERT_NE(w.ColumnFilter(kNumber), nullptr);
+  EXPECT_EQ(*w.ColumnFilter(kNumber), "7003");
+
+  // The export walks the filtered set.
+  const std::string path = dir_ + "/w1.txt";
+  w.values().write1 = path;
+  display_.confirm_answer = true;
+  auto exported = [&] {
+    w.fbExportClick();
+    std::string file;
+    EXPECT_TRUE(Env::Default()->ReadFile(path, &file).ok());
+    std::vector<std::string> numbers;
+    const std::string marker = "//单据\r\n"_gbk;
+    for (size_t at = file.find(marker); at != std::string::npos;
+         at = file.find(marker, at + 1)) {
+      numbers.push_back(file.substr(at + marker.size(), 4));
+    }
+    return numbers;
+  };
+  EXPECT_THAT(exported(), ElementsAre("7003"));
+  ASSERT_TRUE(w.SetColumnFilter(kNumber, std::nullopt));
+  EXPECT_THAT(exported(), ElementsAre("7002", "7003"));
+
+  // The filter goes with the binding, and stays over a new query.
+  w.RadioChecked(true);
+  EXPECT_FALSE(w.sets().master(View::kOpenSales).filtered());
+  EXPECT_TRUE(w.DataSource1().filtered());
+  w.RadioChecked(false);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=2"_gbk);
+  w.fbRefreshClick();
+  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(7002.0, 7003.0));
+  EXPECT_EQ(w.document_count(), 2);
+
+  // No change while a long action runs: the export walks the set.
+  display_.on_process = [&] {
+    EXPECT_FALSE(w.SetColumnFilter(kDate, std::nullopt));
+  };
+  EXPECT_THAT(exported(), ElementsAre("7002", "7003"));
+  ASSERT_TRUE(w.SetColumnFilter(kDate, std::nullopt));
+  ASSERT_TRUE(w.SetColumnFilter(kInvoice, std::nullopt));
+  EXPECT_EQ(w.document_count(), 4);
+  EXPECT_FALSE(w.DataSource1().filtered());
+}
+
 }  // namespace
 }  // namespace skjk

@@ -9,6 +9,9 @@ constexpr CellFormat kDate = CellFormat::kDate;
 constexpr CellFormat kMoney = CellFormat::kMoney;
 constexpr CellFormat kPlain = CellFormat::kPlain;
 constexpr int kStd = kStandardColumnWidth;
+constexpr Footer kCount = Footer::kCount;
+constexpr Footer kSum = Footer::kSum;
+constexpr Footer kNoFooter = Footer::kNone;
 
 constexpr GridColumn kBbskDocuments[] = {
     {"单号", "DHAO00", 56},      {"业务日期", "YWRQ00", 72, true, kDate},
@@ -48,42 +51,44 @@ constexpr GridColumn kFxskDocuments[] = {
 
 constexpr GridColumn kFxskLines[] = {
     {"单号", "DHAO00", 54, false},
-    {"商品代码", "SPDM00", 74},
+    {"商品代码", "SPDM00", 74, true, kPlain, kCount},
     {"商品名称", "SPMC00", 124},
     {"规格", "SPGG00", 39},
     {"单位", "JYDW00", 30},
     {"发票本号", "FPBBH0", 70},
     {"发票号", "FPHAO0", 78},
     {"单价", "DJIA00", 46, true, kMoney},
-    {"数量（条）", "SL0000", 100, true, kPlain},
-    {"金额（元）", "JE0000", 100, true, kMoney},
-    {"税额（元）", "SE0000", 100, true, kMoney},
+    {"数量（条）", "SL0000", 100, true, kPlain, kSum},
+    {"金额（元）", "JE0000", 100, true, kMoney, kSum},
+    {"税额（元）", "SE0000", 100, true, kMoney, kSum},
 };
 
+// The user may filter the documents by number, business date, invoice date
+// and invoice number.
 constexpr GridColumn kJqskDocuments[] = {
-    {"单号", "DHAO00", 65},
-    {"业务日期", "YWRQ00", 116, true, kDate},
+    {"单号", "DHAO00", 65, true, kPlain, kNoFooter, /*filterable=*/true},
+    {"业务日期", "YWRQ00", 116, true, kDate, kNoFooter, true},
     {"单位代码", "KHDM00", 81},
     {"单位名称", "DWMC00", 201},
     {"单位地址", "DWDZ00", 170},
     {"税务登记号", "SWDJH0", 104},
     {"开户银行", "KHYH00", 137},
     {"银行帐号", "YHZH00", 124},
-    {"开票日期", "KPRQ00", kStd, true, kDate},
+    {"开票日期", "KPRQ00", kStd, true, kDate, kNoFooter, true},
     {"发票本号", "FPBBH0", 79},
-    {"发票号", "FPHAO0", 80},
+    {"发票号", "FPHAO0", 80, true, kPlain, kNoFooter, true},
 };
 
 constexpr GridColumn kJqskLines[] = {
     {"单号", "DHAO00", 65, false},
-    {"商品代码", "SPDM00", 81},
+    {"商品代码", "SPDM00", 81, true, kPlain, kCount, false, /*sorted=*/true},
     {"商品名称", "SPMC00", 153},
     {"规格", "SPGG00", 71},
     {"单位", "JYDW00", 54},
     {"单价", "DJIA00", 79, true, kMoney},
-    {"数量（条）", "SL0000", 110, true, kPlain},
-    {"金额（元）", "JE0000", 110, true, kMoney},
-    {"税额（元）", "SE0000", 110, true, kMoney},
+    {"数量（条）", "SL0000", 110, true, kPlain, kSum},
+    {"金额（元）", "JE0000", 110, true, kMoney, kSum},
+    {"税额（元）", "SE0000", 110, true, kMoney, kSum},
 };
 
 // Run after the customer line's invoices are written: the invoice number of
@@ -132,7 +137,6 @@ constexpr Variant kBbsk{
      .line_columns = kBbskLines,
      .line_columns_sizable = false,
      .totals = kBbskTotals,
-     .line_summary = false,
      .pick_list_preset = false},
     {"DZ0000", true, ExportLine::Rate::kMasterRate},
     {false, "XSTXSFP1", "", ""}};
@@ -153,7 +157,6 @@ constexpr Variant kFxsk{
      .line_columns = kFxskLines,
      .line_columns_sizable = false,
      .totals = {},
-     .line_summary = true,
      .pick_list_preset = true},
     {"DZ0000", false, ExportLine::Rate::kFixed},
     {false, "XSTFXPS2", "SL0000<>0 AND ", ""}};
@@ -174,7 +177,6 @@ constexpr Variant kJqsk{
      .line_columns = kJqskLines,
      .line_columns_sizable = true,
      .totals = {},
-     .line_summary = true,
      .pick_list_preset = true},
     {"DWDZ00", false, ExportLine::Rate::kFixedUnlessReference},
     {true, "XSTJQSK1", "", kJqskClosing},
