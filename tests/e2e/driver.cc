@@ -380,8 +380,15 @@ std::wstring ListCellText(HWND list, int row, int column) {
 }
 
 bool SaveScreenBitmap(HWND window, const std::wstring& path) {
-  RECT r{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  if (window != nullptr && !GetWindowRect(window, &r)) return false;
+  const RECT screen_rect{0, 0, GetSystemMetrics(SM_CXSCREEN),
+                         GetSystemMetrics(SM_CYSCREEN)};
+  RECT r = screen_rect;
+  // Only the part on the screen: a copy from outside it fails as a whole
+  // under X11 (the customer window stands at left -1).
+  if (window != nullptr &&
+      !(GetWindowRect(window, &r) && IntersectRect(&r, &r, &screen_rect))) {
+    return false;
+  }
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
   HDC screen = GetDC(nullptr);

@@ -143,7 +143,7 @@ bool WriteWholeFile(const std::wstring& path, const std::string& data);
 std::wstring ListCellText(HWND list, int row, int column);
 
 // Saves what the screen shows of `window` (the whole screen when null) as a
-// 24-bit BMP file.
+// 24-bit BMP file; of a window partly off the screen, the part on it.
 bool SaveScreenBitmap(HWND window, const std::wstring& path);
 
 // Handles the messages waiting for this thread.

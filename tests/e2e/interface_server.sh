@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # A skjk-server for the interface window's Wine tests, as a CTest fixture.
 #
-#   interface_server.sh start DIR SERVER SQL   database in DIR (a sample plus
-#                                              the statements of SQL), served on
-#                                              a free loopback port written to
-#                                              DIR/server.port
+#   interface_server.sh start DIR SERVER SQL...  database in DIR (a sample
+#                                                plus the statements of each
+#                                                SQL file in turn), served on a
+#                                                free loopback port written to
+#                                                DIR/server.port
 #   interface_server.sh stop DIR               stops it and waits for its end
 set -euo pipefail
 cmd=$1 dir=$2
 case "$cmd" in
   start)
-    server=$3 sql=$4
+    server=$3
+    shift 3
     if [ ! -x "$server" ]; then
       echo "interface_server: $server is missing (build the native preset first)" >&2
       exit 1
@@ -19,7 +21,9 @@ case "$cmd" in
     "$0" stop "$dir"
     rm -f "$dir/interface.db" "$dir/server.port"
     "$server" init --db "$dir/interface.db" --sample 50 --seed 7
-    "$server" sql --db "$dir/interface.db" <"$sql"
+    for sql in "$@"; do
+      "$server" sql --db "$dir/interface.db" <"$sql"
+    done
     # Detached, so that CTest neither waits for it nor holds its output.
     setsid -f sh -c 'echo $$ >"$1/server.pid"; exec "$2" serve --db "$1/interface.db" --port 0 --port-file "$1/server.port" >"$1/server.log" 2>&1' \
       sh "$dir" "$server" </dev/null
@@ -55,7 +59,7 @@ case "$cmd" in
     done
     ;;
   *)
-    echo "usage: interface_server.sh start DIR SERVER SQL | stop DIR" >&2
+    echo "usage: interface_server.sh start DIR SERVER SQL... | stop DIR" >&2
     exit 2
     ;;
 esac
