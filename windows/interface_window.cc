@@ -195,7 +195,12 @@ void InterfaceWindow::MovePastLastDocument() {
   // An export walking the set has it detached from the grid.
   if (set.ControlsDisabled() || set.RecordCount() == 0) return;
   const int last = set.RecordCount() - 1;
-  if (set.RecNo() != last) set.MoveTo(last);
+  if (set.RecNo() != last) {
+    // Scrolling on at the end of a set that holds everything there is moves
+    // nothing.
+    if (set.exhausted()) return;
+    set.MoveTo(last);
+  }
   set.Next();
 }
 

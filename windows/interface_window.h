@@ -90,8 +90,9 @@ class InterfaceWindow {
   void fbExitClick();
   // The user moved past the last document of the document grid (down arrow
   // or page down on it, or scrolling on at the end): the bound set's cursor
-  // goes past its last document. For a set loaded in packets that runs the
-  // scroll step, which fetches the next packet.
+  // goes to its last document, unless the set holds all there is and the
+  // cursor stands elsewhere, and then past it. For a set loaded in packets
+  // that runs the scroll step, which fetches the next packet.
   void MovePastLastDocument();
   // The window asks to close (close box, Alt+F4): false while a long action
   // runs; it then closes once the action has ended.

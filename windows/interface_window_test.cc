@@ -800,6 +800,9 @@ TEST_F(InterfaceWindowTest, InvoicedViewFetchesAPacketPastItsLastDocument) {
     before = requests_;
     display_.log.clear();
     w.MovePastLastDocument();
+    EXPECT_EQ(set.RecNo(), 19);
+    set.MoveTo(24);
+    w.MovePastLastDocument();
     EXPECT_EQ(requests_, before);
     EXPECT_TRUE(set.Eof());
     EXPECT_EQ(display_.status[kCountPanel], "记录数=25"_gbk);
@@ -811,14 +814,19 @@ TEST_F(InterfaceWindowTest, InvoicedViewFetchesAPacketPastItsLastDocument) {
     EXPECT_EQ(Numbers(set, "DHAO00"), expected);
   }
 
-  // The head-office window loads everything at once: nothing to fetch.
+  // The head-office window loads everything at once: nothing to fetch, and
+  // scrolling on at the end does not move the cursor to the last document.
   InterfaceWindow& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   const int before = requests_;
   display_.log.clear();
   w.MovePastLastDocument();
-  EXPECT_EQ(requests_, before);
+  EXPECT_EQ(w.DataSource1().RecNo(), 0);
+  EXPECT_FALSE(w.DataSource1().Eof());
+  w.DataSource1().MoveTo(2);
+  w.MovePastLastDocument();
   EXPECT_TRUE(w.DataSource1().Eof());
+  EXPECT_EQ(requests_, before);
   EXPECT_THAT(display_.log, ::testing::IsEmpty());
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/env.h"
 #include "framework/error_display.h"
@@ -170,7 +171,11 @@ void InterfaceWindowWin32::CreateControls() {
   documents_.Create(hwnd(), kDocumentGridId, look_.document_columns,
                     /*columns_sizable=*/false, main_font, kWindowColour);
   lines_.Create(hwnd(), kLineGridId, look_.line_columns,
-                look_.line_columns_sizable, main_font, kWindowColour);
+                look_.line_columns_sizable, main_font, kWindowColour,
+                kLineFooterId);
+  documents_.set_on_past_end([this] { model_->MovePastLastDocument(); });
+  documents_.set_on_column_click(
+      [this](int column, POINT below) { ShowFilterMenu(column, below); });
   documents_.set_on_select([this](int row) {
     DocumentSet& set = model_->DataSource1();
     // While the grid is detached (an export walks the set) a click must not
@@ -241,10 +246,9 @@ void InterfaceWindowWin32::Layout() {
   const int grid_top = query + kQueryBarHeight;
   const int max_doc = std::max(0, totals_top - grid_top - kSplitterHeight);
   document_height_ = std::clamp(document_height_, 0, max_doc);
-  MoveWindow(documents_.hwnd(), 0, grid_top, width, document_height_, FALSE);
+  documents_.Move(0, grid_top, width, document_height_);
   const int lines_top = grid_top + document_height_ + kSplitterHeight;
-  MoveWindow(lines_.hwnd(), 0, lines_top, width,
-             std::max(0, totals_top - lines_top), FALSE);
+  lines_.Move(0, lines_top, width, std::max(0, totals_top - lines_top));
   if (look_.work_panel) {
     MoveWindow(totals_label1_, 368, totals_top + 5, 72, 13, FALSE);
     MoveWindow(totals_label2_, 368, totals_top + 24, 72, 13, FALSE);
@@ -326,6 +330,43 @@ void InterfaceWindowWin32::UpdateTotals() {
     }
     SetWindowTextW(totals_[i], Wide(text).c_str());
   }
+}
+
+void InterfaceWindowWin32::ShowFilterMenu(int column, POINT below) {
+  const auto& columns = look_.document_columns;
+  if (column < 0 || static_cast<size_t>(column) >= columns.size() ||
+      !columns[static_cast<size_t>(column)].filterable || model_->busy()) {
+    return;
+  }
+  // A menu longer than the screen scrolls; past this many it would only
+  // take long to build and to search.
+  constexpr size_t kMaxChoices = 1000;
+  constexpr UINT kAllId = 1, kFirstChoiceId = 2;
+  const std::vector<std::string> choices = model_->FilterChoices(column);
+  const std::string* current = model_->ColumnFilter(column);
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return;
+  AppendMenuW(menu, MF_STRING | (current == nullptr ? MF_CHECKED : 0), kAllId,
+              WideFromUtf8("（全部）").c_str());
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  const size_t shown = std::min(choices.size(), kMaxChoices);
+  for (size_t i = 0; i < shown; ++i) {
+    const bool checked = current != nullptr && *current == choices[i];
+    const std::wstring label =
+        choices[i].empty() ? WideFromUtf8("（空白）") : Wide(choices[i]);
+    AppendMenuW(menu, MF_STRING | (checked ? MF_CHECKED : 0),
+                kFirstChoiceId + static_cast<UINT>(i), label.c_str());
+  }
+  const UINT chosen = static_cast<UINT>(
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN,
+                     below.x, below.y, 0, hwnd(), nullptr));
+  DestroyMenu(menu);
+  if (chosen == kAllId) {
+    model_->SetColumnFilter(column, std::nullopt);
+  } else if (chosen >= kFirstChoiceId && chosen - kFirstChoiceId < shown) {
+    model_->SetColumnFilter(column, choices[chosen - kFirstChoiceId]);
+  }
+  documents_.SetFiltered(column, model_->ColumnFilter(column) != nullptr);
 }
 
 bool InterfaceWindowWin32::OnCommand(int id, int code) {

@@ -39,7 +39,8 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
     kDocumentGridId,  // dxDBGrid1
     kLineGridId,      // dxDBGrid2
     kStatusBarId,
-    kTotalsFirstId,  // dxDBEdit1..5
+    kTotalsFirstId,                      // dxDBEdit1..5
+    kLineFooterId = kTotalsFirstId + 5,  // the line grid's summary footer
   };
 
   InterfaceWindowWin32(const Variant& variant, const InterfaceContext& context);
@@ -83,6 +84,9 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   void CreateControls();
   void Layout();
   void UpdateTotals();
+  // The filter menu of document column `column` at screen point `below`:
+  // "（全部）" and the column's texts; the choice filters the documents.
+  void ShowFilterMenu(int column, POINT below);
   void DrawButton(const DRAWITEMSTRUCT& item);
   void Paint();
   bool OnCommand(int id, int code);
