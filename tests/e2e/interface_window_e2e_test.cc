@@ -252,6 +252,145 @@ TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
   std::printf("screenshots: %s\n", U8(dir_).c_str());
 }
 
+// ---- The visit-sales and customer windows. The fixture holds 12 invoiced
+// visit-sales documents of September 2002 (920001..920012, two lines each)
+// and the customer documents 930001 (lines 20020802, 20020801) and 930002.
+
+struct VariantSeen {
+  bool window = false;
+  std::vector<std::string> counts;  // panel 0 after each step
+  std::wstring footer;              // the line footer's cells
+  std::wstring footer_after_move;   // on the second document
+  std::vector<std::wstring> goods;  // the line grid's goods codes
+  bool footer_under_column = false;
+  bool shot = false;
+};
+
+// The footer cells' texts as the footer holds them: each ends with a tab.
+std::wstring FooterText(HWND window) {
+  return Text(GetDlgItem(window, Ids::kLineFooterId));
+}
+
+void SelectRow(HWND list, int row) {
+  ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED,
+                        LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+// The visit-sales window: the invoiced view loads 10 documents; the down
+// arrow on the last one fetches the rest. The footer sums the lines.
+void DriveVisitSales(const std::wstring& dir, VariantSeen* seen) {
+  HWND window = WaitForWindow(W("税控机接口"), 10000);
+  if (window == nullptr) return;
+  seen->window = true;
+  HWND status = WaitForChild(window, L"msctls_statusbar32");
+  HWND documents = GetDlgItem(window, Ids::kDocumentGridId);
+  HWND lines = GetDlgItem(window, Ids::kLineGridId);
+  auto count = [&](const char* expected) {
+    WaitForCount(status, expected);
+    seen->counts.push_back(U8(StatusText(status, 0)));
+  };
+  SetDate(GetDlgItem(window, Ids::kStartDateId), 2002, 9, 1);
+  SetDate(GetDlgItem(window, Ids::kEndDateId), 2002, 9, 30);
+  PostClick(GetDlgItem(window, Ids::kInvoicedId));
+  count("记录数=10");
+  WaitUntil([&] { return ItemCount(lines) == 2; }, 3000);
+  seen->footer = FooterText(window);
+  // The footer's goods count lies under the goods-code column.
+  RECT cell{}, footer{};
+  HWND header = ListView_GetHeader(lines);
+  if (Header_GetItemRect(header, 0, &cell)) {
+    MapWindowPoints(header, nullptr, reinterpret_cast<POINT*>(&cell), 2);
+    GetWindowRect(GetDlgItem(window, Ids::kLineFooterId), &footer);
+    seen->footer_under_column =
+        footer.top >= cell.bottom && cell.left >= footer.left;
+  }
+  SelectRow(documents, 9);
+  RoundTrip(window);
+  PostMessageW(documents, WM_KEYDOWN, VK_DOWN, 0);
+  count("记录数=12");
+  seen->shot = SaveWindowShot(window, dir + ShotName(L"visit-sales-window"));
+  PostClick(GetDlgItem(window, Ids::kExitId));
+}
+
+// The customer window: its goods codes in ascending order, the footer
+// following the document.
+void DriveCustomer(const std::wstring& dir, VariantSeen* seen) {
+  HWND window = WaitForWindow(W("vu税控机接口"), 10000);
+  if (window == nullptr) return;
+  seen->window = true;
+  HWND status = WaitForChild(window, L"msctls_statusbar32");
+  HWND documents = GetDlgItem(window, Ids::kDocumentGridId);
+  HWND lines = GetDlgItem(window, Ids::kLineGridId);
+  // The show step's copy runs first.
+  WaitUntil([&] { return StatusText(status, 2).empty(); }, 10000);
+  SetDate(GetDlgItem(window, Ids::kStartDateId), 2002, 9, 1);
+  SetDate(GetDlgItem(window, Ids::kEndDateId), 2002, 9, 30);
+  PostClick(GetDlgItem(window, Ids::kRefreshId));
+  WaitForCount(status, "记录数=2");
+  seen->counts.push_back(U8(StatusText(status, 0)));
+  WaitUntil([&] { return ItemCount(lines) == 2; }, 3000);
+  for (int row = 0; row < ItemCount(lines); ++row) {
+    seen->goods.push_back(ListCellText(lines, row, 0));
+  }
+  seen->footer = FooterText(window);
+  seen->shot = SaveWindowShot(window, dir + ShotName(L"customer-window"));
+  SelectRow(documents, 1);
+  WaitUntil([&] { return ItemCount(lines) == 1; }, 3000);
+  seen->footer_after_move = FooterText(window);
+  PostClick(GetDlgItem(window, Ids::kExitId));
+}
+
+// Every file setting present in both lines' sections: the first activation
+// asks for nothing.
+class VariantWindowE2eTest : public InterfaceWindowE2eTest {
+ protected:
+  std::string SettingsFile() const override {
+    std::string file;
+    for (const char* section : {"Fxsk", "Jqsk"}) {
+      file += std::string("[") + section +
+              "]\r\nread=C:\\in.txt\r\nwrite1=C:\\s.txt\r\n"
+              "write2=C:\\v.txt\r\n";
+    }
+    return file;
+  }
+};
+
+TEST_F(VariantWindowE2eTest, VisitSalesWindowFetchesPacketsAndSumsLines) {
+  auto entry = reinterpret_cast<ShowDllFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library_, "ShowDllFxsk")));
+  ASSERT_NE(entry, nullptr);
+  VariantSeen seen;
+  std::thread driver([&] { DriveVisitSales(dir_, &seen); });
+  entry(host_, nullptr, nullptr, nullptr, nullptr, machine_.c_str());
+  driver.join();
+
+  ASSERT_TRUE(seen.window);
+  EXPECT_EQ(seen.counts, (std::vector<std::string>{"记录数=10", "记录数=12"}));
+  EXPECT_EQ(U8(seen.footer), "品牌数=2\t\t\t\t\t\t\t3.5\t350.75\t59.63\t");
+  EXPECT_TRUE(seen.footer_under_column);
+  EXPECT_TRUE(seen.shot);
+}
+
+TEST_F(VariantWindowE2eTest, CustomerWindowSortsGoodsAndSumsLines) {
+  auto entry = reinterpret_cast<ShowDllFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library_, "ShowDllJqsk")));
+  ASSERT_NE(entry, nullptr);
+  VariantSeen seen;
+  std::thread driver([&] { DriveCustomer(dir_, &seen); });
+  entry(host_, nullptr, nullptr, nullptr, nullptr, machine_.c_str());
+  driver.join();
+
+  ASSERT_TRUE(seen.window);
+  EXPECT_EQ(seen.counts, (std::vector<std::string>{"记录数=2"}));
+  ASSERT_EQ(seen.goods.size(), 2u);
+  EXPECT_EQ(U8(seen.goods[0]), "20020801");
+  EXPECT_EQ(U8(seen.goods[1]), "20020802");
+  // No tax amounts on these lines yet: their sum is 0.
+  EXPECT_EQ(U8(seen.footer), "品牌数=2\t\t\t\t\t4\t400.00\t0.00\t");
+  EXPECT_EQ(U8(seen.footer_after_move), "品牌数=1\t\t\t\t\t5\t500.00\t0.00\t");
+  EXPECT_TRUE(seen.shot);
+}
+
 // ---- Export ("导出") of the not-invoiced view into the file of its kind.
 // The fixture clears 2024-01-15..16 of the sample's documents and puts there
 // the sales documents 101, 103 and 104 (104 without tax registration number)
