@@ -6,11 +6,13 @@
 # of the demo. With $DISPLAY the host runs interactively on that display;
 # without, under a private Xvfb with --demo: it opens each of the three
 # windows in turn and saves a screenshot of each to a folder printed at the
-# end. Then, with --cycle, it runs the head-office line's invoicing cycle:
-# the not-invoiced sales documents of 2024-03-01..02 are exported to
-# build/demo/exchange/sales.txt, skjk-taxsim answers them with the
-# issued-invoice file build/demo/exchange/invoices.txt, and the host imports
-# it and shows the invoiced view; each step is saved as a screenshot too.
+# end. Then, with --cycle, it runs the invoicing cycle in each of the three
+# windows in turn (head office, customer, visit sales): the not-invoiced
+# sales documents of 2024-03-01..02 are exported to build/demo/exchange/
+# sales.txt (jqsk-sales.txt, fxsk-sales.txt), skjk-taxsim answers each with
+# the issued-invoice file invoices.txt (jqsk-invoices.txt, fxsk-invoices.txt;
+# numbers from 1, 2001 and 1001), and the host imports it and shows the
+# invoiced view; each step is saved as a screenshot too.
 # Without a display the server serves a fresh sample database
 # (build/demo/headless.db) on every run, so that the cycle always finds the
 # same documents not invoiced, and params.cfg is rewritten with the exchange
@@ -101,10 +103,14 @@ else
   for line in Bbsk Fxsk Jqsk; do
     prefix=
     [ "$line" = Bbsk ] || prefix=$(echo "$line" | tr A-Z a-z)-
-    printf '[%s]\r\nread=%s\r\nwrite1=%s\r\nwrite2=%s\r\nfhr=复核员\r\nskr=@YWRY00\r\nsm=卷烟\r\nd=0\r\n' \
+    # The customer line writes its fixed tax rate only when no setting is
+    # a field reference: its payee is a name, not @YWRY00.
+    skr=@YWRY00
+    [ "$line" = Jqsk ] && skr=收款员
+    printf '[%s]\r\nread=%s\r\nwrite1=%s\r\nwrite2=%s\r\nfhr=复核员\r\nskr=%s\r\nsm=卷烟\r\nd=0\r\n' \
       "$line" "$(winpath "$exchange/${prefix}invoices.txt")" \
       "$(winpath "$exchange/${prefix}sales.txt")" \
-      "$(winpath "$exchange/${prefix}void.txt")"
+      "$(winpath "$exchange/${prefix}void.txt")" "$skr"
   done | iconv -f UTF-8 -t GBK >"$demo/params.cfg"
   scripts/wine-env start
   rc=0
@@ -113,22 +119,34 @@ else
   if [ -z "$server_pid" ] || [ ! -x "$taxsim" ]; then
     echo "demo: no application server or no $taxsim: the invoicing cycle is left out" >&2
   else
-    # The host exports, then waits for the issued-invoice file; the signal
-    # that the export is complete is the file "exported" among the shots.
-    timeout 240 scripts/wine-env run "$demo/skjk-host.exe" --cycle "$(winpath "$shots")" &
+    # In each window the host exports, then waits for the issued-invoice
+    # file; the signal that a line's export is complete is the file
+    # exported-<line> among the shots.
+    timeout 360 scripts/wine-env run "$demo/skjk-host.exe" --cycle "$(winpath "$shots")" &
     host_pid=$!
-    while [ ! -e "$shots/exported" ] && kill -0 "$host_pid" 2>/dev/null; do
+    answer() {  # LINE: answers the line's export with its invoice file
+      local prefix= start=1
+      case $1 in
+        Fxsk) prefix=fxsk- start=1001 ;;
+        Jqsk) prefix=jqsk- start=2001 ;;
+      esac
+      if "$taxsim" "$exchange/${prefix}sales.txt" "$exchange/${prefix}invoices.tmp" \
+          --start "$start"; then
+        mv "$exchange/${prefix}invoices.tmp" "$exchange/${prefix}invoices.txt"
+        echo "demo: skjk-taxsim answered $exchange/${prefix}sales.txt with $exchange/${prefix}invoices.txt"
+      else
+        echo "demo: skjk-taxsim failed on $exchange/${prefix}sales.txt" >&2
+      fi
+    }
+    while kill -0 "$host_pid" 2>/dev/null; do
+      for line in Bbsk Fxsk Jqsk; do
+        if [ -e "$shots/exported-$line" ]; then
+          rm -f "$shots/exported-$line"
+          answer "$line"
+        fi
+      done
       sleep 0.2
     done
-    if [ -e "$shots/exported" ]; then
-      rm -f "$shots/exported"
-      if "$taxsim" "$exchange/sales.txt" "$exchange/invoices.tmp"; then
-        mv "$exchange/invoices.tmp" "$exchange/invoices.txt"
-        echo "demo: skjk-taxsim answered $exchange/sales.txt with $exchange/invoices.txt"
-      else
-        echo "demo: skjk-taxsim failed" >&2
-      fi
-    fi
     wait "$host_pid" || rc=$?
     host_pid=
   fi

@@ -7,21 +7,25 @@
 //   skjk-host --demo OUTDIR   opens each of the three windows in turn from a
 //                             driver thread, saves a screenshot of each to
 //                             OUTDIR and closes it with its "退出" button
-//   skjk-host --cycle OUTDIR  the invoicing cycle of the head-office window
-//                             from a driver thread: queries the not-invoiced
-//                             sales documents of 2024-03-01..02, exports them
-//                             to the write1 file of params.cfg, writes the
-//                             empty file OUTDIR\exported, waits (up to 90 s)
-//                             for the issued-invoice file at the read path
-//                             (which the caller makes from the export), imports
-//                             it and closes the window; every message box is
-//                             answered as a user going through would, and
+//   skjk-host --cycle OUTDIR  the invoicing cycle in each of the three
+//                             windows in turn (head office, customer, visit
+//                             sales), from a driver thread: queries the
+//                             not-invoiced sales documents of the line's
+//                             dates (kCycles), exports them to the write1
+//                             file of the line's section of params.cfg,
+//                             writes the empty file OUTDIR\exported-<section>,
+//                             waits (up to 90 s) for the issued-invoice file
+//                             at the read path (which the caller makes from
+//                             the export), imports it, shows the invoiced
+//                             view and closes the window; every message box
+//                             is answered as a user going through would, and
 //                             each step saved as a screenshot to OUTDIR
 #include <windows.h>
 // The headers below need windows.h first.
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -46,12 +50,32 @@ struct Line {
   const char* entry_point;  // exported name
   const char* caption;      // UTF-8 caption of the window it opens
   const char* file;         // screenshot name
+  const wchar_t* section;   // of params.cfg
 };
 
 const Line kLines[] = {
-    {"本部", "ShowDllBbsk", "本部税控机接口", "1-bbsk"},
-    {"访销", "ShowDllFxsk", "税控机接口", "2-fxsk"},
-    {"vu", "ShowDllJqsk", "vu税控机接口", "3-jqsk"},
+    {"本部", "ShowDllBbsk", "本部税控机接口", "1-bbsk", L"Bbsk"},
+    {"访销", "ShowDllFxsk", "税控机接口", "2-fxsk", L"Fxsk"},
+    {"vu", "ShowDllJqsk", "vu税控机接口", "3-jqsk", L"Jqsk"},
+};
+
+// The invoicing cycle of one window on the sample database: the dates (of
+// 2024) whose not-invoiced sales documents it exports. The customer window
+// goes before the visit-sales window: its import writes the invoice numbers
+// onto the delivery lines its documents were copied from, so that the
+// visit-sales export leaves those deliveries out (the other way round, the
+// customer import would clear the numbers the visit-sales import wrote on
+// its customer's deliveries).
+struct CycleDates {
+  int line;          // index into kLines
+  const char* file;  // screenshot names begin with it
+  int first_month, first_day, last_month, last_day;
+};
+
+const CycleDates kCycles[] = {
+    {0, "4-cycle-bbsk", 3, 1, 3, 2},
+    {2, "5-cycle-jqsk", 3, 1, 3, 2},
+    {1, "6-cycle-fxsk", 3, 1, 3, 2},
 };
 
 HMODULE g_library = nullptr;
@@ -183,8 +207,9 @@ void Query(HWND window, int first_month, int first_day, int last_month,
   HWND status = GetDlgItem(window, Ids::kStatusBarId);
   e2e::WaitUntil(
       [&] {
+        const std::string count = e2e::U8(e2e::StatusText(status, 0));
         return e2e::StatusText(status, 2).empty() &&
-               e2e::U8(e2e::StatusText(status, 0)) != "记录数=0";
+               count.starts_with("记录数=") && count != "记录数=0";
       },
       4000);
   std::printf("%s\n", e2e::U8(e2e::StatusText(status, 0)).c_str());
@@ -290,102 +315,174 @@ int ColumnIndex(HWND list, const char* caption) {
   return -1;
 }
 
-// Prints the invoice numbers of the invoiced view and scrolls the document
-// grid so that their columns show; false when no document has one.
-bool ShowInvoiceNumbers(HWND window) {
-  using Ids = win32::InterfaceWindowWin32;
-  HWND list = GetDlgItem(window, Ids::kDocumentGridId);
-  const int document = ColumnIndex(list, "单号");
-  const int book = ColumnIndex(list, "发票本号");
-  const int number = ColumnIndex(list, "发票号");
-  if (document < 0 || book < 0 || number < 0) return false;
-  const int rows = ListView_GetItemCount(list);
-  int invoiced = 0;
-  for (int row = 0; row < rows; ++row) {
-    std::string text = e2e::U8(e2e::ListCellText(list, row, number));
-    if (!text.empty()) ++invoiced;
-    std::printf("cycle: document %s: invoice %s %s\n",
-                e2e::U8(e2e::ListCellText(list, row, document)).c_str(),
-                e2e::U8(e2e::ListCellText(list, row, book)).c_str(),
-                text.c_str());
+// The texts of the list's column `caption`, row by row.
+std::vector<std::wstring> ColumnTexts(HWND list, const char* caption) {
+  std::vector<std::wstring> texts;
+  const int column = ColumnIndex(list, caption);
+  for (int row = 0; column >= 0 && row < ListView_GetItemCount(list); ++row) {
+    texts.push_back(e2e::ListCellText(list, row, column));
   }
+  return texts;
+}
+
+// Scrolls the list so that its column `column` shows.
+void ScrollTo(HWND list, int column) {
   RECT cell{}, client{};
-  if (rows > 0 &&
-      ListView_GetSubItemRect(list, 0, number, LVIR_BOUNDS, &cell) &&
+  if (ListView_GetItemCount(list) > 0 &&
+      ListView_GetSubItemRect(list, 0, column, LVIR_BOUNDS, &cell) &&
       GetClientRect(list, &client) && cell.right > client.right) {
     ListView_Scroll(list, cell.right - client.right + 4, 0);
+  }
+}
+
+// Prints the invoice numbers of the rows of `list` ("<what> <key>: invoice
+// <book> <number>") and scrolls it so that their columns show; the number
+// of rows that have one, or -1 when the list has no such columns.
+int PrintInvoiceNumbers(HWND list, const char* key, const std::string& what,
+                        const std::vector<std::wstring>& only = {}) {
+  const int key_column = ColumnIndex(list, key);
+  const int book = ColumnIndex(list, "发票本号");
+  const int number = ColumnIndex(list, "发票号");
+  if (key_column < 0 || book < 0 || number < 0) return -1;
+  int invoiced = 0;
+  for (int row = 0; row < ListView_GetItemCount(list); ++row) {
+    const std::wstring row_key = e2e::ListCellText(list, row, key_column);
+    if (!only.empty() &&
+        std::find(only.begin(), only.end(), row_key) == only.end()) {
+      continue;
+    }
+    std::string text = e2e::U8(e2e::ListCellText(list, row, number));
+    if (!text.empty()) ++invoiced;
+    std::printf(
+        "cycle: %s %s: invoice %s %s\n", what.c_str(), e2e::U8(row_key).c_str(),
+        e2e::U8(e2e::ListCellText(list, row, book)).c_str(), text.c_str());
+  }
+  ScrollTo(list, number);
+  return invoiced;
+}
+
+// Prints the invoice numbers the import wrote for the `exported` documents
+// of the invoiced view: from the document grid, or where the line grid
+// holds them (the visit-sales window) from the lines of each, selected in
+// turn. Leaves the first of them selected, its numbers in view; false when
+// none has a number.
+bool ShowInvoiceNumbers(HWND window,
+                        const std::vector<std::wstring>& exported) {
+  using Ids = win32::InterfaceWindowWin32;
+  HWND documents = GetDlgItem(window, Ids::kDocumentGridId);
+  HWND lines = GetDlgItem(window, Ids::kLineGridId);
+  const std::vector<std::wstring> numbers = ColumnTexts(documents, "单号");
+  int first = -1;
+  int invoiced = PrintInvoiceNumbers(documents, "单号", "document", exported);
+  const bool on_documents = invoiced >= 0;
+  invoiced = std::max(invoiced, 0);
+  for (int row = 0; row < static_cast<int>(numbers.size()); ++row) {
+    if (std::find(exported.begin(), exported.end(), numbers[row]) ==
+        exported.end()) {
+      continue;
+    }
+    if (first < 0) first = row;
+    if (on_documents) break;
+    ListView_SetItemState(documents, row, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    e2e::RoundTrip(window);
+    Sleep(100);
+    const int lines_invoiced = PrintInvoiceNumbers(
+        lines, "商品名称", "document " + e2e::U8(numbers[row]) + " line");
+    invoiced += std::max(lines_invoiced, 0);
+  }
+  if (first >= 0) {
+    ListView_SetItemState(documents, first, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(documents, first, FALSE);
+    e2e::RoundTrip(window);
+    ScrollTo(lines, ColumnIndex(lines, "发票号"));
   }
   return invoiced > 0;
 }
 
-// Driver thread of --cycle. Returns the number of steps that failed.
-int RunCycle(const std::wstring& outdir) {
+// The invoicing cycle in one window; false when a step failed.
+bool RunCycle(const CycleDates& cycle, const std::wstring& outdir) {
   using Ids = win32::InterfaceWindowWin32;
+  const Line& line = kLines[cycle.line];
   auto shot = [&](const char* name) {
-    return outdir + L"\\" + W(name) + L".bmp";
+    return outdir + L"\\" + W(cycle.file) + L"-" + W(name) + L".bmp";
   };
   std::wstring config = e2e::ProgramDirectory() + L"params.cfg";
   wchar_t read[MAX_PATH] = {};
-  GetPrivateProfileStringW(L"Bbsk", L"read", L"", read, MAX_PATH,
+  GetPrivateProfileStringW(line.section, L"read", L"", read, MAX_PATH,
                            config.c_str());
-  int failures = 0;
+  std::printf("cycle: %s\n", line.entry_point);
   HWND window = nullptr;
   HWND exit = nullptr;
   if (read[0] == L'\0') {
-    std::printf("cycle: params.cfg names no read file for Bbsk\n");
-    ++failures;
-  } else if (!OpenWindow(0, shot("4-cycle"), &window, &exit)) {
-    ++failures;
-  } else {
-    HWND status = GetDlgItem(window, Ids::kStatusBarId);
-    // The not-invoiced sales documents of 2024-03-01..02.
-    Query(window, 3, 1, 3, 2);
+    std::printf("cycle: params.cfg names no read file for %s\n",
+                e2e::U8(line.section).c_str());
+    return false;
+  }
+  if (!OpenWindow(cycle.line, outdir + L"\\" + W(cycle.file), &window, &exit)) {
+    return false;
+  }
+  HWND status = GetDlgItem(window, Ids::kStatusBarId);
+  Query(window, cycle.first_month, cycle.first_day, cycle.last_month,
+        cycle.last_day);
+  // The documents the export is to write (those with a tax registration
+  // number and bank among them).
+  const std::vector<std::wstring> exported =
+      ColumnTexts(GetDlgItem(window, Ids::kDocumentGridId), "单号");
+  Sleep(500);
+  SaveScreenshot(shot("1-not-invoiced"));
+  e2e::PostClick(GetDlgItem(window, Ids::kExportId));
+  bool ok =
+      AnswerNext(window, "确认", IDYES, shot("2-export-question"), 10000) &&
+      AnswerNext(window, "提示", IDOK, shot("3-exported"), 60000);
+  if (ok) {
+    // The caller answers the export with the issued-invoice file.
+    e2e::WriteWholeFile(outdir + L"\\exported-" + line.section, "");
+    ok = e2e::WaitUntil(
+        [&] { return GetFileAttributesW(read) != INVALID_FILE_ATTRIBUTES; },
+        90000);
+    if (!ok) std::printf("cycle: no file came at %s\n", e2e::U8(read).c_str());
+  }
+  if (ok) {
+    e2e::PostClick(GetDlgItem(window, Ids::kImportId));
+    ok = AnswerNext(window, "确认", IDYES, shot("4-import-question"), 10000) &&
+         AnswerNext(window, "提示", IDOK, shot("5-imported"), 60000);
+  }
+  if (ok) {
+    // The window selects the invoiced view of the file's dates and loads it.
+    std::string count;
+    ok = e2e::WaitUntil(
+        [&] {
+          count = e2e::U8(e2e::StatusText(status, 0));
+          return SendMessageW(GetDlgItem(window, Ids::kInvoicedId), BM_GETCHECK,
+                              0, 0) == BST_CHECKED &&
+                 e2e::StatusText(status, 2).empty() &&
+                 count.starts_with("记录数=") && count != "记录数=0";
+        },
+        10000);
+    std::printf("cycle: invoiced view: %s\n", count.c_str());
+    ok = ok && ShowInvoiceNumbers(window, exported);
     Sleep(500);
-    SaveScreenshot(shot("4-cycle-1-not-invoiced"));
-    e2e::PostClick(GetDlgItem(window, Ids::kExportId));
-    bool ok =
-        AnswerNext(window, "确认", IDYES, shot("4-cycle-2-export-question"),
-                   10000) &&
-        AnswerNext(window, "提示", IDOK, shot("4-cycle-3-exported"), 60000);
-    if (ok) {
-      // The caller answers the export with the issued-invoice file.
-      e2e::WriteWholeFile(outdir + L"\\exported", "");
-      ok = e2e::WaitUntil(
-          [&] { return GetFileAttributesW(read) != INVALID_FILE_ATTRIBUTES; },
-          90000);
-      if (!ok)
-        std::printf("cycle: no file came at %s\n", e2e::U8(read).c_str());
-    }
-    if (ok) {
-      e2e::PostClick(GetDlgItem(window, Ids::kImportId));
-      ok = AnswerNext(window, "确认", IDYES, shot("4-cycle-4-import-question"),
-                      10000) &&
-           AnswerNext(window, "提示", IDOK, shot("4-cycle-5-imported"), 60000);
-    }
-    if (ok) {
-      // The window selects the invoiced view of the file's dates and loads it.
-      ok = e2e::WaitUntil(
-          [&] {
-            return SendMessageW(GetDlgItem(window, Ids::kInvoicedId),
-                                BM_GETCHECK, 0, 0) == BST_CHECKED &&
-                   e2e::StatusText(status, 2).empty() &&
-                   e2e::U8(e2e::StatusText(status, 0)) != "记录数=0";
-          },
-          10000);
-      std::printf("cycle: invoiced view: %s\n",
-                  e2e::U8(e2e::StatusText(status, 0)).c_str());
-      ok = ok && ShowInvoiceNumbers(window);
-      Sleep(500);
-      std::wstring last = shot("4-cycle-6-invoiced");
-      SaveScreenshot(last);
-      std::printf("cycle: invoiced view, screenshot %s\n",
-                  e2e::U8(last).c_str());
-    }
-    if (!ok) ++failures;
-    if (!e2e::CloseAndWait(window, exit, nullptr, {}, 10000)) {
-      std::printf("cycle: window did not close\n");
-      ++failures;
-    }
+    std::wstring last = shot("6-invoiced");
+    SaveScreenshot(last);
+    std::printf("cycle: invoiced view, screenshot %s\n", e2e::U8(last).c_str());
+  }
+  if (!e2e::CloseAndWait(window, exit, nullptr, {}, 10000)) {
+    std::printf("cycle: window did not close\n");
+    ok = false;
+  }
+  std::fflush(stdout);
+  return ok;
+}
+
+// Driver thread of --cycle. Returns the number of windows whose cycle
+// failed.
+int RunCycles(const std::wstring& outdir) {
+  int failures = 0;
+  for (const CycleDates& cycle : kCycles) {
+    if (!RunCycle(cycle, outdir)) ++failures;
+    Sleep(200);
   }
   std::fflush(stdout);
   PostMessageW(g_main, WM_CLOSE, 0, 0);
@@ -431,10 +528,10 @@ int Main(int argc, wchar_t** argv) {
     CreateDirectoryW(demo_dir.c_str(), nullptr);
     SeedSettings(demo_dir);
     watchdog = std::make_unique<e2e::Watchdog>(
-        cycle ? 180000 : 120000,
+        cycle ? 330000 : 120000,
         cycle ? "skjk-host --cycle" : "skjk-host --demo");
     driver = std::thread(
-        [&] { failures = cycle ? RunCycle(demo_dir) : RunDemo(demo_dir); });
+        [&] { failures = cycle ? RunCycles(demo_dir) : RunDemo(demo_dir); });
   }
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
