@@ -1,7 +1,6 @@
 // skjk-server as a process on loopback with a real SQLite file: providers,
 // the statements the plug-in sends, transactions, sessions and bad input.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <string>
@@ -19,33 +18,6 @@ namespace {
 
 using text::literals::operator""_gbk;
 using protocol::MessageType;
-
-// Rows of a query on the database file, "a|b;c|d" (NULL as "~").
-std::string Query(const std::string& db_path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::string out;
-  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_close(db);
-    return "open failed";
-  }
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-    out = std::string("error: ") + sqlite3_errmsg(db);
-  } else {
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      if (!out.empty()) out += ";";
-      for (int i = 0; i < sqlite3_column_count(st); ++i) {
-        if (i > 0) out += "|";
-        const unsigned char* t = sqlite3_column_text(st, i);
-        out += t == nullptr ? "~" : reinterpret_cast<const char*>(t);
-      }
-    }
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return out;
-}
 
 // A layout as "NAME T12,NAME N,NAME D,lines[...]".
 std::string Describe(const std::vector<FieldDef>& layout) {
@@ -113,7 +85,7 @@ class ServerTest : public ::testing::Test {
   }
 
   std::string Q(const std::string& sql) {
-    return Query(server_->db_path(), sql);
+    return testing::SelectRows(server_->db_path(), sql, "~");
   }
 
   std::unique_ptr<testing::ServerProcess> server_;
@@ -809,32 +781,33 @@ TEST(SampleTest, SameSeedSameDataAndRealisticContent) {
       "SELECT GROUP_CONCAT(KHMC00) FROM GSTKHGL0",
   };
   for (const char* sql : checks) {
-    EXPECT_EQ(Query((*a)->db_path(), sql), Query((*b)->db_path(), sql)) << sql;
+    EXPECT_EQ((*a)->Select(sql), (*b)->Select(sql)) << sql;
   }
   const std::string db = (*a)->db_path();
-  EXPECT_EQ(Query(db, "SELECT COUNT(*) FROM XSTXSFP1"), "200");
-  EXPECT_EQ(Query(db, "SELECT COUNT(*) FROM XSTFXPS1"), "200");
-  EXPECT_EQ(Query(db, "SELECT KHMC00 FROM GSTKHGL0 WHERE KHDM00='K0000001'"),
+  EXPECT_EQ((*a)->Select("SELECT COUNT(*) FROM XSTXSFP1"), "200");
+  EXPECT_EQ((*a)->Select("SELECT COUNT(*) FROM XSTFXPS1"), "200");
+  EXPECT_EQ((*a)->Select("SELECT KHMC00 FROM GSTKHGL0 WHERE KHDM00='K0000001'"),
             "vediruza商贸有限公司");
-  EXPECT_EQ(Query(db,
-                  "SELECT MIN(n), MAX(n) FROM (SELECT COUNT(L.DHAO00) n "
-                  "FROM XSTXSFP1 A LEFT JOIN XSTXSFP2 L ON L.DHAO00=A.DHAO00 "
-                  "GROUP BY A.DHAO00)"),
-            "0|10");
-  EXPECT_NE(Query(db, "SELECT COUNT(*) FROM GSTKHGL0 WHERE SWDJH0 IS NULL"),
+  EXPECT_EQ(
+      (*a)->Select("SELECT MIN(n), MAX(n) FROM (SELECT COUNT(L.DHAO00) n "
+                   "FROM XSTXSFP1 A LEFT JOIN XSTXSFP2 L ON L.DHAO00=A.DHAO00 "
+                   "GROUP BY A.DHAO00)"),
+      "0|10");
+  EXPECT_NE((*a)->Select("SELECT COUNT(*) FROM GSTKHGL0 WHERE SWDJH0 IS NULL"),
             "0");
-  EXPECT_NE(Query(db, "SELECT COUNT(*) FROM GSTKHGL0 WHERE KHYH00 IS NULL"),
+  EXPECT_NE((*a)->Select("SELECT COUNT(*) FROM GSTKHGL0 WHERE KHYH00 IS NULL"),
             "0");
-  EXPECT_NE(Query(db, "SELECT COUNT(*) FROM XSTXSFP1 WHERE FPHAO0 <> ''"), "0");
-  EXPECT_GT(std::stoi(Query(
-                db, "SELECT COUNT(DISTINCT substr(YWRQ00,1,7)) FROM XSTXSFP1")),
+  EXPECT_NE((*a)->Select("SELECT COUNT(*) FROM XSTXSFP1 WHERE FPHAO0 <> ''"),
+            "0");
+  EXPECT_GT(std::stoi((*a)->Select(
+                "SELECT COUNT(DISTINCT substr(YWRQ00,1,7)) FROM XSTXSFP1")),
             3);
   // The customer window's synchronisation finds work in a sample database.
   Connection c;
   c.set_machine_name((*a)->machine());
   ASSERT_TRUE(c.Execute(kSync1).ok());
   ASSERT_TRUE(c.Execute(kSync2).ok());
-  EXPECT_NE(Query(db, "SELECT COUNT(*) FROM XSTJQSK2"), "0");
+  EXPECT_NE((*a)->Select("SELECT COUNT(*) FROM XSTJQSK2"), "0");
   // An existing database file is never overwritten.
   Status s = testing::RunServerCommand({"init", "--db", db});
   EXPECT_FALSE(s.ok());

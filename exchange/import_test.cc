@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <functional>
@@ -55,37 +54,6 @@ std::vector<std::string> Documents() {
       "INSERT INTO XSTJQSK2 (DHAO00, SPMC00) VALUES (101, '卷烟甲')",
       "INSERT INTO XSTJQSK2 (DHAO00, SPMC00) VALUES (101, '卷烟乙')",
   };
-}
-
-// The rows of `sql` as "a|b;c|d" (UTF-8; NULL as "-"), or what went wrong.
-std::string Rows(const std::string& db_path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_close(db);
-    return "<cannot open " + db_path + ">";
-  }
-  // The server may hold the file for a moment (a checkpoint).
-  sqlite3_busy_timeout(db, 5000);
-  std::string out;
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-    out = std::string("<") + sqlite3_errmsg(db) + ">";
-  } else {
-    bool first_row = true;
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      if (!first_row) out += ";";
-      first_row = false;
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        if (c > 0) out += "|";
-        const unsigned char* v = sqlite3_column_text(st, c);
-        out += v ? reinterpret_cast<const char*>(v) : "-";
-      }
-    }
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return out;
 }
 
 class RecordingHost final : public ImportHost {
@@ -140,9 +108,7 @@ class ImportTest : public ::testing::Test {
     ASSERT_TRUE(Env::Default()->WriteFile(path_, file).ok());
     RunImport(line, path_, Env::Default(), &connection_, &host_);
   }
-  std::string Db(const std::string& sql) {
-    return Rows(server_->db_path(), sql);
-  }
+  std::string Db(const std::string& sql) { return server_->Select(sql); }
   // Everything the write-back may change, in one text.
   std::string State() {
     return Db("SELECT DHAO00, FPBBH0, FPHAO0 FROM XSTXSFP1 ORDER BY 1") +

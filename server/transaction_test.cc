@@ -3,7 +3,6 @@
 #include "server/transaction.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <functional>
 #include <string>
@@ -23,30 +22,6 @@ std::string Insert(const std::string& code) {
                          code + "', '客户" + code + "')");
 }
 
-// The codes of the committed customers, "C1,C2" (or what went wrong).
-std::string Customers(const std::string& db_path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_close(db);
-    return "<cannot open " + db_path + ">";
-  }
-  std::string out;
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT KHDM00 FROM GSTKHGL0 ORDER BY 1", -1, &st,
-                         nullptr) != SQLITE_OK) {
-    out = std::string("<") + sqlite3_errmsg(db) + ">";
-  } else {
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      if (!out.empty()) out += ",";
-      out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-    }
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return out;
-}
-
 class TransactionTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartServer()); }
@@ -60,7 +35,10 @@ class TransactionTest : public ::testing::Test {
     conn_.set_machine_name(server_->machine());
   }
 
-  std::string Customers() const { return skjk::Customers(server_->db_path()); }
+  // The codes of the committed customers, "C1;C2".
+  std::string Customers() const {
+    return server_->Select("SELECT KHDM00 FROM GSTKHGL0 ORDER BY 1");
+  }
 
   std::unique_ptr<testing::ServerProcess> server_;
   Connection conn_;
@@ -86,13 +64,13 @@ TEST_F(TransactionTest, CommitMakesEveryStatementPermanentAndNothingBefore) {
     EXPECT_EQ(Customers(), "");  // others see nothing before the commit
     Status s = t.Commit();
     ASSERT_TRUE(s.ok()) << s.message();
-    EXPECT_EQ(Customers(), "C1,C2,C3");
+    EXPECT_EQ(Customers(), "C1;C2;C3");
 
     // A committed transaction takes no more statements and sends nothing.
     EXPECT_EQ(t.Execute(Insert("C4")).code(), Status::Code::kGeneral);
     EXPECT_EQ(t.Commit().code(), Status::Code::kGeneral);
   }  // and its end rolls nothing back
-  EXPECT_EQ(Customers(), "C1,C2,C3");
+  EXPECT_EQ(Customers(), "C1;C2;C3");
   EXPECT_TRUE(conn_.connected());
 }
 

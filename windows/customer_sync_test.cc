@@ -3,7 +3,6 @@
 // reads the database file itself to see what was committed.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <functional>
 #include <iterator>
@@ -73,36 +72,6 @@ class StatusDisplay : public Display {
   std::function<void()> on_process;
 };
 
-// The rows of `sql` as "a|b;c|d" (UTF-8; NULL as "-"), or what went wrong.
-std::string Select(const std::string& db_path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_close(db);
-    return "<cannot open " + db_path + ">";
-  }
-  sqlite3_busy_timeout(db, 5000);
-  std::string out;
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-    out = std::string("<") + sqlite3_errmsg(db) + ">";
-  } else {
-    bool first_row = true;
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      if (!first_row) out += ";";
-      first_row = false;
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        if (c > 0) out += "|";
-        const unsigned char* v = sqlite3_column_text(st, c);
-        out += v ? reinterpret_cast<const char*>(v) : "-";
-      }
-    }
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return out;
-}
-
 // Everything in the two tables of the customer window, in a fixed order.
 const std::string kBothTables =
     "SELECT 'J1',* FROM XSTJQSK1 UNION ALL SELECT 'J2',DHAO00,SPDM00,SPMC00,"
@@ -160,9 +129,7 @@ class CustomerSyncTest : public ::testing::Test {
     return *window_;
   }
 
-  std::string Select(const std::string& sql) {
-    return skjk::Select(server_->db_path(), sql);
-  }
+  std::string Select(const std::string& sql) { return server_->Select(sql); }
 
   // The copy ended with a commit: nothing shown, busy display cleared.
   void ExpectCommitted() {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -212,6 +213,41 @@ Status ServerProcess::Fill(const std::vector<std::string>& statements) {
     }
   }
   return c.Call("CustObjdbCommit");
+}
+
+std::string SelectRows(const std::string& db_path, const std::string& sql,
+                       std::string_view null_text) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db);
+    return "<cannot open " + db_path + ">";
+  }
+  // The server may hold the file for a moment (a checkpoint).
+  sqlite3_busy_timeout(db, 5000);
+  std::string out;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    out = std::string("<") + sqlite3_errmsg(db) + ">";
+  } else {
+    bool first_row = true;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      if (!first_row) out += ";";
+      first_row = false;
+      for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        if (c > 0) out += "|";
+        const unsigned char* v = sqlite3_column_text(st, c);
+        if (v != nullptr) {
+          out += reinterpret_cast<const char*>(v);
+        } else {
+          out += null_text;
+        }
+      }
+    }
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
 }
 
 Status ServerProcess::Stop() {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/status.h"
@@ -35,6 +36,12 @@ struct ServerOptions {
   uint64_t seed = 1;
   int sample_lines = -1;  // lines per sample document; < 0: 0 to 10
 };
+
+// The rows of `sql` (UTF-8) read straight from the database file at
+// `db_path`, opened read-only: "a|b;c|d", NULL as `null_text`; or the error
+// between angle brackets. Waits up to 5 s for a lock the server holds.
+std::string SelectRows(const std::string& db_path, const std::string& sql,
+                       std::string_view null_text = "-");
 
 class ServerProcess {
  public:
@@ -61,6 +68,11 @@ class ServerProcess {
 
   // Sends SIGTERM and waits; OK when the server exited with status 0.
   Status Stop();
+
+  // SelectRows() on the server's database file.
+  std::string Select(const std::string& sql) const {
+    return SelectRows(db_path_, sql);
+  }
 
  private:
   ServerProcess() = default;
