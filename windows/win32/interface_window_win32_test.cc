@@ -284,10 +284,16 @@ TEST_F(InterfaceWindowWin32Test, OtherVariantsFollowTheirTables) {
     EXPECT_EQ(outer.left, c.left);
     EXPECT_EQ(outer.top, c.top);
     EXPECT_EQ(Gbk(WindowTextW(w)), text::Utf8ToGbk(c.variant->caption));
-    // No totals; the line grid reaches down to the status bar.
+    // No totals; the line grid and under it its footer reach down to the
+    // status bar.
     EXPECT_EQ(GetDlgItem(w, Ids::kTotalsFirstId), nullptr);
     const RECT bar = ChildRect(w, GetDlgItem(w, Ids::kStatusBarId));
-    EXPECT_EQ(ChildRect(w, GetDlgItem(w, Ids::kLineGridId)).bottom, bar.top);
+    const RECT lines = ChildRect(w, GetDlgItem(w, Ids::kLineGridId));
+    const RECT footer = ChildRect(w, GetDlgItem(w, Ids::kLineFooterId));
+    EXPECT_EQ(lines.bottom, footer.top);
+    EXPECT_EQ(footer.left, lines.left);
+    EXPECT_EQ(footer.right, lines.right);
+    EXPECT_EQ(footer.bottom, bar.top);
     // The pick list reads "销售单据" from the start.
     EXPECT_EQ(PickListText(w), "销售单据"_gbk);
     EXPECT_NE(FindWindowExW(w, nullptr, L"Static",
