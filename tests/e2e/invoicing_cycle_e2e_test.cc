@@ -61,18 +61,37 @@ struct LineWindow {
   const char* shown_sm;
 };
 
-const LineWindow kHeadOffice{
-    "Bbsk",       "ShowDllBbsk", "本部税控机接口", "本部税控机接口参数设置",
-    "复核甲",     "@YWRY00",     "卷烟",           "复核甲",
-    "字段YWRY00", "卷烟"};
-const LineWindow kVisitSales{
-    "Fxsk",    "ShowDllFxsk", "税控机接口", "税控机接口参数设置", "复核乙",
-    "@YWRY00", "卷烟",        "复核乙",     "字段YWRY00",         "卷烟"};
+const LineWindow kHeadOffice{.name = "Bbsk",
+                             .entry_point = "ShowDllBbsk",
+                             .caption = "本部税控机接口",
+                             .dialog_title = "本部税控机接口参数设置",
+                             .fhr = "复核甲",
+                             .skr = "@YWRY00",
+                             .sm = "卷烟",
+                             .shown_fhr = "复核甲",
+                             .shown_skr = "字段YWRY00",
+                             .shown_sm = "卷烟"};
+const LineWindow kVisitSales{.name = "Fxsk",
+                             .entry_point = "ShowDllFxsk",
+                             .caption = "税控机接口",
+                             .dialog_title = "税控机接口参数设置",
+                             .fhr = "复核乙",
+                             .skr = "@YWRY00",
+                             .sm = "卷烟",
+                             .shown_fhr = "复核乙",
+                             .shown_skr = "字段YWRY00",
+                             .shown_sm = "卷烟"};
 // No field reference: the customer line then writes the fixed tax rate.
-const LineWindow kCustomer{
-    "Jqsk",   "ShowDllJqsk", "vu税控机接口", "vu税控机接口参数设置",
-    "复核丙", "收款丙",      "卷烟",         "复核丙",
-    "收款丙", "卷烟"};
+const LineWindow kCustomer{.name = "Jqsk",
+                           .entry_point = "ShowDllJqsk",
+                           .caption = "vu税控机接口",
+                           .dialog_title = "vu税控机接口参数设置",
+                           .fhr = "复核丙",
+                           .skr = "收款丙",
+                           .sm = "卷烟",
+                           .shown_fhr = "复核丙",
+                           .shown_skr = "收款丙",
+                           .shown_sm = "卷烟"};
 
 // What is read of a view: per document the cells under `documents`, and
 // when `lines` is not empty, per line of the document the cells under
@@ -101,75 +120,80 @@ struct Cycle {
 };
 
 const Cycle kCycles[] = {
-    {&kHeadOffice,
-     15,
-     16,
-     3,
-     "导出成功！\r其中有1条记录因缺少税务登记号或开户银行而被忽略",
+    {.window = &kHeadOffice,
+     .first_day = 15,
+     .last_day = 16,
+     .not_invoiced = 3,
+     .exported = "导出成功！\r其中有1条记录因缺少税务登记号或开户银行而被忽略",
      // Address DZ0000, remark BEIZHU, the document's own tax rate.
-     "//单据\r\n"
-     "101~~2~~第一商店~~370102123456789~~东大街1号~~"
-     "工商银行东街支行1602001234~~月结~~复核甲~~业务员甲~~~~20240115\r\n"
-     "卷烟甲~~条~~84mm~~10~~450~~0.17~~卷烟\r\n"
-     "卷烟乙~~条~~84mm~~5~~137.5~~0.17~~卷烟\r\n"
-     "//单据\r\n"
-     "103~~1~~第二商店~~370102987654321~~西大街2号~~"
-     "农业银行西街支行2001009876~~~~复核甲~~业务员乙~~~~20240116\r\n"
-     "卷烟甲~~条~~84mm~~2~~90~~0.13~~卷烟\r\n",
-     {{"单号", "发票本号", "发票号"}, {}},
-     {"101 3300052160 00000001", "103 3300052160 00000002"},
-     {"104  "}},
-    {&kVisitSales,
-     15,
-     16,
-     3,
-     "导出成功！\r其中有1条记录因缺少税务登记号或开户银行而被忽略",
+     .file =
+         "//单据\r\n"
+         "101~~2~~第一商店~~370102123456789~~东大街1号~~"
+         "工商银行东街支行1602001234~~月结~~复核甲~~业务员甲~~~~20240115\r\n"
+         "卷烟甲~~条~~84mm~~10~~450~~0.17~~卷烟\r\n"
+         "卷烟乙~~条~~84mm~~5~~137.5~~0.17~~卷烟\r\n"
+         "//单据\r\n"
+         "103~~1~~第二商店~~370102987654321~~西大街2号~~"
+         "农业银行西街支行2001009876~~~~复核甲~~业务员乙~~~~20240116\r\n"
+         "卷烟甲~~条~~84mm~~2~~90~~0.13~~卷烟\r\n",
+     .columns = {{"单号", "发票本号", "发票号"}, {}},
+     .invoiced = {"101 3300052160 00000001", "103 3300052160 00000002"},
+     .left = {"104  "}},
+    {.window = &kVisitSales,
+     .first_day = 15,
+     .last_day = 16,
+     .not_invoiced = 3,
+     .exported = "导出成功！\r其中有1条记录因缺少税务登记号或开户银行而被忽略",
      // The customer's name and address for invoicing where it has them, no
      // remark, the fixed tax rate; the line of quantity 0 is written too.
-     "//单据\r\n"
-     "301~~2~~访销一店~~370102111111111~~北大街4号~~"
-     "工商银行北街支行1602005555~~~~复核乙~~业务员丙~~~~20240115\r\n"
-     "卷烟甲~~条~~84mm~~4~~180~~0.17~~卷烟\r\n"
-     "卷烟乙~~条~~84mm~~0~~0~~0.17~~卷烟\r\n"
-     "//单据\r\n"
-     "302~~1~~访销二店开票名~~370102222222222~~开票路5号~~"
-     "建设银行北街支行3003002222~~~~复核乙~~业务员丁~~~~20240116\r\n"
-     "卷烟乙~~条~~84mm~~2~~55~~0.17~~卷烟\r\n",
+     .file = "//单据\r\n"
+             "301~~2~~访销一店~~370102111111111~~北大街4号~~"
+             "工商银行北街支行1602005555~~~~复核乙~~业务员丙~~~~20240115\r\n"
+             "卷烟甲~~条~~84mm~~4~~180~~0.17~~卷烟\r\n"
+             "卷烟乙~~条~~84mm~~0~~0~~0.17~~卷烟\r\n"
+             "//单据\r\n"
+             "302~~1~~访销二店开票名~~370102222222222~~开票路5号~~"
+             "建设银行北街支行3003002222~~~~复核乙~~业务员丁~~~~20240116\r\n"
+             "卷烟乙~~条~~84mm~~2~~55~~0.17~~卷烟\r\n",
      // The invoice numbers are on the lines; the line of quantity 0 gets
      // none.
-     {{"单号"}, {"商品名称", "发票本号", "发票号"}},
-     {"301", "301 line: 卷烟甲 3300052160 00000011", "301 line: 卷烟乙  ",
-      "302", "302 line: 卷烟乙 3300052160 00000012"},
-     {"303"}},
-    {&kCustomer,
-     18,
-     19,
-     2,
-     "导出成功！",
+     .columns = {{"单号"}, {"商品名称", "发票本号", "发票号"}},
+     .invoiced = {"301", "301 line: 卷烟甲 3300052160 00000011",
+                  "301 line: 卷烟乙  ", "302",
+                  "302 line: 卷烟乙 3300052160 00000012"},
+     .left = {"303"}},
+    {.window = &kCustomer,
+     .first_day = 18,
+     .last_day = 19,
+     .not_invoiced = 2,
+     .exported = "导出成功！",
      // Address DWDZ00 (the address for invoicing, copied at show time), no
      // remark, the fixed tax rate.
-     "//单据\r\n"
-     "401~~2~~vediruza批发部~~370102444444444~~开票路7号~~"
-     "中国银行南街支行4004004444~~~~复核丙~~收款丙~~~~20240118\r\n"
-     "卷烟甲~~条~~84mm~~10~~450~~0.17~~卷烟\r\n"
-     "卷烟乙~~条~~84mm~~5~~137.5~~0.17~~卷烟\r\n"
-     "//单据\r\n"
-     "402~~1~~vediruza批发部~~370102444444444~~开票路7号~~"
-     "中国银行南街支行4004004444~~~~复核丙~~收款丙~~~~20240119\r\n"
-     "卷烟甲~~条~~84mm~~2~~90~~0.17~~卷烟\r\n",
+     .file = "//单据\r\n"
+             "401~~2~~vediruza批发部~~370102444444444~~开票路7号~~"
+             "中国银行南街支行4004004444~~~~复核丙~~收款丙~~~~20240118\r\n"
+             "卷烟甲~~条~~84mm~~10~~450~~0.17~~卷烟\r\n"
+             "卷烟乙~~条~~84mm~~5~~137.5~~0.17~~卷烟\r\n"
+             "//单据\r\n"
+             "402~~1~~vediruza批发部~~370102444444444~~开票路7号~~"
+             "中国银行南街支行4004004444~~~~复核丙~~收款丙~~~~20240119\r\n"
+             "卷烟甲~~条~~84mm~~2~~90~~0.17~~卷烟\r\n",
      // Invoice date, book and number on the document, the invoice's tax
      // amount on every line.
-     {{"单号", "开票日期", "发票本号", "发票号"}, {"商品名称", "税额（元）"}},
-     {"401 2024-01-17 3300052160 00000021", "401 line: 卷烟甲 76.50",
-      "401 line: 卷烟乙 23.38", "402 2024-01-17 3300052160 00000022",
-      "402 line: 卷烟甲 15.30"},
-     {},
+     .columns = {{"单号", "开票日期", "发票本号", "发票号"},
+                 {"商品名称", "税额（元）"}},
+     .invoiced = {"401 2024-01-17 3300052160 00000021",
+                  "401 line: 卷烟甲 76.50", "401 line: 卷烟乙 23.38",
+                  "402 2024-01-17 3300052160 00000022",
+                  "402 line: 卷烟甲 15.30"},
+     .left = {},
      // The closing statement puts the invoice numbers, without book, onto
      // the delivery lines the documents were copied from.
-     &kVisitSales,
-     {{"单号"}, {"商品名称", "发票本号", "发票号"}},
-     {"401", "401 line: 卷烟甲  00000021", "401 line: 卷烟乙  00000021", "402",
-      "402 line: 卷烟甲  00000022"}},
+     .delivery = &kVisitSales,
+     .delivery_columns = {{"单号"}, {"商品名称", "发票本号", "发票号"}},
+     .delivery_rows = {"401", "401 line: 卷烟甲  00000021",
+                       "401 line: 卷烟乙  00000021", "402",
+                       "402 line: 卷烟甲  00000022"}},
 };
 
 // A date picker's day as "YYYY-MM-DD".
