@@ -27,7 +27,7 @@ using ::testing::ElementsAre;
 constexpr std::string_view kClosing =
     "update XSTFXPS2 A SET A.FPHAO0=(select B.FPHAO0 FROM XSTJQSK1 B WHERE "
     "B.DHAO00=A.DHAO00 AND B.FPHAO0 IS NOT NULL) WHERE A.DHAO00 IN (SELECT "
-    "DHAO00 FROM XSTJQSK1) AND SL0000<>0";
+    "DHAO00 FROM XSTJQSK1 WHERE FPHAO0 IS NOT NULL) AND SL0000<>0";
 const ImportLine kHeadOffice{false, "XSTXSFP1", "", ""};
 const ImportLine kVisitSales{false, "XSTFXPS2", "SL0000<>0 AND ", ""};
 const ImportLine kCustomer{true, "XSTJQSK1", "", kClosing};

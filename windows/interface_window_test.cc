@@ -693,6 +693,47 @@ TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
   EXPECT_FALSE(w.busy());
 }
 
+// After the customer window's import the delivery lines take the invoice
+// numbers of the customer's documents; a delivery whose customer document
+// has none keeps the number the visit-sales window wrote onto its lines.
+TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
+  std::vector<std::string> fill;
+  for (const char* d : {"8001", "8002"}) {
+    fill.push_back(std::string("INSERT INTO XSTFXPS1 VALUES (") + d +
+                   ", 'Z', '2003-08-01', 'Y1', 'Q1', 'K9', '01', '0')");
+    fill.push_back(
+        std::string("INSERT INTO XSTFXPS2 (DHAO00, SPDM00, DJIA00, SL0000,"
+                    " JE0000) VALUES (") +
+        d + ", '10010101', 100, 1, 100)");
+  }
+  ASSERT_TRUE(server_->Fill(fill).ok());
+  InterfaceWindow& w = Open(GetVariant(VariantKey::kJqsk));  // copies both
+  // 8001 is invoiced through the visit-sales window meanwhile.
+  ASSERT_TRUE(server_
+                  ->Fill({"update XSTFXPS2 set FPBBH0='220022',"
+                          "FPHAO0='00000066' where SL0000<>0 AND DHAO00=8001"})
+                  .ok());
+  const std::string path = dir_ + "/customer-invoices.txt";
+  ASSERT_TRUE(Env::Default()
+                  ->WriteFile(path,
+                              "SJJK0201\r\n1~~20030801~~20030831\r\n"
+                              "0~~x~~x~~110012~~00000088~~1~~20030805~~x~~"
+                              "8002\r\n"
+                              "1~~红塔山~~x~~x~~1~~100~~0.17~~17\r\n"_gbk)
+                  .ok());
+  w.values().read = path;
+  display_.confirm_answer = true;
+  w.fbImportClick();
+  ASSERT_EQ(display_.messages.size(), 2u);
+  EXPECT_EQ(display_.messages[1].text, "读入成功！"_gbk);
+  EXPECT_EQ(server_->Select("SELECT DHAO00, FPBBH0, FPHAO0 FROM XSTFXPS2 "
+                            "WHERE DHAO00 IN (8001, 8002) ORDER BY 1"),
+            "8001|220022|00000066;8002|-|00000088");
+  EXPECT_EQ(server_->Select("SELECT DHAO00, FPHAO0 FROM XSTJQSK1 "
+                            "WHERE DHAO00 IN (8001, 8002) ORDER BY 1"),
+            "8001|-;8002|00000088");
+}
+
 TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
   const Variant& customer = GetVariant(VariantKey::kJqsk);
   for (int showing = 0; showing < 2; ++showing) {

@@ -92,11 +92,13 @@ constexpr GridColumn kJqskLines[] = {
 };
 
 // Run after the customer line's invoices are written: the invoice number of
-// each customer document goes onto its delivery lines.
+// each invoiced customer document goes onto its delivery lines. The lines of
+// a customer document without one are left alone: they may carry a number
+// the visit-sales window wrote, which must not be erased.
 constexpr std::string_view kJqskClosing =
     "update XSTFXPS2 A SET A.FPHAO0=(select B.FPHAO0 FROM XSTJQSK1 B WHERE "
     "B.DHAO00=A.DHAO00 AND B.FPHAO0 IS NOT NULL) WHERE A.DHAO00 IN (SELECT "
-    "DHAO00 FROM XSTJQSK1) AND SL0000<>0";
+    "DHAO00 FROM XSTJQSK1 WHERE FPHAO0 IS NOT NULL) AND SL0000<>0";
 
 // The customer window's own copy of its customer's documents: the new,
 // not-invoiced delivery documents, then the lines of every copied document
