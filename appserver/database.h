@@ -10,6 +10,11 @@
 //
 // The server's own queries (Prepare) are written in the SQL that every
 // backend accepts: '?' parameters, no engine-specific functions.
+//
+// A database opened for clients (Access::kClient, what `serve` uses) runs
+// client SQL under the rule of appserver/client_rule.h and the server's own
+// queries read-only; the local administration commands (init, sql) open it
+// with Access::kAdmin, which runs any statement.
 #ifndef SKJK_APPSERVER_DATABASE_H_
 #define SKJK_APPSERVER_DATABASE_H_
 
@@ -55,7 +60,9 @@ class DbSession {
   virtual bool in_transaction() = 0;
 
   // Runs one client SQL statement; returns the number of rows it changed.
-  // More than one statement in the text is an error.
+  // More than one statement in the text is an error, so is a NUL byte in
+  // it; under Access::kClient so is anything the client rule does not allow
+  // (the message begins "statement refused: " and says what and why).
   virtual Result<int64_t> Execute(std::string_view sql) = 0;
 
   // A prepared statement of the server's own, owned and cached by the
@@ -71,9 +78,16 @@ class Database {
   virtual std::string engine() const = 0;
 };
 
+// Who runs statements on a database.
+enum class Access {
+  kClient,  // clients over the network: least privilege
+  kAdmin,   // the local administration commands: anything
+};
+
 // The embedded SQLite backend on the file `path`, which must exist (see
 // CreateSqliteFile).
-Result<std::unique_ptr<Database>> OpenSqliteDatabase(const std::string& path);
+Result<std::unique_ptr<Database>> OpenSqliteDatabase(
+    const std::string& path, Access access = Access::kClient);
 // Creates a new, empty SQLite database file (WAL mode); refuses an existing
 // file.
 Status CreateSqliteFile(const std::string& path);

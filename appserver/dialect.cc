@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "text/forms.h"
 
@@ -125,102 +126,181 @@ std::optional<std::string> ParseDateParam(std::string_view text,
 
 namespace {
 
+// A piece of SQL text as SQLite reads it.
+struct Token {
+  enum class Kind {
+    kSpace,       // white space
+    kComment,     // -- to the end of the line, or /* ... */
+    kString,      // '...' ('' inside)
+    kIdentifier,  // "...", [...] or `...` (a quoted name)
+    kWord,        // a name, keyword or number
+    kSymbol,      // any other character
+  };
+  Kind kind;
+  std::string_view text;
+};
+
 bool IsWordChar(char c) {
+  // Bytes of multi-byte UTF-8 characters belong to names, as in SQLite.
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' ||
-         c == '#';
+         c == '#' || static_cast<unsigned char>(c) >= 0x80;
 }
 
-void SkipSpace(std::string_view s, size_t* pos) {
-  while (*pos < s.size() && std::isspace(static_cast<unsigned char>(s[*pos])))
-    ++*pos;
+// The end of a quoted piece starting at `pos` with `open`, closed by
+// `close` (doubled inside when open == close); the end of `s` if unclosed.
+size_t QuotedEnd(std::string_view s, size_t pos, char close) {
+  size_t p = pos + 1;
+  while (p < s.size()) {
+    if (s[p] == close) {
+      if (s[pos] == close && p + 1 < s.size() && s[p + 1] == close) {
+        p += 2;
+        continue;
+      }
+      return p + 1;
+    }
+    ++p;
+  }
+  return s.size();
 }
 
-// A run of word characters (and dots for a schema-qualified table).
-std::string_view Word(std::string_view s, size_t* pos, bool dots) {
-  size_t b = *pos;
-  while (*pos < s.size() && (IsWordChar(s[*pos]) || (dots && s[*pos] == '.')))
-    ++*pos;
-  return s.substr(b, *pos - b);
+std::vector<Token> Tokenize(std::string_view s) {
+  std::vector<Token> out;
+  size_t pos = 0;
+  while (pos < s.size()) {
+    const char c = s[pos];
+    size_t end = pos + 1;
+    Token::Kind kind = Token::Kind::kSymbol;
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      kind = Token::Kind::kSpace;
+      while (end < s.size() && std::isspace(static_cast<unsigned char>(s[end])))
+        ++end;
+    } else if (c == '-' && pos + 1 < s.size() && s[pos + 1] == '-') {
+      kind = Token::Kind::kComment;
+      end = s.find('\n', pos);
+      end = end == std::string_view::npos ? s.size() : end + 1;
+    } else if (c == '/' && pos + 1 < s.size() && s[pos + 1] == '*') {
+      kind = Token::Kind::kComment;
+      end = s.find("*/", pos + 2);
+      end = end == std::string_view::npos ? s.size() : end + 2;
+    } else if (c == '\'') {
+      kind = Token::Kind::kString;
+      end = QuotedEnd(s, pos, '\'');
+    } else if (c == '"' || c == '`') {
+      kind = Token::Kind::kIdentifier;
+      end = QuotedEnd(s, pos, c);
+    } else if (c == '[') {
+      kind = Token::Kind::kIdentifier;
+      end = QuotedEnd(s, pos, ']');
+    } else if (IsWordChar(c)) {
+      kind = Token::Kind::kWord;
+      while (end < s.size() && IsWordChar(s[end])) ++end;
+    }
+    out.push_back({kind, s.substr(pos, end - pos)});
+    pos = end;
+  }
+  return out;
+}
+
+bool Insignificant(const Token& t) {
+  return t.kind == Token::Kind::kSpace || t.kind == Token::Kind::kComment;
+}
+
+bool IsKeyword(const Token& t, std::string_view word) {
+  return t.kind == Token::Kind::kWord && text::EqualsIgnoringCase(t.text, word);
+}
+
+bool IsSymbol(const Token& t, char c) {
+  return t.kind == Token::Kind::kSymbol && t.text.size() == 1 && t.text[0] == c;
+}
+
+bool IsName(const Token& t) {
+  return t.kind == Token::Kind::kWord || t.kind == Token::Kind::kIdentifier;
+}
+
+// The same name: words without regard to case, quoted names exactly.
+bool SameName(const Token& a, const Token& b) {
+  if (a.kind != b.kind) return false;
+  if (a.kind == Token::Kind::kWord)
+    return text::EqualsIgnoringCase(a.text, b.text);
+  return a.text == b.text;
+}
+
+// The index of the next significant token at or after `i` (tokens.size()
+// when there is none).
+size_t Next(const std::vector<Token>& tokens, size_t i) {
+  while (i < tokens.size() && Insignificant(tokens[i])) ++i;
+  return i;
 }
 
 }  // namespace
 
 std::string AdaptUpdateAlias(std::string_view sql) {
-  size_t pos = 0;
-  SkipSpace(sql, &pos);
-  if (!text::EqualsIgnoringCase(Word(sql, &pos, false), "UPDATE"))
+  const std::vector<Token> t = Tokenize(sql);
+  const size_t n = t.size();
+  // UPDATE table[.table] alias SET
+  size_t i = Next(t, 0);
+  if (i == n || !IsKeyword(t[i], "UPDATE")) return std::string(sql);
+  i = Next(t, i + 1);
+  if (i == n || !IsName(t[i])) return std::string(sql);
+  size_t after_table = i + 1;
+  if (size_t dot = Next(t, after_table); dot < n && IsSymbol(t[dot], '.')) {
+    size_t name = Next(t, dot + 1);
+    if (name == n || !IsName(t[name])) return std::string(sql);
+    after_table = name + 1;
+  }
+  // The alias must stand apart from the table name.
+  if (after_table == n || !Insignificant(t[after_table]))
     return std::string(sql);
-  size_t before_table = pos;
-  SkipSpace(sql, &pos);
-  if (pos == before_table) return std::string(sql);
-  if (Word(sql, &pos, true).empty()) return std::string(sql);
-  size_t alias_start = pos;
-  SkipSpace(sql, &pos);
-  if (pos == alias_start) return std::string(sql);
-  alias_start = pos;
-  std::string_view alias = Word(sql, &pos, false);
-  if (alias.empty() || text::EqualsIgnoringCase(alias, "SET") ||
-      text::EqualsIgnoringCase(alias, "AS"))
+  const size_t alias = Next(t, after_table);
+  if (alias == n || !IsName(t[alias]) || IsKeyword(t[alias], "SET") ||
+      IsKeyword(t[alias], "AS"))
     return std::string(sql);
-  size_t after_alias = pos;
-  SkipSpace(sql, &pos);
-  if (pos == after_alias ||
-      !text::EqualsIgnoringCase(Word(sql, &pos, false), "SET"))
-    return std::string(sql);
+  size_t set = Next(t, alias + 1);
+  if (set == n || !IsKeyword(t[set], "SET")) return std::string(sql);
 
-  std::string out(sql.substr(0, alias_start));
+  std::string out;
+  for (size_t k = 0; k < alias; ++k) out.append(t[k].text);
   out += "AS ";
-  out.append(sql.substr(alias_start, pos - alias_start));  // alias ... SET
-  // The SET list: strip "alias." at the start of each top-level assignment.
+  for (size_t k = alias; k <= set; ++k) out.append(t[k].text);
+  // The SET list: "alias." goes from the start of each top-level
+  // assignment; everything from a top-level WHERE on stays as it is.
   int depth = 0;
   bool at_target = true;
-  while (pos < sql.size()) {
+  for (size_t k = set + 1; k < n; ++k) {
+    const Token& tok = t[k];
+    if (Insignificant(tok)) {
+      out.append(tok.text);
+      continue;
+    }
     if (at_target) {
-      size_t ws = pos;
-      SkipSpace(sql, &pos);
-      out.append(sql.substr(ws, pos - ws));
-      size_t p = pos;
-      std::string_view w = Word(sql, &p, false);
-      if (text::EqualsIgnoringCase(w, alias) && p < sql.size() && sql[p] == '.')
-        pos = p + 1;
       at_target = false;
-      continue;
-    }
-    char c = sql[pos];
-    if (c == '\'' || c == '"') {
-      size_t end = pos + 1;
-      while (end < sql.size()) {
-        if (sql[end] == c) {
-          if (end + 1 < sql.size() && sql[end + 1] == c) {
-            end += 2;  // doubled quote inside the literal
-            continue;
-          }
-          break;
-        }
-        ++end;
+      size_t dot = Next(t, k + 1);
+      if (SameName(tok, t[alias]) && dot < n && IsSymbol(t[dot], '.')) {
+        // Keep what lies between (comments), drop the alias and the dot.
+        for (size_t m = k + 1; m < dot; ++m) out.append(t[m].text);
+        k = dot;
+        continue;
       }
-      end = end < sql.size() ? end + 1 : end;
-      out.append(sql.substr(pos, end - pos));
-      pos = end;
-      continue;
     }
-    if (IsWordChar(c)) {
-      size_t p = pos;
-      std::string_view w = Word(sql, &p, false);
-      if (depth == 0 && text::EqualsIgnoringCase(w, "WHERE")) {
-        out.append(sql.substr(pos));
-        return out;
-      }
-      out.append(w);
-      pos = p;
-      continue;
+    if (depth == 0 && IsKeyword(tok, "WHERE")) {
+      for (size_t m = k; m < n; ++m) out.append(t[m].text);
+      return out;
     }
-    if (c == '(') ++depth;
-    if (c == ')') --depth;
-    if (c == ',' && depth == 0) at_target = true;
-    out.push_back(c);
-    ++pos;
+    if (IsSymbol(tok, '(')) ++depth;
+    if (IsSymbol(tok, ')')) --depth;
+    if (depth == 0 && IsSymbol(tok, ',')) at_target = true;
+    out.append(tok.text);
   }
+  return out;
+}
+
+std::string FirstKeyword(std::string_view sql) {
+  const std::vector<Token> t = Tokenize(sql);
+  size_t i = Next(t, 0);
+  if (i == t.size() || t[i].kind != Token::Kind::kWord) return std::string();
+  std::string out(t[i].text);
+  for (char& c : out)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
 }
 

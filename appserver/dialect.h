@@ -32,9 +32,15 @@ std::optional<std::string> ParseDateParam(std::string_view text,
 // `update T A SET A.C=...` -> `update T AS A SET C=...`: SQLite takes a
 // table alias in UPDATE only with AS and no alias-qualified column to set.
 // Only the assignment targets lose their qualifier; sub-queries, string
-// literals and everything after WHERE stay as they are. Any other statement
-// is returned unchanged.
+// literals and everything after WHERE stay as they are. The text is read as
+// SQL: comments (-- and /* */), string literals ('..', '' inside) and quoted
+// names ("..", [..], `..`) are never taken for parts of the statement. Any
+// other statement is returned unchanged.
 std::string AdaptUpdateAlias(std::string_view sql);
+
+// The first word of the statement, past white space and comments, in upper
+// case ("UPDATE"); empty when it begins otherwise.
+std::string FirstKeyword(std::string_view sql);
 
 }  // namespace skjk::appserver
 

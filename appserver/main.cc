@@ -3,7 +3,9 @@
 //   skjk-server init  --db FILE [--sample N] [--seed S] [--lines K]
 //   skjk-server serve --db FILE [--listen ADDR] [--port N] [--port-file F]
 //   skjk-server sql   --db FILE      (runs the statements on stdin, one per
-//                                     line, as a client's Execute would)
+//                                     line, in the clients' dialect but
+//                                     without the client rule: local
+//                                     administration only)
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -42,7 +44,7 @@ int Init(std::map<std::string, std::string>& opts) {
   const std::string& path = opts["--db"];
   Status s = CreateSqliteFile(path);
   if (!s.ok()) return Fail(s.message());
-  auto db = OpenSqliteDatabase(path);
+  auto db = OpenSqliteDatabase(path, Access::kAdmin);
   if (!db.ok()) return Fail(db.status().message());
   auto session = (*db)->OpenSession();
   if (!session.ok()) return Fail(session.status().message());
@@ -88,7 +90,7 @@ int Serve(std::map<std::string, std::string>& opts) {
 }
 
 int Sql(std::map<std::string, std::string>& opts) {
-  auto db = OpenSqliteDatabase(opts["--db"]);
+  auto db = OpenSqliteDatabase(opts["--db"], Access::kAdmin);
   if (!db.ok()) return Fail(db.status().message());
   auto session = (*db)->OpenSession();
   if (!session.ok()) return Fail(session.status().message());

@@ -519,32 +519,33 @@ TEST_F(ServerTest, SynchronisationAndWriteBackStatementsRunAsSent) {
 
 TEST_F(ServerTest, CaseSensitiveLikeAndOracleFunctions) {
   Fill(kDeliveries);
+  Fill({"INSERT INTO XSTJQSK1 (DHAO00) VALUES (101)"});
   // What the server computes, written where the test can read it.
   ASSERT_TRUE(
       conn_
-          .Execute("update XSTXSFP1 set BEIZHU=(SELECT NVL(KPMC00,KHMC00) FROM "
+          .Execute("update XSTJQSK1 set FPBBH0=(SELECT NVL(KPMC00,KHMC00) FROM "
                    "GSTKHGL0 "
-                   "WHERE KHDM00='K1'), YWRY00=(SELECT COUNT(*) FROM GSTKHGL0 "
+                   "WHERE KHDM00='K1'), FPHAO0=(SELECT COUNT(*) FROM GSTKHGL0 "
                    "WHERE KHMC00 "
-                   "LIKE 'vediruza%'), CKRQ00=TO_DATE('20240229','YYYYMMDD') "
+                   "LIKE 'vediruza%'), KPRQ00=TO_DATE('20240229','YYYYMMDD') "
                    "where DHAO00=101")
           .ok());
-  EXPECT_EQ(Q("SELECT BEIZHU,YWRY00,CKRQ00 FROM XSTXSFP1"),
+  EXPECT_EQ(Q("SELECT FPBBH0,FPHAO0,KPRQ00 FROM XSTJQSK1"),
             "vediruza商贸|1|2024-02-29");
   EXPECT_TRUE(conn_
-                  .Execute("update XSTXSFP1 set CWRQ00=TO_DATE('','YYYYMMDD'), "
-                           "BEIZHU=NVL('',NVL(NULL,'x'))")
+                  .Execute("update XSTJQSK1 set FPHAO0=TO_DATE('','YYYYMMDD'), "
+                           "FPBBH0=NVL('',NVL(NULL,'x'))")
                   .ok());
-  EXPECT_EQ(Q("SELECT CWRQ00,BEIZHU FROM XSTXSFP1"), "~|x");
+  EXPECT_EQ(Q("SELECT FPHAO0,FPBBH0 FROM XSTJQSK1"), "~|x");
   // An impossible date is an error, and the statement changes nothing.
   Status s = conn_.Execute(
-      "update XSTXSFP1 set CKRQ00=TO_DATE('20230229','YYYYMMDD') where "
+      "update XSTJQSK1 set KPRQ00=TO_DATE('20230229','YYYYMMDD') where "
       "DHAO00=101");
   EXPECT_FALSE(s.ok());
   EXPECT_NE(s.message().find("TO_DATE: '20230229' is not a valid date"),
             std::string::npos)
       << s.message();
-  EXPECT_EQ(Q("SELECT CKRQ00 FROM XSTXSFP1"), "2024-02-29");
+  EXPECT_EQ(Q("SELECT KPRQ00 FROM XSTJQSK1"), "2024-02-29");
 }
 
 TEST_F(ServerTest, RollbackUndoesAndCommitWithoutBeginFails) {
@@ -617,12 +618,12 @@ TEST_F(ServerTest, SessionsAreIsolatedAndAVanishedClientIsRolledBack) {
   });
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(other
-                    .Execute("update XSTXSFP1 set BEIZHU='" +
+                    .Execute("update XSTXSFP1 set FPBBH0='" +
                              std::to_string(i) + "' where DHAO00=104")
                     .ok());
   }
   t.join();
-  EXPECT_EQ(Q("SELECT BEIZHU FROM XSTXSFP1 WHERE DHAO00=104"), "19");
+  EXPECT_EQ(Q("SELECT FPBBH0 FROM XSTXSFP1 WHERE DHAO00=104"), "19");
 }
 
 // Frames written by hand.

@@ -1,5 +1,6 @@
 // The SQLite backend: one connection per session, WAL, Oracle's NVL and
-// TO_DATE, case-sensitive LIKE, and the UPDATE-alias form adapted.
+// TO_DATE, case-sensitive LIKE, and the UPDATE-alias form adapted. Client
+// statements are held to the client rule by SQLite's authorizer.
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "appserver/client_rule.h"
 #include "appserver/database.h"
 #include "appserver/dialect.h"
 
@@ -17,6 +19,11 @@ constexpr int kBusyTimeoutMs = 5000;
 
 Status SqliteError(sqlite3* db, std::string_view what) {
   return Status::Error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+std::string NulRefusal(size_t offset) {
+  return "statement refused: it holds a NUL byte (at byte " +
+         std::to_string(offset) + "), which no SQL text may";
 }
 
 bool IsEmptyOrNull(sqlite3_value* v) {
@@ -52,6 +59,146 @@ void ToDateFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   }
   sqlite3_result_text(ctx, date->c_str(), static_cast<int>(date->size()),
                       SQLITE_TRANSIENT);
+}
+
+// What the authorizer of a client connection lets through while a
+// statement is prepared (and re-prepared while it runs).
+struct Guard {
+  enum class Rule {
+    kServer,  // the server's own queries and transaction control: reads
+    kClient,  // a client's statement: the client rule
+  };
+  Rule rule = Rule::kServer;
+  // Why the statement was refused: the first reason naming the statement
+  // kind (DROP TABLE), else the first one (the schema write it makes).
+  std::string refusal;
+  bool refusal_names_kind = false;
+  int writes = 0;  // UPDATE and INSERT actions the rule allowed
+};
+
+std::string_view Str(const char* p) {
+  return p != nullptr ? std::string_view(p) : std::string_view();
+}
+
+// The statement kinds the authorizer names, for refusals.
+std::string ActionName(int action, const char* arg3) {
+  switch (action) {
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TEMP_INDEX:
+      return "CREATE INDEX";
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_TEMP_TABLE:
+      return "CREATE TABLE";
+    case SQLITE_CREATE_TRIGGER:
+    case SQLITE_CREATE_TEMP_TRIGGER:
+      return "CREATE TRIGGER";
+    case SQLITE_CREATE_VIEW:
+    case SQLITE_CREATE_TEMP_VIEW:
+      return "CREATE VIEW";
+    case SQLITE_CREATE_VTABLE:
+      return "CREATE VIRTUAL TABLE";
+    case SQLITE_DROP_INDEX:
+    case SQLITE_DROP_TEMP_INDEX:
+      return "DROP INDEX";
+    case SQLITE_DROP_TABLE:
+    case SQLITE_DROP_TEMP_TABLE:
+      return "DROP TABLE";
+    case SQLITE_DROP_TRIGGER:
+    case SQLITE_DROP_TEMP_TRIGGER:
+      return "DROP TRIGGER";
+    case SQLITE_DROP_VIEW:
+    case SQLITE_DROP_TEMP_VIEW:
+      return "DROP VIEW";
+    case SQLITE_DROP_VTABLE:
+      return "DROP VIRTUAL TABLE";
+    case SQLITE_ALTER_TABLE:
+      return "ALTER TABLE";
+    case SQLITE_REINDEX:
+      return "REINDEX";
+    case SQLITE_ANALYZE:
+      return "ANALYZE";
+    case SQLITE_ATTACH:
+      return "ATTACH";
+    case SQLITE_DETACH:
+      return "DETACH";
+    case SQLITE_PRAGMA:
+      return "PRAGMA " + std::string(Str(arg3));
+    case SQLITE_SAVEPOINT:
+      return "SAVEPOINT/RELEASE";
+    case SQLITE_RECURSIVE:
+      return "a recursive query";
+    default:
+      return "action " + std::to_string(action);
+  }
+}
+
+// sqlite3_set_authorizer callback on connections opened for clients.
+int Authorize(void* arg, int action, const char* arg3, const char* arg4,
+              const char* database, const char* /*inner*/) {
+  Guard* guard = static_cast<Guard*>(arg);
+  const bool client = guard->rule == Guard::Rule::kClient;
+  auto refuse = [guard](std::string why, bool names_kind = false) {
+    if (guard->refusal.empty() || (names_kind && !guard->refusal_names_kind)) {
+      guard->refusal = std::move(why);
+      guard->refusal_names_kind = names_kind;
+    }
+    return SQLITE_DENY;
+  };
+  // Writes to the engine's own tables come with DDL, ANALYZE and the like.
+  auto schema_write = [&](std::string_view table) {
+    return table.substr(0, 7) == "sqlite_"
+               ? refuse("writing the database schema (" + std::string(table) +
+                        ") is not allowed")
+               : SQLITE_OK;
+  };
+  switch (action) {
+    case SQLITE_SELECT:
+      return SQLITE_OK;
+    case SQLITE_READ:
+      // By table name alone: SQLite names no database for some reads, and
+      // a client connection has none but the main one (no ATTACH, no
+      // temporary tables).
+      if (!client || ClientMayRead(Str(arg3))) return SQLITE_OK;
+      return refuse("reading " + std::string(Str(arg3)) +
+                    " is not allowed (statements read the system's tables "
+                    "only)");
+    case SQLITE_FUNCTION:
+      if (!client || ClientMayCall(Str(arg4))) return SQLITE_OK;
+      return refuse("function " + std::string(Str(arg4)) + " is not allowed");
+    case SQLITE_TRANSACTION:
+      if (!client) return SQLITE_OK;
+      return refuse(std::string(Str(arg3)) +
+                        " in SQL text is not allowed (a transaction is begun "
+                        "and ended with the calls CustObjdbTranStart, "
+                        "CustObjdbCommit and CustObjdbRollback)",
+                    true);
+    case SQLITE_UPDATE:
+      if (schema_write(Str(arg3)) != SQLITE_OK) return SQLITE_DENY;
+      if (client && Str(database) == "main" &&
+          ClientMayUpdate(Str(arg3), Str(arg4))) {
+        ++guard->writes;
+        return SQLITE_OK;
+      }
+      return refuse("UPDATE of " + std::string(Str(arg3)) + "." +
+                    std::string(Str(arg4)) +
+                    " is not allowed (UPDATE may set only " +
+                    ClientUpdatableColumns() + ")");
+    case SQLITE_INSERT:
+      if (schema_write(Str(arg3)) != SQLITE_OK) return SQLITE_DENY;
+      if (client && Str(database) == "main" && ClientMayInsert(Str(arg3))) {
+        ++guard->writes;
+        return SQLITE_OK;
+      }
+      return refuse("INSERT into " + std::string(Str(arg3)) +
+                    " is not allowed (INSERT may add rows only to " +
+                    ClientInsertableTables() + ")");
+    case SQLITE_DELETE:
+      if (schema_write(Str(arg3)) != SQLITE_OK) return SQLITE_DENY;
+      return refuse(
+          "DELETE (from " + std::string(Str(arg3)) + ") is not allowed", true);
+    default:
+      return refuse(ActionName(action, arg3) + " is not allowed", true);
+  }
 }
 
 class SqliteStatement final : public Statement {
@@ -107,7 +254,11 @@ class SqliteStatement final : public Statement {
 
 class SqliteSession final : public DbSession {
  public:
-  explicit SqliteSession(sqlite3* db) : db_(db) {}
+  SqliteSession(sqlite3* db, Access access) : db_(db), access_(access) {
+    if (access_ == Access::kClient) {
+      sqlite3_set_authorizer(db_, Authorize, &guard_);
+    }
+  }
   ~SqliteSession() override {
     if (!sqlite3_get_autocommit(db_))
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -134,11 +285,18 @@ class SqliteSession final : public DbSession {
   bool in_transaction() override { return !sqlite3_get_autocommit(db_); }
 
   Result<int64_t> Execute(std::string_view sql) override {
+    if (size_t nul = sql.find('\0'); nul != std::string_view::npos) {
+      return Status::Error(NulRefusal(nul));
+    }
     std::string text = AdaptUpdateAlias(sql);
+    // The client rule holds while the statement is prepared and while it
+    // runs (SQLite prepares it again if the schema changes meanwhile).
+    ClientScope scope(this);
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()),
                            &stmt, &tail) != SQLITE_OK) {
+      if (!guard_.refusal.empty()) return Refused(text);
       return SqliteError(db_, "SQL error");
     }
     if (stmt == nullptr) return Status::Error("SQL error: empty statement");
@@ -148,11 +306,24 @@ class SqliteSession final : public DbSession {
         return Status::Error("SQL error: more than one statement in one text");
       }
     }
+    if (access_ == Access::kClient &&
+        (guard_.writes == 0 || sqlite3_stmt_isexplain(stmt) != 0)) {
+      // VACUUM, SELECT, EXPLAIN and the like: nothing the authorizer would
+      // refuse, and nothing the system sends.
+      sqlite3_finalize(stmt);
+      guard_.refusal =
+          "only UPDATE of the invoice columns and INSERT into the customer "
+          "copy are accepted";
+      return Refused(text);
+    }
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     }
     Status status;
-    if (rc != SQLITE_DONE) status = SqliteError(db_, "SQL error");
+    if (rc != SQLITE_DONE) {
+      status = guard_.refusal.empty() ? SqliteError(db_, "SQL error")
+                                      : Refused(text);
+    }
     sqlite3_finalize(stmt);
     if (!status.ok()) return status;
     return static_cast<int64_t>(sqlite3_changes64(db_));
@@ -177,6 +348,30 @@ class SqliteSession final : public DbSession {
   }
 
  private:
+  // The refusal of the client statement `sql` by the client rule.
+  Status Refused(std::string_view sql) {
+    std::string kind = FirstKeyword(sql);
+    return Status::Error("statement refused" +
+                         (kind.empty() ? "" : " (" + kind + ")") + ": " +
+                         guard_.refusal);
+  }
+
+  // Puts a client statement under the client rule for its lifetime.
+  class ClientScope {
+   public:
+    explicit ClientScope(SqliteSession* s) : guard_(&s->guard_) {
+      guard_->rule = Guard::Rule::kClient;
+      guard_->refusal.clear();
+      guard_->writes = 0;
+    }
+    ~ClientScope() { guard_->rule = Guard::Rule::kServer; }
+    ClientScope(const ClientScope&) = delete;
+    ClientScope& operator=(const ClientScope&) = delete;
+
+   private:
+    Guard* guard_;
+  };
+
   Status Exec(const char* sql, std::string_view what) {
     char* err = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
@@ -189,11 +384,19 @@ class SqliteSession final : public DbSession {
   }
 
   sqlite3* db_;
+  const Access access_;
+  Guard guard_;
   std::map<std::string, std::unique_ptr<SqliteStatement>> cache_;
 };
 
-// Opens a connection with everything a session relies on.
-Result<sqlite3*> OpenConnection(const std::string& path, int flags) {
+// Opens a connection with everything a session relies on, and without what
+// none needs: no extensions, no functions run from the schema but harmless
+// ones, no writes to the schema tables, double quotes for identifiers only,
+// and (for clients) no attached databases. Triggers stay enabled: only the
+// local administration can create one, and the authorizer holds their
+// statements to the rule of the statement that fires them.
+Result<sqlite3*> OpenConnection(const std::string& path, int flags,
+                                Access access) {
   sqlite3* db = nullptr;
   int rc =
       sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -206,6 +409,28 @@ Result<sqlite3*> OpenConnection(const std::string& path, int flags) {
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
+  const struct {
+    int option;
+    int value;
+    const char* name;
+  } configs[] = {
+      {SQLITE_DBCONFIG_DEFENSIVE, 1, "DEFENSIVE"},
+      {SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, "ENABLE_LOAD_EXTENSION"},
+      {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, "TRUSTED_SCHEMA"},
+      {SQLITE_DBCONFIG_DQS_DML, 0, "DQS_DML"},
+      {SQLITE_DBCONFIG_DQS_DDL, 0, "DQS_DDL"},
+  };
+  for (const auto& c : configs) {
+    int now = -1;
+    if (sqlite3_db_config(db, c.option, c.value, &now) != SQLITE_OK ||
+        now != c.value) {
+      std::string message = "cannot set up database " + path +
+                            ": SQLITE_DBCONFIG_" + c.name + " refused";
+      sqlite3_close_v2(db);
+      return Status::Error(message);
+    }
+  }
+  if (access == Access::kClient) sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
   const char* setup =
       "PRAGMA case_sensitive_like=ON;"
       "PRAGMA synchronous=NORMAL;"
@@ -213,13 +438,15 @@ Result<sqlite3*> OpenConnection(const std::string& path, int flags) {
   char* err = nullptr;
   if (sqlite3_exec(db, setup, nullptr, nullptr, &err) != SQLITE_OK ||
       sqlite3_create_function_v2(
-          db, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-          NvlFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+          db, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+          nullptr, NvlFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_create_function_v2(
-          db, "TO_DATE", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+          db, "TO_DATE", 2,
+          SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
           ToDateFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_create_function_v2(
-          db, "TO_DATE", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+          db, "TO_DATE", 1,
+          SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
           ToDateFunction, nullptr, nullptr, nullptr) != SQLITE_OK) {
     std::string message = "cannot set up database " + path + ": " +
                           (err != nullptr ? err : sqlite3_errmsg(db));
@@ -232,12 +459,13 @@ Result<sqlite3*> OpenConnection(const std::string& path, int flags) {
 
 class SqliteDatabase final : public Database {
  public:
-  explicit SqliteDatabase(std::string path) : path_(std::move(path)) {}
+  SqliteDatabase(std::string path, Access access)
+      : path_(std::move(path)), access_(access) {}
 
   Result<std::unique_ptr<DbSession>> OpenSession() override {
-    auto db = OpenConnection(path_, SQLITE_OPEN_READWRITE);
+    auto db = OpenConnection(path_, SQLITE_OPEN_READWRITE, access_);
     if (!db.ok()) return db.status();
-    return std::unique_ptr<DbSession>(new SqliteSession(*db));
+    return std::unique_ptr<DbSession>(new SqliteSession(*db, access_));
   }
   std::string engine() const override {
     return std::string("SQLite ") + sqlite3_libversion();
@@ -245,6 +473,7 @@ class SqliteDatabase final : public Database {
 
  private:
   std::string path_;
+  Access access_;
 };
 
 }  // namespace
@@ -254,7 +483,8 @@ Status CreateSqliteFile(const std::string& path) {
   if (stat(path.c_str(), &st) == 0) {
     return Status::Error("database " + path + " exists already");
   }
-  auto db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  auto db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                           Access::kAdmin);
   if (!db.ok()) return db.status();
   char* err = nullptr;
   int rc = sqlite3_exec(*db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &err);
@@ -267,9 +497,10 @@ Status CreateSqliteFile(const std::string& path) {
   return Status::OK();
 }
 
-Result<std::unique_ptr<Database>> OpenSqliteDatabase(const std::string& path) {
+Result<std::unique_ptr<Database>> OpenSqliteDatabase(const std::string& path,
+                                                     Access access) {
   // Check once that the file opens, so that a bad path fails at start-up.
-  auto db = OpenConnection(path, SQLITE_OPEN_READWRITE);
+  auto db = OpenConnection(path, SQLITE_OPEN_READWRITE, Access::kAdmin);
   if (!db.ok()) return db.status();
   char* err = nullptr;
   int rc = sqlite3_exec(*db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &err);
@@ -279,7 +510,7 @@ Result<std::unique_ptr<Database>> OpenSqliteDatabase(const std::string& path) {
   if (rc != SQLITE_OK) {
     return Status::Error("cannot open database " + path + ": " + message);
   }
-  return std::unique_ptr<Database>(new SqliteDatabase(path));
+  return std::unique_ptr<Database>(new SqliteDatabase(path, access));
 }
 
 }  // namespace skjk::appserver

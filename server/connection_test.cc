@@ -50,7 +50,7 @@ TEST_F(ConnectionTest, RequestsOpenTheSessionWhenClosed) {
   conn_.Close();
   EXPECT_FALSE(conn_.connected());
   s = conn_.Execute(
-      "update XSTXSFP1 set BEIZHU='备注' where DHAO00=1000001"_gbk);
+      "update XSTXSFP1 set FPBBH0='备注' where DHAO00=1000001"_gbk);
   ASSERT_TRUE(s.ok()) << s.message();
   EXPECT_TRUE(conn_.connected());
 }
@@ -93,7 +93,7 @@ TEST_F(ConnectionTest, ErrorMessagesComeBackAsGbk) {
 TEST_F(ConnectionTest, LostServerIsReportedAndTheNextRequestReconnects) {
   ASSERT_TRUE(conn_.Open().ok());
   ASSERT_TRUE(server_->Stop().ok()) << server_->log();
-  Status s = conn_.Execute("update XSTXSFP1 set BEIZHU='x' where DHAO00=0");
+  Status s = conn_.Execute("update XSTXSFP1 set FPBBH0='x' where DHAO00=0");
   EXPECT_TRUE(s.IsLinkLost()) << s.message();
   EXPECT_FALSE(conn_.connected());
   EXPECT_EQ(conn_.session(), 0u);
@@ -107,7 +107,7 @@ TEST_F(ConnectionTest, LostServerIsReportedAndTheNextRequestReconnects) {
 TEST_F(ConnectionTest, RequestsBoundToASessionNeverReconnect) {
   EXPECT_EQ(conn_.session(), 0u);
   EXPECT_TRUE(
-      conn_.ExecuteIn(0, "update XSTXSFP1 set BEIZHU='x'").IsLinkLost());
+      conn_.ExecuteIn(0, "update XSTXSFP1 set FPBBH0='x'").IsLinkLost());
   EXPECT_FALSE(conn_.connected());
 
   ASSERT_TRUE(conn_.Open().ok());
@@ -116,7 +116,7 @@ TEST_F(ConnectionTest, RequestsBoundToASessionNeverReconnect) {
   int64_t changed = -1;
   ASSERT_TRUE(conn_
                   .ExecuteIn(first,
-                             "update XSTXSFP1 set BEIZHU='x' where DHAO00 in "
+                             "update XSTXSFP1 set FPBBH0='x' where DHAO00 in "
                              "(select DHAO00 from XSTXSFP1 limit 3)",
                              &changed)
                   .ok());
@@ -124,7 +124,7 @@ TEST_F(ConnectionTest, RequestsBoundToASessionNeverReconnect) {
 
   // Closed: the bound requests fail and do not open a session.
   conn_.Close();
-  for (Status s : {conn_.ExecuteIn(first, "update XSTXSFP1 set BEIZHU='y'"),
+  for (Status s : {conn_.ExecuteIn(first, "update XSTXSFP1 set FPBBH0='y'"),
                    conn_.CallIn(first, "CustObjdbTranStart")}) {
     EXPECT_TRUE(s.IsLinkLost()) << s.message();
     EXPECT_EQ(s.message(), "与应用服务器的会话已结束"_gbk);

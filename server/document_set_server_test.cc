@@ -263,14 +263,14 @@ TEST_F(DocumentSetServerTest, AWriteCommittedOnTheConnectionShowsInTheSets) {
     Transaction write(&connection_);
     ASSERT_TRUE(write.Begin().ok());
     ASSERT_TRUE(write
-                    .Execute("UPDATE XSTXSFP1 SET BEIZHU='已改' WHERE "
+                    .Execute("UPDATE XSTXSFP1 SET FPBBH0='已改' WHERE "
                              "DHAO00=990001"_gbk)
                     .ok());
     ASSERT_TRUE(write.Commit().ok());
   }
   DocumentSet& set = sets.master(View::kOpenSales);
   ASSERT_TRUE(set.Open({Day(6, 1), Day(6, 1)}).ok());
-  EXPECT_EQ(*set.AsString("BEIZHU"), "已改"_gbk);
+  EXPECT_EQ(*set.AsString("FPBBH0"), "已改"_gbk);
 }
 
 // Each provider keeps its own place: opening the set of another view in

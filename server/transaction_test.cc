@@ -16,10 +16,13 @@ namespace {
 
 using text::literals::operator""_gbk;
 
-// Inserts customer `code`, as the customer synchronisation does.
+// Copies a document of customer `code` ("C1": document 1) into the
+// customer window's table, as the customer synchronisation does.
 std::string Insert(const std::string& code) {
-  return text::Utf8ToGbk("insert into GSTKHGL0 (KHDM00, KHMC00) values ('" +
-                         code + "', '客户" + code + "')");
+  return text::Utf8ToGbk(
+      "insert into XSTJQSK1 (DHAO00, KHDM00, DWMC00) "
+      "values (" +
+      code.substr(1) + ", '" + code + "', '客户" + code + "')");
 }
 
 class TransactionTest : public ::testing::Test {
@@ -35,9 +38,9 @@ class TransactionTest : public ::testing::Test {
     conn_.set_machine_name(server_->machine());
   }
 
-  // The codes of the committed customers, "C1;C2".
+  // The customers of the committed documents, "C1;C2".
   std::string Customers() const {
-    return server_->Select("SELECT KHDM00 FROM GSTKHGL0 ORDER BY 1");
+    return server_->Select("SELECT KHDM00 FROM XSTJQSK1 ORDER BY 1");
   }
 
   std::unique_ptr<testing::ServerProcess> server_;
@@ -57,7 +60,7 @@ TEST_F(TransactionTest, CommitMakesEveryStatementPermanentAndNothingBefore) {
     }
     int64_t changed = -1;
     ASSERT_TRUE(
-        t.Execute("update GSTKHGL0 set KPMC00=KHMC00 where KHDM00<>'C2'",
+        t.Execute("update XSTJQSK1 set FPHAO0=DWMC00 where KHDM00<>'C2'",
                   &changed)
             .ok());
     EXPECT_EQ(changed, 2);
@@ -79,9 +82,11 @@ TEST_F(TransactionTest, RefusedStatementRollsBackTheEarlierOnes) {
   ASSERT_TRUE(t.Begin().ok());
   ASSERT_TRUE(t.Execute(Insert("C1")).ok());
   Connection::SessionId session = conn_.session();
-  Status refused = t.Execute(Insert("C1"));  // duplicate key
+  // A document without a number.
+  Status refused =
+      t.Execute("insert into XSTJQSK1 (DHAO00, KHDM00) values (NULL, 'C2')");
   ASSERT_TRUE(refused.IsRefused()) << refused.message();
-  EXPECT_NE(refused.message().find("UNIQUE"), std::string::npos)
+  EXPECT_NE(refused.message().find("NOT NULL"), std::string::npos)
       << refused.message();
   // Every later call gives the same answer and sends nothing.
   for (Status s : {t.Execute(Insert("C2")), t.Commit()}) {

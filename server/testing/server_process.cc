@@ -16,9 +16,6 @@
 #include <system_error>
 #include <thread>
 
-#include "server/connection.h"
-#include "text/gbk.h"
-
 namespace skjk::testing {
 namespace {
 
@@ -58,11 +55,12 @@ std::string ReadAll(const std::string& path) {
   return ss.str();
 }
 
-// Starts the binary with `args`, stdout and stderr into `log`. The child is
-// killed when the thread that started it ends (the test's main thread), also
-// when the test is killed or crashes: no server outlives its test.
+// Starts the binary with `args`, stdout and stderr into `log`, stdin from
+// the file `input` (none when empty). The child is killed when the thread
+// that started it ends (the test's main thread), also when the test is
+// killed or crashes: no server outlives its test.
 Result<pid_t> Spawn(const std::vector<std::string>& args,
-                    const std::string& log) {
+                    const std::string& log, const std::string& input = "") {
   std::vector<std::string> all = {ServerBinary()};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -70,10 +68,17 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
   argv.push_back(nullptr);
   int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (out < 0) return Status::Error("cannot create " + log);
+  int in =
+      open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    close(out);
+    return Status::Error("cannot open " + input);
+  }
   const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     close(out);
+    close(in);
     return Status::Error("fork failed");
   }
   if (pid == 0) {
@@ -81,12 +86,14 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
       _exit(127);
     }
+    dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);
     execv(argv[0], argv.data());
     _exit(127);
   }
   close(out);
+  close(in);
   return pid;
 }
 
@@ -112,11 +119,18 @@ std::string ServerBinary() {
 #endif
 }
 
-Status RunServerCommand(const std::vector<std::string>& args) {
+Status RunServerCommand(const std::vector<std::string>& args,
+                        std::string_view input) {
   const std::string dir = MakeTempDirectory("skjk-cmd-");
   if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
   const std::string log = dir + "/output";
-  auto pid = Spawn(args, log);
+  const std::string input_path = dir + "/input";
+  {
+    std::ofstream f(input_path, std::ios::binary);
+    f << input;
+    if (!f.flush()) return Status::Error("cannot write " + input_path);
+  }
+  auto pid = Spawn(args, log, input_path);
   Status s =
       pid.ok() ? Wait(*pid, "skjk-server " + args[0], log) : pid.status();
   std::error_code ec;
@@ -202,17 +216,27 @@ bool ServerProcess::WaitForLog(const std::string& text, int timeout_ms) const {
 }
 
 Status ServerProcess::Fill(const std::vector<std::string>& statements) {
-  Connection c;
-  c.set_machine_name(machine());
-  SKJK_RETURN_IF_ERROR(c.Open());
-  SKJK_RETURN_IF_ERROR(c.Call("CustObjdbTranStart"));
+  // `skjk-server sql` takes one statement a line; line 1 is the BEGIN.
+  std::string script = "BEGIN IMMEDIATE\n";
   for (const std::string& sql : statements) {
-    Status s = c.Execute(text::Utf8ToGbk(sql));
-    if (!s.ok()) {
-      return Status::Error(text::GbkToUtf8(s.message()) + " in: " + sql);
+    if (sql.find_first_of("\r\n") != std::string::npos) {
+      return Status::Error("Fill takes one-line statements, not: " + sql);
+    }
+    script += sql + "\n";
+  }
+  script += "COMMIT\n";
+  Status s = RunServerCommand({"sql", "--db", db_path_}, script);
+  if (s.ok()) return s;
+  // Name the statement of the line the command reports.
+  const std::string& m = s.message();
+  size_t at = m.find("line ");
+  if (at != std::string::npos) {
+    size_t line = std::strtoul(m.c_str() + at + 5, nullptr, 10);
+    if (line >= 2 && line - 2 < statements.size()) {
+      return Status::Error(m + " in: " + statements[line - 2]);
     }
   }
-  return c.Call("CustObjdbCommit");
+  return s;
 }
 
 std::string SelectRows(const std::string& db_path, const std::string& sql,

@@ -8,9 +8,10 @@
 //   Connection c;
 //   c.set_machine_name((*server)->machine());
 //
-// Rows of one's own go in with Fill() (UTF-8 SQL texts, run through a
-// connection like any client's, in one transaction) or, for the SQL the
-// plug-in itself sends, through the test's own Connection. The server is
+// Rows of one's own go in with Fill() (UTF-8 SQL texts, any statement, run
+// in one transaction by the local administration command `skjk-server sql`,
+// past the server's client rule) or, for the SQL the plug-in itself sends,
+// through the test's own Connection. The server is
 // stopped and the directory removed when the object goes.
 //
 // Native only (fork/exec). The server binary is the one built with the tests
@@ -62,8 +63,9 @@ class ServerProcess {
   // client may see the effect before the line is written.
   bool WaitForLog(const std::string& text, int timeout_ms = 5000) const;
 
-  // Runs UTF-8 SQL statements in one transaction through a connection of
-  // its own; rolls back and fails at the first refused one.
+  // Runs UTF-8 SQL statements, one line each, in one transaction with
+  // `skjk-server sql` on the database file; rolls back and fails at the
+  // first refused one.
   Status Fill(const std::vector<std::string>& statements);
 
   // Sends SIGTERM and waits; OK when the server exited with status 0.
@@ -85,9 +87,10 @@ class ServerProcess {
 // Path of the skjk-server binary.
 std::string ServerBinary();
 
-// Runs skjk-server with `args` to its end; OK when it exits with status 0,
-// else an error holding what it printed.
-Status RunServerCommand(const std::vector<std::string>& args);
+// Runs skjk-server with `args` and `input` on its stdin to its end; OK when
+// it exits with status 0, else an error holding what it printed.
+Status RunServerCommand(const std::vector<std::string>& args,
+                        std::string_view input = {});
 
 }  // namespace skjk::testing
 
