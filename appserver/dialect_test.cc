@@ -26,8 +26,26 @@ TEST(AdaptUpdateAliasTest, OnlyTheAliasFormChanges) {
       {"INSERT INTO T SELECT * FROM U A", "INSERT INTO T SELECT * FROM U A"},
       {"update", "update"},
       {"", ""},
+      // Comments, literals and quoted names are never statement parts.
+      {"UPDATE T A SET A.C='x' /* don't */ WHERE A.D='Smith, A.J.'",
+       "UPDATE T AS A SET C='x' /* don't */ WHERE A.D='Smith, A.J.'"},
+      {"update T a -- c\nset a.x=1, -- ,a.\n a.y='a.'",
+       "update T AS a -- c\nset x=1, -- ,a.\n y='a.'"},
+      {"UPDATE T A SET A.\"C\"='it''s, A.D=1' , A . D = \"A\".E",
+       "UPDATE T AS A SET \"C\"='it''s, A.D=1' ,   D = \"A\".E"},
+      {"UPDATE T A SET A.C='/*' WHERE 1", "UPDATE T AS A SET C='/*' WHERE 1"},
+      {"UPDATE T A SET A.C=1 /* unclosed", "UPDATE T AS A SET C=1 /* unclosed"},
+      {"-- UPDATE T A SET A.C=1\nSELECT 1",
+       "-- UPDATE T A SET A.C=1\nSELECT 1"},
   };
   for (const Case& c : cases) EXPECT_EQ(AdaptUpdateAlias(c.in), c.out) << c.in;
+}
+
+TEST(FirstKeywordTest, PastSpaceAndComments) {
+  EXPECT_EQ(FirstKeyword("  update T set C=1"), "UPDATE");
+  EXPECT_EQ(FirstKeyword("/* a */ -- b\n\tDrop table T"), "DROP");
+  EXPECT_EQ(FirstKeyword("'x'"), "");
+  EXPECT_EQ(FirstKeyword(""), "");
 }
 
 TEST(OracleToDateTest, Formats) {
