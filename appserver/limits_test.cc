@@ -328,7 +328,7 @@ TEST(LimitsTest, IdleSessionsEnd) {
     const char* error;
   } cases[] = {
       {"silent before Hello", [](Peer&) { return true; },
-       "no request for 2 s (--idle-timeout)"},
+       "no Hello within 2 s"},
       {"silent after Hello", [](Peer& p) { return p.Hello(); },
        "no request for 2 s (--idle-timeout)"},
       {"stalled in a frame",

@@ -146,6 +146,11 @@ void Refuse(int fd, const std::string& message) {
                                       protocol::EncodeError(message));
   ssize_t n = send(fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   (void)n;  // the client learns from the closed connection alone then
+  // A greeting that has arrived already is taken off, so that closing
+  // sends no reset that could discard the answer at the client.
+  shutdown(fd, SHUT_WR);
+  char greeting[protocol::kHeaderSize + kMaxHelloPayload];
+  n = recv(fd, greeting, sizeof greeting, MSG_DONTWAIT);
   close(fd);
 }
 

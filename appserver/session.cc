@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -32,6 +33,9 @@ using Clock = std::chrono::steady_clock;
 
 // How often a running statement looks whether its client is still there.
 constexpr auto kPeerCheckInterval = std::chrono::milliseconds(100);
+// The most a client may take to greet (less when the idle limit is less):
+// silent connections must not hold the session places for long.
+constexpr int kHelloTimeout = 10;
 
 // Equal names, ignoring ASCII case (methods are called by name as through
 // automation, which ignores case).
@@ -55,7 +59,8 @@ class Session final : public RecordSink {
   void Run() {
     Log("session " + std::to_string(id_) + " from " + peer_ + " opened");
     std::string end = Loop();
-    if (stopping()) end += " (server stopping)";
+    if (stopping() && end.find("stopping") == std::string::npos)
+      end += " (server stopping)";
     if (session_ != nullptr && session_->in_transaction()) {
       Status s = session_->Rollback();
       end += s.ok()
@@ -284,6 +289,7 @@ class Session final : public RecordSink {
 
   // The idle limit that applies now, in seconds.
   int IdleTimeout() const {
+    if (!greeted_) return std::min(kHelloTimeout, limits_.idle_timeout);
     return session_ != nullptr && session_->in_transaction()
                ? limits_.transaction_idle_timeout
                : limits_.idle_timeout;
@@ -300,6 +306,9 @@ class Session final : public RecordSink {
             " s inside a transaction (--transaction-idle-timeout); " +
             (s.ok() ? "the transaction was rolled back"
                     : "rollback failed: " + s.message());
+    } else if (!greeted_) {
+      why = "session ended: no Hello within " + std::to_string(IdleTimeout()) +
+            " s";
     } else {
       why = std::string("session ended: ") +
             (mid_frame ? "a request stalled" : "no request") + " for " +
