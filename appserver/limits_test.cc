@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "appserver/database.h"
 #include "appserver/network_rules.h"
 #include "server/connection.h"
 #include "server/protocol.h"
@@ -447,8 +448,10 @@ TEST(LimitsTest, AStatementCannotMakeAHugeValue) {
   ASSERT_TRUE(
       p.Execute("update XSTXSFP1 set FPHAO0=FPHAO0 where "
                 "length(randomblob(900000000)) > 0"));
+  // Refused by the length limit (or by a rule on the functions a client may
+  // call); either way not run.
   std::string answer = p.Answer();
-  EXPECT_TRUE(Contains(answer, "too big")) << answer;
+  EXPECT_TRUE(Contains(answer, "SQL error")) << answer;
   // The server never held the 900 MB.
   std::string peak = ProcLine(server->pid(), "status", "VmHWM:");
   ASSERT_FALSE(peak.empty());
@@ -458,10 +461,33 @@ TEST(LimitsTest, AStatementCannotMakeAHugeValue) {
   EXPECT_EQ(p.Answer(), "<ok>");
 }
 
+// The length limit holds for every statement of a session, the server's
+// own queries too.
+TEST(LimitsTest, ValueLengthIsBoundedInEverySession) {
+  auto server = StartServer({});  // for its directory and database file
+  ASSERT_NE(server, nullptr);
+  ASSERT_TRUE(server->Stop().ok());
+  auto db = appserver::OpenSqliteDatabase(server->db_path());
+  ASSERT_TRUE(db.ok()) << db.status().message();
+  auto session = (*db)->OpenSession();
+  ASSERT_TRUE(session.ok()) << session.status().message();
+  auto st = (*session)->Prepare("SELECT length(randomblob(900000000))");
+  ASSERT_TRUE(st.ok()) << st.status().message();
+  auto row = (*st)->Step();
+  ASSERT_FALSE(row.ok());
+  EXPECT_TRUE(Contains(row.status().message(), "too big"))
+      << row.status().message();
+  st = (*session)->Prepare("SELECT length(zeroblob(16000000))");
+  ASSERT_TRUE(st.ok()) << st.status().message();
+  row = (*st)->Step();
+  EXPECT_TRUE(row.ok() && *row) << "a value under the limit is refused";
+}
+
 // A client that asks for records and reads none loses its session (and so
-// its read of the database) after the idle time.
+// its read of the database) after the idle time. The answer (about 15 MB)
+// is far more than the socket buffers hold.
 TEST(LimitsTest, AClientThatStopsReadingLosesItsSession) {
-  auto server = StartServer({.sample_documents = 4000,
+  auto server = StartServer({.sample_documents = 20000,
                              .sample_lines = 10,
                              .serve_flags = {"--idle-timeout", "1"}});
   ASSERT_NE(server, nullptr);
