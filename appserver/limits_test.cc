@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -491,6 +492,14 @@ TEST(LimitsTest, AClientThatStopsReadingLosesItsSession) {
                              .sample_lines = 10,
                              .serve_flags = {"--idle-timeout", "1"}});
   ASSERT_NE(server, nullptr);
+  // The reader's view then includes frames of the log.
+  const char kWrite[] =
+      "update XSTXSFP1 set FPHAO0='w' where DHAO00 in (select DHAO00 from "
+      "XSTXSFP1 limit 1)";
+  Connection writer;
+  writer.set_machine_name(server->machine());
+  ASSERT_TRUE(writer.Open().ok());
+  ASSERT_TRUE(writer.Execute(kWrite).ok());
   Peer p(server->port(), /*receive_buffer=*/4096);
   ASSERT_TRUE(p.Hello());
   ASSERT_TRUE(p.Send(
@@ -502,6 +511,26 @@ TEST(LimitsTest, AClientThatStopsReadingLosesItsSession) {
   EXPECT_TRUE(server->WaitForLog(
       "the client read nothing of the answer for 1 s (--idle-timeout)", 15000))
       << server->log();
+  // Its read is gone although it never read the answer: a write goes into
+  // the log, and a checkpoint can take the whole log back (a reader still
+  // inside it would keep it).
+  // (The first writer's session has idled out meanwhile.)
+  Connection second_writer;
+  second_writer.set_machine_name(server->machine());
+  ASSERT_TRUE(second_writer.Open().ok());
+  ASSERT_TRUE(second_writer.Execute(kWrite).ok());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(server->db_path().c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &st,
+                               nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 0) << "checkpoint blocked";
+  EXPECT_EQ(sqlite3_column_int(st, 1), 0) << "log frames left";
+  sqlite3_finalize(st);
+  sqlite3_close(db);
   // What was sent arrives, then the connection ends.
   MessageType t;
   std::string payload, end;
