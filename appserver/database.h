@@ -19,6 +19,7 @@
 #define SKJK_APPSERVER_DATABASE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,6 +69,12 @@ class DbSession {
   // A prepared statement of the server's own, owned and cached by the
   // session (the same text gives the same statement, reset).
   virtual Result<Statement*> Prepare(const std::string& sql) = 0;
+
+  // Makes the session call `stop` now and then while a statement runs or
+  // waits for another session's lock. When it returns true the statement
+  // fails at once ("interrupted"; a write inside a transaction rolls the
+  // whole transaction back) and the wait ends.
+  virtual void SetInterruptCheck(std::function<bool()> stop) = 0;
 };
 
 class Database {

@@ -2,6 +2,9 @@
 //
 //   skjk-server init  --db FILE [--sample N] [--seed S] [--lines K]
 //   skjk-server serve --db FILE [--listen ADDR] [--port N] [--port-file F]
+//                     [--allow CIDR[,CIDR...]] [--max-sessions N]
+//                     [--idle-timeout S] [--transaction-idle-timeout S]
+//                     [--statement-timeout S]
 //   skjk-server sql   --db FILE      (runs the statements on stdin, one per
 //                                     line, in the clients' dialect but
 //                                     without the client rule: local
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <set>
 #include <string>
 
 #include "appserver/database.h"
@@ -25,7 +29,32 @@ constexpr char kUsage[] =
     "usage: skjk-server init  --db FILE [--sample N] [--seed S] [--lines K]\n"
     "       skjk-server serve --db FILE [--listen ADDR] [--port N] "
     "[--port-file F]\n"
-    "       skjk-server sql   --db FILE < statements\n";
+    "                         [--allow CIDR[,CIDR...]] [--max-sessions N]\n"
+    "                         [--idle-timeout S] "
+    "[--transaction-idle-timeout S]\n"
+    "                         [--statement-timeout S]\n"
+    "       skjk-server sql   --db FILE < statements\n"
+    "\n"
+    "serve listens on 127.0.0.1 unless --listen says otherwise; an address\n"
+    "beyond loopback needs --allow, the networks (IPv4 or IPv6, ADDR/BITS)\n"
+    "clients may connect from; with --allow, connections from anywhere else\n"
+    "(loopback too) are closed unread. Limits (defaults in brackets):\n"
+    "  --max-sessions N              connections served at once [64]\n"
+    "  --idle-timeout S              a session that sends nothing, or reads\n"
+    "                                nothing of an answer, ends [300]\n"
+    "  --transaction-idle-timeout S  the same inside a transaction, which\n"
+    "                                is rolled back [30]\n"
+    "  --statement-timeout S         a request's statement is interrupted\n"
+    "                                after S s in the database [60]\n";
+
+// The options each command takes.
+const std::map<std::string, std::set<std::string>> kOptions = {
+    {"init", {"--db", "--sample", "--seed", "--lines"}},
+    {"serve",
+     {"--db", "--listen", "--port", "--port-file", "--allow", "--max-sessions",
+      "--idle-timeout", "--transaction-idle-timeout", "--statement-timeout"}},
+    {"sql", {"--db"}},
+};
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "skjk-server: %s\n", message.c_str());
@@ -82,6 +111,27 @@ int Serve(std::map<std::string, std::string>& opts) {
     o.port = static_cast<int>(v);
   }
   if (opts.count("--port-file")) o.port_file = opts["--port-file"];
+  if (opts.count("--allow")) {
+    auto networks = ParseNetworks(opts["--allow"]);
+    if (!networks.ok()) return Fail("--allow: " + networks.status().message());
+    o.allow = std::move(networks).value();
+  }
+  struct Limit {
+    const char* flag;
+    int* value;
+  } limits[] = {
+      {"--max-sessions", &o.max_sessions},
+      {"--idle-timeout", &o.limits.idle_timeout},
+      {"--transaction-idle-timeout", &o.limits.transaction_idle_timeout},
+      {"--statement-timeout", &o.limits.statement_timeout},
+  };
+  for (const Limit& l : limits) {
+    if (!opts.count(l.flag)) continue;
+    int64_t v;
+    if (!ParseInt(opts[l.flag], 1, 86400, &v))
+      return Fail(std::string(l.flag) + " takes a number from 1 to 86400");
+    *l.value = static_cast<int>(v);
+  }
   auto db = OpenSqliteDatabase(opts["--db"]);
   if (!db.ok()) return Fail(db.status().message());
   Status s = appserver::Serve(db->get(), o);
@@ -110,11 +160,17 @@ int Sql(std::map<std::string, std::string>& opts) {
 int Main(int argc, char** argv) {
   if (argc < 2) return Fail(std::string("missing command\n") + kUsage);
   std::string command = argv[1];
+  auto known = kOptions.find(command);
+  if (known == kOptions.end())
+    return Fail("unknown command " + command + "\n" + kUsage);
   std::map<std::string, std::string> opts;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (a.rfind("--", 0) != 0 || i + 1 >= argc) {
       return Fail("bad argument " + a + "\n" + kUsage);
+    }
+    if (known->second.count(a) == 0) {
+      return Fail(command + " has no option " + a + "\n" + kUsage);
     }
     opts[a] = argv[++i];
   }

@@ -338,6 +338,18 @@ Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
     SKJK_RETURN_IF_ERROR(l->BindDouble(4, last_key));
   }
 
+  // However the packet ends (an interrupted statement, a client gone), both
+  // queries are reset, so that the session holds no read of the database
+  // while it waits for its next request.
+  struct ResetOnExit {
+    Statement* a;
+    Statement* b;
+    ~ResetOnExit() {
+      a->Reset();
+      b->Reset();
+    }
+  } reset_on_exit{m, l};
+
   SKJK_RETURN_IF_ERROR(sink->Header(layout));
   std::string body;
   body.reserve(protocol::kChunkTarget + 4096);

@@ -9,20 +9,32 @@
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "appserver/session.h"
+#include "server/protocol.h"
 
 namespace skjk::appserver {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long the accept loop leaves the listener alone when the process has
+// run out of descriptors (or memory for a socket), and how often it says so.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+constexpr auto kAcceptLogInterval = std::chrono::seconds(1);
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -63,6 +75,17 @@ Result<int> Listen(const ServeOptions& o) {
     return Status::Error("cannot resolve listen address " + o.listen + ": " +
                          gai_strerror(rc));
   }
+  sockaddr_storage bound{};
+  memcpy(&bound, list->ai_addr,
+         std::min<size_t>(list->ai_addrlen, sizeof bound));
+  if (!IsLoopback(bound) && o.allow.empty()) {
+    freeaddrinfo(list);
+    return Status::Error(
+        "refusing to listen on " + o.listen +
+        ": an address beyond loopback lets other machines connect, so it "
+        "needs --allow CIDR[,CIDR...] naming the networks clients may come "
+        "from (e.g. --allow 192.168.1.0/24)");
+  }
   int fd = socket(list->ai_family, list->ai_socktype | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     freeaddrinfo(list);
@@ -101,6 +124,36 @@ Status WritePortFile(const std::string& path, int port) {
   return Status::OK();
 }
 
+// Raises the soft limit of open descriptors to the hard one: each session
+// holds a socket and its database files.
+void RaiseDescriptorLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur >= r.rlim_max) return;
+  rlim_t before = r.rlim_cur;
+  r.rlim_cur = r.rlim_max;
+  if (setrlimit(RLIMIT_NOFILE, &r) != 0) {
+    Log(std::string("cannot raise the descriptor limit: ") + strerror(errno));
+    return;
+  }
+  Log("descriptor limit raised from " + std::to_string(before) + " to " +
+      std::to_string(r.rlim_max));
+}
+
+// Answers a connection that is not served with an Error, as far as the
+// socket takes it at once, and closes it.
+void Refuse(int fd, const std::string& message) {
+  std::string frame = protocol::Frame(protocol::MessageType::kError,
+                                      protocol::EncodeError(message));
+  ssize_t n = send(fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  (void)n;  // the client learns from the closed connection alone then
+  // A greeting that has arrived already is taken off, so that closing
+  // sends no reset that could discard the answer at the client.
+  shutdown(fd, SHUT_WR);
+  char greeting[protocol::kHeaderSize + kMaxHelloPayload];
+  n = recv(fd, greeting, sizeof greeting, MSG_DONTWAIT);
+  close(fd);
+}
+
 }  // namespace
 
 Status Serve(Database* db, const ServeOptions& options) {
@@ -111,6 +164,7 @@ Status Serve(Database* db, const ServeOptions& options) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  RaiseDescriptorLimit();
 
   auto listener = Listen(options);
   if (!listener.ok()) return listener.status();
@@ -126,8 +180,14 @@ Status Serve(Database* db, const ServeOptions& options) {
     }
   }
 
+  std::atomic<bool> stopping{false};
+  SessionLimits limits = options.limits;
+  limits.stopping = &stopping;
   std::list<std::unique_ptr<Slot>> slots;
   int next_id = 1;
+  Clock::time_point paused_until{};
+  Clock::time_point last_accept_log{};
+  int unlogged_accept_failures = 0;
   auto reap = [&] {
     for (auto it = slots.begin(); it != slots.end();) {
       if ((*it)->done) {
@@ -141,23 +201,67 @@ Status Serve(Database* db, const ServeOptions& options) {
   };
 
   for (;;) {
-    pollfd fds[2] = {{lfd, POLLIN, 0}, {g_signal_pipe[0], POLLIN, 0}};
-    int n = poll(fds, 2, 1000);
+    // While accepting is paused only the signal pipe is watched.
+    const auto now = Clock::now();
+    const bool paused = now < paused_until;
+    pollfd fds[2] = {{g_signal_pipe[0], POLLIN, 0}, {lfd, POLLIN, 0}};
+    int timeout_ms =
+        paused ? static_cast<int>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(
+                         paused_until - now)
+                         .count()) +
+                     1
+               : 1000;
+    int n = poll(fds, paused ? 1 : 2, timeout_ms);
     if (n < 0 && errno != EINTR) {
       Log(std::string("poll failed: ") + strerror(errno));
       break;
     }
     reap();
     if (n <= 0) continue;
-    if (fds[1].revents != 0) break;
-    if ((fds[0].revents & POLLIN) == 0) continue;
+    if (fds[0].revents != 0) break;
+    if (paused || (fds[1].revents & POLLIN) == 0) continue;
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     int fd =
         accept4(lfd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS ||
+          errno == ENOMEM) {
+        // The connection waits in the backlog; spinning on it would only
+        // burn the processor and flood the log.
+        paused_until = Clock::now() + kAcceptPause;
+        if (Clock::now() - last_accept_log >= kAcceptLogInterval) {
+          Log(std::string("accept failed: ") + strerror(errno) +
+              "; pausing new connections (" + std::to_string(slots.size()) +
+              " sessions open, " + std::to_string(unlogged_accept_failures) +
+              " more failures since the last report)");
+          last_accept_log = Clock::now();
+          unlogged_accept_failures = 0;
+        } else {
+          ++unlogged_accept_failures;
+        }
+      } else if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
         Log(std::string("accept failed: ") + strerror(errno));
+      }
+      continue;
+    }
+    std::string peer = PeerName(addr);
+    if (!options.allow.empty() && !InNetworks(options.allow, addr)) {
+      // Closed before anything is read: a stranger learns nothing.
+      close(fd);
+      Log("refused connection from " + peer + ": not in --allow");
+      continue;
+    }
+    size_t active = 0;
+    for (auto& s : slots) active += s->done ? 0 : 1;
+    if (active >= static_cast<size_t>(options.max_sessions)) {
+      Refuse(fd, "the server is busy: " + std::to_string(active) +
+                     " sessions are open, the most it serves "
+                     "(--max-sessions); try again later");
+      Log("refused connection from " + peer + ": " + std::to_string(active) +
+          " sessions open (--max-sessions " +
+          std::to_string(options.max_sessions) + ")");
       continue;
     }
     int one = 1;
@@ -166,15 +270,25 @@ Status Serve(Database* db, const ServeOptions& options) {
     Slot* s = slot.get();
     s->fd = fd;
     int id = next_id++;
-    std::string peer = PeerName(addr);
-    s->thread = std::thread([s, id, peer, db] {
-      RunSession(s->fd, id, peer, db);
-      s->done = true;
-    });
+    try {
+      s->thread = std::thread([s, id, peer, db, &limits] {
+        RunSession(s->fd, id, peer, db, limits);
+        s->done = true;
+      });
+    } catch (const std::system_error& e) {
+      Refuse(fd,
+             std::string("the server cannot serve a session now: ") + e.what());
+      Log("refused connection from " + peer +
+          ": cannot start a session thread: " + e.what());
+      continue;
+    }
     slots.push_back(std::move(slot));
   }
 
   Log("stopping: ending " + std::to_string(slots.size()) + " sessions");
+  // Running statements see the flag and stop; waiting sessions wake up
+  // when their sockets are shut down.
+  stopping = true;
   close(lfd);
   for (auto& s : slots) shutdown(s->fd, SHUT_RDWR);
   for (auto& s : slots) {

@@ -1,10 +1,13 @@
 #include "appserver/session.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -26,6 +29,13 @@ void Log(const std::string& line) {
 namespace {
 
 using protocol::MessageType;
+using Clock = std::chrono::steady_clock;
+
+// How often a running statement looks whether its client is still there.
+constexpr auto kPeerCheckInterval = std::chrono::milliseconds(100);
+// The most a client may take to greet (less when the idle limit is less):
+// silent connections must not hold the session places for long.
+constexpr int kHelloTimeout = 10;
 
 // Equal names, ignoring ASCII case (methods are called by name as through
 // automation, which ignores case).
@@ -42,12 +52,15 @@ bool SameName(std::string_view a, std::string_view b) {
 
 class Session final : public RecordSink {
  public:
-  Session(int fd, int id, std::string peer, Database* db)
-      : fd_(fd), id_(id), peer_(std::move(peer)), db_(db) {}
+  Session(int fd, int id, std::string peer, Database* db,
+          const SessionLimits& limits)
+      : fd_(fd), id_(id), peer_(std::move(peer)), db_(db), limits_(limits) {}
 
   void Run() {
     Log("session " + std::to_string(id_) + " from " + peer_ + " opened");
     std::string end = Loop();
+    if (stopping() && end.find("stopping") == std::string::npos)
+      end += " (server stopping)";
     if (session_ != nullptr && session_->in_transaction()) {
       Status s = session_->Rollback();
       end += s.ok()
@@ -92,10 +105,15 @@ class Session final : public RecordSink {
       Status s = RecvAll(header, sizeof header, /*eof_ok=*/true);
       if (!s.ok()) return s.message();
       protocol::Header h;
-      s = protocol::ParseHeader(header, protocol::kMaxRequestPayload, &h);
+      // Before Hello only a greeting fits: an unknown client reserves no
+      // memory by announcing a large frame.
+      s = protocol::ParseHeader(
+          header, greeted_ ? protocol::kMaxRequestPayload : kMaxHelloPayload,
+          &h);
       if (!s.ok()) {
         // The rest of the stream cannot be framed any more.
-        Fail("request refused: " + s.message());
+        Fail("request refused: " + s.message() +
+             (greeted_ ? "" : " before Hello"));
         return "framing lost";
       }
       payload_.resize(h.size);
@@ -109,7 +127,9 @@ class Session final : public RecordSink {
              protocol::TypeName(static_cast<uint8_t>(h.type)));
         return "no greeting";
       }
-      if (!Dispatch(h.type)) return "connection lost";
+      if (!Dispatch(h.type)) {
+        return end_reason_.empty() ? "connection lost" : end_reason_;
+      }
       if (!greeted_) return "handshake failed";
     }
   }
@@ -117,12 +137,26 @@ class Session final : public RecordSink {
   // Handles one request; false when the connection is unusable.
   bool Dispatch(MessageType type) {
     Status s;
+    deadline_ = Clock::now() + std::chrono::seconds(limits_.statement_timeout);
+    interrupted_.clear();
+    const bool was_in_transaction =
+        session_ != nullptr && session_->in_transaction();
     try {
       s = Handle(type);
     } catch (const std::exception& e) {
       s = Status::Error(std::string("internal error: ") + e.what());
     }
     if (send_failed_) return false;
+    if (!interrupted_.empty()) {
+      if (client_gone_ || stopping()) {
+        end_reason_ = interrupted_;
+        return false;
+      }
+      std::string message = interrupted_;
+      if (was_in_transaction && !session_->in_transaction())
+        message += "; the transaction was rolled back";
+      s = Status::Error(message);
+    }
     if (!s.ok()) {
       // An error inside a record stream ends it.
       stream_open_ = false;
@@ -202,6 +236,7 @@ class Session final : public RecordSink {
     auto session = db_->OpenSession();
     if (!session.ok()) return session.status();
     session_ = std::move(session).value();
+    session_->SetInterruptCheck([this] { return ShouldInterrupt(); });
     greeted_ = true;
     return Send(MessageType::kHelloOk,
                 protocol::EncodeHelloOk(protocol::kVersion, "skjk-server"));
@@ -221,6 +256,69 @@ class Session final : public RecordSink {
     (void)s;  // a lost connection ends the session through send_failed_
   }
 
+  bool stopping() const {
+    return limits_.stopping != nullptr && limits_.stopping->load();
+  }
+
+  // Called while a statement runs: true (with the reason in interrupted_)
+  // when it must stop.
+  bool ShouldInterrupt() {
+    if (stopping()) {
+      interrupted_ = "statement interrupted: the server is stopping";
+      return true;
+    }
+    const auto now = Clock::now();
+    if (now > deadline_) {
+      interrupted_ = "statement interrupted: it ran longer than " +
+                     std::to_string(limits_.statement_timeout) +
+                     " s (--statement-timeout)";
+      return true;
+    }
+    if (now >= next_peer_check_) {
+      next_peer_check_ = now + kPeerCheckInterval;
+      pollfd p = {fd_, POLLRDHUP, 0};
+      if (poll(&p, 1, 0) > 0 &&
+          (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+        client_gone_ = true;
+        interrupted_ = "client left while its request ran";
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // The idle limit that applies now, in seconds.
+  int IdleTimeout() const {
+    if (!greeted_) return std::min(kHelloTimeout, limits_.idle_timeout);
+    return session_ != nullptr && session_->in_transaction()
+               ? limits_.transaction_idle_timeout
+               : limits_.idle_timeout;
+  }
+
+  // Ends an idle session: rolls its transaction back, then tells the client
+  // why (not logged here: the session's closing line says it).
+  std::string EndIdle(bool mid_frame) {
+    std::string why;
+    if (session_ != nullptr && session_->in_transaction()) {
+      Status s = session_->Rollback();
+      why = "session ended: idle for " +
+            std::to_string(limits_.transaction_idle_timeout) +
+            " s inside a transaction (--transaction-idle-timeout); " +
+            (s.ok() ? "the transaction was rolled back"
+                    : "rollback failed: " + s.message());
+    } else if (!greeted_) {
+      why = "session ended: no Hello within " + std::to_string(IdleTimeout()) +
+            " s";
+    } else {
+      why = std::string("session ended: ") +
+            (mid_frame ? "a request stalled" : "no request") + " for " +
+            std::to_string(limits_.idle_timeout) + " s (--idle-timeout)";
+    }
+    Status s = Send(MessageType::kError, protocol::EncodeError(why));
+    (void)s;
+    return why;
+  }
+
   Status Send(MessageType type, std::string_view payload) {
     char head[protocol::kHeaderSize];
     protocol::PutHeader(type, static_cast<uint32_t>(payload.size()), head);
@@ -235,7 +333,24 @@ class Session final : public RecordSink {
       msghdr msg{};
       msg.msg_iov = iov;
       msg.msg_iovlen = n;
-      ssize_t sent = sendmsg(fd_, &msg, MSG_NOSIGNAL);
+      ssize_t sent = sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // The client reads slowly or not at all. Waiting counts for the
+        // idle limit, not for the statement's time.
+        const auto start = Clock::now();
+        pollfd p = {fd_, POLLOUT, 0};
+        int ready = poll(&p, 1, limits_.idle_timeout * 1000);
+        deadline_ += Clock::now() - start;
+        if (ready == 0) {
+          send_failed_ = true;
+          end_reason_ =
+              "session ended: the client read nothing of the "
+              "answer for " +
+              std::to_string(limits_.idle_timeout) + " s (--idle-timeout)";
+          return Status::Error(end_reason_);
+        }
+        continue;
+      }
       if (sent < 0) {
         if (errno == EINTR) continue;
         send_failed_ = true;
@@ -258,6 +373,10 @@ class Session final : public RecordSink {
   Status RecvAll(char* p, size_t size, bool eof_ok) {
     bool first = true;
     while (size > 0) {
+      pollfd w = {fd_, POLLIN, 0};
+      int ready = poll(&w, 1, IdleTimeout() * 1000);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) return Status::Error(EndIdle(!first || !eof_ok));
       ssize_t n = recv(fd_, p, size, 0);
       if (n == 0) {
         return Status::Error(first && eof_ok ? "client closed the connection"
@@ -278,6 +397,7 @@ class Session final : public RecordSink {
   int id_;
   std::string peer_;
   Database* db_;
+  const SessionLimits limits_;
   std::unique_ptr<DbSession> session_;
   std::string payload_;
   // Each provider keeps its own place, so that a window can fetch on in one
@@ -287,13 +407,21 @@ class Session final : public RecordSink {
   bool stream_open_ = false;
   bool send_failed_ = false;
   uint64_t requests_ = 0;
+  // The running request's end of time in the database; why it was
+  // interrupted (empty: it was not); when to look for the client next.
+  Clock::time_point deadline_;
+  std::string interrupted_;
+  Clock::time_point next_peer_check_;
+  bool client_gone_ = false;
+  std::string end_reason_;  // why a request ended the session
 };
 
 }  // namespace
 
-void RunSession(int fd, int id, const std::string& peer, Database* db) {
+void RunSession(int fd, int id, const std::string& peer, Database* db,
+                const SessionLimits& limits) {
   try {
-    Session(fd, id, peer, db).Run();
+    Session(fd, id, peer, db, limits).Run();
   } catch (const std::exception& e) {
     Log("session " + std::to_string(id) +
         " ended by an internal error: " + e.what());

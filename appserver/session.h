@@ -4,19 +4,39 @@
 #ifndef SKJK_APPSERVER_SESSION_H_
 #define SKJK_APPSERVER_SESSION_H_
 
+#include <atomic>
 #include <string>
 
 #include "appserver/database.h"
 
 namespace skjk::appserver {
 
+// Largest request payload before Hello: the greeting's own size with room
+// to spare, so that an unknown client reserves next to nothing.
+inline constexpr uint32_t kMaxHelloPayload = 64;
+
+// Time limits of a session, in seconds (> 0).
+struct SessionLimits {
+  // No request (or nothing of a started one) for this long ends the
+  // session; a client that reads nothing of an answer for this long, too.
+  int idle_timeout = 300;
+  // The same inside a transaction, which is rolled back.
+  int transaction_idle_timeout = 30;
+  // A request's time in the database (not the time spent waiting for the
+  // client to read the answer); then its statement is interrupted.
+  int statement_timeout = 60;
+  // Set when the server stops: running statements are interrupted.
+  const std::atomic<bool>* stopping = nullptr;
+};
+
 // Logs one line to stderr (thread-safe).
 void Log(const std::string& line);
 
 // Serves the connected socket `fd` until the client closes it, a frame
-// breaks the framing, or the socket is shut down from outside. Never throws.
-// Closes nothing: the caller owns `fd`.
-void RunSession(int fd, int id, const std::string& peer, Database* db);
+// breaks the framing, a limit ends it, or the socket is shut down from
+// outside. Never throws. Closes nothing: the caller owns `fd`.
+void RunSession(int fd, int id, const std::string& peer, Database* db,
+                const SessionLimits& limits);
 
 }  // namespace skjk::appserver
 

@@ -4,8 +4,11 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "appserver/client_rule.h"
@@ -16,6 +19,14 @@ namespace skjk::appserver {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// The largest text or blob a statement may make (SQLITE_LIMIT_LENGTH): no
+// value of the schema comes near it, and nothing larger fits into a frame.
+constexpr int kMaxValueBytes = 16 << 20;
+// All connections of the process together: allocations beyond it fail
+// (SQLITE_NOMEM) instead of growing the server without bound.
+constexpr int64_t kHeapLimitBytes = int64_t{1} << 30;
+// Virtual machine steps between two calls of a session's interrupt check.
+constexpr int kProgressSteps = 1000;
 
 Status SqliteError(sqlite3* db, std::string_view what) {
   return Status::Error(std::string(what) + ": " + sqlite3_errmsg(db));
@@ -284,6 +295,14 @@ class SqliteSession final : public DbSession {
   }
   bool in_transaction() override { return !sqlite3_get_autocommit(db_); }
 
+  void SetInterruptCheck(std::function<bool()> stop) override {
+    stop_ = std::move(stop);
+    sqlite3_progress_handler(db_, kProgressSteps, &SqliteSession::Progress,
+                             this);
+    // Replaces the plain busy timeout: the same wait, but it ends early.
+    sqlite3_busy_handler(db_, &SqliteSession::Busy, this);
+  }
+
   Result<int64_t> Execute(std::string_view sql) override {
     if (size_t nul = sql.find('\0'); nul != std::string_view::npos) {
       return Status::Error(NulRefusal(nul));
@@ -383,10 +402,24 @@ class SqliteSession final : public DbSession {
     return Status::OK();
   }
 
+  static int Progress(void* self) {
+    return static_cast<SqliteSession*>(self)->stop_() ? 1 : 0;
+  }
+  // Waits for another session's lock in steps of 10 ms up to the busy
+  // timeout, unless the check says stop.
+  static int Busy(void* self, int count) {
+    constexpr int kStepMs = 10;
+    if (count * kStepMs >= kBusyTimeoutMs) return 0;
+    if (static_cast<SqliteSession*>(self)->stop_()) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+    return 1;
+  }
+
   sqlite3* db_;
   const Access access_;
   Guard guard_;
   std::map<std::string, std::unique_ptr<SqliteStatement>> cache_;
+  std::function<bool()> stop_;
 };
 
 // Opens a connection with everything a session relies on, and without what
@@ -465,6 +498,7 @@ class SqliteDatabase final : public Database {
   Result<std::unique_ptr<DbSession>> OpenSession() override {
     auto db = OpenConnection(path_, SQLITE_OPEN_READWRITE, access_);
     if (!db.ok()) return db.status();
+    sqlite3_limit(*db, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
     return std::unique_ptr<DbSession>(new SqliteSession(*db, access_));
   }
   std::string engine() const override {
@@ -510,6 +544,7 @@ Result<std::unique_ptr<Database>> OpenSqliteDatabase(const std::string& path,
   if (rc != SQLITE_OK) {
     return Status::Error("cannot open database " + path + ": " + message);
   }
+  sqlite3_hard_heap_limit64(kHeapLimitBytes);
   return std::unique_ptr<Database>(new SqliteDatabase(path, access));
 }
 

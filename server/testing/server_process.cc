@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,7 +61,8 @@ std::string ReadAll(const std::string& path) {
 // that started it ends (the test's main thread), also when the test is
 // killed or crashes: no server outlives its test.
 Result<pid_t> Spawn(const std::vector<std::string>& args,
-                    const std::string& log, const std::string& input = "") {
+                    const std::string& log, const std::string& input = "",
+                    int descriptor_limit = 0) {
   std::vector<std::string> all = {ServerBinary()};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -89,6 +91,12 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
     dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);
+    if (descriptor_limit > 0) {
+      rlimit r{};
+      r.rlim_max = static_cast<rlim_t>(descriptor_limit);
+      r.rlim_cur = r.rlim_max / 2;
+      if (setrlimit(RLIMIT_NOFILE, &r) != 0) _exit(126);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -163,9 +171,12 @@ Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
   SKJK_RETURN_IF_ERROR(Wait(*init_pid, "skjk-server init", log));
 
   std::string port_file = p->dir_ + "/port";
-  auto pid = Spawn({"serve", "--db", p->db_path_, "--listen", "127.0.0.1",
-                    "--port", "0", "--port-file", port_file},
-                   log);
+  std::vector<std::string> serve = {"serve",    "--db",        p->db_path_,
+                                    "--listen", "127.0.0.1",   "--port",
+                                    "0",        "--port-file", port_file};
+  serve.insert(serve.end(), options.serve_flags.begin(),
+               options.serve_flags.end());
+  auto pid = Spawn(serve, log, "", options.descriptor_limit);
   if (!pid.ok()) return pid.status();
   p->pid_ = *pid;
   // Ready once the port file is written; done for good if the child exits.
@@ -274,12 +285,22 @@ std::string SelectRows(const std::string& db_path, const std::string& sql,
   return out;
 }
 
-Status ServerProcess::Stop() {
+Status ServerProcess::Stop(std::chrono::milliseconds timeout) {
   if (pid_ <= 0) return Status::Error("server not running");
   kill(pid_, SIGTERM);
-  pid_t pid = pid_;
+  int status = 0;
+  if (!PollUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
+                 timeout)) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return Status::Error("skjk-server serve did not stop within " +
+                         std::to_string(timeout.count()) + " ms of SIGTERM");
+  }
   pid_ = -1;
-  return Wait(pid, "skjk-server serve", dir_ + "/server.log");
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return Status::OK();
+  return Status::Error("skjk-server serve failed (status " +
+                       std::to_string(status) + "): " + log());
 }
 
 }  // namespace skjk::testing

@@ -22,6 +22,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +37,12 @@ struct ServerOptions {
   int64_t sample_documents = -1;  // < 0: empty tables
   uint64_t seed = 1;
   int sample_lines = -1;  // lines per sample document; < 0: 0 to 10
+  // More flags of `serve` ("--idle-timeout", "2", ...); a later flag wins
+  // over the defaults (--listen 127.0.0.1 --port 0).
+  std::vector<std::string> serve_flags = {};
+  // > 0: the server starts with this hard limit of open descriptors and a
+  // soft limit of half of it.
+  int descriptor_limit = 0;
 };
 
 // The rows of `sql` (UTF-8) read straight from the database file at
@@ -68,8 +75,9 @@ class ServerProcess {
   // first refused one.
   Status Fill(const std::vector<std::string>& statements);
 
-  // Sends SIGTERM and waits; OK when the server exited with status 0.
-  Status Stop();
+  // Sends SIGTERM and waits up to `timeout`; OK when the server exited with
+  // status 0 in time. A server still running then is killed (an error).
+  Status Stop(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
   // SelectRows() on the server's database file.
   std::string Select(const std::string& sql) const {
