@@ -167,6 +167,7 @@ TEST(ProfileWriteTest, RefusesEntriesThatWouldChangeOtherLines) {
       {"A", "k\r", "v"},
       {"", "k", "v"},
       {"A]", "k", "v"},
+      {"A\xb1", "k", "v"},  // "[A\xb1]": the "]" would be a trail byte
       {"A", "", "v"},
       {"A", "a=b", "v"},
       {"A", "[k]", "v"},
