@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -14,6 +15,13 @@ namespace skjk::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
+
+}  // namespace
+
+// Names the target in test listings (instead of its bytes).
+void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
+
+namespace {
 
 class RegressionTest : public ::testing::TestWithParam<Target> {};
 

@@ -200,12 +200,15 @@ Status CheckProfileEntry(std::string_view section, std::string_view key,
   if (section.find(']') != std::string_view::npos) {
     return refuse("\"]\" in section name");
   }
-  // A lead byte at the end would take the closing "]" for its trail byte.
-  for (size_t i = 0; i < section.size(); ++i) {
-    if (text::IsGbkLeadByte(static_cast<unsigned char>(section[i]))) {
-      if (i + 1 == section.size()) {
-        return refuse("incomplete two-byte character at the end of the "
-                      "section name");
+  // A lead byte at the end of the name as it is written (without blanks at
+  // its ends) would take the closing "]" for its trail byte.
+  std::string_view name = Trim(section);
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (text::IsGbkLeadByte(static_cast<unsigned char>(name[i]))) {
+      if (i + 1 == name.size()) {
+        return refuse(
+            "incomplete two-byte character at the end of the "
+            "section name");
       }
       ++i;
     }
