@@ -333,7 +333,7 @@ int Run(std::map<std::string, std::string>& opt) {
     return opt.count(name) ? std::atoi(opt[name].c_str()) : def;
   };
   const int seconds = number("--seconds", 60);
-  const int good = number("--good", 6);
+  const int good = number("--good", 8);
   const int hostile = number("--hostile", 4);
   const int max_client_kills = number("--client-kills", 20);
   const int max_server_kills = number("--server-kills", 6);
@@ -354,8 +354,8 @@ int Run(std::map<std::string, std::string>& opt) {
   (void)!std::system(
       ("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
   pid_t init = Spawn({server.binary, "init", "--db", server.db, "--sample",
-                      std::to_string((good + hostile) * 3 + 50), "--seed", "1",
-                      "--lines", "2"},
+                      std::to_string((good + hostile) * 3 + 2000), "--seed",
+                      "1", "--lines", "2"},
                      server.log);
   if (!Reap(init, 60s)) Die("skjk-server init failed; see " + server.log);
   std::vector<std::string> docs;
