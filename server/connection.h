@@ -69,7 +69,7 @@ class Connection {
     // stream that would go beyond it is refused before it is decoded.
     size_t max_answer_bytes = size_t{256} << 20;
   };
-  // Takes effect from the next Open() (time limits) or the next answer.
+  // Takes effect from the next Open().
   void set_limits(const Limits& limits) { limits_ = limits; }
   const Limits& limits() const { return limits_; }
 
