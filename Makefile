@@ -2,7 +2,10 @@
 #   make demo   build everything and run the demo host under Wine
 #   make test   build both presets and run every test (native and under Wine)
 #   make bench  build natively and print the benchmark ratios
-.PHONY: setup native win32 win64 build test test-native test-win32 demo bench clean
+#   make fuzz   build the libFuzzer targets (clang) and run each for a while
+#   make soak   good and hostile clients, kill -9 of clients and server
+.PHONY: setup native win32 win64 build test test-native test-win32 demo bench \
+	fuzz soak clean
 
 setup:
 	@scripts/setup.sh
@@ -38,6 +41,15 @@ demo: build
 
 bench: native
 	@scripts/bench.sh
+
+# SKJK_FUZZ_SECONDS per target (default 60), SKJK_FUZZ_TARGETS to pick some.
+fuzz:
+	@scripts/setup.sh fuzz
+	@scripts/fuzz.sh
+
+# SKJK_SOAK_SECONDS (default 60); loopback only, not part of make test.
+soak: native
+	@scripts/soak.sh
 
 clean:
 	rm -rf build

@@ -6,6 +6,26 @@ namespace skjk {
 
 using text::literals::operator""_gbk;
 
+std::string SecondsText(std::chrono::milliseconds limit) {
+  long long ms = limit.count();
+  if (ms % 1000 == 0 || ms >= 10000)
+    return std::to_string(ms / 1000) + " 秒"_gbk;
+  return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) +
+         " 秒"_gbk;
+}
+
+Status ConnectTimedOut(std::string_view host, int port,
+                       std::chrono::milliseconds limit) {
+  return Status::LinkLost("在 "_gbk + SecondsText(limit) +
+                          "内未能连接到应用服务器 "_gbk + std::string(host) +
+                          ":" + std::to_string(port));
+}
+
+Status SendTimedOut(std::chrono::milliseconds limit) {
+  return Status::LinkLost("应用服务器在 "_gbk + SecondsText(limit) +
+                          "内没有接收请求"_gbk);
+}
+
 Status Socket::SendAll(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
@@ -17,9 +37,20 @@ Status Socket::SendAll(const void* data, size_t size) {
   return Status::OK();
 }
 
-Status Socket::RecvAll(void* data, size_t size) {
+Status Socket::RecvAll(void* data, size_t size, const Deadline* deadline) {
   char* p = static_cast<char*>(data);
   while (size > 0) {
+    if (deadline != nullptr) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline->at -
+                                                               Clock::now());
+      Result<bool> ready = left.count() > 0 ? WaitReadable(left) : false;
+      if (!ready.ok()) return ready.status();
+      if (!*ready) {
+        return Status::LinkLost("应用服务器在 "_gbk +
+                                SecondsText(deadline->limit) +
+                                "内没有应答"_gbk);
+      }
+    }
     Result<size_t> n = RecvSome(p, size);
     if (!n.ok()) return n.status();
     if (*n == 0) return Status::LinkLost("与应用服务器的连接已断开"_gbk);

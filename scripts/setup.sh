@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, testing and the demo need on Debian 12 (as root).
+# Installs what building, testing and the demo need on Debian 12 (as root);
+# with the argument "fuzz", also what make fuzz needs.
 # Idempotent and quiet when everything is there already.
 set -euo pipefail
 
@@ -12,6 +13,10 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei fonts-wine
   locales
 )
+# make fuzz builds with clang and its libFuzzer runtime: `setup.sh fuzz`.
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,9 @@
 // server/protocol.h.
 #include "server/connection.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "platform/socket.h"
@@ -77,7 +79,8 @@ Status SessionGone() {
 
 class Connection::Impl {
  public:
-  explicit Impl(std::unique_ptr<Socket> socket) : socket_(std::move(socket)) {}
+  Impl(std::unique_ptr<Socket> socket, const Limits& limits)
+      : socket_(std::move(socket)), limits_(limits) {}
 
   Status Send(protocol::MessageType type, std::string_view payload) {
     char header[protocol::kHeaderSize];
@@ -87,18 +90,46 @@ class Connection::Impl {
     return socket_->SendAll(out_.data(), out_.size());
   }
 
-  // Reads one frame into type_/payload_.
+  // Reads one frame into type_/payload_, within the receive timeout. Frames
+  // larger than the limits are refused from their header, before anything
+  // is allocated for them; the bytes of the answer so far are counted in
+  // answer_bytes_.
   Status Receive() {
+    Socket::Deadline deadline = Socket::After(limits_.receive_timeout);
+    const Socket::Deadline* limit =
+        limits_.receive_timeout.count() > 0 ? &deadline : nullptr;
     char header[protocol::kHeaderSize];
-    SKJK_RETURN_IF_ERROR(socket_->RecvAll(header, sizeof header));
+    SKJK_RETURN_IF_ERROR(socket_->RecvAll(header, sizeof header, limit));
     protocol::Header h;
-    SKJK_RETURN_IF_ERROR(
-        protocol::ParseHeader(header, protocol::kMaxPayload, &h));
+    uint32_t max_frame =
+        std::min(limits_.max_frame_bytes, protocol::kMaxPayload);
+    if (!protocol::ParseHeader(header, max_frame, &h).ok()) {
+      uint32_t size;
+      std::memcpy(&size, header, sizeof size);
+      return TooLarge("一个数据帧有 "_gbk + std::to_string(size) +
+                      " 字节，本机只接受 "_gbk + std::to_string(max_frame) +
+                      " 字节"_gbk);
+    }
+    answer_bytes_ += h.size;
+    if (answer_bytes_ > limits_.max_answer_bytes) return AnswerTooLarge();
     payload_.resize(h.size);
     if (h.size > 0)
-      SKJK_RETURN_IF_ERROR(socket_->RecvAll(payload_.data(), h.size));
+      SKJK_RETURN_IF_ERROR(socket_->RecvAll(payload_.data(), h.size, limit));
     type_ = h.type;
     return Status::OK();
+  }
+
+  static Status TooLarge(const std::string& what) {
+    return Status::LinkLost("应用服务器的应答过大："_gbk + what +
+                            "，已拒收"_gbk);
+  }
+  Status AnswerTooLarge() const {
+    return TooLarge("一次应答超过本机接受的 "_gbk +
+                    Megabytes(limits_.max_answer_bytes));
+  }
+  static std::string Megabytes(size_t bytes) {
+    if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MB";
+    return std::to_string(bytes) + " 字节"_gbk;
   }
 
   // The server's error answer as a Status (GBK).
@@ -118,6 +149,7 @@ class Connection::Impl {
   Status Handshake() {
     SKJK_RETURN_IF_ERROR(Send(protocol::MessageType::kHello,
                               protocol::EncodeHello(protocol::Hello{})));
+    StartAnswer();
     SKJK_RETURN_IF_ERROR(Receive());
     if (type_ == protocol::MessageType::kError) return ServerError();
     if (type_ != protocol::MessageType::kHelloOk) return Unexpected("HelloOk");
@@ -134,6 +166,7 @@ class Connection::Impl {
 
   // Waits for Ok (with the rows changed) or Error.
   Status ReceiveOk(int64_t* rows_changed) {
+    StartAnswer();
     SKJK_RETURN_IF_ERROR(Receive());
     if (type_ == protocol::MessageType::kError) return ServerError();
     if (type_ != protocol::MessageType::kOk) return Unexpected("Ok");
@@ -142,6 +175,8 @@ class Connection::Impl {
 
   // Reads a record stream: header, chunks, end; or an error at any point.
   Status ReceiveRecords(bool with_layout, Packet* packet) {
+    StartAnswer();
+    decoder_.Limit(limits_.max_answer_bytes);
     SKJK_RETURN_IF_ERROR(Receive());
     if (type_ == protocol::MessageType::kError) return ServerError();
     if (type_ != protocol::MessageType::kRecordsHeader) {
@@ -154,7 +189,10 @@ class Connection::Impl {
       SKJK_RETURN_IF_ERROR(Receive());
       switch (type_) {
         case protocol::MessageType::kRecordsChunk:
-          SKJK_RETURN_IF_ERROR(decoder_.DecodeChunk(payload_, layout, &rows));
+          if (Status s = decoder_.DecodeChunk(payload_, layout, &rows);
+              !s.ok()) {
+            return decoder_.exceeded() ? AnswerTooLarge() : s;
+          }
           break;
         case protocol::MessageType::kRecordsEnd: {
           uint64_t total;
@@ -179,7 +217,11 @@ class Connection::Impl {
   }
 
  private:
+  void StartAnswer() { answer_bytes_ = 0; }
+
   std::unique_ptr<Socket> socket_;
+  Limits limits_;
+  size_t answer_bytes_ = 0;  // of the answer being read
   std::string out_;
   std::string payload_;
   protocol::MessageType type_ = protocol::MessageType::kError;
@@ -198,9 +240,10 @@ Status Connection::Open() {
   std::string host;
   int port;
   SKJK_RETURN_IF_ERROR(ParseMachine(machine_, &host, &port));
-  auto socket = ConnectTcp(host, port);
+  auto socket =
+      ConnectTcp(host, port, limits_.connect_timeout, limits_.receive_timeout);
   if (!socket.ok()) return socket.status();
-  auto impl = std::make_unique<Impl>(std::move(socket).value());
+  auto impl = std::make_unique<Impl>(std::move(socket).value(), limits_);
   SKJK_RETURN_IF_ERROR(LinkFailure(impl->Handshake()));
   impl_ = std::move(impl);
   ++opened_;

@@ -17,6 +17,12 @@
 //             bound to a session that has ended (ExecuteIn, CallIn) fails the
 //             same way with "与应用服务器的会话已结束" and leaves the
 //             connection as it is.
+//             A server that does not accept the connection, or does not
+//             answer, within the time limits below, and an answer larger
+//             than the limits below, are LinkLost too, with a message in
+//             Chinese saying which limit was reached ("在 10 秒内未能连接到
+//             应用服务器 host:port", "应用服务器在 60 秒内没有应答",
+//             "应用服务器的应答过大…，已拒收").
 //
 // Writes that belong together go through a Transaction (server/transaction.h),
 // which stays on one session.
@@ -25,6 +31,8 @@
 #ifndef SKJK_SERVER_CONNECTION_H_
 #define SKJK_SERVER_CONNECTION_H_
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +52,26 @@ class Connection {
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
+
+  // What the connection waits for and accepts. The defaults suit the
+  // plug-in (a 32-bit process); tests set short ones.
+  struct Limits {
+    // Making the connection (after the name is resolved).
+    std::chrono::milliseconds connect_timeout{10'000};
+    // Each frame of an answer, from the moment the connection starts
+    // waiting for it until its last byte; also each send that cannot go on.
+    std::chrono::milliseconds receive_timeout{60'000};
+    // One frame (a record chunk, say); never more than the protocol's
+    // largest frame.
+    uint32_t max_frame_bytes = 16u << 20;
+    // One answer: the bytes of its frames and, separately, the memory of
+    // the records decoded from it (their structures and texts). A record
+    // stream that would go beyond it is refused before it is decoded.
+    size_t max_answer_bytes = size_t{256} << 20;
+  };
+  // Takes effect from the next Open().
+  void set_limits(const Limits& limits) { limits_ = limits; }
+  const Limits& limits() const { return limits_; }
 
   // The server machine used by the next Open().
   void set_machine_name(std::string machine) { machine_ = std::move(machine); }
@@ -97,6 +125,7 @@ class Connection {
   // and makes that failure LinkLost.
   Status Finish(Status s);
   std::string machine_;
+  Limits limits_;
   std::unique_ptr<Impl> impl_;
   SessionId opened_ = 0;  // sessions opened so far; the open one is the last
 };

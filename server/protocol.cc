@@ -1,6 +1,7 @@
 #include "server/protocol.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -415,6 +416,24 @@ void RowDecoder::Text(std::string_view utf8, std::string* out) {
   memo_.emplace(std::string(utf8), *out);
 }
 
+bool RowDecoder::Take(size_t bytes) {
+  if (!limited_) return true;
+  if (bytes > budget_) {
+    exceeded_ = true;
+    return false;
+  }
+  budget_ -= bytes;
+  return true;
+}
+
+// The memory `n` rows of `fields` values take before their texts and
+// nested rows (saturating: a count of hostile size never wraps).
+static size_t RowsCost(uint64_t n, size_t fields) {
+  size_t row = sizeof(Row) + fields * sizeof(Value);
+  if (n > SIZE_MAX / row) return SIZE_MAX;
+  return static_cast<size_t>(n) * row;
+}
+
 bool RowDecoder::DecodeRow(Reader* r, const std::vector<FieldDef>& layout,
                            int depth, Row* row) {
   row->values.resize(layout.size());
@@ -429,7 +448,7 @@ bool RowDecoder::DecodeRow(Reader* r, const std::vector<FieldDef>& layout,
       case Tag::kText: {
         if (f.type != FieldType::kText) return false;
         std::string_view s = r->Str();
-        if (!r->ok()) return false;
+        if (!r->ok() || !Take(s.size())) return false;
         Text(s, &v.emplace<std::string>());
         break;
       }
@@ -446,6 +465,7 @@ bool RowDecoder::DecodeRow(Reader* r, const std::vector<FieldDef>& layout,
         uint64_t n = r->Varint();
         // Every row takes at least one byte per field.
         if (!r->ok() || n > r->remaining()) return false;
+        if (!Take(RowsCost(n, f.nested.size()))) return false;
         Rows& rows = v.emplace<Rows>();
         rows.resize(n);
         for (Row& sub : rows) {
@@ -460,6 +480,12 @@ bool RowDecoder::DecodeRow(Reader* r, const std::vector<FieldDef>& layout,
   return r->ok();
 }
 
+static Status TooLarge(uint64_t rows) {
+  return Status::BadInput(
+      "RecordsChunk of " + std::to_string(rows) +
+      " rows goes beyond the memory allowed for one answer");
+}
+
 Status RowDecoder::DecodeChunk(std::string_view payload,
                                const std::vector<FieldDef>& layout,
                                Rows* rows) {
@@ -467,11 +493,15 @@ Status RowDecoder::DecodeChunk(std::string_view payload,
   uint64_t n = r.Varint();
   if (!r.ok() || n > r.remaining() || layout.empty())
     return Malformed("RecordsChunk");
+  const size_t budget = budget_;
+  if (!Take(RowsCost(n, layout.size()))) return TooLarge(n);
   size_t before = rows->size();
   rows->resize(before + n);
   for (size_t i = before; i < rows->size(); ++i) {
     if (!DecodeRow(&r, layout, 0, &(*rows)[i])) {
       rows->resize(before);
+      if (exceeded_) return TooLarge(n);
+      budget_ = budget;
       return Status::BadInput("malformed RecordsChunk message: row " +
                               std::to_string(i - before + 1) +
                               " does not match the layout");
@@ -479,6 +509,7 @@ Status RowDecoder::DecodeChunk(std::string_view payload,
   }
   if (!r.at_end()) {
     rows->resize(before);
+    budget_ = budget;
     return Malformed("RecordsChunk");
   }
   return Status::OK();

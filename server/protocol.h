@@ -214,7 +214,20 @@ class RowDecoder {
   Status DecodeChunk(std::string_view payload,
                      const std::vector<FieldDef>& layout, Rows* rows);
 
+  // Bounds the memory that the rows decoded from now on may take (their
+  // structures and texts, as the decoder counts them before allocating):
+  // a chunk that would go beyond it is refused before its rows are made and
+  // exceeded() is then true. Without a limit, nothing is counted.
+  void Limit(size_t bytes) {
+    budget_ = bytes;
+    limited_ = true;
+    exceeded_ = false;
+  }
+  bool exceeded() const { return exceeded_; }
+
  private:
+  // Takes `bytes` from the budget; false when they are not left.
+  bool Take(size_t bytes);
   bool DecodeRow(Reader* r, const std::vector<FieldDef>& layout, int depth,
                  Row* row);
   void Text(std::string_view utf8, std::string* out);
@@ -225,6 +238,9 @@ class RowDecoder {
     }
   };
   std::unordered_map<std::string, std::string, Hash, std::equal_to<>> memo_;
+  size_t budget_ = 0;
+  bool limited_ = false;
+  bool exceeded_ = false;
 };
 
 }  // namespace skjk::protocol

@@ -101,6 +101,44 @@ TEST(ProtocolTest, DamagedInputIsRefusedWithoutHarm) {
             std::string::npos);
 }
 
+// The decoder's memory limit spans the chunks of one answer: a chunk that
+// would go beyond it is refused whole, a damaged chunk costs nothing, and
+// texts and nested rows count as well as the rows themselves.
+TEST(ProtocolTest, MemoryLimitRefusesTheChunkThatWouldPassIt) {
+  Rows lines = {Row{{1.0, std::string(1000, 'x')}}};
+  std::string chunk = Chunk({Row{{1.0, std::string(1000, 'y'), 2.0, lines}}});
+  Rows probe;
+  RowDecoder unlimited;
+  ASSERT_TRUE(unlimited.DecodeChunk(chunk, kLayout, &probe).ok());
+  EXPECT_FALSE(unlimited.exceeded());
+
+  RowDecoder decoder;
+  // Two texts of 1000 bytes and two rows of structures fit in 2600 bytes
+  // once, not twice.
+  decoder.Limit(2600);
+  Rows out;
+  EXPECT_FALSE(
+      decoder.DecodeChunk(chunk.substr(0, chunk.size() - 1), kLayout, &out)
+          .ok());
+  EXPECT_FALSE(decoder.exceeded());
+  ASSERT_TRUE(decoder.DecodeChunk(chunk, kLayout, &out).ok());
+  Status s = decoder.DecodeChunk(chunk, kLayout, &out);
+  EXPECT_FALSE(s.ok());
+  EXPECT_TRUE(decoder.exceeded());
+  EXPECT_EQ(out.size(), 1u);
+
+  // Many empty rows are refused from their count, before they are made.
+  std::string empty_rows;
+  Writer w(&empty_rows);
+  w.Varint(100000);
+  empty_rows.append(100000 * kLayout.size(), '\0');
+  decoder.Limit(1u << 20);
+  out.clear();
+  EXPECT_FALSE(decoder.DecodeChunk(empty_rows, kLayout, &out).ok());
+  EXPECT_TRUE(decoder.exceeded());
+  EXPECT_TRUE(out.empty());
+}
+
 TEST(ProtocolTest, RequestsRoundTrip) {
   GetRecords g{"dsp_fxsk3", 10, true, {"2024-05-01", "2024-05-31"}};
   GetRecords g2;

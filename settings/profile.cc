@@ -200,6 +200,19 @@ Status CheckProfileEntry(std::string_view section, std::string_view key,
   if (section.find(']') != std::string_view::npos) {
     return refuse("\"]\" in section name");
   }
+  // A lead byte at the end of the name as it is written (without blanks at
+  // its ends) would take the closing "]" for its trail byte.
+  std::string_view name = Trim(section);
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (text::IsGbkLeadByte(static_cast<unsigned char>(name[i]))) {
+      if (i + 1 == name.size()) {
+        return refuse(
+            "incomplete two-byte character at the end of the "
+            "section name");
+      }
+      ++i;
+    }
+  }
   if (trimmed_key.empty()) return refuse("empty key");
   if (trimmed_key.front() == '[' ||
       trimmed_key.find('=') != std::string_view::npos) {

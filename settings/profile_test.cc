@@ -167,6 +167,8 @@ TEST(ProfileWriteTest, RefusesEntriesThatWouldChangeOtherLines) {
       {"A", "k\r", "v"},
       {"", "k", "v"},
       {"A]", "k", "v"},
+      {"A\xb1", "k", "v"},      // "[A\xb1]": the "]" would be a trail byte
+      {"A\xb1\x1a", "k", "v"},  // written without the blank: "[A\xb1]"
       {"A", "", "v"},
       {"A", "a=b", "v"},
       {"A", "[k]", "v"},

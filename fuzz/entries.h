@@ -1,0 +1,47 @@
+// The entry functions of the fuzz targets: each takes one input of any
+// bytes, runs it through the code under test and checks what must hold
+// whatever the input. The libFuzzer targets (fuzz_main.cc) call them, and so
+// does the replay of regressions/ in the ordinary test run.
+//
+// Each returns an empty text when everything held, else what did not; a
+// crash, a sanitizer report or a hang is a fault as much.
+#ifndef SKJK_FUZZ_ENTRIES_H_
+#define SKJK_FUZZ_ENTRIES_H_
+
+#include <string>
+#include <string_view>
+
+namespace skjk::fuzz {
+
+// The protocol codec (server/protocol.h): the first byte picks a message
+// decoder, the rest is its payload; a decoded request encodes back to a
+// payload that decodes to the same request.
+std::string ProtocolCodec(std::string_view data);
+
+// The settings parser (settings/profile.h, settings/settings.h): the input
+// is a profile text with a section, key and value in front of it; reading
+// never returns more than the longest value, and a value written reads back.
+std::string SettingsParser(std::string_view data);
+
+// The UPDATE alias adaptation of skjk-server (appserver/dialect.h).
+std::string DialectAdaptation(std::string_view data);
+
+// The issued-invoice file's line and field splitting
+// (exchange/invoice_file.h).
+std::string ImportLineSplitter(std::string_view data);
+
+// The targets by name (the folder names under regressions/ and corpus/).
+struct Target {
+  const char* name;
+  std::string (*entry)(std::string_view data);
+};
+inline constexpr Target kTargets[] = {
+    {"protocol", ProtocolCodec},
+    {"settings", SettingsParser},
+    {"dialect", DialectAdaptation},
+    {"import_line", ImportLineSplitter},
+};
+
+}  // namespace skjk::fuzz
+
+#endif  // SKJK_FUZZ_ENTRIES_H_

@@ -1,0 +1,341 @@
+// The connection's time and size limits against hostile or stalled servers:
+// a stand-in server on a loopback port runs a script of its own on the one
+// connection it accepts.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/connection.h"
+#include "server/protocol.h"
+#include "text/gbk.h"
+
+namespace skjk {
+namespace {
+
+using namespace std::chrono_literals;
+using protocol::Frame;
+using protocol::MessageType;
+using text::literals::operator""_gbk;
+
+// Listens on a loopback port; the script runs on the first connection
+// accepted (with the connected descriptor) in a thread of its own. The
+// script's waits end when the client goes away, so that the thread never
+// outlives a test by much.
+class ScriptedServer {
+ public:
+  using Script = std::function<void(int fd)>;
+
+  explicit ScriptedServer(Script script, int backlog = 1)
+      : script_(std::move(script)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
+        listen(listener_, backlog) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &size) !=
+            0) {
+      ADD_FAILURE() << "cannot listen: " << strerror(errno);
+      return;
+    }
+    port_ = ntohs(addr.sin_port);
+    if (script_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~ScriptedServer() {
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+
+  int port() const { return port_; }
+  std::string machine() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  // Reads one request frame; false when the client is gone.
+  static bool ReadFrame(int fd) {
+    char header[protocol::kHeaderSize];
+    if (!ReadAll(fd, header, sizeof header)) return false;
+    protocol::Header h;
+    if (!protocol::ParseHeader(header, protocol::kMaxPayload, &h).ok()) {
+      return false;
+    }
+    std::string payload(h.size, '\0');
+    return ReadAll(fd, payload.data(), payload.size());
+  }
+
+  static bool Send(int fd, std::string_view bytes) {
+    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+
+  // Waits up to `limit` for the client to close the connection.
+  static void AwaitClose(int fd, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 50) == 1 && recv(fd, buffer, sizeof buffer, 0) <= 0) {
+        return;
+      }
+    }
+  }
+
+ private:
+  void Serve() {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;  // the client never came
+    int fd = accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    script_(fd);
+    close(fd);
+  }
+
+  static bool ReadAll(int fd, char* p, size_t size) {
+    while (size > 0) {
+      pollfd w{fd, POLLIN, 0};
+      if (poll(&w, 1, 10000) != 1) return false;
+      ssize_t n = recv(fd, p, size, 0);
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  Script script_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+const std::string& HelloOk() {
+  static const std::string frame =
+      Frame(MessageType::kHelloOk,
+            protocol::EncodeHelloOk(protocol::kVersion, "skjk-server"));
+  return frame;
+}
+
+// Short limits, so that a test waits fractions of a second; the checks on
+// time leave generous margins on a busy machine.
+Connection::Limits ShortLimits() {
+  Connection::Limits limits;
+  limits.connect_timeout = 300ms;
+  limits.receive_timeout = 300ms;
+  return limits;
+}
+
+constexpr auto kGenerous = 10s;
+
+class ConnectionTimeoutTest : public ::testing::Test {
+ protected:
+  // Runs `request` on a connection to `server` with short limits; returns
+  // its status and checks that it came well before kGenerous.
+  Status Timed(const ScriptedServer& server,
+               const std::function<Status(Connection&)>& request) {
+    conn_.set_machine_name(server.machine());
+    conn_.set_limits(ShortLimits());
+    auto start = std::chrono::steady_clock::now();
+    Status s = request(conn_);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kGenerous);
+    return s;
+  }
+
+  Connection conn_;
+};
+
+// The listener's queue is full (one connection nobody accepts, backlog 0):
+// the system leaves further connections waiting for the handshake.
+TEST_F(ConnectionTimeoutTest, AServerThatDoesNotAcceptTimesOut) {
+  ScriptedServer server(nullptr, /*backlog=*/0);
+  int filler = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(server.port()));
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0)
+      << strerror(errno);
+  Status s = Timed(server, [](Connection& c) { return c.Open(); });
+  close(filler);
+  EXPECT_TRUE(s.IsLinkLost()) << s.message();
+  EXPECT_EQ(s.message(), "在 0.3 秒内未能连接到应用服务器 127.0.0.1:"_gbk +
+                             std::to_string(server.port()));
+  EXPECT_FALSE(conn_.connected());
+}
+
+TEST_F(ConnectionTimeoutTest, AServerThatNeverAnswersHelloTimesOut) {
+  ScriptedServer server([](int fd) {
+    if (ScriptedServer::ReadFrame(fd))
+      ScriptedServer::AwaitClose(fd, kGenerous);
+  });
+  Status s = Timed(server, [](Connection& c) { return c.Open(); });
+  EXPECT_TRUE(s.IsLinkLost()) << s.message();
+  EXPECT_EQ(s.message(), "应用服务器在 0.3 秒内没有应答"_gbk);
+  EXPECT_FALSE(conn_.connected());
+}
+
+// After the greeting, the answer to a statement comes too late: in one
+// piece after the limit, or byte by byte so that each byte is in time but
+// the frame as a whole is not. Either way the session is dropped, so that
+// a late answer is never taken for the next request's.
+TEST_F(ConnectionTimeoutTest, AnswersTooSlowTimeOutAndDropTheSession) {
+  const std::string ok = Frame(MessageType::kOk, protocol::EncodeOk(1));
+  struct Case {
+    const char* name;
+    std::function<void(int fd)> answer;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"after the limit",
+            [&ok](int fd) {
+              ScriptedServer::AwaitClose(fd, 1500ms);
+              ScriptedServer::Send(fd, ok);
+            }},
+           {"a byte at a time",
+            [&ok](int fd) {
+              for (char b : ok) {
+                if (!ScriptedServer::Send(fd, std::string(1, b))) return;
+                std::this_thread::sleep_for(100ms);
+              }
+            }},
+       }) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server([&c](int fd) {
+      if (!ScriptedServer::ReadFrame(fd) ||
+          !ScriptedServer::Send(fd, HelloOk()) ||
+          !ScriptedServer::ReadFrame(fd)) {
+        return;
+      }
+      c.answer(fd);
+      ScriptedServer::AwaitClose(fd, kGenerous);
+    });
+    Status s = Timed(server, [](Connection& conn) {
+      return conn.Execute("update T set A=1");
+    });
+    EXPECT_TRUE(s.IsLinkLost()) << s.message();
+    EXPECT_EQ(s.message(), "应用服务器在 0.3 秒内没有应答"_gbk);
+    EXPECT_FALSE(conn_.connected());
+    conn_.Close();
+  }
+}
+
+// Largest memory this process has held, in bytes.
+size_t PeakMemory() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<size_t>(usage.ru_maxrss) * 1024;
+}
+
+// Record streams too large for the client: each is refused with the limit
+// it broke, the session is dropped, and memory stays near the frames' own
+// size (the decoded rows of a 16 MiB chunk of one-byte rows alone would take
+// over a gigabyte).
+TEST(ConnectionSizeTest, AnswersTooLargeAreRefusedWithoutTakingTheirMemory) {
+  const std::vector<FieldDef> layout = {{"BEIZHU", FieldType::kText, 40, {}}};
+  std::string header_payload;
+  {
+    protocol::Writer w(&header_payload);
+    protocol::EncodeLayout(layout, &w);
+  }
+  const std::string records_header =
+      Frame(MessageType::kRecordsHeader, header_payload);
+  const size_t max_chunk = protocol::kMaxPayload;
+
+  // A chunk of one-byte (null) rows filling the largest frame.
+  std::string null_rows;
+  {
+    protocol::Writer w(&null_rows);
+    uint64_t n = max_chunk - 4;
+    w.Varint(n);
+    null_rows.append(n, '\0');
+  }
+  // A chunk of 15 texts of 1 MiB each.
+  std::string texts;
+  {
+    protocol::Writer w(&texts);
+    w.Varint(15);
+    for (int i = 0; i < 15; ++i)
+      protocol::PutText(&w, std::string(1 << 20, 'x'));
+  }
+  // A small, valid chunk.
+  std::string small;
+  {
+    protocol::Writer w(&small);
+    w.Varint(1);
+    protocol::PutText(&w, "ok");
+  }
+
+  struct Case {
+    const char* name;
+    const std::string* chunk;  // sent three times, then RecordsEnd
+    uint32_t max_frame_bytes;
+    size_t max_answer_bytes;
+    std::string message;  // empty: the answer is taken
+  };
+  const Connection::Limits defaults;
+  for (const Case& c : std::initializer_list<Case>{
+           {"three 16 MiB chunks of one-byte rows", &null_rows,
+            defaults.max_frame_bytes, defaults.max_answer_bytes,
+            "应用服务器的应答过大：一次应答超过本机接受的 256 MB，已拒收"_gbk},
+           {"three chunks of 15 MiB texts, beyond 20 MiB in all", &texts,
+            defaults.max_frame_bytes, 20u << 20,
+            "应用服务器的应答过大：一次应答超过本机接受的 20 MB，已拒收"_gbk},
+           {"a chunk larger than one frame may be", &texts, 1u << 20,
+            defaults.max_answer_bytes,
+            "应用服务器的应答过大：一个数据帧有 "_gbk +
+                std::to_string(texts.size()) +
+                " 字节，本机只接受 1048576 字节，已拒收"_gbk},
+           {"small chunks within the limits", &small, 1u << 20, 1u << 20, ""},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string chunk = Frame(MessageType::kRecordsChunk, *c.chunk);
+    ScriptedServer server([&](int fd) {
+      if (!ScriptedServer::ReadFrame(fd) ||
+          !ScriptedServer::Send(fd, HelloOk()) ||
+          !ScriptedServer::ReadFrame(fd) ||
+          !ScriptedServer::Send(fd, records_header)) {
+        return;
+      }
+      for (int i = 0; i < 3; ++i) {
+        if (!ScriptedServer::Send(fd, chunk)) return;
+      }
+      ScriptedServer::Send(fd, Frame(MessageType::kRecordsEnd,
+                                     protocol::EncodeRecordsEnd(3, true)));
+      ScriptedServer::AwaitClose(fd, kGenerous);
+    });
+    Connection conn;
+    conn.set_machine_name(server.machine());
+    Connection::Limits limits;
+    limits.receive_timeout = kGenerous;
+    limits.max_frame_bytes = c.max_frame_bytes;
+    limits.max_answer_bytes = c.max_answer_bytes;
+    conn.set_limits(limits);
+    size_t before = PeakMemory();
+    Packet packet;
+    Status s = conn.GetRecords("dsp_bbsk1", Connection::kAllRecords, true,
+                               {"2024-01-01"}, &packet);
+    if (c.message.empty()) {
+      ASSERT_TRUE(s.ok()) << s.message();
+      EXPECT_EQ(packet.rows.size(), 3u);
+      EXPECT_TRUE(conn.connected());
+      continue;
+    }
+    EXPECT_TRUE(s.IsLinkLost()) << s.message();
+    EXPECT_EQ(s.message(), c.message);
+    EXPECT_FALSE(conn.connected());
+    EXPECT_TRUE(packet.rows.empty());
+    EXPECT_LT(PeakMemory() - before, size_t{160} << 20);
+  }
+}
+
+}  // namespace
+}  // namespace skjk
