@@ -41,7 +41,7 @@ constexpr char kUsage[] =
     "(loopback too) are closed unread. Limits (defaults in brackets):\n"
     "  --max-sessions N              connections served at once [64]\n"
     "  --idle-timeout S              a session that sends nothing, or reads\n"
-    "                                nothing of an answer, ends [300]\n"
+    "                                nothing of an answer, ends [3600]\n"
     "  --transaction-idle-timeout S  the same inside a transaction, which\n"
     "                                is rolled back [30]\n"
     "  --statement-timeout S         a request's statement is interrupted\n"

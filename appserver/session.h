@@ -19,7 +19,9 @@ inline constexpr uint32_t kMaxHelloPayload = 64;
 struct SessionLimits {
   // No request (or nothing of a started one) for this long ends the
   // session; a client that reads nothing of an answer for this long, too.
-  int idle_timeout = 300;
+  // An interface window stays open for hours between requests: its client
+  // opens a new session when the server has ended the old one.
+  int idle_timeout = 3600;
   // The same inside a transaction, which is rolled back.
   int transaction_idle_timeout = 30;
   // A request's time in the database (not the time spent waiting for the

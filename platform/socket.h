@@ -32,6 +32,10 @@ class Socket {
 
   // Sends all `size` bytes.
   Status SendAll(const void* data, size_t size);
+  // True when bytes, or the peer's close, wait to be read. Between a
+  // request's answer and the next request that means the server has spoken
+  // unasked: it ended the session.
+  Result<bool> HasInput() { return WaitReadable(std::chrono::milliseconds(0)); }
   // Receives exactly `size` bytes; a connection closed before that is an
   // error ("与应用服务器的连接已断开"). With a deadline, bytes that have not
   // all come by then are an error too ("应用服务器在 N 秒内没有应答").

@@ -82,6 +82,13 @@ class Connection::Impl {
   Impl(std::unique_ptr<Socket> socket, const Limits& limits)
       : socket_(std::move(socket)), limits_(limits) {}
 
+  // The server has ended the session on its own (it says why and closes:
+  // a session idle for too long) or the link is gone.
+  bool Ended() {
+    Result<bool> input = socket_->HasInput();
+    return !input.ok() || *input;
+  }
+
   Status Send(protocol::MessageType type, std::string_view payload) {
     char header[protocol::kHeaderSize];
     protocol::PutHeader(type, static_cast<uint32_t>(payload.size()), header);
@@ -259,11 +266,18 @@ Status Connection::Finish(Status s) {
   return LinkFailure(std::move(s));
 }
 
+bool Connection::DropEndedSession() {
+  if (!connected() || !impl_->Ended()) return false;
+  Close();
+  return true;
+}
+
 Status Connection::GetRecords(std::string_view provider, int packet_size,
                               bool with_layout,
                               const std::vector<std::string>& params,
                               Packet* packet) {
   *packet = Packet();
+  DropEndedSession();
   if (!connected()) SKJK_RETURN_IF_ERROR(Open());
   Status s;
   if (params.empty() && !with_layout) {
@@ -286,17 +300,21 @@ Status Connection::GetRecords(std::string_view provider, int packet_size,
 }
 
 Status Connection::Execute(std::string_view sql) {
+  DropEndedSession();
   if (!connected()) SKJK_RETURN_IF_ERROR(Open());
   return SendExecute(sql, nullptr);
 }
 
 Status Connection::ExecuteIn(SessionId session, std::string_view sql,
                              int64_t* rows_changed) {
-  if (session == 0 || session != this->session()) return SessionGone();
+  if (session == 0 || session != this->session() || DropEndedSession()) {
+    return SessionGone();
+  }
   return SendExecute(sql, rows_changed);
 }
 
 Status Connection::Call(std::string_view method) {
+  DropEndedSession();
   if (!connected()) {
     return Status::LinkLost("Not connected to the application server: " +
                             std::string(method) + " not called");
@@ -305,7 +323,9 @@ Status Connection::Call(std::string_view method) {
 }
 
 Status Connection::CallIn(SessionId session, std::string_view method) {
-  if (session == 0 || session != this->session()) return SessionGone();
+  if (session == 0 || session != this->session() || DropEndedSession()) {
+    return SessionGone();
+  }
   return SendCall(method);
 }
 

@@ -16,7 +16,9 @@
 //             next request that opens sessions gets a new one. A request
 //             bound to a session that has ended (ExecuteIn, CallIn) fails the
 //             same way with "与应用服务器的会话已结束" and leaves the
-//             connection as it is.
+//             connection as it is. A session the server ended on its own
+//             (one idle for too long) counts as closed: GetRecords and
+//             Execute open a new one, Call and the bound requests fail.
 //             A server that does not accept the connection, or does not
 //             answer, within the time limits below, and an answer larger
 //             than the limits below, are LinkLost too, with a message in
@@ -121,6 +123,11 @@ class Connection {
   class Impl;
   Status SendExecute(std::string_view sql, int64_t* rows_changed);
   Status SendCall(std::string_view method);
+  // Closes the session when the server has ended it on its own (it does so
+  // with a session idle for too long) or the link is gone; true then. A
+  // request that opens sessions then opens a new one instead of reading the
+  // server's parting words as its answer; one bound to the session fails.
+  bool DropEndedSession();
   // Drops the session after a failure that was not the server's own answer
   // and makes that failure LinkLost.
   Status Finish(Status s);

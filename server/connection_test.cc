@@ -147,6 +147,36 @@ TEST_F(ConnectionTest, RequestsBoundToASessionNeverReconnect) {
   ASSERT_TRUE(conn_.CallIn(second, "CustObjdbRollback").ok());
 }
 
+// The server ends sessions that stay idle too long, saying why. A request
+// that opens sessions then opens a new one instead of reading those parting
+// words as its answer; a request bound to the ended session fails as such.
+TEST(ConnectionIdleTest, ASessionTheServerEndedIsReplacedOrReported) {
+  auto server = testing::ServerProcess::Start(
+      {.serve_flags = {"--idle-timeout", "1", "--transaction-idle-timeout",
+                       "1"}});
+  ASSERT_TRUE(server.ok()) << server.status().message();
+  Connection c;
+  c.set_machine_name((*server)->machine());
+  ASSERT_TRUE(c.Open().ok());
+  const Connection::SessionId first = c.session();
+  ASSERT_TRUE((*server)->WaitForLog("no request for 1 s"));
+  Packet p;
+  Status s = c.GetRecords("dsp_bbsk1", Connection::kAllRecords, true,
+                          {"2024-01-01", "2024-01-31"}, &p);
+  EXPECT_TRUE(s.ok()) << s.message();
+  EXPECT_GT(c.session(), first);
+
+  const Connection::SessionId second = c.session();
+  ASSERT_TRUE(c.CallIn(second, "CustObjdbTranStart").ok());
+  ASSERT_TRUE((*server)->WaitForLog("inside a transaction"));
+  s = c.ExecuteIn(second, "update XSTXSFP1 set FPHAO0='1' where DHAO00=1");
+  EXPECT_TRUE(s.IsLinkLost()) << s.message();
+  EXPECT_EQ(s.message(), "与应用服务器的会话已结束"_gbk);
+  EXPECT_FALSE(c.connected());
+  // The next request that may open a session gets one.
+  EXPECT_TRUE(c.Execute("update XSTXSFP1 set FPHAO0='1' where DHAO00=1").ok());
+}
+
 TEST(ConnectionMachineTest, BadMachineNamesAreRefused) {
   for (const char* machine :
        {"host:", "host:0", "host:99999", "host:12x", "[::1"}) {
