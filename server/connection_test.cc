@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "server/protocol.h"
+#include "server/testing/scripted_server.h"
 #include "server/testing/server_process.h"
 #include "text/gbk.h"
 
@@ -188,85 +189,6 @@ TEST(ConnectionMachineTest, BadMachineNamesAreRefused) {
   }
 }
 
-// A stand-in for the server on a loopback port that answers one client with
-// frames written by hand: for each of `answers`, it reads one request frame
-// and sends the answer's bytes as they are; then it closes the connection
-// (at once after the Hello when there are no answers).
-class FakeServer {
- public:
-  explicit FakeServer(std::vector<std::string> answers)
-      : answers_(std::move(answers)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
-        listen(listener_, 1) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &size) !=
-            0) {
-      ADD_FAILURE() << "cannot listen: " << strerror(errno);
-      return;
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~FakeServer() {
-    if (thread_.joinable()) thread_.join();
-    close(listener_);
-  }
-
-  std::string machine() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  void Serve() {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return;  // the client never came
-    int fd = accept(listener_, nullptr, nullptr);
-    if (fd < 0) return;
-    timeval timeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    size_t i = 0;
-    do {
-      if (!ReadFrame(fd)) break;
-      if (i < answers_.size()) {
-        const std::string& a = answers_[i];
-        if (send(fd, a.data(), a.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(a.size())) {
-          break;
-        }
-      }
-    } while (++i < answers_.size());
-    close(fd);
-  }
-
-  static bool ReadFrame(int fd) {
-    char header[protocol::kHeaderSize];
-    if (!ReadAll(fd, header, sizeof header)) return false;
-    protocol::Header h;
-    if (!protocol::ParseHeader(header, protocol::kMaxPayload, &h).ok()) {
-      return false;
-    }
-    std::string payload(h.size, '\0');
-    return ReadAll(fd, payload.data(), payload.size());
-  }
-
-  static bool ReadAll(int fd, char* p, size_t size) {
-    while (size > 0) {
-      ssize_t n = recv(fd, p, size, 0);
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  std::vector<std::string> answers_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-};
-
 // Every answer that makes no sense loses the link: the session is closed,
 // so that nothing goes on in a stream that cannot be trusted. Only the
 // server's own error answer is a refusal.
@@ -348,7 +270,7 @@ TEST(ConnectionAnswerTest, AnswersThatMakeNoSenseLoseTheLink) {
             true},
        }) {
     SCOPED_TRACE(c.name);
-    FakeServer server(c.answers);
+    testing::ScriptedServer server(testing::Answering(c.answers));
     Connection conn;
     conn.set_machine_name(server.machine());
     Status s = conn.Open();
