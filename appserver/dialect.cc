@@ -304,4 +304,30 @@ std::string FirstKeyword(std::string_view sql) {
   return out;
 }
 
+StatementShape ShapeOf(std::string_view sql) {
+  StatementShape shape;
+  shape.keyword = FirstKeyword(sql);
+  const std::vector<Token> t = Tokenize(sql);
+  size_t offset = 0;
+  bool ended = false;
+  for (const Token& tok : t) {
+    if (tok.kind == Token::Kind::kComment &&
+        (tok.text.substr(0, 3) == "/*!" || tok.text.substr(0, 4) == "/*M!")) {
+      shape.executable_comment = true;
+    }
+    if (!Insignificant(tok)) {
+      if (IsSymbol(tok, ';')) {
+        ended = true;
+      } else if (ended) {
+        shape.several = true;
+      } else {
+        shape.empty = false;
+        shape.length = offset + tok.text.size();
+      }
+    }
+    offset += tok.text.size();
+  }
+  return shape;
+}
+
 }  // namespace skjk::appserver

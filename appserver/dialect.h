@@ -42,6 +42,22 @@ std::string AdaptUpdateAlias(std::string_view sql);
 // case ("UPDATE"); empty when it begins otherwise.
 std::string FirstKeyword(std::string_view sql);
 
+// What the tokens of an SQL text (read as AdaptUpdateAlias reads it) say of
+// its statements, for a backend whose engine does not tell.
+struct StatementShape {
+  std::string keyword;  // FirstKeyword()
+  // Nothing but white space, comments and ';'.
+  bool empty = true;
+  // Something significant after a top-level ';'.
+  bool several = false;
+  // A comment /*! ... */ or /*M! ... */, which MariaDB runs as SQL.
+  bool executable_comment = false;
+  // The length of the first statement, without the ';' that ends it and
+  // what follows.
+  size_t length = 0;
+};
+StatementShape ShapeOf(std::string_view sql);
+
 }  // namespace skjk::appserver
 
 #endif  // SKJK_APPSERVER_DIALECT_H_

@@ -1,6 +1,8 @@
 #include "appserver/schema.h"
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace skjk::appserver {
 namespace {
@@ -93,9 +95,12 @@ const char* const kStatements[] = {
 
 }  // namespace
 
-Status CreateSchema(DbSession* db) {
+Status CreateSchema(DbSession* db, const std::vector<std::string>& extras) {
   SKJK_RETURN_IF_ERROR(db->Begin());
-  for (const char* sql : kStatements) {
+  std::vector<std::string> statements(std::begin(kStatements),
+                                      std::end(kStatements));
+  statements.insert(statements.end(), extras.begin(), extras.end());
+  for (const std::string& sql : statements) {
     auto r = db->Execute(sql);
     if (!r.ok()) {
       Status rollback = db->Rollback();
