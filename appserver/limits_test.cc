@@ -22,6 +22,7 @@
 #include "appserver/network_rules.h"
 #include "server/connection.h"
 #include "server/protocol.h"
+#include "server/testing/backends.h"
 #include "server/testing/server_process.h"
 
 namespace skjk {
@@ -229,6 +230,9 @@ const char kLongStatement[] =
 const testing::ServerOptions kLongData = {.sample_documents = 200,
                                           .sample_lines = 10};
 
+// The limits that the database backend takes part in, on each backend.
+class BackendLimitsTest : public ::testing::TestWithParam<testing::Backend> {};
+
 TEST(ListenTest, BeyondLoopbackOnlyWithAllow) {
   auto refused =
       testing::ServerProcess::Start({.serve_flags = {"--listen", "0.0.0.0"}});
@@ -365,9 +369,11 @@ TEST(LimitsTest, IdleSessionsEnd) {
 
 // A session that sits in its transaction holds the write lock only for the
 // transaction idle time: another writer waiting for it goes on.
-TEST(LimitsTest, TransactionIdleTimeoutLetsAnotherWriterGoOn) {
+TEST_P(BackendLimitsTest, TransactionIdleTimeoutLetsAnotherWriterGoOn) {
+  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
   auto server =
-      StartServer({.sample_documents = 5,
+      StartServer({.backend = GetParam(),
+                   .sample_documents = 5,
                    .serve_flags = {"--transaction-idle-timeout", "1"}});
   ASSERT_NE(server, nullptr);
   Connection idle, writer;
@@ -389,8 +395,10 @@ TEST(LimitsTest, TransactionIdleTimeoutLetsAnotherWriterGoOn) {
   EXPECT_EQ(server->Select("SELECT DISTINCT FPHAO0 FROM XSTXSFP1"), "writer");
 }
 
-TEST(LimitsTest, StatementTimeoutInterruptsAndTheSessionGoesOn) {
+TEST_P(BackendLimitsTest, StatementTimeoutInterruptsAndTheSessionGoesOn) {
+  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
   testing::ServerOptions o = kLongData;
+  o.backend = GetParam();
   o.serve_flags = {"--statement-timeout", "1"};
   auto server = StartServer(o);
   ASSERT_NE(server, nullptr);
@@ -413,8 +421,11 @@ TEST(LimitsTest, StatementTimeoutInterruptsAndTheSessionGoesOn) {
 
 // A statement stops when its client leaves, and SIGTERM stops the server
 // promptly whatever runs.
-TEST(LimitsTest, LongStatementEndsWithItsClientAndWithTheServer) {
-  auto server = StartServer(kLongData);
+TEST_P(BackendLimitsTest, LongStatementEndsWithItsClientAndWithTheServer) {
+  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+  testing::ServerOptions o = kLongData;
+  o.backend = GetParam();
+  auto server = StartServer(o);
   ASSERT_NE(server, nullptr);
   {
     Peer gone(server->port());
@@ -440,6 +451,10 @@ TEST(LimitsTest, LongStatementEndsWithItsClientAndWithTheServer) {
   s = server->Stop(seconds(5));
   EXPECT_TRUE(s.ok()) << s.message();
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, BackendLimitsTest,
+                         ::testing::ValuesIn(testing::kBackends),
+                         testing::BackendParamName);
 
 TEST(LimitsTest, AStatementCannotMakeAHugeValue) {
   auto server = StartServer({.sample_documents = 5});

@@ -464,16 +464,16 @@ class MariadbSession final : public DbSession {
     // ';'); a client's must be one statement of the kinds it may send.
     if (access_ == Access::kClient) {
       const StatementShape shape = ShapeOf(sql);
-      if (shape.empty) return Status::Error("SQL error: empty statement");
-      if (shape.several) {
-        return Status::Error("SQL error: more than one statement in one text");
-      }
       const std::string kind =
           shape.keyword.empty() ? "" : " (" + shape.keyword + ")";
       if (shape.executable_comment) {
         return Status::Error("statement refused" + kind +
                              ": comments that run as SQL (/*! */) are not "
                              "accepted");
+      }
+      if (shape.empty) return Status::Error("SQL error: empty statement");
+      if (shape.several) {
+        return Status::Error("SQL error: more than one statement in one text");
       }
       if (shape.keyword != "UPDATE" && shape.keyword != "INSERT") {
         return Status::Error("statement refused" + kind +

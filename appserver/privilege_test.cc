@@ -1,7 +1,8 @@
 // The client rule of skjk-server: what a client's Execute may run, on the
-// SQLite backend itself and through a real server on loopback; and the
+// SQLite backend itself and through a real server on loopback; the
 // UPDATE-alias adaptation checked against what SQLite does with the
-// statement it was meant to be.
+// statement it was meant to be; and on MariaDB, the application account's
+// grants with and without the server's own check.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -13,10 +14,12 @@
 #include <vector>
 
 #include "appserver/database.h"
+#include "appserver/dialect.h"
 #include "appserver/schema.h"
 #include "exchange/invoice_file.h"
 #include "exchange/invoice_writeback.h"
 #include "server/connection.h"
+#include "server/testing/backends.h"
 #include "server/testing/server_process.h"
 #include "text/gbk.h"
 #include "windows/variant.h"
@@ -473,6 +476,275 @@ TEST(ClientRuleServerTest, RefusalsAnswerTheClientAndTheServerGoesOn) {
   EXPECT_EQ(s.Select("SELECT COUNT(*) FROM XSTJQSK2"), "1");
   EXPECT_EQ(s.Select("SELECT FPHAO0 FROM XSTXSFP1 WHERE DHAO00=101"),
             "0001234");
+}
+
+// ---- MariaDB: the engine's grants, besides the server's own check ----
+
+// What a MariaDB statement could have changed: the schema, the functions
+// and triggers, the application account's grants, every row.
+std::string DumpMariadb(const std::string& admin_url) {
+  const std::string db = admin_url.substr(admin_url.rfind('/') + 1);
+  std::string out =
+      testing::SelectRows(admin_url,
+                          "SELECT TABLE_NAME, COLUMN_NAME, COLUMN_TYPE FROM "
+                          "information_schema.COLUMNS WHERE TABLE_SCHEMA = '" +
+                              db + "' ORDER BY 1, ORDINAL_POSITION");
+  out += "\n" + testing::SelectRows(
+                    admin_url,
+                    "SELECT ROUTINE_NAME, ROUTINE_DEFINITION FROM "
+                    "information_schema.ROUTINES WHERE ROUTINE_SCHEMA = '" +
+                        db + "' ORDER BY 1");
+  out += "\n" + testing::SelectRows(
+                    admin_url,
+                    "SELECT TRIGGER_NAME FROM information_schema.TRIGGERS "
+                    "WHERE TRIGGER_SCHEMA = '" +
+                        db + "' ORDER BY 1");
+  out += "\n" +
+         testing::SelectRows(admin_url, "SHOW GRANTS FOR 'skjk_test_app'@'%'");
+  for (const char* table : kTables) {
+    out += "\n" + testing::SelectRows(admin_url,
+                                      "CHECKSUM TABLE " + std::string(table));
+  }
+  return out;
+}
+
+struct MariadbHostile {
+  const char* sql;
+  // Refused by the account's grants too, not only by the server's check
+  // that a client statement is an UPDATE or an INSERT.
+  bool by_grants;
+};
+const MariadbHostile kMariadbHostile[] = {
+    {"DROP TABLE XSTXSFP1", true},
+    {"DROP VIEW XSVFXPS0", true},
+    {"DROP DATABASE %DB%", true},
+    {"CREATE TABLE X (A INT)", true},
+    {"CREATE INDEX XSIXSFP1_BEIZHU ON XSTXSFP1 (BEIZHU)", true},
+    {"ALTER TABLE XSTXSFP1 ADD COLUMN X INT", true},
+    {"TRUNCATE TABLE XSTJQSK1", true},
+    {"CREATE TRIGGER T AFTER INSERT ON XSTJQSK1 FOR EACH ROW DELETE FROM "
+     "XSTXSFP1",
+     true},
+    {"DROP FUNCTION TO_DATE", true},
+    {"CREATE FUNCTION F() RETURNS INT RETURN 1", true},
+    {"UPDATE XSTXSFP1 SET BEIZHU='x'", true},
+    {"UPDATE XSTXSFP1 A SET A.FPHAO0='1', A.JEHJ00=0 WHERE A.DHAO00=101", true},
+    {"UPDATE XSTJQSK1 SET KHDM00='K2'", true},
+    {"UPDATE GSTKHGL0 SET KHMC00='x'", true},
+    {"INSERT INTO XSTXSFP1 (DHAO00,YWRQ00) VALUES (999,'2024-01-01')", true},
+    {"INSERT INTO GSTKHGL0 (KHDM00) VALUES ('K9')", true},
+    {"REPLACE INTO XSTJQSK1 (DHAO00) VALUES (1)", true},
+    {"DELETE FROM XSTJQSK1", true},
+    {"DELETE FROM XSTXSFP1 WHERE DHAO00=101", true},
+    {"UPDATE mysql.global_priv SET Priv='{}'", true},
+    {"UPDATE XSTXSFP1 SET FPHAO0=(SELECT MAX(User) FROM mysql.user)", true},
+    {"GRANT ALL PRIVILEGES ON %DB%.* TO 'skjk_test_app'@'%'", true},
+    {"CREATE USER 'intruder'@'%'", true},
+    {"SET GLOBAL max_connections=1", true},
+    {"SELECT * FROM XSTXSFP1 INTO OUTFILE '/tmp/skjk-outfile'", true},
+    {"LOAD DATA INFILE '/etc/hostname' INTO TABLE XSTJQSK1", true},
+    {"FLUSH TABLES", true},
+    {"SHUTDOWN", true},
+    {"/*!50000 DROP TABLE XSTJQSK2 */", true},
+    {"/* update XSTXSFP1 set FPHAO0='1' */ DROP TABLE XSTJQSK2", true},
+    {"UPDATE XSTXSFP1 SET FPHAO0='1' /*!, BEIZHU='y' */", true},
+    // The engine allows these to any account; the server's check does not.
+    {"SELECT * FROM XSTXSFP1", false},
+    {"BEGIN", false},
+    {"COMMIT", false},
+    {"SAVEPOINT s", false},
+    {"SET SESSION sql_mode=''", false},
+    {"SET PASSWORD = PASSWORD('x')", false},
+    {"DO SLEEP(0)", false},
+    {"UPDATE XSTXSFP1 SET FPHAO0='4'; DELETE FROM XSTXSFP1", false},
+};
+
+class MariadbPrivilegeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKJK_SKIP_WITHOUT_BACKEND(testing::Backend::kMariadb);
+    auto s =
+        testing::ServerProcess::Start({.backend = testing::Backend::kMariadb});
+    ASSERT_TRUE(s.ok()) << s.status().message();
+    server_ = std::move(s).value();
+    Status filled = server_->Fill(kRows);
+    ASSERT_TRUE(filled.ok()) << filled.message();
+  }
+
+  // A session on the application account that clients are served with.
+  std::unique_ptr<DbSession> Open(Access access) {
+    auto url = ParseMariadbUrl(server_->client_db());
+    EXPECT_TRUE(url.ok()) << url.status().message();
+    if (!url.ok()) return nullptr;
+    auto db = OpenMariadbDatabase(*url, access);
+    EXPECT_TRUE(db.ok()) << db.status().message();
+    if (!db.ok()) return nullptr;
+    databases_.push_back(std::move(db).value());
+    auto session = databases_.back()->OpenSession();
+    EXPECT_TRUE(session.ok()) << session.status().message();
+    return session.ok() ? std::move(session).value() : nullptr;
+  }
+
+  std::string Sql(const char* text) const {
+    std::string sql = text;
+    const std::string& url = server_->db_path();
+    ReplaceAll(&sql, "%DB%", url.substr(url.rfind('/') + 1));
+    return sql;
+  }
+
+  std::unique_ptr<testing::ServerProcess> server_;
+  std::vector<std::unique_ptr<Database>> databases_;
+};
+
+// Through the server's session: every hostile statement is refused, alone
+// and inside a transaction, and nothing changes.
+TEST_F(MariadbPrivilegeTest, HostileStatementsAreRefusedAndChangeNothing) {
+  std::unique_ptr<DbSession> client = Open(Access::kClient);
+  ASSERT_NE(client, nullptr);
+  const std::string before = DumpMariadb(server_->db_path());
+  for (bool in_transaction : {false, true}) {
+    SCOPED_TRACE(in_transaction ? "in a transaction" : "on its own");
+    if (in_transaction) {
+      ASSERT_TRUE(client->Begin().ok());
+    }
+    for (const MariadbHostile& h : kMariadbHostile) {
+      auto r = client->Execute(Sql(h.sql));
+      ASSERT_FALSE(r.ok()) << h.sql << " ran: " << *r;
+      const std::string& m = r.status().message();
+      EXPECT_TRUE(m.find("refused") != std::string::npos ||
+                  m.find("more than one statement") != std::string::npos)
+          << h.sql << ": " << m;
+    }
+    EXPECT_EQ(client->in_transaction(), in_transaction);
+    if (in_transaction) {
+      ASSERT_TRUE(client->Commit().ok());
+    }
+    EXPECT_EQ(DumpMariadb(server_->db_path()), before);
+  }
+  auto r = client->Execute(
+      "update XSTXSFP1 set FPBBH0='1100',FPHAO0='0001' where DHAO00=101");
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  EXPECT_EQ(*r, 1);
+}
+
+// With the server's own check bypassed, the application account still
+// cannot change the schema, other columns or tables, or the grants.
+TEST_F(MariadbPrivilegeTest, TheAccountsGrantsHoldWithoutTheServersCheck) {
+  std::unique_ptr<DbSession> bypass = Open(Access::kAdmin);
+  ASSERT_NE(bypass, nullptr);
+  const std::string before = DumpMariadb(server_->db_path());
+  for (const MariadbHostile& h : kMariadbHostile) {
+    if (!h.by_grants) continue;
+    auto r = bypass->Execute(Sql(h.sql));
+    EXPECT_FALSE(r.ok()) << h.sql << " ran: " << *r;
+  }
+  EXPECT_EQ(DumpMariadb(server_->db_path()), before);
+  EXPECT_EQ(
+      testing::SelectRows(server_->db_path(), "SELECT COUNT(*) FROM XSTXSFP1"),
+      "4");
+}
+
+// serve takes only an account that cannot do more than clients need.
+TEST_F(MariadbPrivilegeTest, ServingWithAnAdministrationAccountIsRefused) {
+  auto url = ParseMariadbUrl(server_->db_path());
+  ASSERT_TRUE(url.ok());
+  auto db = OpenMariadbDatabase(*url, Access::kClient);
+  ASSERT_FALSE(db.ok());
+  EXPECT_NE(db.status().message().find("may do more than clients need"),
+            std::string::npos)
+      << db.status().message();
+  Status s = testing::RunServerCommand(
+      {"serve", "--db", server_->db_path(), "--port", "0"});
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("may do more than clients need"),
+            std::string::npos)
+      << s.message();
+}
+
+// The system's statements run under the application account with the
+// same effect as under the administration account.
+TEST_F(MariadbPrivilegeTest, TheSystemsOwnStatementsRunUnderTheAccount) {
+  auto twin =
+      testing::ServerProcess::Start({.backend = testing::Backend::kMariadb});
+  ASSERT_TRUE(twin.ok()) << twin.status().message();
+  ASSERT_TRUE((*twin)->Fill(kRows).ok());
+  std::unique_ptr<DbSession> client = Open(Access::kClient);
+  auto admin_url = ParseMariadbUrl((*twin)->db_path());
+  ASSERT_TRUE(admin_url.ok());
+  auto admin_db = OpenMariadbDatabase(*admin_url, Access::kAdmin);
+  ASSERT_TRUE(admin_db.ok()) << admin_db.status().message();
+  auto admin = (*admin_db)->OpenSession();
+  ASSERT_TRUE(client != nullptr && admin.ok());
+  ASSERT_TRUE(client->Begin().ok());
+  for (const std::string& sql : SystemStatements()) {
+    auto r = client->Execute(sql);
+    ASSERT_TRUE(r.ok()) << sql << ": " << r.status().message();
+    auto expected = (*admin)->Execute(sql);
+    ASSERT_TRUE(expected.ok()) << sql << ": " << expected.status().message();
+    EXPECT_EQ(*r, *expected) << sql;
+    EXPECT_GT(*r, 0) << sql;
+  }
+  ASSERT_TRUE(client->Commit().ok());
+  for (const char* table : kTables) {
+    const std::string sql =
+        std::string("SELECT * FROM ") + table + " ORDER BY 1, 2, 3";
+    EXPECT_EQ(server_->Select(sql), (*twin)->Select(sql)) << table;
+  }
+  EXPECT_EQ(server_->Select("SELECT DHAO00,FPBBH0,FPHAO0 FROM XSTFXPS2 "
+                            "ORDER BY DHAO00"),
+            "301|110012|0001237;302|-|-");
+}
+
+// MariaDB's TO_DATE (a stored function) answers as the SQLite backend's.
+TEST_F(MariadbPrivilegeTest, ToDateAnswersAsOnSqlite) {
+  std::unique_ptr<DbSession> session = Open(Access::kAdmin);
+  ASSERT_NE(session, nullptr);
+  const struct {
+    const char* text;
+    const char* format;
+  } cases[] = {
+      {"20240229", "YYYYMMDD"},
+      {"20230229", "YYYYMMDD"},
+      {"20241301", "YYYYMMDD"},
+      {"20240100", "YYYYMMDD"},
+      {"00000101", "YYYYMMDD"},
+      {"99991231", "yyyymmdd"},
+      {"2024031", "YYYYMMDD"},
+      {"202403011", "YYYYMMDD"},
+      {"2024-03-01", "YYYYMMDD"},
+      {"2024030a", "YYYYMMDD"},
+      {"2024-03-01", "YYYY-MM-DD"},
+      {"2024-3-01", "YYYY-MM-DD"},
+      {"2024-04-31", "YYYY-MM-DD"},
+      {"2024-03-01 23:59:59", "YYYY-MM-DD HH24:MI:SS"},
+      {"2024-03-01 24:00:00", "YYYY-MM-DD HH24:MI:SS"},
+      {"2024-03-01 12:60:00", "YYYY-MM-DD HH24:MI:SS"},
+      {"2024-03-01", "DD.MM.YYYY"},
+      {"20240301\n", "YYYYMMDD"},
+  };
+  ASSERT_TRUE(
+      session->Execute("INSERT INTO XSTJQSK1 (DHAO00) VALUES (1)").ok());
+  for (const auto& c : cases) {
+    std::string error;
+    auto want = OracleToDate(c.text, c.format, &error);
+    std::string sql = "UPDATE XSTJQSK1 SET KPRQ00=TO_DATE('" +
+                      std::string(c.text) + "','" + c.format + "')";
+    auto r = session->Execute("UPDATE XSTJQSK1 SET KPRQ00=NULL");
+    ASSERT_TRUE(r.ok()) << r.status().message();
+    r = session->Execute(sql);
+    if (want) {
+      ASSERT_TRUE(r.ok()) << c.text << ": " << r.status().message();
+      EXPECT_EQ(testing::SelectRows(server_->db_path(),
+                                    "SELECT KPRQ00 FROM XSTJQSK1"),
+                *want)
+          << c.text;
+    } else {
+      ASSERT_FALSE(r.ok()) << c.text << " gave a date";
+      EXPECT_NE(r.status().message().find(error), std::string::npos)
+          << c.text << ": " << r.status().message() << " (want " << error
+          << ")";
+    }
+  }
 }
 
 }  // namespace

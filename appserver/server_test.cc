@@ -10,6 +10,7 @@
 #include "platform/socket.h"
 #include "server/connection.h"
 #include "server/protocol.h"
+#include "server/testing/backends.h"
 #include "server/testing/server_process.h"
 #include "text/gbk.h"
 
@@ -55,26 +56,11 @@ std::vector<double> Keys(const Packet& p, size_t key = 0) {
   return v;
 }
 
-// Skips a MariaDB case when no MariaDB server is set up for the tests (a
-// test program run by hand); under CTest the fixture provides one.
-#define SKIP_WITHOUT_SERVER_FOR(backend)                                  \
-  do {                                                                    \
-    if ((backend) == testing::Backend::kMariadb) {                        \
-      auto url = testing::MariadbServerUrl();                             \
-      ASSERT_TRUE(url.ok()) << url.status().message();                    \
-      if (url->empty()) GTEST_SKIP() << "SKJK_MARIADB_URL_FILE is unset"; \
-    }                                                                     \
-  } while (0)
-
-std::string ParamName(const ::testing::TestParamInfo<testing::Backend>& i) {
-  return testing::BackendName(i.param);
-}
-
 // Every case runs on both backends.
 class ServerTest : public ::testing::TestWithParam<testing::Backend> {
  protected:
   void SetUp() override {
-    SKIP_WITHOUT_SERVER_FOR(GetParam());
+    SKJK_SKIP_WITHOUT_BACKEND(GetParam());
     auto s = testing::ServerProcess::Start({.backend = GetParam()});
     ASSERT_TRUE(s.ok()) << s.status().message();
     server_ = std::move(s).value();
@@ -795,12 +781,13 @@ TEST_P(ServerTest, StopsCleanlyWithSessionsOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerTest,
-                         ::testing::ValuesIn(testing::kBackends), ParamName);
+                         ::testing::ValuesIn(testing::kBackends),
+                         testing::BackendParamName);
 
 class SampleTest : public ::testing::TestWithParam<testing::Backend> {};
 
 TEST_P(SampleTest, SameSeedSameDataAndRealisticContent) {
-  SKIP_WITHOUT_SERVER_FOR(GetParam());
+  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
   const testing::ServerOptions options = {
       .backend = GetParam(), .sample_documents = 200, .seed = 42};
   auto a = testing::ServerProcess::Start(options);
@@ -852,7 +839,8 @@ TEST_P(SampleTest, SameSeedSameDataAndRealisticContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SampleTest,
-                         ::testing::ValuesIn(testing::kBackends), ParamName);
+                         ::testing::ValuesIn(testing::kBackends),
+                         testing::BackendParamName);
 
 }  // namespace
 }  // namespace skjk

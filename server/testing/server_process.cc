@@ -310,6 +310,7 @@ Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
   SKJK_RETURN_IF_ERROR(Wait(*init_pid, "skjk-server init", log));
 
   std::string port_file = p->dir_ + "/port";
+  p->client_db_ = serve_db;
   std::vector<std::string> serve = {"serve",    "--db",        serve_db,
                                     "--listen", "127.0.0.1",   "--port",
                                     "0",        "--port-file", port_file};

@@ -82,6 +82,9 @@ class ServerProcess {
   // administration account (what `skjk-server sql` takes).
   const std::string& db_path() const { return db_path_; }
   Backend backend() const { return backend_; }
+  // What `serve` runs on: the SQLite file, or the MariaDB database's
+  // address with the application account.
+  const std::string& client_db() const { return client_db_; }
   const std::string& directory() const { return dir_; }
   // What the server has logged so far.
   std::string log() const;
@@ -108,6 +111,7 @@ class ServerProcess {
   ServerProcess() = default;
   std::string dir_;
   std::string db_path_;
+  std::string client_db_;
   Backend backend_ = Backend::kSqlite;
   int port_ = 0;
   pid_t pid_ = -1;
