@@ -670,7 +670,7 @@ std::vector<std::string> MariadbSchemaExtras() {
       // text, NULL for NULL or '', an error for a text that is not a date
       // of the format.
       "CREATE FUNCTION TO_DATE(t VARCHAR(64), f VARCHAR(32)) RETURNS "
-      "VARCHAR(19) DETERMINISTIC NO SQL BEGIN "
+      "VARCHAR(19) DETERMINISTIC NO SQL SQL SECURITY INVOKER BEGIN "
       "DECLARE y, mo, dd, h, mi, s, n INT DEFAULT 0; "
       "DECLARE p VARCHAR(80); DECLARE e VARCHAR(160); "
       "IF t IS NULL OR t = '' THEN RETURN NULL; END IF; "
