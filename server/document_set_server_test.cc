@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "server/connection.h"
 #include "server/document_set.h"
+#include "server/testing/backends.h"
 #include "server/testing/server_process.h"
 #include "server/transaction.h"
 #include "server/window_sets.h"
@@ -61,13 +64,19 @@ void AddVisitSales(std::vector<std::string>* sql, int month, int first,
   }
 }
 
-class DocumentSetServerTest : public ::testing::Test {
+// Every case runs on both database backends, each with one server for all
+// cases, started by the first.
+class DocumentSetServerTest
+    : public ::testing::TestWithParam<testing::Backend> {
  protected:
-  static void SetUpTestSuite() {
-    auto s = testing::ServerProcess::Start(
-        {.sample_documents = 60, .seed = 3, .sample_lines = -1});
+  static void StartServer(testing::Backend backend) {
+    auto s = testing::ServerProcess::Start({.backend = backend,
+                                            .sample_documents = 60,
+                                            .seed = 3,
+                                            .sample_lines = -1});
     ASSERT_TRUE(s.ok()) << s.status().message();
-    server_ = std::move(s).value().release();
+    testing::ServerProcess* server = s->get();
+    servers_[backend] = std::move(s).value();
 
     std::vector<std::string> sql = {
         "INSERT INTO GSTKHGL0 (KHDM00,KHMC00,DWDZ00,SWDJH0,KHYH00,YHZH00) "
@@ -91,26 +100,31 @@ class DocumentSetServerTest : public ::testing::Test {
     AddVisitSales(&sql, 1, 10001, 25);  // January: 25
     AddVisitSales(&sql, 2, 20001, 20);  // February: exactly 20
     AddVisitSales(&sql, 3, 30001, 10);  // March: exactly one packet
-    Status filled = server_->Fill(sql);
+    Status filled = server->Fill(sql);
     ASSERT_TRUE(filled.ok()) << filled.message();
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+  static void TearDownTestSuite() { servers_.clear(); }
 
   void SetUp() override {
+    SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+    if (servers_.count(GetParam()) == 0) {
+      ASSERT_NO_FATAL_FAILURE(StartServer(GetParam()));
+    }
+    server_ = servers_[GetParam()].get();
     ASSERT_NE(server_, nullptr);
     connection_.set_machine_name(server_->machine());
   }
 
-  static testing::ServerProcess* server_;
+  static std::map<testing::Backend, std::unique_ptr<testing::ServerProcess>>
+      servers_;
+  testing::ServerProcess* server_ = nullptr;
   Connection connection_;
 };
 
-testing::ServerProcess* DocumentSetServerTest::server_ = nullptr;
+std::map<testing::Backend, std::unique_ptr<testing::ServerProcess>>
+    DocumentSetServerTest::servers_;
 
-TEST_F(DocumentSetServerTest, EveryProviderLayoutIsAccepted) {
+TEST_P(DocumentSetServerTest, EveryProviderLayoutIsAccepted) {
   for (const WindowSetsSpec* spec : {&kBbsk, &kFxsk, &kJqsk}) {
     WindowSets sets(*spec, &connection_);
     for (View view : {View::kOpenSales, View::kOpenVoid, View::kDoneSales,
@@ -133,7 +147,7 @@ TEST_F(DocumentSetServerTest, EveryProviderLayoutIsAccepted) {
   }
 }
 
-TEST_F(DocumentSetServerTest, PacketsOfTenThroughTheServer) {
+TEST_P(DocumentSetServerTest, PacketsOfTenThroughTheServer) {
   struct Case {
     const char* label;
     std::string from, to;
@@ -176,7 +190,7 @@ TEST_F(DocumentSetServerTest, PacketsOfTenThroughTheServer) {
   }
 }
 
-TEST_F(DocumentSetServerTest, VoidSetOfTheCustomerWindowLacksCustomerFields) {
+TEST_P(DocumentSetServerTest, VoidSetOfTheCustomerWindowLacksCustomerFields) {
   WindowSets sets(kJqsk, &connection_);
   DocumentSet& void_set = sets.master(View::kOpenVoid);
   ASSERT_TRUE(void_set.Open({"2024-01-01", "2024-12-31"}).ok());
@@ -204,7 +218,7 @@ TEST_F(DocumentSetServerTest, VoidSetOfTheCustomerWindowLacksCustomerFields) {
   EXPECT_EQ(*open.detail()->AsString("SPMC00"), "红塔山"_gbk);
 }
 
-TEST_F(DocumentSetServerTest, TextsArriveInGbkCutToTheirWidth) {
+TEST_P(DocumentSetServerTest, TextsArriveInGbkCutToTheirWidth) {
   // The customer name has 26 characters (52 bytes); DWMC00 holds 50.
   WindowSets sets(kFxsk, &connection_);
   DocumentSet& set = sets.master(View::kDoneSales);
@@ -217,7 +231,7 @@ TEST_F(DocumentSetServerTest, TextsArriveInGbkCutToTheirWidth) {
   EXPECT_EQ(*set.detail()->AsString("FPHAO0"), "F30001");
 }
 
-TEST_F(DocumentSetServerTest, EmptyRangeAndDocumentWithoutLines) {
+TEST_P(DocumentSetServerTest, EmptyRangeAndDocumentWithoutLines) {
   WindowSets sets(kBbsk, &connection_);
   DocumentSet& set = sets.master(View::kOpenSales);
   int opened = -1;
@@ -236,7 +250,7 @@ TEST_F(DocumentSetServerTest, EmptyRangeAndDocumentWithoutLines) {
   EXPECT_TRUE(set.detail()->Eof());
 }
 
-TEST_F(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
+TEST_P(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
   WindowSets sets(kBbsk, &connection_);
   DocumentSet& set = sets.master(View::kOpenSales);
   ASSERT_TRUE(set.Open({"2024-01-01", "2024-12-31"}).ok());
@@ -257,7 +271,7 @@ TEST_F(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
   EXPECT_FALSE(offline.master(View::kOpenSales).active());
 }
 
-TEST_F(DocumentSetServerTest, AWriteCommittedOnTheConnectionShowsInTheSets) {
+TEST_P(DocumentSetServerTest, AWriteCommittedOnTheConnectionShowsInTheSets) {
   WindowSets sets(kBbsk, &connection_);
   {
     Transaction write(&connection_);
@@ -275,7 +289,7 @@ TEST_F(DocumentSetServerTest, AWriteCommittedOnTheConnectionShowsInTheSets) {
 
 // Each provider keeps its own place: opening the set of another view in
 // between must not stop the invoiced sales set from fetching on.
-TEST_F(DocumentSetServerTest, NextPacketContinuesAfterAnotherViewWasOpened) {
+TEST_P(DocumentSetServerTest, NextPacketContinuesAfterAnotherViewWasOpened) {
   WindowSets sets(kFxsk, &connection_);
   DocumentSet& done = sets.master(View::kDoneSales);
   ASSERT_TRUE(done.Open({Day(1, 1), Day(1, 31)}).ok());
@@ -286,6 +300,10 @@ TEST_F(DocumentSetServerTest, NextPacketContinuesAfterAnotherViewWasOpened) {
   EXPECT_EQ(*done.NextPacket(), 5);
   EXPECT_EQ(done.RecordCount(), 25);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, DocumentSetServerTest,
+                         ::testing::ValuesIn(testing::kBackends),
+                         testing::BackendParamName);
 
 }  // namespace
 }  // namespace skjk
