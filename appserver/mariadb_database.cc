@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -74,7 +75,7 @@ std::string PercentDecode(std::string_view s, bool* ok) {
       out += s[i];
       continue;
     }
-    int v = 0;
+    unsigned v = 0;
     if (i + 2 >= s.size() + 0 ||
         std::from_chars(s.data() + i + 1, s.data() + i + 3, v, 16).ptr !=
             s.data() + i + 3) {
@@ -105,7 +106,11 @@ std::string PercentEncode(std::string_view s) {
 // One server connection driven through the non-blocking calls.
 class Link {
  public:
-  explicit Link(MariadbUrl url) : url_(std::move(url)) {}
+  explicit Link(MariadbUrl url) : url_(std::move(url)) {
+    // Once, before any thread makes a connection of its own.
+    static std::once_flag once;
+    std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
+  }
   ~Link() {
     if (mysql_ != nullptr) mysql_close(mysql_);
   }
@@ -597,6 +602,11 @@ Result<std::vector<std::string>> ExtraPrivileges(Link* link) {
     }
     mysql_free_result(*res);
   }
+  // A role brings privileges of its own, which the tables above do not
+  // list under the account.
+  auto role = link->Value("SELECT CURRENT_ROLE()");
+  if (!role.ok()) return role.status();
+  if (role->has_value()) kinds.push_back("the role " + **role);
   return kinds;
 }
 

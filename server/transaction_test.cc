@@ -38,8 +38,8 @@ class TransactionTest : public ::testing::TestWithParam<testing::Backend> {
   void StartServer() {
     conn_.Close();
     server_.reset();
-    auto s = testing::ServerProcess::Start(
-        {.backend = GetParam()});  // empty tables
+    auto s =
+        testing::ServerProcess::Start({.backend = GetParam()});  // empty tables
     ASSERT_TRUE(s.ok()) << s.status().message();
     server_ = std::move(s).value();
     conn_.set_machine_name(server_->machine());
