@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # make bench: the benchmarks over 100,000 head-office documents (5 lines
-# each), the first two each served by its own skjk-server:
+# each), the first three each served by its own skjk-server:
 #  - query: loading them through skjk-server into document sets against
 #    reading them straight from SQLite (ratio: query);
+#  - query-mariadb: the same on MariaDB, against reading them straight from
+#    the MariaDB server through its C client (ratio: query-mariadb), on a
+#    private server (scripts/mariadb-server) whose data stay in
+#    build/bench/mariadb and which is stopped at the end;
 #  - ui-stall: from pressing "刷新" to the documents shown in the interface
 #    window, and the longest stall of the window's thread meanwhile, on a
 #    copy where no document is invoiced yet (ratio: ui-stall);
@@ -14,7 +18,8 @@
 #    10,000 records with 3 detail lines each, through a skjk-server the
 #    benchmark starts on documents it fills in, against the protocol's bare
 #    round trip on the same kind of connection (ratio: writeback).
-# The databases are made once in build/bench/.
+# The databases are made once in build/bench/; the MariaDB one says how long
+# it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${SKJK_BUILD:-build/native}
@@ -33,9 +38,24 @@ make_db() {
   rm -f "$1.tmp-wal" "$1.tmp-shm"
 }
 
-# serve NAME DB: starts a server on a free port; sets $machine.
+# stop_all: stops the servers started so far, skjk-server and MariaDB.
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; true' EXIT
+mariadb_dir=
+stop_all() {
+  for p in "${pids[@]}"; do
+    kill "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
+  done
+  pids=()
+  if [ -n "$mariadb_dir" ]; then
+    scripts/mariadb-server stop "$mariadb_dir" ||
+      echo "bench: cannot stop the MariaDB server of $mariadb_dir" >&2
+    mariadb_dir=
+  fi
+}
+trap 'stop_all' EXIT
+
+# serve NAME DB: starts a server on a free port; sets $machine.
 serve() {
   local port=$dir/$1.port
   rm -f "$port"
@@ -49,6 +69,34 @@ serve() {
 make_db "$dir/query-100k.db"
 serve query "$dir/query-100k.db"
 "$build/bench/skjk-query-bench" --db "$dir/query-100k.db" --machine "$machine"
+
+# The MariaDB database skjk_bench is made once, by its administration
+# account; the marker file says that it is complete (a database left by an
+# interrupted init is dropped and made again). Served and read by the
+# application account that init makes.
+scripts/mariadb-server start "$dir/mariadb"
+mariadb_dir=$dir/mariadb
+admin=$(cat "$dir/mariadb/url")
+app=mariadb://skjk_bench:skjk_bench@${admin##*@}/skjk_bench
+made=$dir/mariadb/query-100k.made
+if [ ! -f "$made" ]; then
+  echo "bench: generating MariaDB database skjk_bench in $dir/mariadb"
+  address=${admin##*@} account=${admin#mariadb://}
+  account=${account%@*}
+  MYSQL_PWD=${account#*:} mariadb --no-defaults -h "${address%:*}" \
+    -P "${address##*:}" -u "${account%%:*}" \
+    -e 'DROP DATABASE IF EXISTS skjk_bench'
+  start=$(date +%s%N)
+  "$server" init --db "$admin/skjk_bench" --sample 100000 --seed 1 --lines 5 \
+    --app-account skjk_bench:skjk_bench >/dev/null
+  ms=$((($(date +%s%N) - start) / 1000000))
+  printf 'bench: MariaDB database skjk_bench made in %d.%03d s\n' \
+    $((ms / 1000)) $((ms % 1000))
+  touch "$made"
+fi
+serve query-mariadb "$app"
+"$build/bench/skjk-query-bench" --db "$app" --machine "$machine"
+stop_all
 
 make_db "$dir/ui-100k.db" "UPDATE XSTXSFP1 SET FPBBH0 = NULL, FPHAO0 = NULL"
 serve ui "$dir/ui-100k.db"
