@@ -8,8 +8,10 @@
 // waits; an interrupted statement is ended with KILL QUERY from a second
 // connection. Transactions: Begin takes a named lock of the database (one
 // writing transaction at a time, as on SQLite) and then starts an InnoDB
-// transaction. Results are read whole (mysql_store_result) because the
-// providers step two queries of one session in turn.
+// transaction. The rows of the server's own queries are read as they
+// arrive (mysql_use_result); as the providers step two queries of one
+// session in turn, a query still being read when another statement is sent
+// takes the rest of its rows into memory first.
 #include <mysql.h>
 #include <poll.h>
 
@@ -106,6 +108,15 @@ std::string PercentEncode(std::string_view s) {
 // One server connection driven through the non-blocking calls.
 class Link {
  public:
+  // A result being read row by row, which holds the connection until its
+  // last row.
+  class Reader {
+   public:
+    virtual ~Reader() = default;
+    // Reads the rest of the rows into memory, freeing the connection.
+    virtual void TakeRest() = 0;
+  };
+
   explicit Link(MariadbUrl url) : url_(std::move(url)) {
     // Once, before any thread makes a connection of its own.
     static std::once_flag once;
@@ -158,8 +169,13 @@ class Link {
   bool interrupted() const { return interrupted_; }
 
   // Sends `sql` and reads the answer's status; the caller then takes the
-  // result (StoreResult) or the count (mysql_affected_rows).
+  // result (StoreResult, UseResult) or the count (mysql_affected_rows).
   Status Query(std::string_view sql) {
+    if (reader_ != nullptr) {
+      Reader* r = reader_;
+      reader_ = nullptr;
+      r->TakeRest();
+    }
     interrupted_ = false;
     killed_ = false;
     int err = 0;
@@ -180,6 +196,40 @@ class Link {
     }
     if (res == nullptr && mysql_errno(mysql_) != 0) return Error();
     return res;
+  }
+
+  // The rows of the query just run, to be read one by one with Fetch;
+  // `reader` is told when another statement is about to be sent before
+  // the last row is read (nullptr for a statement without rows).
+  Result<MYSQL_RES*> UseResult(Reader* reader) {
+    MYSQL_RES* res = mysql_use_result(mysql_);
+    if (res == nullptr && mysql_errno(mysql_) != 0) return Error();
+    if (res != nullptr) reader_ = reader;
+    return res;
+  }
+
+  // The next row of a UseResult result, nullptr after the last.
+  Result<MYSQL_ROW> Fetch(MYSQL_RES* res) {
+    MYSQL_ROW row = nullptr;
+    int status = mysql_fetch_row_start(&row, res);
+    while (status != 0) {
+      status = mysql_fetch_row_cont(&row, res, Wait(status, true));
+    }
+    if (row == nullptr && mysql_errno(mysql_) != 0) return Error();
+    return row;
+  }
+
+  // Frees a result, reading what is left of it.
+  void Free(MYSQL_RES* res) {
+    int status = mysql_free_result_start(res);
+    while (status != 0) {
+      status = mysql_free_result_cont(res, Wait(status, true));
+    }
+  }
+
+  // Called when `reader` needs the connection no longer.
+  void Forget(Reader* reader) {
+    if (reader_ == reader) reader_ = nullptr;
   }
 
   // Runs a statement without rows.
@@ -288,11 +338,15 @@ class Link {
   std::function<bool()> stop_;
   bool interrupted_ = false;
   bool killed_ = false;
+  Reader* reader_ = nullptr;  // the result that holds the connection
 };
 
 // A query of the server's own: '?' parameters filled in as literals when
-// it runs (the texts hold no '?' but parameters), the rows read whole.
-class MariadbStatement final : public Statement {
+// it runs (the texts hold no '?' but parameters), the rows read as they
+// arrive. The current row is copied out of the library's buffer, which the
+// next read overwrites, so that its values stay valid while other
+// statements of the session run.
+class MariadbStatement final : public Statement, private Link::Reader {
  public:
   MariadbStatement(Link* link, const std::string& sql) : link_(link) {
     // The text between parameters.
@@ -342,28 +396,43 @@ class MariadbStatement final : public Statement {
       }
       Status s = link_->Query(sql);
       if (!s.ok()) return Status::Error("query failed: " + s.message());
-      auto res = link_->StoreResult();
+      auto res = link_->UseResult(this);
       if (!res.ok()) {
         return Status::Error("query failed: " + res.status().message());
       }
       res_ = *res;
+      if (res_ != nullptr) columns_ = mysql_num_fields(res_);
     }
+    if (rest_taken_) return StepTaken();
     if (res_ == nullptr) return false;
-    row_ = mysql_fetch_row(res_);
-    if (row_ == nullptr) return false;
-    lengths_ = mysql_fetch_lengths(res_);
+    auto row = link_->Fetch(res_);
+    if (!row.ok() || *row == nullptr) link_->Forget(this);
+    if (!row.ok())
+      return Status::Error("query failed: " + row.status().message());
+    if (*row == nullptr) return false;
+    row_.clear();
+    cells_.clear();
+    Copy(*row, mysql_fetch_lengths(res_), &row_, &cells_);
+    base_ = row_.data();
     return true;
   }
   void Reset() override {
-    if (res_ != nullptr) mysql_free_result(res_);
+    link_->Forget(this);
+    if (res_ != nullptr) link_->Free(res_);
     res_ = nullptr;
-    row_ = nullptr;
     ran_ = false;
+    rest_taken_ = false;
+    rest_.clear();
+    rest_cells_.clear();
+    rest_next_ = 0;
+    rest_error_.reset();
+    cells_.clear();
   }
-  bool IsNull(int column) override { return row_[column] == nullptr; }
+  bool IsNull(int column) override { return cells_[column].null; }
   std::string_view Text(int column) override {
-    if (row_[column] == nullptr) return {};
-    return std::string_view(row_[column], lengths_[column]);
+    const Cell& c = cells_[column];
+    if (c.null) return {};
+    return std::string_view(base_ + c.offset, c.length);
   }
   double Double(int column) override {
     double v = 0;
@@ -381,6 +450,62 @@ class MariadbStatement final : public Statement {
   }
 
  private:
+  // A value of a row: where it lies in the row's bytes.
+  struct Cell {
+    size_t offset = 0;
+    size_t length = 0;
+    bool null = true;
+  };
+
+  // Appends the `columns_` values of `row` to `bytes` and their cells to
+  // `cells`.
+  void Copy(MYSQL_ROW row, const unsigned long* lengths, std::string* bytes,
+            std::vector<Cell>* cells) {
+    for (unsigned i = 0; i < columns_; ++i) {
+      Cell c;
+      c.offset = bytes->size();
+      if (row[i] != nullptr) {
+        c.null = false;
+        c.length = lengths[i];
+        bytes->append(row[i], lengths[i]);
+      }
+      cells->push_back(c);
+    }
+  }
+
+  // Another statement is about to run: the rows not read yet go into
+  // rest_, where Step finds them; an error reading them is Step's error
+  // after them.
+  void TakeRest() override {
+    rest_taken_ = true;
+    for (;;) {
+      auto row = link_->Fetch(res_);
+      if (!row.ok()) {
+        rest_error_ = row.status();
+        break;
+      }
+      if (*row == nullptr) break;
+      Copy(*row, mysql_fetch_lengths(res_), &rest_, &rest_cells_);
+    }
+    link_->Free(res_);
+    res_ = nullptr;
+  }
+
+  // The next of the rows TakeRest read.
+  Result<bool> StepTaken() {
+    if (rest_next_ * columns_ >= rest_cells_.size()) {
+      if (rest_error_) {
+        return Status::Error("query failed: " + rest_error_->message());
+      }
+      return false;
+    }
+    cells_.assign(rest_cells_.begin() + rest_next_ * columns_,
+                  rest_cells_.begin() + (rest_next_ + 1) * columns_);
+    base_ = rest_.data();
+    ++rest_next_;
+    return true;
+  }
+
   Status Bind(int index, std::string text) {
     if (index < 1 || index > static_cast<int>(params_.size())) {
       return Status::Error("cannot bind a parameter: no parameter " +
@@ -395,9 +520,19 @@ class MariadbStatement final : public Statement {
   std::vector<std::string> parts_;
   std::vector<std::string> params_;
   bool ran_ = false;
-  MYSQL_RES* res_ = nullptr;
-  MYSQL_ROW row_ = nullptr;
-  unsigned long* lengths_ = nullptr;
+  MYSQL_RES* res_ = nullptr;  // while rows are read from the connection
+  unsigned columns_ = 0;
+  // The current row: its values' bytes (base_ points at them) and cells.
+  std::string row_;
+  std::vector<Cell> cells_;
+  const char* base_ = nullptr;
+  // What TakeRest read: the rows' bytes and cells, columns_ cells a row,
+  // the next row's number, and an error that ended the reading.
+  bool rest_taken_ = false;
+  std::string rest_;
+  std::vector<Cell> rest_cells_;
+  size_t rest_next_ = 0;
+  std::optional<Status> rest_error_;
 };
 
 class MariadbSession final : public DbSession {
