@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "appserver/database.h"
 #include "platform/socket.h"
 #include "server/connection.h"
 #include "server/protocol.h"
@@ -839,6 +840,125 @@ TEST_P(SampleTest, SameSeedSameDataAndRealisticContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SampleTest,
+                         ::testing::ValuesIn(testing::kBackends),
+                         testing::BackendParamName);
+
+// The database sessions of the server, straight: the providers step two
+// queries of one session in turn and may run others meanwhile.
+class DbSessionTest : public ::testing::TestWithParam<testing::Backend> {
+ protected:
+  void SetUp() override {
+    SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+    auto s = testing::ServerProcess::Start(
+        {.backend = GetParam(), .sample_documents = 2000, .seed = 7});
+    ASSERT_TRUE(s.ok()) << s.status().message();
+    server_ = std::move(s).value();
+    auto db = appserver::OpenDatabase(server_->client_db());
+    ASSERT_TRUE(db.ok()) << db.status().message();
+    db_ = std::move(db).value();
+    auto session = db_->OpenSession();
+    ASSERT_TRUE(session.ok()) << session.status().message();
+    session_ = std::move(session).value();
+  }
+
+  appserver::Statement* Query(const std::string& sql, int64_t from) {
+    auto st = session_->Prepare(sql);
+    EXPECT_TRUE(st.ok()) << st.status().message();
+    if (!st.ok()) return nullptr;
+    EXPECT_TRUE((*st)->BindInt(1, from).ok());
+    return *st;
+  }
+
+  // The next row of `st` as "A|B|C" ("~" for NULL), empty after the last.
+  static std::string Next(appserver::Statement* st) {
+    auto row = st->Step();
+    EXPECT_TRUE(row.ok()) << row.status().message();
+    if (!row.ok() || !*row) return "";
+    std::string s;
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) s += "|";
+      s += st->IsNull(i) ? "~" : std::string(st->Text(i));
+    }
+    return s;
+  }
+
+  static std::vector<std::string> Rest(appserver::Statement* st) {
+    std::vector<std::string> rows;
+    for (std::string r = Next(st); !r.empty(); r = Next(st)) rows.push_back(r);
+    return rows;
+  }
+
+  std::unique_ptr<testing::ServerProcess> server_;
+  std::unique_ptr<appserver::Database> db_;
+  std::unique_ptr<appserver::DbSession> session_;
+};
+
+const char kSalesLines[] =
+    "SELECT DHAO00,SPDM00,JE0000 FROM XSTXSFP2 WHERE DHAO00 >= ? "
+    "ORDER BY DHAO00,SPDM00,JE0000";
+const char kVoidLines[] =
+    "SELECT DHAO00,SPDM00,SL0000 FROM XSTBFFP2 WHERE DHAO00 >= ? "
+    "ORDER BY DHAO00,SPDM00,SL0000";
+const char kCount[] = "SELECT COUNT(*) FROM XSTXSFP1 WHERE DHAO00 >= ?";
+
+TEST_P(DbSessionTest, QueriesOfOneSessionStepInTurn) {
+  // Each query alone first.
+  const std::vector<std::string> sales = Rest(Query(kSalesLines, 0));
+  const std::vector<std::string> voids = Rest(Query(kVoidLines, 0));
+  ASSERT_GT(sales.size(), 5000u);
+  ASSERT_GT(voids.size(), 5000u);
+
+  // A few rows of one, then another query run whole in between: the
+  // current row's values stay as they were and the first query goes on
+  // where it stood.
+  appserver::Statement* a = Query(kSalesLines, 0);
+  std::vector<std::string> got;
+  for (int i = 0; i < 5; ++i) got.push_back(Next(a));
+  const std::string_view held = a->Text(1);
+  const std::string copy(held);
+  appserver::Statement* count = Query(kCount, 0);
+  ASSERT_TRUE(count->Step().ok());
+  EXPECT_EQ(count->Int(0), 2000);
+  count->Reset();
+  EXPECT_EQ(held, copy);
+  EXPECT_EQ(a->Text(1), copy);
+
+  // Two queries in turn, row by row, and the count once more while the
+  // second is half read.
+  appserver::Statement* b = Query(kVoidLines, 0);
+  std::vector<std::string> got_b;
+  size_t turn = 0;
+  for (bool a_left = true, b_left = true; a_left || b_left; ++turn) {
+    if (a_left) {
+      std::string r = Next(a);
+      a_left = !r.empty();
+      if (a_left) got.push_back(r);
+    }
+    if (b_left) {
+      std::string r = Next(b);
+      b_left = !r.empty();
+      if (b_left) got_b.push_back(r);
+    }
+    if (turn == 1000) {
+      ASSERT_TRUE(count->BindInt(1, 1001000).ok());
+      auto row = count->Step();
+      ASSERT_TRUE(row.ok() && *row) << row.status().message();
+      EXPECT_EQ(count->Int(0), 1001);
+    }
+  }
+  EXPECT_EQ(got, sales);
+  EXPECT_EQ(got_b, voids);
+
+  // A query reset half read leaves the session free for the next.
+  a = Query(kSalesLines, 0);
+  EXPECT_EQ(Next(a), sales[0]);
+  a->Reset();
+  b = Query(kVoidLines, 0);
+  EXPECT_EQ(Rest(b), voids);
+  EXPECT_EQ(Rest(a), sales);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DbSessionTest,
                          ::testing::ValuesIn(testing::kBackends),
                          testing::BackendParamName);
 
