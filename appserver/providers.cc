@@ -360,9 +360,7 @@ Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
   double group_key = NAN;
   uint64_t chunk_rows = 0, total = 0;
 
-  auto line_row = l->Step();
-  if (!line_row.ok()) return line_row.status();
-  bool line_there = *line_row;
+  bool line_there = false;
   auto next_line = [&]() -> Status {
     auto r = l->Step();
     if (!r.ok()) return r.status();
@@ -370,10 +368,14 @@ Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
     return Status::OK();
   };
 
-  for (;;) {
+  // The masters' query runs first and the lines' at the first master: a
+  // backend that reads rows as they arrive then keeps the smaller result in
+  // memory and streams the lines.
+  for (bool first = true;; first = false) {
     auto row = m->Step();
     if (!row.ok()) return row.status();
     if (!*row) break;
+    if (first) SKJK_RETURN_IF_ERROR(next_line());
     for (int i = 0; i < master_columns; ++i) {
       SKJK_RETURN_IF_ERROR(PutColumn(m, i, layout[i], &w));
     }
