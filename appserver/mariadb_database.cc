@@ -42,6 +42,11 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLockWaitSeconds = 5;
 constexpr int kConnectTimeoutSeconds = 10;
 constexpr int kPollStepMs = 100;
+// How long the engine waits for this end to take the rows of a query being
+// read as they arrive: the server may wait that long for its own client
+// (the longest --idle-timeout) before it reads on. The engine's default
+// (60 s) would end the connection when a client reads an answer slowly.
+constexpr int kNetWriteTimeoutSeconds = 86400;
 
 // Oracle's reading of SQL texts: '' doubled inside literals and no
 // backslash escapes, "NAME" a name, || joins texts; strict, so that a text
@@ -154,7 +159,8 @@ class Link {
                            mysql_error(mysql_));
     }
     return Run("SET SESSION sql_mode='" + std::string(kSqlMode) +
-                   "', NAMES utf8mb4 COLLATE utf8mb4_bin",
+                   "', NAMES utf8mb4 COLLATE utf8mb4_bin, net_write_timeout=" +
+                   std::to_string(kNetWriteTimeoutSeconds),
                "cannot set up the MariaDB session");
   }
 
