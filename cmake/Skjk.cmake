@@ -19,12 +19,14 @@ else()
   include(GoogleTest)
 endif()
 
-# skjk_add_test(NAME SOURCES... [WINE] [LIBS ...] [LABELS ...])
+# skjk_add_test(NAME SOURCES... [WINE] [MARIADB] [LIBS ...] [LABELS ...])
 # A GoogleTest program linked with the core. Native builds run every such
 # test; the win32 build only those marked WINE, each program as one CTest test
-# run under Wine inside the wine session fixture.
+# run under Wine inside the wine session fixture. MARIADB: the program's
+# cases need the tests' MariaDB server (fixture `mariadb`, its address in the
+# file $SKJK_MARIADB_URL_FILE).
 function(skjk_add_test name)
-  cmake_parse_arguments(T "WINE" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "WINE;MARIADB" "" "SOURCES;LIBS;LABELS" ${ARGN})
   if(WIN32 AND NOT T_WINE)
     return()
   endif()
@@ -37,10 +39,28 @@ function(skjk_add_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_session
                                             TIMEOUT 300 LABELS "wine;${T_LABELS}")
   else()
+    set(mariadb)
+    if(T_MARIADB)
+      set(mariadb FIXTURES_REQUIRED mariadb
+                  ENVIRONMENT SKJK_MARIADB_URL_FILE=${SKJK_MARIADB_DIR}/url)
+    endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS "native;${T_LABELS}")
+                         PROPERTIES LABELS "native;${T_LABELS}" ${mariadb})
   endif()
 endfunction()
+
+if(NOT WIN32)
+  # A private MariaDB server for the tests that serve from MariaDB, started
+  # before the first of them and stopped after the last.
+  set(SKJK_MARIADB_DIR ${CMAKE_BINARY_DIR}/mariadb)
+  set(mariadb_script ${CMAKE_SOURCE_DIR}/scripts/mariadb-server)
+  add_test(NAME mariadb_start COMMAND ${mariadb_script} start ${SKJK_MARIADB_DIR})
+  add_test(NAME mariadb_stop COMMAND ${mariadb_script} stop ${SKJK_MARIADB_DIR})
+  set_tests_properties(mariadb_start PROPERTIES FIXTURES_SETUP mariadb
+                       LABELS native)
+  set_tests_properties(mariadb_stop PROPERTIES FIXTURES_CLEANUP mariadb
+                       LABELS native)
+endif()
 
 if(WIN32)
   # One Xvfb display and one persistent wineserver for all Wine tests of a run.

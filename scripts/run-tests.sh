@@ -24,11 +24,14 @@ marked_servers() {
 }
 
 # The servers the tests started: the Wine tests' fixture server (through its
-# own stop), then any other one of this run (a native test's server whose test
+# own stop), the MariaDB servers, then any other skjk-server of this run (a native test's server whose test
 # was killed, a fixture whose stop never ran).
 stop_servers() {
   tests/e2e/interface_server.sh stop \
     "$wine_tree/tests/e2e/interface_window_e2e_test.d" || true
+  # The private MariaDB servers of the native and the Wine tests.
+  scripts/mariadb-server stop build/native/mariadb || true
+  scripts/mariadb-server stop "$wine_tree/mariadb" || true
   local pids
   pids=$(marked_servers)
   [ -n "$pids" ] || return 0

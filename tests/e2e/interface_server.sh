@@ -7,8 +7,15 @@
 #                                                free loopback port written to
 #                                                DIR/server.port
 #   interface_server.sh stop DIR               stops it and waits for its end
+#
+# With SKJK_E2E_MARIADB=MDIR the database is a MariaDB database instead, on
+# the private MariaDB server in MDIR (scripts/mariadb-server, started here
+# when it is not running; `stop` stops it too), served with the application
+# account that init creates.
 set -euo pipefail
 cmd=$1 dir=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+mariadb_dir=${SKJK_E2E_MARIADB:-}
 case "$cmd" in
   start)
     server=$3
@@ -19,14 +26,28 @@ case "$cmd" in
     fi
     mkdir -p "$dir"
     "$0" stop "$dir"
-    rm -f "$dir/interface.db" "$dir/server.port"
-    "$server" init --db "$dir/interface.db" --sample 50 --seed 7
+    rm -f "$dir/interface.db" "$dir/server.port" "$dir/server.db"
+    if [ -n "$mariadb_dir" ]; then
+      "$root/scripts/mariadb-server" start "$mariadb_dir"
+      database=skjk_e2e_$(printf '%s' "$dir" | cksum | cut -d' ' -f1)
+      mariadb --no-defaults -S "$mariadb_dir/sock" -uroot \
+        -e "DROP DATABASE IF EXISTS $database"
+      admin=$(cat "$mariadb_dir/url")/$database
+      "$server" init --db "$admin" --sample 50 --seed 7 \
+        --app-account skjk_e2e:skjk_e2e >/dev/null
+      db=mariadb://skjk_e2e:skjk_e2e@${admin#*@}
+    else
+      admin=$dir/interface.db
+      "$server" init --db "$admin" --sample 50 --seed 7
+      db=$admin
+    fi
     for sql in "$@"; do
-      "$server" sql --db "$dir/interface.db" <"$sql"
+      "$server" sql --db "$admin" <"$sql"
     done
+    echo "$db" >"$dir/server.db"
     # Detached, so that CTest neither waits for it nor holds its output.
-    setsid -f sh -c 'echo $$ >"$1/server.pid"; exec "$2" serve --db "$1/interface.db" --port 0 --port-file "$1/server.port" >"$1/server.log" 2>&1' \
-      sh "$dir" "$server" </dev/null
+    setsid -f sh -c 'echo $$ >"$1/server.pid"; exec "$2" serve --db "$3" --port 0 --port-file "$1/server.port" >"$1/server.log" 2>&1' \
+      sh "$dir" "$server" "$db" </dev/null
     for _ in $(seq 1 100); do
       [ -s "$dir/server.port" ] && exit 0
       sleep 0.05
@@ -35,11 +56,11 @@ case "$cmd" in
     exit 1
     ;;
   stop)
-    if [ -f "$dir/server.pid" ]; then
+    if [ -f "$dir/server.pid" ] && [ -f "$dir/server.db" ]; then
       pid=$(cat "$dir/server.pid")
       # Only the server of this folder: the pid may have been reused since.
       args=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" || true)
-      if grep -qxF "$dir/interface.db" <<<"$args"; then
+      if grep -qxF "$(cat "$dir/server.db")" <<<"$args"; then
         kill "$pid" 2>/dev/null || true
         for _ in $(seq 1 100); do
           # Gone, or ended and only waiting to be reaped.
@@ -47,7 +68,10 @@ case "$cmd" in
           sleep 0.05
         done
       fi
-      rm -f "$dir/server.pid"
+    fi
+    rm -f "$dir/server.pid"
+    if [ -n "$mariadb_dir" ]; then
+      "$root/scripts/mariadb-server" stop "$mariadb_dir"
     fi
     # The test's screenshots, as PNG where ImageMagick is there.
     for bmp in "$dir"/*.bmp; do
