@@ -1,5 +1,6 @@
 # Entry points of the project. Each target installs what it needs first.
 #   make demo   build everything and run the demo host under Wine
+#               (DB=mariadb: the application server on a private MariaDB)
 #   make test   build both presets and run every test (native and under Wine)
 #   make bench  build natively and print the benchmark ratios
 #   make fuzz   build the libFuzzer targets (clang) and run each for a while
@@ -37,7 +38,7 @@ test-win32: win32
 	@scripts/run-tests.sh win32
 
 demo: build
-	@scripts/demo.sh
+	@DB=$(DB) scripts/demo.sh
 
 bench: native
 	@scripts/bench.sh

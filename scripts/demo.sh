@@ -16,7 +16,9 @@
 # Without a display the server serves a fresh sample database
 # (build/demo/headless.db) on every run, so that the cycle always finds the
 # same documents not invoiced, and params.cfg is rewritten with the exchange
-# files. Nothing is left running afterwards.
+# files. With DB=mariadb the server serves a fresh sample database on a
+# private MariaDB server instead (build/demo/mariadb). Nothing is left
+# running afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -38,6 +40,7 @@ cp -f "$win32/bin/skjk-host.exe" "$win32/bin/skjk.dll" "$demo/"
 
 server_pid=
 host_pid=
+mariadb_dir=
 cleanup() {
   if [ -n "$host_pid" ]; then
     kill "$host_pid" 2>/dev/null || true
@@ -48,6 +51,9 @@ cleanup() {
     wait "$server_pid" 2>/dev/null || true
   fi
   scripts/wine-env stop
+  if [ -n "$mariadb_dir" ]; then
+    scripts/mariadb-server stop "$mariadb_dir"
+  fi
 }
 trap cleanup EXIT
 # Ctrl-C or a kill ends the demo through the same clean-up.
@@ -59,13 +65,31 @@ winpath() {
   echo "${path//\//\\}"
 }
 
+# DB=mariadb: the sample database is on a private MariaDB server in
+# build/demo/mariadb (made afresh on every run), served with the
+# application account that init creates; the server is stopped at the end.
+db_kind=${DB:-sqlite}
+case $db_kind in
+  sqlite | mariadb) ;;
+  *) echo "demo: DB=$db_kind: say DB=mariadb, or nothing for SQLite" >&2; exit 2 ;;
+esac
 db=$demo/demo.db
 if [ -z "${DISPLAY:-}" ]; then
   db=$demo/headless.db
   rm -f "$db" "$db-wal" "$db-shm"
 fi
 if [ -x "$server" ]; then
-  if [ ! -f "$db" ]; then
+  if [ "$db_kind" = mariadb ]; then
+    mariadb_dir=$demo/mariadb
+    scripts/mariadb-server start "$mariadb_dir"
+    mariadb --no-defaults -S "$mariadb_dir/sock" -uroot \
+      -e "DROP DATABASE IF EXISTS skjk_demo"
+    admin=$(cat "$mariadb_dir/url")/skjk_demo
+    echo "demo: creating the sample database $admin"
+    "$server" init --db "$admin" --sample 2000 --seed 1 \
+      --app-account skjk_app:skjk_demo
+    db=mariadb://skjk_app:skjk_demo@${admin#*@}
+  elif [ ! -f "$db" ]; then
     echo "demo: creating the sample database $db"
     "$server" init --db "$db" --sample 2000 --seed 1
   fi

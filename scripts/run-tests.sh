@@ -24,8 +24,9 @@ marked_servers() {
 }
 
 # The servers the tests started: the Wine tests' fixture server (through its
-# own stop), the MariaDB servers, then any other skjk-server of this run (a native test's server whose test
-# was killed, a fixture whose stop never ran).
+# own stop), the MariaDB servers, then any other skjk-server of this run (a
+# native test's server whose test was killed, a fixture whose stop never
+# ran).
 stop_servers() {
   tests/e2e/interface_server.sh stop \
     "$wine_tree/tests/e2e/interface_window_e2e_test.d" || true
