@@ -55,25 +55,21 @@ constexpr char kSqlMode[] =
     "STRICT_ALL_TABLES,NO_BACKSLASH_ESCAPES,ANSI_QUOTES,PIPES_AS_CONCAT,"
     "NO_ENGINE_SUBSTITUTION,ERROR_FOR_DIVISION_BY_ZERO";
 
-// A name in backquotes, for the administration statements.
-std::string Quoted(std::string_view name) {
-  std::string q = "`";
-  for (char c : name) {
-    if (c == '`') q += '`';
+// `text` between `quote`s, a quote inside doubled.
+std::string Enclosed(std::string_view text, char quote) {
+  std::string q(1, quote);
+  for (char c : text) {
+    if (c == quote) q += quote;
     q += c;
   }
-  return q + "`";
+  return q + quote;
 }
 
+// A name in backquotes, for the administration statements.
+std::string Quoted(std::string_view name) { return Enclosed(name, '`'); }
+
 // A text literal under NO_BACKSLASH_ESCAPES.
-std::string Literal(std::string_view text) {
-  std::string q = "'";
-  for (char c : text) {
-    if (c == '\'') q += '\'';
-    q += c;
-  }
-  return q + "'";
-}
+std::string Literal(std::string_view text) { return Enclosed(text, '\''); }
 
 std::string PercentDecode(std::string_view s, bool* ok) {
   std::string out;
