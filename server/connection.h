@@ -68,8 +68,10 @@ class Connection {
     uint32_t max_frame_bytes = 16u << 20;
     // One answer: the bytes of its frames and, separately, the memory of
     // the records decoded from it (their structures and texts). A record
-    // stream that would go beyond it is refused before it is decoded.
-    size_t max_answer_bytes = size_t{256} << 20;
+    // stream that would go beyond it is refused before it is decoded. A
+    // window's query of 100,000 documents with their lines stays within it
+    // (also in a 64-bit build); a 32-bit host keeps most of its memory.
+    size_t max_answer_bytes = size_t{512} << 20;
   };
   // Takes effect from the next Open().
   void set_limits(const Limits& limits) { limits_ = limits; }

@@ -197,7 +197,7 @@ TEST(ConnectionSizeTest, AnswersTooLargeAreRefusedWithoutTakingTheirMemory) {
   const Connection::Limits defaults;
   for (const Case& c : std::initializer_list<Case>{
            {"three 16 MiB chunks of one-byte rows", &null_rows,
-            defaults.max_frame_bytes, defaults.max_answer_bytes,
+            defaults.max_frame_bytes, size_t{256} << 20,
             "应用服务器的应答过大：一次应答超过本机接受的 256 MB，已拒收"_gbk},
            {"three chunks of 15 MiB texts, beyond 20 MiB in all", &texts,
             defaults.max_frame_bytes, 20u << 20,
