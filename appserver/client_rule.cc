@@ -99,4 +99,9 @@ std::string ClientInsertableTables() {
   return out;
 }
 
+std::string NulRefusal(size_t offset) {
+  return "statement refused: it holds a NUL byte (at byte " +
+         std::to_string(offset) + "), which no SQL text may";
+}
+
 }  // namespace skjk::appserver

@@ -8,6 +8,7 @@
 #ifndef SKJK_APPSERVER_CLIENT_RULE_H_
 #define SKJK_APPSERVER_CLIENT_RULE_H_
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,15 @@ bool ClientMayCall(std::string_view function);
 std::string ClientUpdatableColumns();
 // "XSTJQSK1, XSTJQSK2": where INSERT may add rows, for messages.
 std::string ClientInsertableTables();
+
+// Why a client statement of another kind (SELECT, VACUUM, ...) is refused.
+inline constexpr char kClientStatementKinds[] =
+    "only UPDATE of the invoice columns and INSERT into the customer copy are "
+    "accepted";
+
+// The refusal of a text holding a NUL byte at `offset` (any text, client's
+// or not: the engines would cut it there).
+std::string NulRefusal(size_t offset);
 
 }  // namespace skjk::appserver
 

@@ -79,7 +79,7 @@ std::string PercentDecode(std::string_view s, bool* ok) {
       continue;
     }
     unsigned v = 0;
-    if (i + 2 >= s.size() + 0 ||
+    if (i + 2 >= s.size() ||
         std::from_chars(s.data() + i + 1, s.data() + i + 3, v, 16).ptr !=
             s.data() + i + 3) {
       *ok = false;
@@ -167,7 +167,7 @@ class Link {
   }
 
   void set_stop(std::function<bool()> stop) { stop_ = std::move(stop); }
-  // Why the last statement was interrupted, empty when it was not.
+  // Whether the last statement was ended by the interrupt check.
   bool interrupted() const { return interrupted_; }
 
   // Sends `sql` and reads the answer's status; the caller then takes the
@@ -234,17 +234,19 @@ class Link {
     if (reader_ == reader) reader_ = nullptr;
   }
 
-  // Runs a statement without rows.
+  // Runs a statement, discarding any rows it gives.
+  Status Exec(std::string_view sql) {
+    SKJK_RETURN_IF_ERROR(Query(sql));
+    auto res = StoreResult();
+    if (!res.ok()) return res.status();
+    if (*res != nullptr) mysql_free_result(*res);
+    return Status::OK();
+  }
+
+  // Exec, its error prefixed with `what` failed.
   Status Run(const std::string& sql, std::string_view what) {
-    Status s = Query(sql);
-    if (s.ok()) {
-      auto res = StoreResult();
-      if (res.ok()) {
-        if (*res != nullptr) mysql_free_result(*res);
-        return Status::OK();
-      }
-      s = res.status();
-    }
+    Status s = Exec(sql);
+    if (s.ok()) return s;
     return Status::Error(std::string(what) + ": " + s.message());
   }
 
@@ -379,8 +381,9 @@ class MariadbStatement final : public Statement, private Link::Reader {
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, value);
     std::string text(buf, r.ptr);
-    // A number with a point or exponent must be a DOUBLE, not a DECIMAL.
-    if (text.find_first_of(".e") != std::string::npos &&
+    // A number with a point must be a DOUBLE, not a DECIMAL: give it an
+    // exponent when it has none.
+    if (text.find('.') != std::string::npos &&
         text.find('e') == std::string::npos) {
       text += "e0";
     }
@@ -599,8 +602,7 @@ class MariadbSession final : public DbSession {
 
   Result<int64_t> Execute(std::string_view sql) override {
     if (size_t nul = sql.find('\0'); nul != std::string_view::npos) {
-      return Status::Error("statement refused: it holds a NUL byte (at byte " +
-                           std::to_string(nul) + "), which no SQL text may");
+      return Status::Error(NulRefusal(nul));
     }
     // The administration's texts go as they are (a function's body holds
     // ';'); a client's must be one statement of the kinds it may send.
@@ -618,23 +620,15 @@ class MariadbSession final : public DbSession {
         return Status::Error("SQL error: more than one statement in one text");
       }
       if (shape.keyword != "UPDATE" && shape.keyword != "INSERT") {
-        return Status::Error("statement refused" + kind +
-                             ": only UPDATE of the invoice columns and "
-                             "INSERT into the customer copy are accepted");
+        return Status::Error("statement refused" + kind + ": " +
+                             kClientStatementKinds);
       }
       // Without the ';' that may end it: the engine takes one statement.
       sql = sql.substr(0, shape.length);
     }
-    Status s = link_->Query(sql);
-    if (s.ok()) {
-      auto res = link_->StoreResult();
-      if (res.ok()) {
-        if (*res != nullptr) mysql_free_result(*res);
-        return static_cast<int64_t>(mysql_affected_rows(link_->mysql()));
-      }
-      s = res.status();
-    }
-    return Failed(s);
+    Status s = link_->Exec(sql);
+    if (!s.ok()) return Failed(s);
+    return static_cast<int64_t>(mysql_affected_rows(link_->mysql()));
   }
 
   Result<Statement*> Prepare(const std::string& sql) override {
@@ -890,31 +884,34 @@ Status CreateMariadbDatabase(const MariadbUrl& url, bool* created) {
   *created = false;
   Link link(url);
   SKJK_RETURN_IF_ERROR(link.Connect(false));
-  auto existed = link.Value(
-      "SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = " +
-      Literal(url.database));
+  // The number of rows of an information_schema table about the database.
+  auto count = [&](const char* table, const char* column) -> Result<int64_t> {
+    auto n =
+        link.Value(std::string("SELECT COUNT(*) FROM information_schema.") +
+                   table + " WHERE " + column + " = " + Literal(url.database));
+    if (!n.ok()) return n.status();
+    return std::stoll(n->value_or("0"));
+  };
+  auto existed = count("SCHEMATA", "SCHEMA_NAME");
   if (!existed.ok()) return existed.status();
-  *created = existed->value_or("0") == "0";
+  *created = *existed == 0;
   SKJK_RETURN_IF_ERROR(
       link.Run("CREATE DATABASE IF NOT EXISTS " + Quoted(url.database) +
                    " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin",
                "cannot create database " + url.database));
-  auto tables = link.Value(
-      "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = " +
-      Literal(url.database));
-  if (!tables.ok()) return tables.status();
-  if (tables->value_or("0") != "0") {
-    return Status::Error("database " + url.database + " at " + link.Where() +
-                         " holds tables already");
-  }
-  auto routines = link.Value(
-      "SELECT COUNT(*) FROM information_schema.ROUTINES WHERE "
-      "ROUTINE_SCHEMA = " +
-      Literal(url.database));
-  if (!routines.ok()) return routines.status();
-  if (routines->value_or("0") != "0") {
-    return Status::Error("database " + url.database + " at " + link.Where() +
-                         " holds functions already");
+  const struct {
+    const char* table;
+    const char* column;
+    const char* what;
+  } contents[] = {{"TABLES", "TABLE_SCHEMA", "tables"},
+                  {"ROUTINES", "ROUTINE_SCHEMA", "functions"}};
+  for (const auto& c : contents) {
+    auto n = count(c.table, c.column);
+    if (!n.ok()) return n.status();
+    if (*n != 0) {
+      return Status::Error("database " + url.database + " at " + link.Where() +
+                           " holds " + c.what + " already");
+    }
   }
   return Status::OK();
 }

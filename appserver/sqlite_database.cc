@@ -32,11 +32,6 @@ Status SqliteError(sqlite3* db, std::string_view what) {
   return Status::Error(std::string(what) + ": " + sqlite3_errmsg(db));
 }
 
-std::string NulRefusal(size_t offset) {
-  return "statement refused: it holds a NUL byte (at byte " +
-         std::to_string(offset) + "), which no SQL text may";
-}
-
 bool IsEmptyOrNull(sqlite3_value* v) {
   int type = sqlite3_value_type(v);
   if (type == SQLITE_NULL) return true;
@@ -330,9 +325,7 @@ class SqliteSession final : public DbSession {
       // VACUUM, SELECT, EXPLAIN and the like: nothing the authorizer would
       // refuse, and nothing the system sends.
       sqlite3_finalize(stmt);
-      guard_.refusal =
-          "only UPDATE of the invoice columns and INSERT into the customer "
-          "copy are accepted";
+      guard_.refusal = kClientStatementKinds;
       return Refused(text);
     }
     int rc;
