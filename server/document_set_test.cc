@@ -274,8 +274,8 @@ TEST_F(DocumentSetTest, TextsAreCutToWidthNeverInsideACharacter) {
   ASSERT_TRUE(OpenRange().ok());
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].field + std::string(" #") + std::to_string(i));
-    EXPECT_EQ(std::get<std::string>(set_.Cell(static_cast<int>(i),
-                                              set_.FieldIndex(cases[i].field))),
+    EXPECT_EQ(std::get<std::string_view>(set_.Cell(
+                  static_cast<int>(i), set_.FieldIndex(cases[i].field))),
               cases[i].kept);
   }
 }
@@ -657,8 +657,9 @@ TEST_F(DocumentSetTest, FilterLimitsCountsWalksAndLaterPackets) {
                   layouts::ProviderLayout("dsp_jqsk3"), "ClientDataSet6");
   ASSERT_TRUE(set.Open({"a", "b"}).ok());
   const int dhao = set.FieldIndex("DHAO00");
-  set.SetFilter([dhao](const DocumentSet& s, const Row& row) {
-    return static_cast<int>(std::get<double>(s.RawValue(row, dhao))) % 2 == 0;
+  set.SetFilter([dhao](const DocumentSet& s, int record) {
+    return static_cast<int>(std::get<double>(s.RawValue(record, dhao))) % 2 ==
+           0;
   });
   EXPECT_TRUE(set.filtered());
   EXPECT_EQ(set.RecordCount(), 5);

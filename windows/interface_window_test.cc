@@ -248,7 +248,7 @@ class InterfaceWindowTest : public ::testing::Test {
     std::vector<double> out;
     const int f = set.FieldIndex(field);
     for (int i = 0; i < set.RecordCount(); ++i) {
-      const Value& v = set.Cell(i, f);
+      const CellValue v = set.Cell(i, f);
       out.push_back(std::holds_alternative<double>(v) ? std::get<double>(v)
                                                       : -1);
     }
