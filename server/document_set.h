@@ -316,11 +316,11 @@ class DocumentSet : public RecordSet {
   // "YYYY-MM-DD" GBK texts; kept as params()). The delivered layout must
   // hold every expected field (by name, any case; extra fields are ignored)
   // with the expected kind of type, also inside the nested field; every
-  // record must match it. On success the set keeps the records (moved, not
-  // copied; texts cut to their widths), stands on the first record, tells
-  // its observers, fires after-open and then after-scroll (when it holds
-  // records). On any failure it stays closed, holds nothing and returns the
-  // request's or the check's error.
+  // record must match it. On success the set keeps the records (stored as
+  // they arrived; texts cut to their widths), stands on the first record,
+  // tells its observers, fires after-open and then after-scroll (when it
+  // holds records). On any failure it stays closed, holds nothing and
+  // returns the request's or the check's error, or OutOfMemoryText().
   Status Open(std::vector<std::string> params);
   // Drops records and lines; tells the observers when it was open.
   void Close();
