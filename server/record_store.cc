@@ -14,12 +14,18 @@ namespace {
 constexpr uint64_t kEmptyNumber = 0x7ff4'0000'0000'0e0eull;
 constexpr uint32_t kNoLines = 0xffff'ffffu;
 constexpr uint32_t kFirstTextBlock = 4096;
-constexpr size_t kFirstTextTable = 1024;
+constexpr uint32_t kFirstShardSize = 16;
 
 uint32_t HashText(std::string_view s) {
-  // FNV-1a: short texts, a few per record.
+  // FNV-1a (short texts, a few per record), its bits mixed at the end: the
+  // high ones choose the shard, the low ones the place in it.
   uint32_t h = 2166136261u;
   for (unsigned char c : s) h = (h ^ c) * 16777619u;
+  h ^= h >> 16;
+  h *= 0x85ebca6bu;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35u;
+  h ^= h >> 16;
   return h;
 }
 
@@ -213,16 +219,17 @@ bool RecordStore::FreeSome(int blocks) {
     Release(bytes);
     --blocks;
   }
-  if (text_blocks_.empty() && text_table_ != nullptr) {
-    Release(text_table_size_ * sizeof(TextEntry));
-    text_table_.reset();
-    text_table_size_ = 0;
-    texts_ = 0;
+  if (text_blocks_.empty()) {
+    for (TextShard& shard : shards_) {
+      if (shard.table == nullptr) continue;
+      Release(size_t{shard.size} * sizeof(TextEntry));
+      shard = TextShard();
+    }
     text_end_ = 0;
     first_text_capacity_ = 0;
   }
   return !lines_.blocks.empty() || !records_.blocks.empty() ||
-         !text_blocks_.empty() || text_table_ != nullptr;
+         !text_blocks_.empty();
 }
 
 // ---------------------------------------------------------------- texts
@@ -234,10 +241,10 @@ std::string_view RecordStore::TextAt(uint32_t ref) const {
   return std::string_view(p + 2, size);
 }
 
-bool RecordStore::GrowTextTable() {
+bool RecordStore::GrowShard(TextShard* shard) {
   const size_t size =
-      text_table_size_ == 0 ? kFirstTextTable : text_table_size_ * 2;
-  if (size > (size_t{1} << 31)) return false;
+      shard->size == 0 ? kFirstShardSize : size_t{shard->size} * 2;
+  if (size > (size_t{1} << 30)) return false;
   const size_t bytes = size * sizeof(TextEntry);
   if (!Acquire(bytes)) return false;
   std::unique_ptr<TextEntry[]> table(new (std::nothrow) TextEntry[size]);
@@ -247,29 +254,35 @@ bool RecordStore::GrowTextTable() {
   }
   std::memset(table.get(), 0, bytes);
   const size_t mask = size - 1;
-  for (size_t i = 0; i < text_table_size_; ++i) {
-    const TextEntry e = text_table_[i];
+  for (size_t i = 0; i < shard->size; ++i) {
+    const TextEntry e = shard->table[i];
     if (e.ref == 0) continue;
     size_t j = e.hash & mask;
     while (table[j].ref != 0) j = (j + 1) & mask;
     table[j] = e;
   }
-  if (text_table_ != nullptr) Release(text_table_size_ * sizeof(TextEntry));
-  text_table_ = std::move(table);
-  text_table_size_ = size;
+  if (shard->table != nullptr) {
+    Release(size_t{shard->size} * sizeof(TextEntry));
+  }
+  shard->table = std::move(table);
+  shard->size = static_cast<uint32_t>(size);
   return true;
 }
 
 uint32_t RecordStore::Intern(std::string_view gbk) {
   if (gbk.size() > 0xffff) gbk = gbk.substr(0, 0xffff);
   const uint32_t hash = HashText(gbk);
+  TextShard& shard = shards_[hash >> (32 - kTextShardBits)];
   // At most two thirds full, so that probes stay short.
-  if ((texts_ + 1) * 3 > text_table_size_ * 2 && !GrowTextTable()) return 0;
-  const size_t mask = text_table_size_ - 1;
+  if ((size_t{shard.count} + 1) * 3 > size_t{shard.size} * 2 &&
+      !GrowShard(&shard)) {
+    return 0;
+  }
+  const size_t mask = shard.size - 1;
   size_t j = hash & mask;
-  for (; text_table_[j].ref != 0; j = (j + 1) & mask) {
-    if (text_table_[j].hash == hash && TextAt(text_table_[j].ref) == gbk) {
-      return text_table_[j].ref;
+  for (; shard.table[j].ref != 0; j = (j + 1) & mask) {
+    if (shard.table[j].hash == hash && TextAt(shard.table[j].ref) == gbk) {
+      return shard.table[j].ref;
     }
   }
 
@@ -337,8 +350,8 @@ uint32_t RecordStore::Intern(std::string_view gbk) {
   if (!gbk.empty()) std::memcpy(p + 2, gbk.data(), gbk.size());
   const uint32_t ref = static_cast<uint32_t>(at);
   text_end_ = at + need;
-  text_table_[j] = TextEntry{ref, hash};
-  ++texts_;
+  shard.table[j] = TextEntry{ref, hash};
+  ++shard.count;
   return ref;
 }
 

@@ -156,7 +156,8 @@ class RecordStore {
   // Texts.
   uint32_t Intern(std::string_view gbk);  // 0 when memory is refused
   std::string_view TextAt(uint32_t ref) const;
-  bool GrowTextTable();
+  struct TextShard;
+  bool GrowShard(TextShard* shard);
   bool Acquire(size_t bytes);
   void Release(size_t bytes);
 
@@ -171,14 +172,20 @@ class RecordStore {
   std::vector<std::unique_ptr<char[]>> text_blocks_;
   uint32_t first_text_capacity_ = 0;
   uint64_t text_end_ = 0;  // next free offset
-  // Open-addressing table of text references with their hashes.
+  // The references of the texts with their hashes, in open-addressing
+  // tables, one per shard of the hashes: a table that grows rehashes a
+  // shard's texts only, never a million at once.
   struct TextEntry {
     uint32_t ref;
     uint32_t hash;
   };
-  std::unique_ptr<TextEntry[]> text_table_;
-  size_t text_table_size_ = 0;  // a power of two, or 0
-  size_t texts_ = 0;
+  struct TextShard {
+    std::unique_ptr<TextEntry[]> table;
+    uint32_t size = 0;  // a power of two, or 0
+    uint32_t count = 0;
+  };
+  static constexpr int kTextShardBits = 6;
+  TextShard shards_[1 << kTextShardBits];
   size_t memory_ = 0;
 };
 
