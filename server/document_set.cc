@@ -532,19 +532,39 @@ class DocumentSet::Loader final : public RecordReceiver {
     return plan;
   }
 
+  // Reads a value's tag and checks that it fits field `f`.
+  static bool TagFor(protocol::Reader* r, const FieldDef& f,
+                     protocol::Tag* tag) {
+    using protocol::Tag;
+    *tag = static_cast<Tag>(r->U8());
+    if (!r->ok()) return false;
+    switch (*tag) {
+      case Tag::kNull:
+        return true;
+      case Tag::kText:
+        return f.type == FieldType::kText;
+      case Tag::kNumber:
+        return f.type == FieldType::kNumber;
+      case Tag::kDateTime:
+        return f.type == FieldType::kDateTime;
+      case Tag::kNested:
+        return f.type == FieldType::kNested;
+    }
+    return false;
+  }
+
   // Reads one value of column `c` and stores it (in the last line when
   // `line`); false on a malformed value or when memory is refused
   // (failed_memory_).
   bool WireValue(protocol::Reader* r, const Column& c, bool line,
                  uint32_t first_line, bool* has_lines) {
     using protocol::Tag;
-    const auto tag = static_cast<Tag>(r->U8());
-    if (!r->ok()) return false;
+    Tag tag;
+    if (!TagFor(r, *c.def, &tag)) return false;
     switch (tag) {
       case Tag::kNull:
         return true;
       case Tag::kText: {
-        if (c.def->type != FieldType::kText) return false;
         const std::string_view utf8 = r->Str();
         if (!r->ok()) return false;
         if (c.field < 0) return true;
@@ -556,9 +576,6 @@ class DocumentSet::Loader final : public RecordReceiver {
       }
       case Tag::kNumber:
       case Tag::kDateTime: {
-        const FieldType want =
-            tag == Tag::kNumber ? FieldType::kNumber : FieldType::kDateTime;
-        if (c.def->type != want) return false;
         const double d = r->Double();
         if (!r->ok()) return false;
         if (c.field >= 0) {
@@ -571,7 +588,6 @@ class DocumentSet::Loader final : public RecordReceiver {
         return true;
       }
       case Tag::kNested: {
-        if (c.def->type != FieldType::kNested) return false;
         const uint64_t n = r->Varint();
         // Every row takes at least one byte per field.
         if (!r->ok() || n > r->remaining()) return false;
@@ -605,26 +621,20 @@ class DocumentSet::Loader final : public RecordReceiver {
   // Reads one value of field `f` without keeping it.
   static bool Skip(protocol::Reader* r, const FieldDef& f, int depth) {
     using protocol::Tag;
-    const auto tag = static_cast<Tag>(r->U8());
-    if (!r->ok()) return false;
+    Tag tag;
+    if (!TagFor(r, f, &tag)) return false;
     switch (tag) {
       case Tag::kNull:
         return true;
       case Tag::kText:
-        if (f.type != FieldType::kText) return false;
         r->Str();
         return r->ok();
       case Tag::kNumber:
       case Tag::kDateTime:
-        if (f.type !=
-            (tag == Tag::kNumber ? FieldType::kNumber : FieldType::kDateTime)) {
-          return false;
-        }
         r->Double();
         return r->ok();
       case Tag::kNested: {
-        if (f.type != FieldType::kNested || depth >= protocol::kMaxNesting)
-          return false;
+        if (depth >= protocol::kMaxNesting) return false;
         const uint64_t n = r->Varint();
         if (!r->ok() || n > r->remaining()) return false;
         for (uint64_t i = 0; i < n; ++i) {
