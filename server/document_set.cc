@@ -592,10 +592,12 @@ class DocumentSet::Loader final : public RecordReceiver {
         // Every row takes at least one byte per field.
         if (!r->ok() || n > r->remaining()) return false;
         if (line || c.field < 0 || *has_lines) {
-          // Not kept (a nested field the set does not read).
+          // Not kept (a nested field the set does not read); its rows
+          // lie one level below the row holding it.
+          const int depth = line ? 2 : 1;
           for (uint64_t i = 0; i < n; ++i) {
             for (const FieldDef& f : c.def->nested) {
-              if (!Skip(r, f, 1)) return false;
+              if (!Skip(r, f, depth)) return false;
             }
           }
           return true;
@@ -618,7 +620,8 @@ class DocumentSet::Loader final : public RecordReceiver {
     return false;
   }
 
-  // Reads one value of field `f` without keeping it.
+  // Reads one value of field `f`, in a row `depth` levels below a record,
+  // without keeping it.
   static bool Skip(protocol::Reader* r, const FieldDef& f, int depth) {
     using protocol::Tag;
     Tag tag;
