@@ -58,7 +58,8 @@ constexpr char kUsage[] =
     "  --transaction-idle-timeout S  the same inside a transaction, which\n"
     "                                is rolled back [30]\n"
     "  --statement-timeout S         a request's statement is interrupted\n"
-    "                                after S s in the database [60]\n";
+    "                                after S s in the database (a record\n"
+    "                                answer: S s without a chunk) [60]\n";
 
 // The options each command takes.
 const std::map<std::string, std::set<std::string>> kOptions = {
