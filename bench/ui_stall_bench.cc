@@ -1,7 +1,8 @@
-// The interface window's query of 100,000 documents, from pressing "刷新" to
-// the grids showing them, through skjk-server; and the longest time the
-// window's thread goes without processing window messages meanwhile, apart
-// from the server's own answer (the get-records request).
+// The interface window's query of 1,000,000 documents, from pressing "刷新"
+// to the grids showing them, through skjk-server; and the longest time the
+// window's thread goes without processing window messages meanwhile, the
+// wait for the server's answer included: a window that waits for the server
+// without processing messages is as frozen as one that decodes.
 //
 //   skjk-ui-stall-bench --machine HOST:PORT [--from YYYY-MM-DD]
 //                       [--to YYYY-MM-DD] [--runs N]
@@ -9,12 +10,14 @@
 // Runs the window model with a display that stands for the Win32 window: it
 // notes when messages would be processed, and its grids read what a visible
 // page of the document and line grids shows whenever the sets change.
-// Prints the times and "ratio: ui-stall <longest stall in ms / 100>".
+// Prints the times (with the time spent in the get-records request, for
+// information) and "ratio: ui-stall <longest stall in ms / 100>".
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,41 +40,33 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// The window's thread as the benchmark sees it: busy on its own (a stall),
-// processing messages, or waiting for the server.
+// The window's thread as the benchmark sees it: a stall runs from one
+// round of message processing to the next, whatever the thread does
+// meanwhile (decoding, freeing, waiting for the server). The time inside
+// the get-records request is added up apart, for information.
 class Timeline {
  public:
   void Start() {
     last_ = Clock::now();
     longest_ = Clock::duration::zero();
     request_ = Clock::duration::zero();
-    in_request_ = false;
   }
   // The thread processes messages: a stall ends here.
-  void Responsive() { Close(Clock::now()); }
-  void RequestBegins() {
-    Close(Clock::now());
-    in_request_ = true;
-    request_start_ = Clock::now();
+  void Responsive() {
+    const Clock::time_point now = Clock::now();
+    longest_ = std::max(longest_, now - last_);
+    last_ = now;
   }
-  void RequestEnds() {
-    last_ = Clock::now();
-    request_ += last_ - request_start_;
-    in_request_ = false;
-  }
+  void RequestBegins() { request_start_ = Clock::now(); }
+  void RequestEnds() { request_ += Clock::now() - request_start_; }
   Clock::duration longest() const { return longest_; }
   Clock::duration request() const { return request_; }
 
  private:
-  void Close(Clock::time_point now) {
-    if (!in_request_) longest_ = std::max(longest_, now - last_);
-    last_ = now;
-  }
   Clock::time_point last_;
   Clock::time_point request_start_;
   Clock::duration longest_{};
   Clock::duration request_{};
-  bool in_request_ = false;
 };
 
 // A grid of the window: on every change it re-reads the item count and the
@@ -170,6 +165,20 @@ class BenchDisplay : public Display {
   PageGrid lines_{GetVariant(VariantKey::kBbsk).look.line_columns};
 };
 
+// The plug-in's connection bounds one answer (Limits::max_answer_bytes) for
+// what a 32-bit host can hold; this 64-bit benchmark lifts the bound, so
+// that the window's million documents arrive in one query. A connection
+// without such a bound is left as it is.
+template <typename C>
+void LiftAnswerBound(C& connection) {
+  if constexpr (requires { connection.limits().max_answer_bytes; }) {
+    auto limits = connection.limits();
+    limits.max_answer_bytes =
+        std::numeric_limits<decltype(limits.max_answer_bytes)>::max();
+    connection.set_limits(limits);
+  }
+}
+
 bool ParseDate(const char* text, CalendarDate* date) {
   std::optional<text::Day> day = text::ParseIsoDate(text);
   if (day) *date = *day;
@@ -205,6 +214,7 @@ int Main(int argc, char** argv) {
   InterfaceWindow window(GetVariant(VariantKey::kBbsk), Env::Default(),
                          &display);
   display.Attach(&window);
+  LiftAnswerBound(window.connection());
   window.set_request_hook([&](bool begins) {
     if (begins) {
       timeline.RequestBegins();
@@ -246,8 +256,8 @@ int Main(int argc, char** argv) {
           ? "count shown"
           : "count NOT shown");
   std::printf(
-      "ui: longest stall without processing messages, apart from the "
-      "server's answer: %.1f ms\n",
+      "ui: longest stall without processing messages, the server's answer "
+      "included: %.1f ms\n",
       worst_stall);
   std::printf("ratio: ui-stall %.2f\n", worst_stall / 100.0);
   return 0;
