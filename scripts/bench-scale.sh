@@ -76,8 +76,8 @@ if [ ! -f "$db" ]; then
     $((ms % 1000))
 fi
 
-# The statement of every document and line runs far past the server's
-# default limit of 60 s.
+# The statement of every document and line may run past the server's
+# default limit of 60 s, the more so when the client takes them slowly.
 rm -f "$dir/scale.port"
 "$server" serve --db "$db" --port 0 --port-file "$dir/scale.port" \
   --statement-timeout "$timeout_s" 2>"$dir/scale-server.log" &
