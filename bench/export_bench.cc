@@ -216,13 +216,12 @@ struct Plain {
   std::vector<PlainLine> lines;  // the documents' lines one after the other
 };
 
-const std::string& TextOf(const Value& v) {
-  static const std::string empty;
-  const std::string* s = std::get_if<std::string>(&v);
-  return s ? *s : empty;
+std::string TextOf(const CellValue& v) {
+  const auto* s = std::get_if<std::string_view>(&v);
+  return s ? std::string(*s) : std::string();
 }
 
-double NumberOf(const Value& v) {
+double NumberOf(const CellValue& v) {
   const double* d = std::get_if<double>(&v);
   return d ? *d : 0;
 }

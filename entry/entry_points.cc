@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "entry/library.h"
@@ -13,6 +14,7 @@
 #include "framework/base_window.h"
 #include "framework/error_display.h"
 #include "framework/modal.h"
+#include "text/error_text.h"
 #include "windows/variant.h"
 #include "windows/win32/interface_factory.h"
 
@@ -53,6 +55,8 @@ void Entry(VariantKey key, HWND host,
            const std::array<const char*, kStoredTextCount>& texts) noexcept {
   try {
     ShowInterface(GetVariant(key), host, texts);
+  } catch (const std::bad_alloc&) {
+    win32::ShowGeneralError(win32::OwnerWindow(), OutOfMemoryErrorText());
   } catch (const std::exception& e) {
     win32::ShowGeneralError(win32::OwnerWindow(), e.what());
   } catch (...) {

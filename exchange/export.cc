@@ -106,20 +106,20 @@ struct Field {
 
 // Appends the text of a value: a text as it stands, a number as its number
 // text, nothing for an empty value.
-void AppendValue(const Value& value, std::string* out) {
-  if (const std::string* s = std::get_if<std::string>(&value)) {
+void AppendValue(const CellValue& value, std::string* out) {
+  if (const auto* s = std::get_if<std::string_view>(&value)) {
     out->append(*s);
   } else if (const double* d = std::get_if<double>(&value)) {
     AppendNumberText(*d, out);
   }
 }
 
-bool IsEmptyText(const Value& value) {
-  const std::string* s = std::get_if<std::string>(&value);
+bool IsEmptyText(const CellValue& value) {
+  const auto* s = std::get_if<std::string_view>(&value);
   return s == nullptr || s->empty();
 }
 
-std::optional<double> NumberOf(const Value& value) {
+std::optional<double> NumberOf(const CellValue& value) {
   if (const double* d = std::get_if<double>(&value)) return *d;
   return std::nullopt;
 }
@@ -143,7 +143,7 @@ class ExportRun {
 
  private:
   // The value of `field` of document `record`.
-  static const Value& Cell(const RecordRef& record, const Field& field) {
+  static CellValue Cell(const RecordRef& record, const Field& field) {
     return record[field.index];
   }
   Status Need(const Field& field) const {
@@ -171,7 +171,7 @@ void ExportRun::AppendSetting(const Setting& setting, const RecordRef& record,
     out->append(setting.literal);
     return;
   }
-  const Value& value = record[setting.field];
+  const CellValue value = record[setting.field];
   const auto type = set_.fields()[static_cast<size_t>(setting.field)].type;
   if (type == FieldType::kDateTime) {
     if (const double* d = std::get_if<double>(&value)) {
@@ -209,8 +209,8 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
     for (const Field* f : {&tax_number, &bank}) {
       if (Status s = Need(*f); !s.ok()) return s;
     }
-    const Value& tax_number_value = Cell(doc, tax_number);
-    const Value& bank_value = Cell(doc, bank);
+    const CellValue tax_number_value = Cell(doc, tax_number);
+    const CellValue bank_value = Cell(doc, bank);
     if (IsEmptyText(tax_number_value) || IsEmptyText(bank_value)) {
       ++skipped_;
       if (Status s = NextDocument(out); !s.ok()) return s;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "framework/modal.h"
 #include "framework/ui_text.h"
 #include "platform/win32_error.h"
+#include "text/error_text.h"
 
 namespace skjk::win32 {
 namespace {
@@ -104,6 +106,8 @@ LRESULT BaseWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
   }
   try {
     return HandleMessage(message, wparam, lparam);
+  } catch (const std::bad_alloc&) {
+    ShowUnexpectedError(OutOfMemoryErrorText());
   } catch (const std::exception& e) {
     ShowUnexpectedError(e.what());
   } catch (...) {

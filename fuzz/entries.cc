@@ -5,6 +5,7 @@
 
 #include "appserver/dialect.h"
 #include "exchange/invoice_file.h"
+#include "server/document_set.h"
 #include "server/protocol.h"
 #include "settings/profile.h"
 #include "settings/settings.h"
@@ -39,6 +40,9 @@ const std::vector<FieldDef>& FixedLayout() {
   return layout;
 }
 
+// Decodes a chunk into rows and, as a document set stores it on arrival,
+// into a set expecting FixedLayout(): both must agree on what is well
+// formed and on the number of records.
 std::string DecodeRows(std::string_view payload,
                        const std::vector<FieldDef>& layout) {
   protocol::RowDecoder decoder;
@@ -47,6 +51,27 @@ std::string DecodeRows(std::string_view payload,
   Status s = decoder.DecodeChunk(payload, layout, &rows);
   if (!s.ok() && !rows.empty()) return "a failed chunk left rows behind";
   if (rows.size() > payload.size()) return "more rows than payload bytes";
+
+  bool layout_matched = false;
+  DocumentSet set(
+      "ClientDataSet1",
+      [&](std::string_view, int, bool, const std::vector<std::string>&,
+          RecordReceiver* receiver) {
+        SKJK_RETURN_IF_ERROR(receiver->Layout(layout));
+        layout_matched = true;
+        return receiver->Chunk(payload);
+      },
+      "dsp_fuzz", Connection::kAllRecords, &FixedLayout(), "ClientDataSet2");
+  set.set_memory_budget(std::make_shared<MemoryBudget>(size_t{64} << 20));
+  Status stored = set.Open({"a", "b"});
+  if (!layout_matched || decoder.exceeded()) return {};
+  if (s.ok() != stored.ok()) {
+    return "the set and the row decoder disagree on a chunk: " +
+           (s.ok() ? stored.message() : s.message());
+  }
+  if (stored.ok() && static_cast<size_t>(set.RecordCount()) != rows.size()) {
+    return "the set holds another number of records than were decoded";
+  }
   return {};
 }
 

@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include <algorithm>
+
 #include "text/gbk.h"
 
 namespace skjk {
@@ -37,18 +39,28 @@ Status Socket::SendAll(const void* data, size_t size) {
   return Status::OK();
 }
 
-Status Socket::RecvAll(void* data, size_t size, const Deadline* deadline) {
+Status Socket::RecvAll(void* data, size_t size, const Deadline* deadline,
+                       const std::function<void()>* waiting) {
   char* p = static_cast<char*>(data);
   while (size > 0) {
-    if (deadline != nullptr) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline->at -
-                                                               Clock::now());
-      Result<bool> ready = left.count() > 0 ? WaitReadable(left) : false;
-      if (!ready.ok()) return ready.status();
-      if (!*ready) {
-        return Status::LinkLost("应用服务器在 "_gbk +
-                                SecondsText(deadline->limit) +
-                                "内没有应答"_gbk);
+    if (deadline != nullptr || waiting != nullptr) {
+      for (;;) {
+        auto left = std::chrono::milliseconds::max();
+        if (deadline != nullptr) {
+          left = std::chrono::ceil<std::chrono::milliseconds>(deadline->at -
+                                                              Clock::now());
+          if (left.count() <= 0) {
+            return Status::LinkLost("应用服务器在 "_gbk +
+                                    SecondsText(deadline->limit) +
+                                    "内没有应答"_gbk);
+          }
+        }
+        const auto slice =
+            waiting != nullptr ? std::min(left, kWaitSlice) : left;
+        Result<bool> ready = WaitReadable(slice);
+        if (!ready.ok()) return ready.status();
+        if (*ready) break;
+        if (waiting != nullptr) (*waiting)();
       }
     }
     Result<size_t> n = RecvSome(p, size);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,7 +40,12 @@ class Socket {
   // Receives exactly `size` bytes; a connection closed before that is an
   // error ("与应用服务器的连接已断开"). With a deadline, bytes that have not
   // all come by then are an error too ("应用服务器在 N 秒内没有应答").
-  Status RecvAll(void* data, size_t size, const Deadline* deadline = nullptr);
+  // With `waiting`, the wait for bytes is cut into slices of at most
+  // kWaitSlice and `waiting` runs after each slice in which none came (a
+  // window's thread processes its messages there).
+  static constexpr std::chrono::milliseconds kWaitSlice{15};
+  Status RecvAll(void* data, size_t size, const Deadline* deadline = nullptr,
+                 const std::function<void()>* waiting = nullptr);
 
  protected:
   // One system call each: the number of bytes sent (at least 1), or received

@@ -77,10 +77,49 @@ Status SessionGone() {
 
 }  // namespace
 
+// Records of an answer decoded into a Packet, within the connection's limit
+// on an answer's decoded memory.
+class PacketReceiver final : public RecordReceiver {
+ public:
+  PacketReceiver(Packet* packet, bool keep_layout, size_t limit)
+      : packet_(packet), keep_layout_(keep_layout) {
+    decoder_.Limit(limit);
+  }
+  Status Layout(std::vector<FieldDef> layout) override {
+    layout_ = std::move(layout);
+    return Status::OK();
+  }
+  Status Chunk(std::string_view payload) override {
+    return decoder_.DecodeChunk(payload, layout_, &rows_);
+  }
+  Status Records(Rows rows) override {
+    for (Row& r : rows) rows_.push_back(std::move(r));
+    return Status::OK();
+  }
+  bool exceeded() const { return decoder_.exceeded(); }
+  void Finish() {
+    packet_->rows = std::move(rows_);
+    if (keep_layout_) packet_->layout = std::move(layout_);
+  }
+
+ private:
+  Packet* packet_;
+  bool keep_layout_;
+  std::vector<FieldDef> layout_;
+  Rows rows_;
+  protocol::RowDecoder decoder_;
+};
+
 class Connection::Impl {
  public:
   Impl(std::unique_ptr<Socket> socket, const Limits& limits)
       : socket_(std::move(socket)), limits_(limits) {}
+
+  // What runs while an answer is awaited or taken in (null: nothing).
+  void set_waiting(const std::function<void()>* waiting) {
+    waiting_ = waiting;
+    last_wait_ = std::chrono::steady_clock::now();
+  }
 
   // The server has ended the session on its own (it says why and closes:
   // a session idle for too long) or the link is gone.
@@ -106,7 +145,8 @@ class Connection::Impl {
     const Socket::Deadline* limit =
         limits_.receive_timeout.count() > 0 ? &deadline : nullptr;
     char header[protocol::kHeaderSize];
-    SKJK_RETURN_IF_ERROR(socket_->RecvAll(header, sizeof header, limit));
+    SKJK_RETURN_IF_ERROR(
+        socket_->RecvAll(header, sizeof header, limit, wait_hook()));
     protocol::Header h;
     uint32_t max_frame =
         std::min(limits_.max_frame_bytes, protocol::kMaxPayload);
@@ -118,10 +158,14 @@ class Connection::Impl {
                       " 字节"_gbk);
     }
     answer_bytes_ += h.size;
-    if (answer_bytes_ > limits_.max_answer_bytes) return AnswerTooLarge();
+    if (count_answer_ && answer_bytes_ > limits_.max_answer_bytes) {
+      return AnswerTooLarge();
+    }
     payload_.resize(h.size);
-    if (h.size > 0)
-      SKJK_RETURN_IF_ERROR(socket_->RecvAll(payload_.data(), h.size, limit));
+    if (h.size > 0) {
+      SKJK_RETURN_IF_ERROR(
+          socket_->RecvAll(payload_.data(), h.size, limit, wait_hook()));
+    }
     type_ = h.type;
     return Status::OK();
   }
@@ -180,10 +224,15 @@ class Connection::Impl {
     return protocol::DecodeOk(payload_, rows_changed);
   }
 
-  // Reads a record stream: header, chunks, end; or an error at any point.
-  Status ReceiveRecords(bool with_layout, Packet* packet) {
+  // Reads a record stream into `receiver`: header, chunks, end; or an error
+  // at any point. With `bounded`, the answer's frames count against the
+  // answer limit. *receiver_failed tells whether a failure came from the
+  // receiver.
+  Status ReceiveRecords(RecordReceiver* receiver, bool bounded,
+                        bool* receiver_failed) {
     StartAnswer();
-    decoder_.Limit(limits_.max_answer_bytes);
+    count_answer_ = bounded;
+    *receiver_failed = false;
     SKJK_RETURN_IF_ERROR(Receive());
     if (type_ == protocol::MessageType::kError) return ServerError();
     if (type_ != protocol::MessageType::kRecordsHeader) {
@@ -191,28 +240,36 @@ class Connection::Impl {
     }
     std::vector<FieldDef> layout;
     SKJK_RETURN_IF_ERROR(protocol::DecodeLayout(payload_, &layout));
-    Rows rows;
+    auto taken = [&](Status s) {
+      *receiver_failed = !s.ok();
+      return s;
+    };
+    SKJK_RETURN_IF_ERROR(taken(receiver->Layout(std::move(layout))));
+    uint64_t received = 0;
     for (;;) {
       SKJK_RETURN_IF_ERROR(Receive());
       switch (type_) {
-        case protocol::MessageType::kRecordsChunk:
-          if (Status s = decoder_.DecodeChunk(payload_, layout, &rows);
-              !s.ok()) {
-            return decoder_.exceeded() ? AnswerTooLarge() : s;
+        case protocol::MessageType::kRecordsChunk: {
+          protocol::Reader r(payload_);
+          const uint64_t n = r.Varint();
+          if (!r.ok()) {
+            return Status::BadInput("malformed RecordsChunk message");
           }
+          SKJK_RETURN_IF_ERROR(taken(receiver->Chunk(payload_)));
+          received += n;
+          Wait(false);
           break;
+        }
         case protocol::MessageType::kRecordsEnd: {
           uint64_t total;
           bool exhausted;
           SKJK_RETURN_IF_ERROR(
               protocol::DecodeRecordsEnd(payload_, &total, &exhausted));
-          if (total != rows.size()) {
+          if (total != received) {
             return Status::LinkLost(
                 "Application server announced " + std::to_string(total) +
-                " records but sent " + std::to_string(rows.size()));
+                " records but sent " + std::to_string(received));
           }
-          packet->rows = std::move(rows);
-          if (with_layout) packet->layout = std::move(layout);
           return Status::OK();
         }
         case protocol::MessageType::kError:
@@ -223,16 +280,34 @@ class Connection::Impl {
     }
   }
 
+  Status AnswerTooLargeStatus() const { return AnswerTooLarge(); }
+
  private:
   void StartAnswer() { answer_bytes_ = 0; }
+
+  // Runs the waiting hook: always after a wait slice without bytes, and
+  // otherwise (between chunks) once the last run is a slice's time ago.
+  void Wait(bool slice_passed) {
+    if (waiting_ == nullptr || !*waiting_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!slice_passed && now - last_wait_ < Socket::kWaitSlice) return;
+    (*waiting_)();
+    last_wait_ = std::chrono::steady_clock::now();
+  }
+  const std::function<void()>* wait_hook() const {
+    return waiting_ != nullptr && *waiting_ ? &on_wait_slice_ : nullptr;
+  }
 
   std::unique_ptr<Socket> socket_;
   Limits limits_;
   size_t answer_bytes_ = 0;  // of the answer being read
+  bool count_answer_ = false;
   std::string out_;
   std::string payload_;
   protocol::MessageType type_ = protocol::MessageType::kError;
-  protocol::RowDecoder decoder_;
+  const std::function<void()>* waiting_ = nullptr;
+  std::chrono::steady_clock::time_point last_wait_;
+  const std::function<void()> on_wait_slice_ = [this] { Wait(true); };
 };
 
 Connection::Connection() = default;
@@ -272,13 +347,12 @@ bool Connection::DropEndedSession() {
   return true;
 }
 
-Status Connection::GetRecords(std::string_view provider, int packet_size,
-                              bool with_layout,
-                              const std::vector<std::string>& params,
-                              Packet* packet) {
-  *packet = Packet();
-  DropEndedSession();
-  if (!connected()) SKJK_RETURN_IF_ERROR(Open());
+Status Connection::RequestRecords(std::string_view provider, int packet_size,
+                                  bool with_layout,
+                                  const std::vector<std::string>& params,
+                                  RecordReceiver* receiver, bool bounded,
+                                  bool* receiver_failed) {
+  *receiver_failed = false;
   Status s;
   if (params.empty() && !with_layout) {
     protocol::NextPacket m;
@@ -295,7 +369,44 @@ Status Connection::GetRecords(std::string_view provider, int packet_size,
     s = impl_->Send(protocol::MessageType::kGetRecords,
                     protocol::EncodeGetRecords(m));
   }
-  if (s.ok()) s = impl_->ReceiveRecords(with_layout, packet);
+  if (!s.ok()) return s;
+  impl_->set_waiting(&waiting_);
+  s = impl_->ReceiveRecords(receiver, bounded, receiver_failed);
+  impl_->set_waiting(nullptr);
+  return s;
+}
+
+Status Connection::GetRecords(std::string_view provider, int packet_size,
+                              bool with_layout,
+                              const std::vector<std::string>& params,
+                              Packet* packet) {
+  *packet = Packet();
+  DropEndedSession();
+  if (!connected()) SKJK_RETURN_IF_ERROR(Open());
+  PacketReceiver receiver(packet, with_layout, limits_.max_answer_bytes);
+  bool receiver_failed;
+  Status s = RequestRecords(provider, packet_size, with_layout, params,
+                            &receiver, /*bounded=*/true, &receiver_failed);
+  if (!s.ok() && receiver.exceeded()) s = impl_->AnswerTooLargeStatus();
+  if (s.ok()) receiver.Finish();
+  return Finish(std::move(s));
+}
+
+Status Connection::GetRecords(std::string_view provider, int packet_size,
+                              bool with_layout,
+                              const std::vector<std::string>& params,
+                              RecordReceiver* receiver) {
+  DropEndedSession();
+  if (!connected()) SKJK_RETURN_IF_ERROR(Open());
+  bool receiver_failed;
+  Status s = RequestRecords(provider, packet_size, with_layout, params,
+                            receiver, /*bounded=*/false, &receiver_failed);
+  if (receiver_failed) {
+    // The rest of the answer is not wanted: the server notices the closed
+    // session and stops.
+    Close();
+    return s;
+  }
   return Finish(std::move(s));
 }
 

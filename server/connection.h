@@ -36,6 +36,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,6 +48,23 @@
 namespace skjk {
 
 inline constexpr int kDefaultServerPort = 21436;
+
+// Takes the records of a get-records answer as they arrive, so that the
+// answer is never held whole: a document set stores each chunk as it comes.
+// A failure returned by any call ends the answer: the connection drops the
+// session (the server stops sending) and the request fails with it.
+class RecordReceiver {
+ public:
+  virtual ~RecordReceiver() = default;
+  // The layout of the records that follow (every answer begins with it).
+  virtual Status Layout(std::vector<FieldDef> layout) = 0;
+  // One chunk as it travels (the payload of a RecordsChunk frame: a varint
+  // record count, then the records in the layout, texts in UTF-8).
+  virtual Status Chunk(std::string_view payload) = 0;
+  // Records decoded already (texts in GBK): what sources other than a
+  // connection deliver (tests, tools).
+  virtual Status Records(Rows rows) = 0;
+};
 
 class Connection {
  public:
@@ -66,11 +84,11 @@ class Connection {
     // One frame (a record chunk, say); never more than the protocol's
     // largest frame.
     uint32_t max_frame_bytes = 16u << 20;
-    // One answer: the bytes of its frames and, separately, the memory of
-    // the records decoded from it (their structures and texts). A record
-    // stream that would go beyond it is refused before it is decoded. A
-    // window's query of 100,000 documents with their lines stays within it
-    // (also in a 64-bit build); a 32-bit host keeps most of its memory.
+    // One answer decoded into a Packet: the bytes of its frames and,
+    // separately, the memory of the records decoded from it (their
+    // structures and texts). A record stream that would go beyond it is
+    // refused before it is decoded. Answers streamed into a RecordReceiver
+    // are bounded by the receiver (a document set's memory budget) instead.
     size_t max_answer_bytes = size_t{512} << 20;
   };
   // Takes effect from the next Open().
@@ -103,6 +121,20 @@ class Connection {
   Status GetRecords(std::string_view provider, int packet_size,
                     bool with_layout, const std::vector<std::string>& params,
                     Packet* packet);
+  // The same, streaming the records into `receiver` chunk by chunk (the
+  // layout is always given to it). A failure of the receiver is returned as
+  // it is, after the session was dropped.
+  Status GetRecords(std::string_view provider, int packet_size,
+                    bool with_layout, const std::vector<std::string>& params,
+                    RecordReceiver* receiver);
+
+  // Runs `waiting` (when set) at least every few tens of milliseconds while
+  // a get-records request waits for its answer or takes it in, so that a
+  // window's thread goes on processing its messages. It must not use this
+  // connection.
+  void set_waiting(std::function<void()> waiting) {
+    waiting_ = std::move(waiting);
+  }
 
   // Execute: runs one SQL statement through provider `dsp_temp`. Opens the
   // session first when it is closed.
@@ -133,8 +165,16 @@ class Connection {
   // Drops the session after a failure that was not the server's own answer
   // and makes that failure LinkLost.
   Status Finish(Status s);
+  // Sends a get-records or next-packet request and streams the answer into
+  // `receiver`; *receiver_failed tells whether a failure was the receiver's.
+  Status RequestRecords(std::string_view provider, int packet_size,
+                        bool with_layout,
+                        const std::vector<std::string>& params,
+                        RecordReceiver* receiver, bool bounded,
+                        bool* receiver_failed);
   std::string machine_;
   Limits limits_;
+  std::function<void()> waiting_;
   std::unique_ptr<Impl> impl_;
   SessionId opened_ = 0;  // sessions opened so far; the open one is the last
 };

@@ -252,3 +252,94 @@ TEST(ConnectionSizeTest, AnswersTooLargeAreRefusedWithoutTakingTheirMemory) {
 
 }  // namespace
 }  // namespace skjk
+
+namespace skjk {
+namespace {
+
+// Takes a record stream and notes the chunks; fails at chunk `fail_at`.
+class NotingReceiver : public RecordReceiver {
+ public:
+  Status Layout(std::vector<FieldDef>) override { return Status::OK(); }
+  Status Chunk(std::string_view) override {
+    if (++chunks == fail_at) return Status::Error("no room for more");
+    return Status::OK();
+  }
+  Status Records(Rows) override { return Status::OK(); }
+  int chunks = 0;
+  int fail_at = -1;
+};
+
+// A record stream that comes slowly: first nothing for a while, then its
+// chunks one by one. Meanwhile the window's hook keeps running, never far
+// apart, and never once the request has returned. A receiver that gives up
+// ends the answer with its own failure and the session.
+TEST(ConnectionWaitingTest, HookRunsWhileAnAnswerIsAwaitedAndTakenIn) {
+  const std::vector<FieldDef> layout = {{"BEIZHU", FieldType::kText, 40, {}}};
+  std::string header;
+  {
+    protocol::Writer w(&header);
+    protocol::EncodeLayout(layout, &w);
+  }
+  std::string chunk;
+  {
+    protocol::Writer w(&chunk);
+    w.Varint(1);
+    protocol::PutText(&w, "ok");
+  }
+  for (int fail_at : {-1, 2}) {
+    SCOPED_TRACE(fail_at);
+    ScriptedServer server([&](int fd) {
+      if (!ScriptedServer::ReadFrame(fd) ||
+          !ScriptedServer::Send(fd, HelloOk()) ||
+          !ScriptedServer::ReadFrame(fd)) {
+        return;
+      }
+      std::this_thread::sleep_for(300ms);
+      if (!ScriptedServer::Send(fd, Frame(MessageType::kRecordsHeader, header)))
+        return;
+      for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(60ms);
+        if (!ScriptedServer::Send(fd, Frame(MessageType::kRecordsChunk, chunk)))
+          return;
+      }
+      ScriptedServer::Send(fd, Frame(MessageType::kRecordsEnd,
+                                     protocol::EncodeRecordsEnd(4, true)));
+      ScriptedServer::AwaitClose(fd, kGenerous);
+    });
+    Connection conn;
+    conn.set_machine_name(server.machine());
+    int calls = 0;
+    auto last = std::chrono::steady_clock::now();
+    auto longest = std::chrono::steady_clock::duration::zero();
+    conn.set_waiting([&] {
+      const auto now = std::chrono::steady_clock::now();
+      longest = std::max(longest, now - last);
+      last = now;
+      ++calls;
+    });
+    NotingReceiver receiver;
+    receiver.fail_at = fail_at;
+    last = std::chrono::steady_clock::now();
+    Status s = conn.GetRecords("dsp_bbsk1", Connection::kAllRecords, true,
+                               {"2024-01-01"}, &receiver);
+    if (fail_at < 0) {
+      ASSERT_TRUE(s.ok()) << s.message();
+      EXPECT_EQ(receiver.chunks, 4);
+      EXPECT_TRUE(conn.connected());
+      EXPECT_GT(calls, 10);
+      // Slices of 15 ms; a loaded machine may stretch them.
+      EXPECT_LT(longest, 150ms);
+    } else {
+      EXPECT_EQ(s.message(), "no room for more");
+      EXPECT_FALSE(s.IsLinkLost());
+      EXPECT_EQ(receiver.chunks, 2);
+      EXPECT_FALSE(conn.connected());
+    }
+    const int after = calls;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(calls, after);
+  }
+}
+
+}  // namespace
+}  // namespace skjk

@@ -7,13 +7,15 @@
 #include <iterator>
 #include <utility>
 
+#include "server/protocol.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 
 namespace skjk {
-namespace {
 
-const Value kEmptyValue;
+using text::literals::operator""_gbk;
+
+namespace {
 
 int FindField(const std::vector<FieldDef>& fields, std::string_view name) {
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -77,61 +79,10 @@ Status MatchLayout(const layouts::Layout& expected,
   return Status::OK();
 }
 
-// One field's check on load: where its value sits and what it may hold.
-struct FieldCheck {
-  int column;
-  size_t kind;  // Value index of a value of this field (1 text, 2, 3)
-  uint16_t size;
-  const FieldDef* field;
-};
-
-std::vector<FieldCheck> MakeChecks(const layouts::Layout& layout,
-                                   const std::vector<int>& columns) {
-  std::vector<FieldCheck> checks;
-  checks.reserve(layout.size());
-  for (size_t i = 0; i < layout.size(); ++i) {
-    const FieldDef& f = layout[i];
-    size_t kind = f.type == FieldType::kText     ? 1
-                  : f.type == FieldType::kNested ? 3
-                                                 : 2;
-    checks.push_back({columns[i], kind, f.size, &f});
-  }
-  return checks;
-}
-
-// Checks one record (or line) against the layout, cutting texts to width.
-// Runs for every value of a load, so the common path is kept short.
-Status CheckValues(Row* row, const std::vector<FieldCheck>& checks,
-                   size_t width, const char* what, size_t index) {
-  if (row->values.size() != width) {
-    return Status::Error(std::string(what) + " " + std::to_string(index + 1) +
-                         " has " + std::to_string(row->values.size()) +
-                         " values, its layout " + std::to_string(width) +
-                         " fields");
-  }
-  Value* values = row->values.data();
-  for (const FieldCheck& c : checks) {
-    Value& v = values[c.column];
-    const size_t kind = v.index();
-    if (kind == 1) {
-      if (c.kind == 1) {
-        std::string& s = *std::get_if<std::string>(&v);
-        if (s.size() > c.size) s.resize(text::TruncateGbk(s, c.size).size());
-        continue;
-      }
-    } else if (kind == c.kind || kind == 0) {
-      continue;
-    }
-    return TypeMismatch(c.field->name, FieldTypeName(c.field->type),
-                        ValueTypeName(v, c.field->type));
-  }
-  return Status::OK();
-}
-
 std::string FormatDateTime(double days) {
   // Far outside any calendar in use: shown as a number.
   if (!std::isfinite(days) || std::fabs(days) > 3e6) {
-    return FormatValue(FieldType::kNumber, Value(days));
+    return FormatValue(FieldType::kNumber, CellValue(days));
   }
   double whole = std::floor(days);
   int64_t seconds = std::llround((days - whole) * 86400.0);
@@ -140,7 +91,7 @@ std::string FormatDateTime(double days) {
     seconds -= 86400;
   }
   std::optional<text::Day> day = text::DayOf(whole);
-  if (!day) return FormatValue(FieldType::kNumber, Value(days));
+  if (!day) return FormatValue(FieldType::kNumber, CellValue(days));
   std::string out = text::IsoDate(*day);
   if (seconds != 0) {
     char buf[16];
@@ -168,8 +119,10 @@ std::string_view FieldTypeName(FieldType type) {
   return "Unknown";
 }
 
-std::string FormatValue(FieldType type, const Value& value) {
-  if (const std::string* s = std::get_if<std::string>(&value)) return *s;
+std::string FormatValue(FieldType type, const CellValue& value) {
+  if (const auto* s = std::get_if<std::string_view>(&value)) {
+    return std::string(*s);
+  }
   if (const double* d = std::get_if<double>(&value)) {
     if (type == FieldType::kDateTime) return FormatDateTime(*d);
     double x = *d == 0 ? 0.0 : *d;  // no "-0"
@@ -177,8 +130,14 @@ std::string FormatValue(FieldType type, const Value& value) {
     std::snprintf(buf, sizeof buf, "%.15g", x);
     return buf;
   }
-  if (std::holds_alternative<Rows>(value)) return "(DataSet)";
+  if (std::holds_alternative<LineRun>(value)) return "(DataSet)";
   return std::string();
+}
+
+std::string OutOfMemoryText(uint64_t documents_received) {
+  return "内存不足，容纳不下查询到的单据（收到 "_gbk +
+         std::to_string(documents_received) +
+         " 张时停止），本次查询已放弃。请缩小日期区间后重新查询。"_gbk;
 }
 
 // ---------------------------------------------------------------- RecordSet
@@ -194,40 +153,35 @@ int RecordSet::FieldIndex(std::string_view name) const {
 
 int RecordSet::RecordCount() const {
   View v = CurrentView();
-  if (v.rows == nullptr) return 0;
-  return static_cast<int>(v.visible != nullptr ? v.visible->size()
-                                               : v.rows->size());
+  if (v.store == nullptr) return 0;
+  return static_cast<int>(v.visible != nullptr ? v.visible->size() : v.count);
 }
 
-const Row* RecordSet::RowAt(int record) const {
-  return RowIn(CurrentView(), record);
-}
-
-const Row* RecordSet::RowIn(const View& v, int record) {
-  if (v.rows == nullptr || record < 0) return nullptr;
+int64_t RecordSet::IndexIn(const View& v, int record) {
+  if (v.store == nullptr || record < 0) return -1;
   if (v.visible != nullptr) {
-    if (static_cast<size_t>(record) >= v.visible->size()) return nullptr;
-    return &(*v.rows)[(*v.visible)[record]];
+    if (static_cast<size_t>(record) >= v.visible->size()) return -1;
+    return (*v.visible)[record];
   }
-  if (static_cast<size_t>(record) >= v.rows->size()) return nullptr;
-  return &(*v.rows)[record];
+  if (static_cast<uint32_t>(record) >= v.count) return -1;
+  return int64_t{v.first} + record;
 }
 
-const Value& RecordRef::operator[](int field) const {
-  if (row_ == nullptr || field < 0 || field >= field_count_) {
-    return kEmptyValue;
+CellValue RecordRef::operator[](int field) const {
+  if (store_ == nullptr || field < 0 || field >= field_count_) {
+    return std::monostate();
   }
-  return row_->values[static_cast<size_t>((*columns_)[field])];
+  return line_ ? store_->GetLine(index_, field) : store_->Get(index_, field);
 }
 
 RecordRef RecordSet::Record(int record) const {
   View v = CurrentView();
-  const Row* row = RowIn(v, record);
-  if (row == nullptr || v.columns == nullptr) return RecordRef();
-  return RecordRef(row, v.columns, FieldCount());
+  const int64_t i = IndexIn(v, record);
+  if (i < 0) return RecordRef();
+  return RecordRef(v.store, v.lines, static_cast<uint32_t>(i), FieldCount());
 }
 
-const Value& RecordSet::Cell(int record, int field) const {
+CellValue RecordSet::Cell(int record, int field) const {
   return Record(record)[field];
 }
 
@@ -287,14 +241,14 @@ Result<int> RecordSet::CheckedField(std::string_view name) const {
   return i;
 }
 
-const Value& RecordSet::CurrentValue(int field) const {
+CellValue RecordSet::CurrentValue(int field) const {
   return Cell(recno_, field);
 }
 
-Result<const Value*> RecordSet::FieldValue(std::string_view name) const {
+Result<CellValue> RecordSet::FieldValue(std::string_view name) const {
   Result<int> i = CheckedField(name);
   if (!i.ok()) return i.status();
-  return &CurrentValue(*i);
+  return CurrentValue(*i);
 }
 
 Result<std::string> RecordSet::AsString(std::string_view name) const {
@@ -306,9 +260,9 @@ Result<std::string> RecordSet::AsString(std::string_view name) const {
 Result<double> RecordSet::AsFloat(std::string_view name) const {
   Result<int> i = CheckedField(name);
   if (!i.ok()) return i.status();
-  const Value& v = CurrentValue(*i);
+  const CellValue v = CurrentValue(*i);
   if (const double* d = std::get_if<double>(&v)) return *d;
-  if (const std::string* s = std::get_if<std::string>(&v)) {
+  if (const auto* s = std::get_if<std::string_view>(&v)) {
     std::string_view t = *s;
     while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
     while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
@@ -317,11 +271,12 @@ Result<double> RecordSet::AsFloat(std::string_view name) const {
     double x = 0;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), x);
     if (ec != std::errc() || end != t.data() + t.size()) {
-      return Status::Error("'" + *s + "' is not a valid floating point value");
+      return Status::Error("'" + std::string(*s) +
+                           "' is not a valid floating point value");
     }
     return x;
   }
-  if (std::holds_alternative<Rows>(v)) {
+  if (std::holds_alternative<LineRun>(v)) {
     return TypeMismatch((*layout_)[*i].name, FieldTypeName(FieldType::kNumber),
                         FieldTypeName(FieldType::kNested));
   }
@@ -337,16 +292,16 @@ Result<int64_t> RecordSet::AsInteger(std::string_view name) const {
   if (!x.ok()) return x.status();
   // 2^63 is exactly representable; anything at or beyond it is out of range.
   if (!std::isfinite(*x) || std::fabs(*x) >= 9223372036854775807.0) {
-    return Status::Error("'" + FormatValue(FieldType::kNumber, Value(*x)) +
+    return Status::Error("'" + FormatValue(FieldType::kNumber, CellValue(*x)) +
                          "' is not a valid integer value");
   }
   return static_cast<int64_t>(std::llround(*x));
 }
 
 Result<bool> RecordSet::IsNull(std::string_view name) const {
-  Result<const Value*> v = FieldValue(name);
+  Result<CellValue> v = FieldValue(name);
   if (!v.ok()) return v.status();
-  return std::holds_alternative<std::monostate>(**v);
+  return std::holds_alternative<std::monostate>(*v);
 }
 
 void RecordSet::AddObserver(RecordSetObserver* observer) {
@@ -408,7 +363,6 @@ DetailSet::DetailSet(std::string name, DocumentSet* master, int master_field,
                      const layouts::Layout* layout)
     : RecordSet(std::move(name), layout),
       master_(master),
-      master_field_(master_field),
       line_field_(master->fields()[master_field].name) {}
 
 bool DetailSet::active() const { return master_->active(); }
@@ -420,11 +374,13 @@ bool DetailSet::ControlsDisabled() const {
 RecordSet::View DetailSet::CurrentView() const {
   View v;
   if (!master_->active()) return v;
-  const Row* row = master_->CurrentRow();
-  if (row == nullptr) return v;
-  const Value& lines = row->values[master_->columns_[master_field_]];
-  v.rows = std::get_if<Rows>(&lines);
-  v.columns = &master_->line_columns_;
+  const int64_t document = master_->CurrentIndex();
+  if (document < 0) return v;
+  const LineRun run = master_->store_->Lines(static_cast<uint32_t>(document));
+  v.store = master_->store_.get();
+  v.lines = true;
+  v.first = run.first;
+  v.count = run.count;
   return v;
 }
 
@@ -433,15 +389,358 @@ void DetailSet::Follow() {
   NotifyDataChanged();
 }
 
+// ------------------------------------------------------------------ Loader
+
+// Takes one load's records into the store: checks them against the
+// expected layout and stores them field by field as they arrive, straight
+// from the wire or from decoded rows.
+class DocumentSet::Loader final : public RecordReceiver {
+ public:
+  // `opening`: the load of Open(), which matches the delivered layout and
+  // keeps the match in the set; otherwise a next packet, whose layout must
+  // match the set's.
+  Loader(DocumentSet* set, RecordStore* store, bool opening)
+      : set_(set), store_(store), opening_(opening) {}
+
+  Status Layout(std::vector<FieldDef> layout) override {
+    std::vector<int> columns, line_columns;
+    int line_width = 0;
+    SKJK_RETURN_IF_ERROR(MatchLayout(set_->fields(), layout, &columns,
+                                     &line_columns, &line_width));
+    const int width = static_cast<int>(layout.size());
+    if (opening_) {
+      set_->columns_ = std::move(columns);
+      set_->line_columns_ = std::move(line_columns);
+      set_->line_width_ = line_width;
+      set_->packet_width_ = width;
+    } else if (columns != set_->columns_ ||
+               line_columns != set_->line_columns_ ||
+               line_width != set_->line_width_ ||
+               width != set_->packet_width_) {
+      return Status::Error(set_->provider_ +
+                           ": the layout changed between packets");
+    }
+    delivered_ = std::move(layout);
+    has_layout_ = true;
+    return Status::OK();
+  }
+
+  Status Chunk(std::string_view payload) override {
+    SKJK_RETURN_IF_ERROR(NeedLayout());
+    if (delivered_.empty()) return Malformed(0);
+    if (plan_.empty()) MakePlan();
+    protocol::Reader r(payload);
+    const uint64_t n = r.Varint();
+    if (!r.ok() || n > r.remaining()) return Malformed(0);
+    try {
+      for (uint64_t i = 0; i < n; ++i) {
+        if (!store_->AddRecord()) return OutOfMemory();
+        ++received_;
+        const uint32_t first_line = store_->line_count();
+        bool has_lines = false;
+        for (const Column& c : plan_) {
+          if (!WireValue(&r, c, /*line=*/false, first_line, &has_lines)) {
+            return failed_memory_ ? OutOfMemory() : Malformed(i + 1);
+          }
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      return OutOfMemory();
+    }
+    if (!r.at_end()) return Malformed(0);
+    return Status::OK();
+  }
+
+  Status Records(Rows rows) override {
+    SKJK_RETURN_IF_ERROR(NeedLayout());
+    const layouts::Layout& layout = set_->fields();
+    const layouts::Layout* lines =
+        set_->line_field_ >= 0 ? &layout[set_->line_field_].nested : nullptr;
+    try {
+      for (size_t r = 0; r < rows.size(); ++r) {
+        const Row& row = rows[r];
+        SKJK_RETURN_IF_ERROR(CheckWidth(row, set_->packet_width_, "Record", r));
+        SKJK_RETURN_IF_ERROR(CheckKinds(row, layout, set_->columns_));
+        if (!store_->AddRecord()) return OutOfMemory();
+        ++received_;
+        for (size_t f = 0; f < layout.size(); ++f) {
+          const Value& v = row.values[set_->columns_[f]];
+          const int field = static_cast<int>(f);
+          if (const auto* text = std::get_if<std::string>(&v)) {
+            if (!store_->SetText(field, Cut(*text, layout[f].size)))
+              return OutOfMemory();
+          } else if (const double* d = std::get_if<double>(&v)) {
+            store_->SetNumber(field, *d);
+          } else if (const auto* nested = std::get_if<Rows>(&v)) {
+            const uint32_t first = store_->line_count();
+            for (size_t l = 0; l < nested->size(); ++l) {
+              const Row& line = (*nested)[l];
+              SKJK_RETURN_IF_ERROR(
+                  CheckWidth(line, set_->line_width_, "Line", l));
+              SKJK_RETURN_IF_ERROR(
+                  CheckKinds(line, *lines, set_->line_columns_));
+              if (!AddLine(line, *lines)) return OutOfMemory();
+            }
+            store_->SetLines(field, first);
+          }
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      return OutOfMemory();
+    }
+    return Status::OK();
+  }
+
+  // After the source has finished.
+  Status Finish() { return NeedLayout(); }
+
+ private:
+  // Where a delivered column goes: its expected field (or -1: not kept)
+  // and that field's text width; a nested column's line columns.
+  struct Column {
+    const FieldDef* def;
+    int field;
+    uint16_t width;
+    std::vector<Column> lines;
+  };
+
+  Status NeedLayout() {
+    if (has_layout_ || !opening_) return Status::OK();
+    // Records without a layout: nothing to match them against.
+    return Layout({});
+  }
+
+  void MakePlan() {
+    const layouts::Layout& layout = set_->fields();
+    plan_ = PlanOf(delivered_, layout, set_->columns_);
+    if (set_->line_field_ < 0) return;
+    const int nested = set_->columns_[set_->line_field_];
+    plan_[nested].lines =
+        PlanOf(delivered_[nested].nested, layout[set_->line_field_].nested,
+               set_->line_columns_);
+  }
+
+  static std::vector<Column> PlanOf(const std::vector<FieldDef>& delivered,
+                                    const layouts::Layout& expected,
+                                    const std::vector<int>& columns) {
+    std::vector<Column> plan;
+    for (const FieldDef& f : delivered) plan.push_back({&f, -1, 0, {}});
+    for (size_t i = 0; i < expected.size(); ++i) {
+      plan[columns[i]].field = static_cast<int>(i);
+      plan[columns[i]].width = expected[i].size;
+    }
+    return plan;
+  }
+
+  // Reads a value's tag and checks that it fits field `f`.
+  static bool TagFor(protocol::Reader* r, const FieldDef& f,
+                     protocol::Tag* tag) {
+    using protocol::Tag;
+    *tag = static_cast<Tag>(r->U8());
+    if (!r->ok()) return false;
+    switch (*tag) {
+      case Tag::kNull:
+        return true;
+      case Tag::kText:
+        return f.type == FieldType::kText;
+      case Tag::kNumber:
+        return f.type == FieldType::kNumber;
+      case Tag::kDateTime:
+        return f.type == FieldType::kDateTime;
+      case Tag::kNested:
+        return f.type == FieldType::kNested;
+    }
+    return false;
+  }
+
+  // Reads one value of column `c` and stores it (in the last line when
+  // `line`); false on a malformed value or when memory is refused
+  // (failed_memory_).
+  bool WireValue(protocol::Reader* r, const Column& c, bool line,
+                 uint32_t first_line, bool* has_lines) {
+    using protocol::Tag;
+    Tag tag;
+    if (!TagFor(r, *c.def, &tag)) return false;
+    switch (tag) {
+      case Tag::kNull:
+        return true;
+      case Tag::kText: {
+        const std::string_view utf8 = r->Str();
+        if (!r->ok()) return false;
+        if (c.field < 0) return true;
+        const std::string_view gbk = Cut(texts_.Gbk(utf8), c.width);
+        const bool stored = line ? store_->SetLineText(c.field, gbk)
+                                 : store_->SetText(c.field, gbk);
+        failed_memory_ = !stored;
+        return stored;
+      }
+      case Tag::kNumber:
+      case Tag::kDateTime: {
+        const double d = r->Double();
+        if (!r->ok()) return false;
+        if (c.field >= 0) {
+          if (line) {
+            store_->SetLineNumber(c.field, d);
+          } else {
+            store_->SetNumber(c.field, d);
+          }
+        }
+        return true;
+      }
+      case Tag::kNested: {
+        const uint64_t n = r->Varint();
+        // Every row takes at least one byte per field.
+        if (!r->ok() || n > r->remaining()) return false;
+        if (line || c.field < 0 || *has_lines) {
+          // Not kept (a nested field the set does not read); its rows
+          // lie one level below the row holding it.
+          const int depth = line ? 2 : 1;
+          for (uint64_t i = 0; i < n; ++i) {
+            for (const FieldDef& f : c.def->nested) {
+              if (!Skip(r, f, depth)) return false;
+            }
+          }
+          return true;
+        }
+        for (uint64_t i = 0; i < n; ++i) {
+          if (!store_->AddLine()) {
+            failed_memory_ = true;
+            return false;
+          }
+          bool unused = false;
+          for (const Column& lc : c.lines) {
+            if (!WireValue(r, lc, /*line=*/true, 0, &unused)) return false;
+          }
+        }
+        store_->SetLines(c.field, first_line);
+        *has_lines = true;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Reads one value of field `f`, in a row `depth` levels below a record,
+  // without keeping it.
+  static bool Skip(protocol::Reader* r, const FieldDef& f, int depth) {
+    using protocol::Tag;
+    Tag tag;
+    if (!TagFor(r, f, &tag)) return false;
+    switch (tag) {
+      case Tag::kNull:
+        return true;
+      case Tag::kText:
+        r->Str();
+        return r->ok();
+      case Tag::kNumber:
+      case Tag::kDateTime:
+        r->Double();
+        return r->ok();
+      case Tag::kNested: {
+        if (depth >= protocol::kMaxNesting) return false;
+        const uint64_t n = r->Varint();
+        if (!r->ok() || n > r->remaining()) return false;
+        for (uint64_t i = 0; i < n; ++i) {
+          for (const FieldDef& sub : f.nested) {
+            if (!Skip(r, sub, depth + 1)) return false;
+          }
+        }
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool AddLine(const Row& line, const layouts::Layout& layout) {
+    if (!store_->AddLine()) return false;
+    for (size_t f = 0; f < layout.size(); ++f) {
+      const Value& v = line.values[set_->line_columns_[f]];
+      const int field = static_cast<int>(f);
+      if (const auto* text = std::get_if<std::string>(&v)) {
+        if (!store_->SetLineText(field, Cut(*text, layout[f].size)))
+          return false;
+      } else if (const double* d = std::get_if<double>(&v)) {
+        store_->SetLineNumber(field, *d);
+      }
+    }
+    return true;
+  }
+
+  static std::string_view Cut(std::string_view gbk, uint16_t width) {
+    return gbk.size() > width ? text::TruncateGbk(gbk, width) : gbk;
+  }
+
+  static Status CheckWidth(const Row& row, int width, const char* what,
+                           size_t index) {
+    if (row.values.size() == static_cast<size_t>(width)) return Status::OK();
+    return Status::Error(std::string(what) + " " + std::to_string(index + 1) +
+                         " has " + std::to_string(row.values.size()) +
+                         " values, its layout " + std::to_string(width) +
+                         " fields");
+  }
+
+  // Every value of `row` must be empty or of its field's kind.
+  static Status CheckKinds(const Row& row, const layouts::Layout& layout,
+                           const std::vector<int>& columns) {
+    for (size_t f = 0; f < layout.size(); ++f) {
+      const Value& v = row.values[columns[f]];
+      const size_t kind = layout[f].type == FieldType::kText     ? 1
+                          : layout[f].type == FieldType::kNested ? 3
+                                                                 : 2;
+      if (v.index() == 0 || v.index() == kind) continue;
+      return TypeMismatch(layout[f].name, FieldTypeName(layout[f].type),
+                          ValueTypeName(v, layout[f].type));
+    }
+    return Status::OK();
+  }
+
+  Status OutOfMemory() const {
+    return Status::Error(OutOfMemoryText(received_));
+  }
+  static Status Malformed(uint64_t row) {
+    return Status::LinkLost(
+        row == 0 ? std::string("malformed RecordsChunk message")
+                 : "malformed RecordsChunk message: row " +
+                       std::to_string(row) + " does not match the layout");
+  }
+
+  DocumentSet* set_;
+  RecordStore* store_;
+  bool opening_;
+  bool has_layout_ = false;
+  bool failed_memory_ = false;
+  std::vector<FieldDef> delivered_;
+  std::vector<Column> plan_;
+  protocol::TextDecoder texts_;
+  uint64_t received_ = 0;
+};
+
 // -------------------------------------------------------------- DocumentSet
 
-DocumentSet::DocumentSet(std::string name, GetRecordsFn get_records,
+DocumentSet::ReceiveRecordsFn DocumentSet::FromPackets(
+    GetRecordsFn get_records) {
+  return [get_records = std::move(get_records)](
+             std::string_view provider, int packet_size, bool with_layout,
+             const std::vector<std::string>& params,
+             RecordReceiver* receiver) -> Status {
+    Packet packet;
+    SKJK_RETURN_IF_ERROR(
+        get_records(provider, packet_size, with_layout, params, &packet));
+    if (with_layout || !packet.layout.empty()) {
+      SKJK_RETURN_IF_ERROR(receiver->Layout(std::move(packet.layout)));
+    }
+    return receiver->Records(std::move(packet.rows));
+  };
+}
+
+DocumentSet::DocumentSet(std::string name, ReceiveRecordsFn receive_records,
                          std::string provider, int packet_size,
                          const layouts::Layout* layout, std::string detail_name)
     : RecordSet(std::move(name), layout),
-      get_records_(std::move(get_records)),
+      receive_records_(std::move(receive_records)),
       provider_(std::move(provider)),
-      packet_size_(packet_size <= 0 ? Connection::kAllRecords : packet_size) {
+      packet_size_(packet_size <= 0 ? Connection::kAllRecords : packet_size),
+      budget_(std::make_shared<MemoryBudget>(MemoryBudget::kDefaultLimit)) {
   for (size_t i = 0; i < layout->size(); ++i) {
     if ((*layout)[i].type == FieldType::kNested) {
       line_field_ = static_cast<int>(i);
@@ -454,15 +753,15 @@ DocumentSet::DocumentSet(std::string name, GetRecordsFn get_records,
 
 DocumentSet::~DocumentSet() = default;
 
-const Row* DocumentSet::CurrentRow() const {
-  return RowIn(CurrentView(), recno_);
+int64_t DocumentSet::CurrentIndex() const {
+  return IndexIn(CurrentView(), recno_);
 }
 
 RecordSet::View DocumentSet::CurrentView() const {
   View v;
   if (!active_) return v;
-  v.rows = &rows_;
-  v.columns = &columns_;
+  v.store = store_.get();
+  v.count = count_;
   if (filter_) v.visible = &visible_;
   return v;
 }
@@ -476,51 +775,29 @@ void DocumentSet::FlushPending() {
   if (detail_) detail_->FlushPending();
 }
 
-Status DocumentSet::CheckRecords(Rows* rows, size_t first) const {
-  const layouts::Layout& layout = fields();
-  const std::vector<FieldCheck> checks = MakeChecks(layout, columns_);
-  std::vector<FieldCheck> line_checks;
-  if (line_field_ >= 0) {
-    line_checks = MakeChecks(layout[line_field_].nested, line_columns_);
-  }
-  const size_t width = packet_width_;
-  const size_t line_width = line_width_;
-  for (size_t r = first; r < rows->size(); ++r) {
-    Row& row = (*rows)[r];
-    SKJK_RETURN_IF_ERROR(CheckValues(&row, checks, width, "Record", r));
-    if (line_field_ < 0) continue;
-    Rows* nested = std::get_if<Rows>(&row.values[columns_[line_field_]]);
-    if (nested == nullptr) continue;
-    for (size_t l = 0; l < nested->size(); ++l) {
-      SKJK_RETURN_IF_ERROR(
-          CheckValues(&(*nested)[l], line_checks, line_width, "Line", l));
-    }
-  }
-  return Status::OK();
-}
-
 Status DocumentSet::Open(std::vector<std::string> params) {
   Close();
   params_ = std::move(params);
-  Packet packet;
-  Status s = get_records_(provider_, packet_size_, true, params_, &packet);
-  if (s.ok()) {
-    s = MatchLayout(fields(), packet.layout, &columns_, &line_columns_,
-                    &line_width_);
-  }
-  if (s.ok()) {
-    packet_width_ = static_cast<int>(packet.layout.size());
-    s = CheckRecords(&packet.rows, 0);
+  Status s;
+  std::unique_ptr<RecordStore> store;
+  try {
+    store = std::make_unique<RecordStore>(&fields(), budget_);
+    Loader loader(this, store.get(), /*opening=*/true);
+    s = receive_records_(provider_, packet_size_, true, params_, &loader);
+    if (s.ok()) s = loader.Finish();
+  } catch (const std::bad_alloc&) {
+    s = Status::Error(OutOfMemoryText(store != nullptr ? store->size() : 0));
   }
   if (!s.ok()) {
     columns_.clear();
     line_columns_.clear();
     return s;
   }
-  rows_ = std::move(packet.rows);
+  store_ = std::move(store);
+  count_ = store_->size();
   active_ = true;
   exhausted_ =
-      !is_packet_set() || rows_.size() != static_cast<size_t>(packet_size_);
+      !is_packet_set() || count_ != static_cast<uint32_t>(packet_size_);
   RebuildVisible(0);
   ResetCursor();
   CursorChanged();
@@ -534,59 +811,56 @@ void DocumentSet::Close() {
   if (!active_) return;
   active_ = false;
   exhausted_ = true;
-  Rows().swap(rows_);
-  visible_.clear();
+  store_.reset();
+  count_ = 0;
+  std::vector<int>().swap(visible_);
   ResetCursor();
   CursorChanged();
   NotifyDataChanged();
 }
 
-void DocumentSet::Close(Rows* released) {
-  released->clear();
-  if (active_) released->swap(rows_);
+void DocumentSet::Close(std::unique_ptr<RecordStore>* released) {
+  released->reset();
+  if (active_) *released = std::move(store_);
   Close();
 }
 
 Result<int> DocumentSet::NextPacket() {
   SKJK_RETURN_IF_ERROR(CheckActive());
   if (exhausted_) return 0;
-  Packet packet;
-  Status s = get_records_(provider_, packet_size_, false, {}, &packet);
-  if (s.ok() && !packet.layout.empty()) {
-    // A layout sent along anyway must be the one the set was opened with.
-    std::vector<int> columns, line_columns;
-    int line_width = 0;
-    s = MatchLayout(fields(), packet.layout, &columns, &line_columns,
-                    &line_width);
-    if (s.ok() && (columns != columns_ || line_columns != line_columns_ ||
-                   line_width != line_width_ ||
-                   static_cast<int>(packet.layout.size()) != packet_width_)) {
-      s = Status::Error(provider_ + ": the layout changed between packets");
-    }
+  const uint32_t old_records = store_->size();
+  const uint32_t old_lines = store_->line_count();
+  Status s;
+  try {
+    Loader loader(this, store_.get(), /*opening=*/false);
+    s = receive_records_(provider_, packet_size_, false, {}, &loader);
+  } catch (const std::bad_alloc&) {
+    s = Status::Error(OutOfMemoryText(store_->size() - old_records));
   }
-  if (s.ok()) s = CheckRecords(&packet.rows, 0);
-  if (!s.ok()) return s;
-  const size_t received = packet.rows.size();
-  exhausted_ = received != static_cast<size_t>(packet_size_);
+  if (!s.ok()) {
+    store_->Truncate(old_records, old_lines);
+    return s;
+  }
+  const uint32_t received = store_->size() - old_records;
+  exhausted_ = received != static_cast<uint32_t>(packet_size_);
   if (received == 0) return 0;
-  const size_t old_size = rows_.size();
-  rows_.reserve(old_size + received);
-  rows_.insert(rows_.end(), std::make_move_iterator(packet.rows.begin()),
-               std::make_move_iterator(packet.rows.end()));
-  RebuildVisible(old_size);
+  count_ = store_->size();
+  RebuildVisible(old_records);
   if (RecordCount() > RecNo() + 1) SetEof(false);
   NotifyDataChanged();
   return static_cast<int>(received);
 }
 
-void DocumentSet::RebuildVisible(size_t from) {
+void DocumentSet::RebuildVisible(uint32_t from) {
   if (!filter_) {
-    visible_.clear();
+    std::vector<int>().swap(visible_);
     return;
   }
   if (from == 0) visible_.clear();
-  for (size_t i = from; i < rows_.size(); ++i) {
-    if (filter_(*this, rows_[i])) visible_.push_back(static_cast<int>(i));
+  for (uint32_t i = from; i < count_; ++i) {
+    if (filter_(*this, static_cast<int>(i))) {
+      visible_.push_back(static_cast<int>(i));
+    }
   }
 }
 
@@ -599,12 +873,13 @@ void DocumentSet::SetFilter(RecordFilter filter) {
   NotifyDataChanged();
 }
 
-const Value& DocumentSet::RawValue(const Row& row, int field) const {
-  if (field < 0 || static_cast<size_t>(field) >= columns_.size()) {
-    return kEmptyValue;
+CellValue DocumentSet::RawValue(int record, int field) const {
+  if (store_ == nullptr || record < 0 ||
+      static_cast<uint32_t>(record) >= count_ || field < 0 ||
+      field >= FieldCount()) {
+    return std::monostate();
   }
-  size_t col = columns_[field];
-  return col < row.values.size() ? row.values[col] : kEmptyValue;
+  return store_->Get(static_cast<uint32_t>(record), field);
 }
 
 }  // namespace skjk

@@ -8,10 +8,21 @@
 // Fields. A set's fields are its expected layout (server/layouts.h), in that
 // order; field index i below always means the i-th field of that layout, not
 // the position in the server's packet. Names are matched without regard to
-// case. Values are skjk::Value: a text holds at most the field's byte width
-// of GBK (longer texts are cut on load, never inside a two-byte character);
-// a number and a date-time are doubles (date-time = days since 1899-12-30);
-// a nested field holds Rows; any value may be empty (std::monostate).
+// case. Values are read as skjk::CellValue: a text holds at most the field's
+// byte width of GBK (longer texts are cut on load, never inside a two-byte
+// character); a number and a date-time are doubles (date-time = days since
+// 1899-12-30); a nested field gives the run of its lines; any value may be
+// empty (std::monostate). A CellValue's text is a view into the set: it
+// stays valid until the set's records change (open, close, next packet).
+//
+// Storage. The records are held compactly (server/record_store.h), texts
+// once each; the memory they take comes from a MemoryBudget, by default one
+// of the set's own, in a window one shared by its sets. A load that would go
+// beyond it, or beyond what the system gives, stops at once, frees what it
+// took and fails with kOutOfMemoryText; the set is then as before the load
+// (closed for Open, unchanged for NextPacket). Records arrive from a
+// RecordReceiver source chunk by chunk and are stored as they come; nothing
+// of a load is visible before it has completed.
 //
 // Cursor. First() stands on record 0; Next() moves on; Eof() is set only by
 // First() on an empty set or by a Next() from the last record, which leaves
@@ -49,6 +60,7 @@
 #include "base/status.h"
 #include "server/connection.h"
 #include "server/layouts.h"
+#include "server/record_store.h"
 #include "server/records.h"
 
 namespace skjk {
@@ -75,7 +87,11 @@ std::string_view FieldTypeName(FieldType type);
 // number in at most 15 significant digits without trailing zeros ("12",
 // "0.5", "1234.56"); a date-time as "YYYY-MM-DD", followed by " HH:MM:SS"
 // when it has a time of day; a nested field as "(DataSet)"; empty as "".
-std::string FormatValue(FieldType type, const Value& value);
+std::string FormatValue(FieldType type, const CellValue& value);
+
+// What a load that runs out of memory says (GBK): what happened and what to
+// do; %d stands for the number of documents received when it stopped.
+std::string OutOfMemoryText(uint64_t documents_received);
 
 // One record of a set, for reading several of its fields without finding the
 // record again for each. Valid until the set's records change (open, close,
@@ -85,15 +101,17 @@ class RecordRef {
   RecordRef() = default;
   // Field `field` (layout index); an empty value when out of range or when
   // there is no record.
-  const Value& operator[](int field) const;
-  explicit operator bool() const { return row_ != nullptr; }
+  CellValue operator[](int field) const;
+  explicit operator bool() const { return store_ != nullptr; }
 
  private:
   friend class RecordSet;
-  RecordRef(const Row* row, const std::vector<int>* columns, int field_count)
-      : row_(row), columns_(columns), field_count_(field_count) {}
-  const Row* row_ = nullptr;
-  const std::vector<int>* columns_ = nullptr;
+  RecordRef(const RecordStore* store, bool line, uint32_t index,
+            int field_count)
+      : store_(store), line_(line), index_(index), field_count_(field_count) {}
+  const RecordStore* store_ = nullptr;
+  bool line_ = false;
+  uint32_t index_ = 0;
   int field_count_ = 0;
 };
 
@@ -124,7 +142,7 @@ class RecordSet {
   // The value of field `field` of record `record` without moving the
   // cursor (for owner-data grids). An index out of range gives an empty
   // value.
-  const Value& Cell(int record, int field) const;
+  CellValue Cell(int record, int field) const;
   // FormatValue() of that cell.
   std::string CellText(int record, int field) const;
   // Record `record` (empty when out of range), for reading many fields.
@@ -142,7 +160,7 @@ class RecordSet {
   // ---- Field access on the current record. "Field '%s' not found" for a
   // name the layout lacks; the closed-dataset error on a closed set.
   // The value as it is held.
-  Result<const Value*> FieldValue(std::string_view name) const;
+  Result<CellValue> FieldValue(std::string_view name) const;
   // FormatValue() of the value.
   Result<std::string> AsString(std::string_view name) const;
   // A number or date-time as it is; a text parsed as a decimal number
@@ -175,22 +193,24 @@ class RecordSet {
  protected:
   RecordSet(std::string name, const layouts::Layout* layout);
 
-  // The records currently presented, in packet column order; `columns`
-  // maps field index -> packet column. `visible` (when filtered) maps record
-  // index -> index into *rows.
+  // The records currently presented: records of `store` (its lines when
+  // `lines`) from `first` on, `count` of them; `visible` (when filtered)
+  // maps record index -> index among them.
   struct View {
-    const Rows* rows = nullptr;
-    const std::vector<int>* columns = nullptr;
+    const RecordStore* store = nullptr;
+    bool lines = false;
+    uint32_t first = 0;
+    uint32_t count = 0;
     const std::vector<int>* visible = nullptr;  // nullptr: all records
   };
   virtual View CurrentView() const = 0;
-  const Row* RowAt(int record) const;
-  // Record `record` of view `v`, or nullptr when out of range.
-  static const Row* RowIn(const View& v, int record);
+  // The store index of record `record` of view `v`, or -1 when out of
+  // range.
+  static int64_t IndexIn(const View& v, int record);
 
   Status CheckActive() const;
   Result<int> CheckedField(std::string_view name) const;
-  const Value& CurrentValue(int field) const;
+  CellValue CurrentValue(int field) const;
 
   // Sets the cursor without any notification.
   void ResetCursor();
@@ -240,28 +260,41 @@ class DetailSet : public RecordSet {
   void Follow();
 
   DocumentSet* master_;
-  int master_field_;
   std::string line_field_;
 };
 
 // A master set: documents from one provider.
 class DocumentSet : public RecordSet {
  public:
-  // The get-records request (Connection::GetRecords' signature).
+  // The get-records request, streaming (Connection::GetRecords with a
+  // RecordReceiver).
+  using ReceiveRecordsFn = std::function<Status(
+      std::string_view provider, int packet_size, bool with_layout,
+      const std::vector<std::string>& params, RecordReceiver* receiver)>;
+  // The same with the records decoded at once (tests and tools).
   using GetRecordsFn = std::function<Status(
       std::string_view provider, int packet_size, bool with_layout,
       const std::vector<std::string>& params, Packet* packet)>;
-  // A record filter: true lets record `row` (a raw record of this set, read
-  // it with RawValue) through.
-  using RecordFilter = std::function<bool(const DocumentSet&, const Row&)>;
+  // A streaming source that gives a whole packet to the receiver: its
+  // layout (when it has one, or when it was asked for) and its records.
+  static ReceiveRecordsFn FromPackets(GetRecordsFn get_records);
+  // A record filter: true lets raw record `record` (read it with RawValue)
+  // through.
+  using RecordFilter = std::function<bool(const DocumentSet&, int record)>;
 
   // `packet_size` is Connection::kAllRecords or the number of documents per
   // request. `layout` is the expected layout (not copied: a layout of
   // server/layouts.h lives for the program); when it ends in a nested field
   // the set has a detail set named `detail_name` on it.
+  DocumentSet(std::string name, ReceiveRecordsFn receive_records,
+              std::string provider, int packet_size,
+              const layouts::Layout* layout, std::string detail_name = "");
   DocumentSet(std::string name, GetRecordsFn get_records, std::string provider,
               int packet_size, const layouts::Layout* layout,
-              std::string detail_name = "");
+              std::string detail_name = "")
+      : DocumentSet(std::move(name), FromPackets(std::move(get_records)),
+                    std::move(provider), packet_size, layout,
+                    std::move(detail_name)) {}
   // Requests go through `connection` (not owned; must outlive the set).
   DocumentSet(std::string name, Connection* connection, std::string provider,
               int packet_size, const layouts::Layout* layout,
@@ -283,18 +316,25 @@ class DocumentSet : public RecordSet {
   // "YYYY-MM-DD" GBK texts; kept as params()). The delivered layout must
   // hold every expected field (by name, any case; extra fields are ignored)
   // with the expected kind of type, also inside the nested field; every
-  // record must match it. On success the set keeps the records (moved, not
-  // copied; texts cut to their widths), stands on the first record, tells
-  // its observers, fires after-open and then after-scroll (when it holds
-  // records). On any failure it stays closed, holds nothing and returns the
-  // request's or the check's error.
+  // record must match it. On success the set keeps the records (stored as
+  // they arrived; texts cut to their widths), stands on the first record,
+  // tells its observers, fires after-open and then after-scroll (when it
+  // holds records). On any failure it stays closed, holds nothing and
+  // returns the request's or the check's error, or OutOfMemoryText().
   Status Open(std::vector<std::string> params);
   // Drops records and lines; tells the observers when it was open.
   void Close();
   // Close() that hands the records over to *released (replacing its
-  // content) instead of freeing them, so that the caller can free a large
-  // set in steps.
-  void Close(Rows* released);
+  // content; null when the set held none) instead of freeing them, so that
+  // the caller can free a large set in steps (RecordStore::FreeSome).
+  void Close(std::unique_ptr<RecordStore>* released);
+
+  // The memory budget of the set's loads (shared by the sets of a window).
+  // Takes effect from the next Open().
+  void set_memory_budget(std::shared_ptr<MemoryBudget> budget) {
+    budget_ = std::move(budget);
+  }
+  const std::shared_ptr<MemoryBudget>& memory_budget() const { return budget_; }
   const std::vector<std::string>& params() const { return params_; }
 
   // Next packet: 0 without a request when the provider is exhausted (always
@@ -319,45 +359,47 @@ class DocumentSet : public RecordSet {
   // first passing record and tells the observers DataChanged.
   void SetFilter(RecordFilter filter);
   bool filtered() const { return static_cast<bool>(filter_); }
-  // Field `field` of a raw record `row` of this set (for filters).
-  const Value& RawValue(const Row& row, int field) const;
-  // Every record held, whether it passes the filter or not, in the order
-  // delivered (read them with RawValue).
-  const Rows& raw_records() const { return rows_; }
+  // Field `field` of raw record `record` of this set: every record held,
+  // whether it passes the filter or not, in the order delivered.
+  CellValue RawValue(int record, int field) const;
+  int raw_count() const { return static_cast<int>(count_); }
 
  private:
-  static GetRecordsFn ConnectionFn(Connection* connection) {
-    return [connection](
-               std::string_view provider, int packet_size, bool with_layout,
-               const std::vector<std::string>& params, Packet* packet) {
-      return connection->GetRecords(provider, packet_size, with_layout, params,
-                                    packet);
-    };
+  class Loader;
+  static ReceiveRecordsFn ConnectionFn(Connection* connection) {
+    return
+        [connection](std::string_view provider, int packet_size,
+                     bool with_layout, const std::vector<std::string>& params,
+                     RecordReceiver* receiver) {
+          return connection->GetRecords(provider, packet_size, with_layout,
+                                        params, receiver);
+        };
   }
   View CurrentView() const override;
-  // The current document's row, or nullptr when there is none.
-  const Row* CurrentRow() const;
+  // The current document's store index, or -1 when there is none.
+  int64_t CurrentIndex() const;
   void CursorChanged() override;
   void FlushPending() override;
-  void RebuildVisible(size_t from);
-  // Checks the records of `rows` from `first` on against the layout and
-  // cuts their texts to width.
-  Status CheckRecords(Rows* rows, size_t first) const;
+  void RebuildVisible(uint32_t from);
 
-  GetRecordsFn get_records_;
+  ReceiveRecordsFn receive_records_;
   std::string provider_;
   int packet_size_;
   bool active_ = false;
   bool exhausted_ = true;
   std::vector<std::string> params_;
-  Rows rows_;
-  std::vector<int> columns_;       // field index -> packet column
-  std::vector<int> line_columns_;  // line field index -> nested column
-  int packet_width_ = 0;           // number of columns of the packet
-  int line_width_ = 0;             // number of columns of a nested row
-  int line_field_ = -1;            // index of the nested field, or -1
+  std::shared_ptr<MemoryBudget> budget_;
+  std::unique_ptr<RecordStore> store_;  // null while closed
+  uint32_t count_ = 0;                  // records of completed loads
+  // What the set was opened with: the delivered layout's width and, per
+  // expected field, its delivered column (also inside the nested field).
+  std::vector<int> columns_;
+  std::vector<int> line_columns_;
+  int packet_width_ = 0;
+  int line_width_ = 0;
+  int line_field_ = -1;  // index of the nested field, or -1
   RecordFilter filter_;
-  std::vector<int> visible_;  // with a filter: passing record -> rows_ index
+  std::vector<int> visible_;  // with a filter: passing record -> store index
   std::unique_ptr<DetailSet> detail_;
   std::function<void(DocumentSet&)> after_open_;
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "server/layouts.h"
+#include "server/protocol.h"
 #include "text/gbk.h"
 
 namespace skjk {
@@ -82,6 +83,48 @@ class FakeServer {
       position_ += n;
       return Status::OK();
     };
+  }
+
+  // The same records as the connection delivers them: the layout, then
+  // chunks of `chunk_rows` records encoded as they travel (UTF-8 texts).
+  DocumentSet::ReceiveRecordsFn Streamed(size_t chunk_rows = 3) {
+    return [this, chunk_rows, fn = Fn()](std::string_view provider,
+                                         int packet_size, bool with_layout,
+                                         const std::vector<std::string>& params,
+                                         RecordReceiver* receiver) -> Status {
+      Packet packet;
+      SKJK_RETURN_IF_ERROR(
+          fn(provider, packet_size, with_layout, params, &packet));
+      std::vector<FieldDef> layout = layout_;
+      SKJK_RETURN_IF_ERROR(receiver->Layout(std::move(layout)));
+      for (size_t first = 0; first < packet.rows.size(); first += chunk_rows) {
+        const size_t n = std::min(chunk_rows, packet.rows.size() - first);
+        std::string payload;
+        protocol::Writer w(&payload);
+        w.Varint(n);
+        for (size_t i = first; i < first + n; ++i) {
+          protocol::EncodeRow(layout_, Utf8Row(packet.rows[i]), &w);
+        }
+        SKJK_RETURN_IF_ERROR(receiver->Chunk(payload));
+      }
+      return Status::OK();
+    };
+  }
+
+  static Row Utf8Row(const Row& row) {
+    Row out;
+    for (const Value& v : row.values) {
+      if (const auto* s = std::get_if<std::string>(&v)) {
+        out.values.emplace_back(text::GbkToUtf8(*s));
+      } else if (const auto* nested = std::get_if<Rows>(&v)) {
+        Rows lines;
+        for (const Row& line : *nested) lines.push_back(Utf8Row(line));
+        out.values.emplace_back(std::move(lines));
+      } else {
+        out.values.push_back(v);
+      }
+    }
+    return out;
   }
 
   int requests = 0;
@@ -274,8 +317,8 @@ TEST_F(DocumentSetTest, TextsAreCutToWidthNeverInsideACharacter) {
   ASSERT_TRUE(OpenRange().ok());
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].field + std::string(" #") + std::to_string(i));
-    EXPECT_EQ(std::get<std::string>(set_.Cell(static_cast<int>(i),
-                                              set_.FieldIndex(cases[i].field))),
+    EXPECT_EQ(std::get<std::string_view>(set_.Cell(
+                  static_cast<int>(i), set_.FieldIndex(cases[i].field))),
               cases[i].kept);
   }
 }
@@ -657,8 +700,9 @@ TEST_F(DocumentSetTest, FilterLimitsCountsWalksAndLaterPackets) {
                   layouts::ProviderLayout("dsp_jqsk3"), "ClientDataSet6");
   ASSERT_TRUE(set.Open({"a", "b"}).ok());
   const int dhao = set.FieldIndex("DHAO00");
-  set.SetFilter([dhao](const DocumentSet& s, const Row& row) {
-    return static_cast<int>(std::get<double>(s.RawValue(row, dhao))) % 2 == 0;
+  set.SetFilter([dhao](const DocumentSet& s, int record) {
+    return static_cast<int>(std::get<double>(s.RawValue(record, dhao))) % 2 ==
+           0;
   });
   EXPECT_TRUE(set.filtered());
   EXPECT_EQ(set.RecordCount(), 5);
@@ -674,6 +718,185 @@ TEST_F(DocumentSetTest, FilterLimitsCountsWalksAndLaterPackets) {
   EXPECT_EQ(set.CellText(9, dhao), "20");
   set.SetFilter(nullptr);
   EXPECT_EQ(set.RecordCount(), 20);
+}
+
+}  // namespace
+}  // namespace skjk
+
+namespace skjk {
+namespace {
+
+// Every cell of a set and of its documents' lines, with the kind of value.
+std::vector<std::string> AllCells(DocumentSet& set) {
+  std::vector<std::string> cells;
+  auto add = [&](const RecordSet& s, int record) {
+    for (int f = 0; f < s.FieldCount(); ++f) {
+      const CellValue v = s.Cell(record, f);
+      cells.push_back(std::to_string(v.index()) + ":" +
+                      FormatValue(s.fields()[f].type, v));
+    }
+  };
+  for (set.First(); !set.Eof(); set.Next()) {
+    add(set, set.RecNo());
+    cells.push_back("lines " + std::to_string(set.detail()->RecordCount()));
+    for (int l = 0; l < set.detail()->RecordCount(); ++l) {
+      add(*set.detail(), l);
+    }
+  }
+  return cells;
+}
+
+// Records as they travel are stored exactly as the same records decoded
+// first: fields found by name in another order, extra fields (a nested one
+// among them) skipped, texts cut to width, empty values, empty texts,
+// documents without lines and with an empty nested value.
+TEST(DocumentSetStreamTest, ChunksAsTheyTravelGiveTheSameRecords) {
+  layouts::Layout delivered = BbskSales();
+  std::reverse(delivered.begin(), delivered.end());
+  delivered.push_back({"EXTRA0", FieldType::kText, 5, {}});
+  delivered.push_back(
+      {"qry_more",
+       FieldType::kNested,
+       0,
+       {{"X", FieldType::kNumber, 0, {}}, {"Y", FieldType::kText, 4, {}}}});
+  FakeServer server(delivered);
+  server.AddDocuments(7, 3);
+  Rows& rows = server.rows();
+  const int name = 17;  // DWMC00 (text 50) in the reversed layout
+  ASSERT_EQ(delivered[name].name, "DWMC00");
+  rows[0].values[name] = std::string(49, 'a') + "单位"_gbk;  // cut to 49
+  rows[1].values[name] = std::string();
+  rows[2].values[name] = std::monostate();
+  rows[3].values[1] = std::monostate();  // SJDHAO, a number
+  rows[4].values[0] = Rows();            // nested: no lines
+  rows[5].values[0] = std::monostate();  // nested: empty value
+  rows[6].values.back() = Rows{Row{{1.0, std::string("abc")}}};
+
+  DocumentSet decoded("ClientDataSet1", server.Fn(), "dsp_bbsk1",
+                      Connection::kAllRecords, &BbskSales(), "ClientDataSet2");
+  ASSERT_TRUE(decoded.Open({"a", "b"}).ok());
+  for (size_t chunk : {size_t{1}, size_t{3}, size_t{100}}) {
+    SCOPED_TRACE(chunk);
+    DocumentSet streamed("ClientDataSet1", server.Streamed(chunk), "dsp_bbsk1",
+                         Connection::kAllRecords, &BbskSales(),
+                         "ClientDataSet2");
+    ASSERT_TRUE(streamed.Open({"a", "b"}).ok());
+    EXPECT_EQ(AllCells(streamed), AllCells(decoded));
+  }
+  decoded.MoveTo(0);
+  EXPECT_EQ(decoded.AsString("DWMC00").value(), std::string(49, 'a'));
+}
+
+TEST(DocumentSetStreamTest, MalformedChunkEndsTheLoadAndTheSetStaysClosed) {
+  struct Case {
+    const char* label;
+    std::string payload;
+  };
+  std::string wrong_tag;  // a text where DHAO00 (a number) stands
+  {
+    protocol::Writer w(&wrong_tag);
+    w.Varint(1);
+    protocol::PutText(&w, "x");
+  }
+  std::string short_count;  // announces more records than there are bytes
+  {
+    protocol::Writer w(&short_count);
+    w.Varint(1000);
+  }
+  const Case cases[] = {{"a value of another kind", wrong_tag},
+                        {"more records than bytes", short_count},
+                        {"nothing at all", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    DocumentSet set(
+        "ClientDataSet3",
+        [&](std::string_view, int, bool, const std::vector<std::string>&,
+            RecordReceiver* receiver) {
+          SKJK_RETURN_IF_ERROR(
+              receiver->Layout(*layouts::ProviderLayout("dsp_bbbf1")));
+          return receiver->Chunk(c.payload);
+        },
+        "dsp_bbbf1", Connection::kAllRecords,
+        layouts::ProviderLayout("dsp_bbbf1"), "ClientDataSet4");
+    Status s = set.Open({"a", "b"});
+    EXPECT_TRUE(s.IsLinkLost()) << s.message();
+    EXPECT_FALSE(set.active());
+  }
+}
+
+// Counts what observers hear, to see that nothing of a failed load shows.
+class CountingObserver : public RecordSetObserver {
+ public:
+  explicit CountingObserver(const RecordSet* set) : set_(set) {}
+  void DataChanged() override { most = std::max(most, set_->RecordCount()); }
+  int most = 0;
+
+ private:
+  const RecordSet* set_;
+};
+
+// A load beyond the memory budget stops, frees what it took and says in
+// Chinese what to do; the set stays closed and shows nothing of it, and a
+// later load within the budget works.
+TEST(DocumentSetMemoryTest, OpenBeyondTheBudgetFailsClearlyAndFreesAll) {
+  FakeServer server(BbskSales());
+  server.AddDocuments(3000, 5);
+  for (bool stream : {false, true}) {
+    SCOPED_TRACE(stream ? "streamed" : "decoded");
+    DocumentSet set(
+        "ClientDataSet1",
+        stream ? server.Streamed(100) : DocumentSet::FromPackets(server.Fn()),
+        "dsp_bbsk1", Connection::kAllRecords, &BbskSales(), "ClientDataSet2");
+    CountingObserver seen(&set);
+    set.AddObserver(&seen);
+    auto small = std::make_shared<MemoryBudget>(size_t{256} << 10);
+    set.set_memory_budget(small);
+    Status s = set.Open({"a", "b"});
+    ASSERT_FALSE(s.ok());
+    EXPECT_THAT(s.message(), ::testing::StartsWith(
+                                 "内存不足，容纳不下查询到的单据（收到 "_gbk));
+    EXPECT_THAT(s.message(),
+                ::testing::EndsWith("请缩小日期区间后重新查询。"_gbk));
+    EXPECT_FALSE(set.active());
+    EXPECT_EQ(set.RecordCount(), 0);
+    EXPECT_EQ(set.detail()->RecordCount(), 0);
+    EXPECT_EQ(seen.most, 0);
+    EXPECT_EQ(small->used(), 0u);
+
+    set.set_memory_budget(std::make_shared<MemoryBudget>(size_t{64} << 20));
+    ASSERT_TRUE(set.Open({"a", "b"}).ok());
+    EXPECT_EQ(set.RecordCount(), 3000);
+    EXPECT_EQ(seen.most, 3000);
+    set.RemoveObserver(&seen);
+  }
+}
+
+TEST(DocumentSetMemoryTest, NextPacketBeyondTheBudgetKeepsWhatWasLoaded) {
+  FakeServer server(BbskSales());
+  server.AddDocuments(40, 5);
+  // The budget is exactly what the first packet takes.
+  size_t first_packet = 0;
+  {
+    DocumentSet probe("ClientDataSet5", server.Streamed(), "dsp_fxsk3", 10,
+                      &BbskSales(), "ClientDataSet6");
+    ASSERT_TRUE(probe.Open({"a", "b"}).ok());
+    first_packet = probe.memory_budget()->used();
+  }
+  DocumentSet set("ClientDataSet5", server.Streamed(), "dsp_fxsk3", 10,
+                  &BbskSales(), "ClientDataSet6");
+  set.set_memory_budget(std::make_shared<MemoryBudget>(first_packet));
+  ASSERT_TRUE(set.Open({"a", "b"}).ok());
+  set.MoveTo(4);
+  Result<int> added = set.NextPacket();
+  ASSERT_FALSE(added.ok());
+  EXPECT_THAT(added.status().message(),
+              ::testing::EndsWith("请缩小日期区间后重新查询。"_gbk));
+  EXPECT_EQ(set.RecordCount(), 10);
+  EXPECT_EQ(set.RecNo(), 4);
+  EXPECT_FALSE(set.exhausted());
+  EXPECT_EQ(*set.AsFloat("DHAO00"), 5);
+  EXPECT_EQ(set.detail()->RecordCount(), 5);
+  EXPECT_EQ(set.memory_budget()->used(), first_packet);
 }
 
 }  // namespace

@@ -394,7 +394,7 @@ void EncodeRow(const std::vector<FieldDef>& layout, const Row& row, Writer* w) {
   }
 }
 
-void RowDecoder::Text(std::string_view utf8, std::string* out) {
+std::string_view TextDecoder::Gbk(std::string_view utf8) {
   bool ascii = true;
   for (unsigned char c : utf8) {
     if (c >= 0x80) {
@@ -402,18 +402,11 @@ void RowDecoder::Text(std::string_view utf8, std::string* out) {
       break;
     }
   }
-  if (ascii) {
-    out->assign(utf8);
-    return;
-  }
+  if (ascii) return utf8;
   auto it = memo_.find(utf8);
-  if (it != memo_.end()) {
-    *out = it->second;
-    return;
-  }
-  *out = text::Utf8ToGbk(utf8);
+  if (it != memo_.end()) return it->second;
   if (memo_.size() >= 8192) memo_.clear();
-  memo_.emplace(std::string(utf8), *out);
+  return memo_.emplace(std::string(utf8), text::Utf8ToGbk(utf8)).first->second;
 }
 
 bool RowDecoder::Take(size_t bytes) {
@@ -449,7 +442,7 @@ bool RowDecoder::DecodeRow(Reader* r, const std::vector<FieldDef>& layout,
         if (f.type != FieldType::kText) return false;
         std::string_view s = r->Str();
         if (!r->ok() || !Take(s.size())) return false;
-        Text(s, &v.emplace<std::string>());
+        v.emplace<std::string>(texts_.Gbk(s));
         break;
       }
       case Tag::kNumber:

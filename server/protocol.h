@@ -204,8 +204,25 @@ inline void PutNested(Writer* w, uint64_t row_count) {
 // its rows value by value).
 void EncodeRow(const std::vector<FieldDef>& layout, const Row& row, Writer* w);
 
-// Decodes the rows of record chunks into GBK rows. Texts repeat a lot
-// (customers, goods, banks), so their conversions are remembered.
+// Turns the UTF-8 texts of record chunks into GBK. Texts repeat a lot
+// (customers, goods, banks), so the conversions of the last few thousand
+// distinct texts are remembered.
+class TextDecoder {
+ public:
+  // The GBK form of `utf8`; valid until the next call.
+  std::string_view Gbk(std::string_view utf8);
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const {
+      return std::hash<std::string_view>{}(s);
+    }
+  };
+  std::unordered_map<std::string, std::string, Hash, std::equal_to<>> memo_;
+};
+
+// Decodes the rows of record chunks into GBK rows.
 class RowDecoder {
  public:
   // Decodes one chunk payload of rows of `layout` and appends them to *rows.
@@ -230,14 +247,7 @@ class RowDecoder {
   bool Take(size_t bytes);
   bool DecodeRow(Reader* r, const std::vector<FieldDef>& layout, int depth,
                  Row* row);
-  void Text(std::string_view utf8, std::string* out);
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const {
-      return std::hash<std::string_view>{}(s);
-    }
-  };
-  std::unordered_map<std::string, std::string, Hash, std::equal_to<>> memo_;
+  TextDecoder texts_;
   size_t budget_ = 0;
   bool limited_ = false;
   bool exceeded_ = false;

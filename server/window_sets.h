@@ -57,12 +57,17 @@ class WindowSets {
       : WindowSets(spec, [connection](std::string_view provider,
                                       int packet_size, bool with_layout,
                                       const std::vector<std::string>& params,
-                                      Packet* packet) {
+                                      RecordReceiver* receiver) {
           return connection->GetRecords(provider, packet_size, with_layout,
-                                        params, packet);
+                                        params, receiver);
         }) {}
-  // Sets on other request functions (tests).
-  WindowSets(const WindowSetsSpec& spec, DocumentSet::GetRecordsFn get_records);
+  // Sets on other request functions. The sets of a window share one memory
+  // budget (MemoryBudget::kDefaultLimit unless `budget` is given).
+  WindowSets(const WindowSetsSpec& spec,
+             DocumentSet::ReceiveRecordsFn receive_records,
+             std::shared_ptr<MemoryBudget> budget = nullptr);
+  WindowSets(const WindowSetsSpec& spec, DocumentSet::GetRecordsFn get_records)
+      : WindowSets(spec, DocumentSet::FromPackets(std::move(get_records))) {}
   WindowSets(const WindowSets&) = delete;
   WindowSets& operator=(const WindowSets&) = delete;
   ~WindowSets();

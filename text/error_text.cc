@@ -15,10 +15,16 @@ std::string GeneralErrorText(std::string_view message) {
                 i + 1 < message.size();
     i += pair ? 2 : 1;
   }
-  if (static_cast<unsigned char>(message[last]) > static_cast<unsigned char>('.')) {
+  if (static_cast<unsigned char>(message[last]) >
+      static_cast<unsigned char>('.')) {
     out += '.';
   }
   return out;
+}
+
+std::string OutOfMemoryErrorText() {
+  return text::Utf8ToGbk(
+      "内存不足，操作未能完成。请缩小查询的日期区间，或关闭其他程序后重试");
 }
 
 }  // namespace skjk

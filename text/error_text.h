@@ -16,6 +16,10 @@ namespace skjk {
 // a two-byte character is no character of its own. An empty text stays empty.
 std::string GeneralErrorText(std::string_view message);
 
+// What the general error display says when the process ran out of memory
+// (GBK), instead of the runtime's own English text.
+std::string OutOfMemoryErrorText();
+
 }  // namespace skjk
 
 #endif  // SKJK_TEXT_ERROR_TEXT_H_

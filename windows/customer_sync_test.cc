@@ -381,7 +381,7 @@ TEST_F(CustomerSyncTest, FailureRollsBackBothTables) {
     w.fbRefreshClick();
     ASSERT_TRUE(w.DataSource1().active());
     ASSERT_EQ(w.DataSource1().RecordCount(), 1);
-    const Value& number =
+    const CellValue number =
         w.DataSource1().Cell(0, w.DataSource1().FieldIndex("DHAO00"));
     ASSERT_TRUE(std::holds_alternative<double>(number));
     EXPECT_EQ(std::get<double>(number), 3001);

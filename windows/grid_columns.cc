@@ -31,14 +31,14 @@ std::vector<int> ResolveColumns(const std::vector<FieldDef>& layout,
   return indexes;
 }
 
-int CompareValues(const Value& a, const Value& b) {
+int CompareValues(const CellValue& a, const CellValue& b) {
   // monostate < double < string; the variant's own order would put the
   // alternatives in declaration order, whatever that is.
-  auto rank = [](const Value& v) {
-    return std::holds_alternative<std::monostate>(v) ? 0
-           : std::holds_alternative<double>(v)       ? 1
-           : std::holds_alternative<std::string>(v)  ? 2
-                                                     : 3;
+  auto rank = [](const CellValue& v) {
+    return std::holds_alternative<std::monostate>(v)     ? 0
+           : std::holds_alternative<double>(v)           ? 1
+           : std::holds_alternative<std::string_view>(v) ? 2
+                                                         : 3;
   };
   const int ra = rank(a), rb = rank(b);
   if (ra != rb || ra == 0 || ra == 3) return ra - rb;
@@ -46,7 +46,8 @@ int CompareValues(const Value& a, const Value& b) {
     const double x = std::get<double>(a), y = std::get<double>(b);
     return x < y ? -1 : y < x ? 1 : 0;
   }
-  const int c = std::get<std::string>(a).compare(std::get<std::string>(b));
+  const int c =
+      std::get<std::string_view>(a).compare(std::get<std::string_view>(b));
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
@@ -73,9 +74,8 @@ std::string FooterText(const RecordSet& set, const GridColumn& column,
   if (field < 0) return std::string();
   double sum = 0;
   for (int i = 0, n = set.RecordCount(); i < n; ++i) {
-    if (const auto* number = std::get_if<double>(&set.Cell(i, field))) {
-      sum += *number;
-    }
+    const CellValue v = set.Cell(i, field);
+    if (const auto* number = std::get_if<double>(&v)) sum += *number;
   }
   return column.format == CellFormat::kMoney ? MoneyText(sum) : NumberText(sum);
 }
@@ -111,9 +111,10 @@ std::string MoneyText(double value) {
   return text;
 }
 
-std::string CellText(FieldType type, const Value& value, CellFormat format) {
-  if (const auto* text = std::get_if<std::string>(&value)) {
-    return type == FieldType::kText ? *text : std::string();
+std::string CellText(FieldType type, const CellValue& value,
+                     CellFormat format) {
+  if (const auto* text = std::get_if<std::string_view>(&value)) {
+    return type == FieldType::kText ? std::string(*text) : std::string();
   }
   const auto* number = std::get_if<double>(&value);
   if (number == nullptr) return std::string();

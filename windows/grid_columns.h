@@ -86,11 +86,11 @@ std::vector<int> ResolveColumns(const std::vector<FieldDef>& layout,
 
 // The text a cell shows for `value` of a field of type `type`. An empty
 // value, or a value of another kind than the type, shows nothing.
-std::string CellText(FieldType type, const Value& value, CellFormat format);
+std::string CellText(FieldType type, const CellValue& value, CellFormat format);
 
 // Orders two values of one field: empty first, then numbers (and
 // date-times) by value, then texts by their bytes. <0, 0 or >0.
-int CompareValues(const Value& a, const Value& b);
+int CompareValues(const CellValue& a, const CellValue& b);
 
 // The records of `set` in ascending order of field `field` (equal values
 // keep the set's order): display position -> record index. The set's order

@@ -41,7 +41,7 @@ TEST(CellTextTest, FormatsByTypeAndColumn) {
       {FieldType::kDateTime, 1e12, CellFormat::kDate, ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CellText(c.type, c.value, c.format), c.text) << c.text;
+    EXPECT_EQ(CellText(c.type, ViewOf(c.value), c.format), c.text) << c.text;
   }
 }
 

@@ -16,8 +16,8 @@ namespace skjk {
 using namespace text::literals;
 
 namespace {
-// Documents freed between two rounds of message processing.
-constexpr size_t kFreeStep = 10000;
+// Blocks of records freed between two rounds of message processing.
+constexpr int kFreeStep = 32;
 }  // namespace
 
 InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
@@ -29,10 +29,15 @@ InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
   sets_ = std::make_unique<WindowSets>(
       variant_.sets,
       [this](std::string_view provider, int packet_size, bool with_layout,
-             const std::vector<std::string>& params, Packet* packet) {
+             const std::vector<std::string>& params, RecordReceiver* receiver) {
         if (request_hook_) request_hook_(true);
+        // The answer of a large query takes seconds to come and to be
+        // stored: meanwhile the window goes on answering (its busy state
+        // holds back anything that would use the connection or the sets).
+        connection_.set_waiting([this] { display_->ProcessMessages(); });
         Status status = connection_.GetRecords(provider, packet_size,
-                                               with_layout, params, packet);
+                                               with_layout, params, receiver);
+        connection_.set_waiting(nullptr);
         if (request_hook_) request_hook_(false);
         return status;
       });
@@ -165,17 +170,16 @@ void InterfaceWindow::Query() {
   display_->ProcessMessages();
 
   DocumentSet& set = DataSource1();
-  // Freeing 100,000 documents with their lines at once would keep the
+  // Freeing a million documents with their lines at once would keep the
   // window from answering for longer than the user should wait: the old
   // records go in steps, with messages processed in between.
-  Rows released;
+  std::unique_ptr<RecordStore> released;
   set.Close(&released);
-  while (!released.empty()) {
-    const size_t step = std::min<size_t>(released.size(), kFreeStep);
-    released.erase(released.end() - static_cast<ptrdiff_t>(step),
-                   released.end());
+  for (bool more = released != nullptr; more;) {
+    more = released->FreeSome(kFreeStep);
     display_->ProcessMessages();
   }
+  released.reset();
   Status status = set.Open({text::IsoDate(start), text::IsoDate(end)});
   if (status.ok()) set.First();
 
@@ -250,9 +254,9 @@ struct ShownColumn {
       : field(set.FieldIndex(column.field)), format(column.format) {
     if (field >= 0) type = set.fields()[static_cast<size_t>(field)].type;
   }
-  std::string Text(const DocumentSet& set, const Row& row) const {
+  std::string Text(const DocumentSet& set, int record) const {
     return field < 0 ? std::string()
-                     : CellText(type, set.RawValue(row, field), format);
+                     : CellText(type, set.RawValue(record, field), format);
   }
   int field;
   FieldType type = FieldType::kText;
@@ -264,10 +268,10 @@ struct ColumnMatch {
   std::string text;
 };
 
-bool Passes(const DocumentSet& set, const Row& row,
+bool Passes(const DocumentSet& set, int record,
             const std::vector<ColumnMatch>& matches) {
   for (const ColumnMatch& m : matches) {
-    if (m.column.Text(set, row) != m.text) return false;
+    if (m.column.Text(set, record) != m.text) return false;
   }
   return true;
 }
@@ -286,8 +290,8 @@ void InterfaceWindow::ApplyFilter() {
         {ShownColumn(set, variant_.look.document_columns[column]), text});
   }
   set.SetFilter(
-      [matches = std::move(matches)](const DocumentSet& s, const Row& row) {
-        return Passes(s, row, matches);
+      [matches = std::move(matches)](const DocumentSet& s, int record) {
+        return Passes(s, record, matches);
       });
 }
 
@@ -301,21 +305,21 @@ std::vector<std::string> InterfaceWindow::FilterChoices(int column) const {
     if (other != column)
       others.push_back({ShownColumn(set, columns[other]), text});
   }
-  static const Value kEmpty;
-  std::vector<const Value*> values;
-  for (const Row& row : set.raw_records()) {
-    if (!Passes(set, row, others)) continue;
-    values.push_back(shown.field < 0 ? &kEmpty
-                                     : &set.RawValue(row, shown.field));
+  std::vector<CellValue> values;
+  for (int record = 0; record < set.raw_count(); ++record) {
+    if (!Passes(set, record, others)) continue;
+    values.push_back(shown.field < 0 ? CellValue()
+                                     : set.RawValue(record, shown.field));
   }
-  std::stable_sort(
-      values.begin(), values.end(),
-      [](const Value* a, const Value* b) { return CompareValues(*a, *b) < 0; });
+  std::stable_sort(values.begin(), values.end(),
+                   [](const CellValue& a, const CellValue& b) {
+                     return CompareValues(a, b) < 0;
+                   });
   std::vector<std::string> choices;
   std::set<std::string> seen;
-  for (const Value* v : values) {
-    std::string text = shown.field < 0 ? std::string()
-                                       : CellText(shown.type, *v, shown.format);
+  for (const CellValue& v : values) {
+    std::string text =
+        shown.field < 0 ? std::string() : CellText(shown.type, v, shown.format);
     if (seen.insert(text).second) choices.push_back(std::move(text));
   }
   return choices;

@@ -248,7 +248,7 @@ class InterfaceWindowTest : public ::testing::Test {
     std::vector<double> out;
     const int f = set.FieldIndex(field);
     for (int i = 0; i < set.RecordCount(); ++i) {
-      const Value& v = set.Cell(i, f);
+      const CellValue v = set.Cell(i, f);
       out.push_back(std::holds_alternative<double>(v) ? std::get<double>(v)
                                                       : -1);
     }
@@ -311,6 +311,32 @@ TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
                           "status2=" + "查询中，请稍候……"_gbk, "process",
                           "process", "status0=" + "记录数=1"_gbk, "refresh on",
                           "status2=", "cursor normal"));
+}
+
+// A query whose documents do not fit in the memory the window's sets may
+// take: the user reads why and what to do, nothing half-loaded shows, and
+// the window comes back to its normal state, ready for a smaller query.
+TEST_F(InterfaceWindowTest, QueryBeyondTheMemoryBudgetSaysWhatToDo) {
+  InterfaceWindow& w = Open();
+  w.DataSource1().set_memory_budget(std::make_shared<MemoryBudget>(4096));
+  Query(D(2002, 8, 1), D(2002, 8, 10));
+  ASSERT_EQ(display_.errors.size(), 1u);
+  EXPECT_THAT(display_.errors[0],
+              ::testing::StartsWith("内存不足，容纳不下查询到的单据"_gbk));
+  EXPECT_THAT(display_.errors[0],
+              ::testing::EndsWith("请缩小日期区间后重新查询。"_gbk));
+  EXPECT_FALSE(w.DataSource1().active());
+  EXPECT_EQ(w.DataSource2().RecordCount(), 0);
+  EXPECT_TRUE(display_.refresh_enabled);
+  EXPECT_FALSE(display_.busy_cursor);
+  EXPECT_EQ(display_.status[kBusyPanel], "");
+
+  w.DataSource1().set_memory_budget(
+      std::make_shared<MemoryBudget>(size_t{16} << 20));
+  Query(D(2002, 8, 1), D(2002, 8, 10));
+  EXPECT_EQ(display_.errors.size(), 1u);
+  EXPECT_EQ(w.DataSource1().RecordCount(), 3);
+  EXPECT_EQ(display_.status[kCountPanel], "记录数=3"_gbk);
 }
 
 TEST_F(InterfaceWindowTest, DateRangeChecks) {

@@ -3,12 +3,14 @@
 #include <shlobj.h>
 
 #include <exception>
+#include <new>
 #include <string>
 
 #include "framework/error_display.h"
 #include "framework/modal.h"
 #include "framework/ui_text.h"
 #include "settings/settings_dialog.h"
+#include "text/error_text.h"
 
 namespace skjk::win32 {
 namespace {
@@ -314,6 +316,8 @@ Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line, Env* env,
   try {
     SettingsDialogHostWin32 host(owner);
     return RunSettingsDialog(&host, line, env, path, values);
+  } catch (const std::bad_alloc&) {
+    return Status::Error(OutOfMemoryErrorText());
   } catch (const std::exception& e) {
     return Status::Error(std::string("Settings dialog: ") + e.what());
   } catch (...) {

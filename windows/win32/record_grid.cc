@@ -393,7 +393,7 @@ bool RecordGrid::OnNotify(NMHDR* header, LRESULT* result) {
       }
       const int field = fields_[item.iSubItem];
       if (field < 0) return true;
-      const Value& value = set_->Cell(RecordAt(item.iItem), field);
+      const CellValue value = set_->Cell(RecordAt(item.iItem), field);
       cell_ = Wide(CellText(set_->fields()[field].type, value,
                             columns_[item.iSubItem].format));
       lstrcpynW(item.pszText, cell_.c_str(), item.cchTextMax);
