@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -165,20 +164,6 @@ class BenchDisplay : public Display {
   PageGrid lines_{GetVariant(VariantKey::kBbsk).look.line_columns};
 };
 
-// The plug-in's connection bounds one answer (Limits::max_answer_bytes) for
-// what a 32-bit host can hold; this 64-bit benchmark lifts the bound, so
-// that the window's million documents arrive in one query. A connection
-// without such a bound is left as it is.
-template <typename C>
-void LiftAnswerBound(C& connection) {
-  if constexpr (requires { connection.limits().max_answer_bytes; }) {
-    auto limits = connection.limits();
-    limits.max_answer_bytes =
-        std::numeric_limits<decltype(limits.max_answer_bytes)>::max();
-    connection.set_limits(limits);
-  }
-}
-
 bool ParseDate(const char* text, CalendarDate* date) {
   std::optional<text::Day> day = text::ParseIsoDate(text);
   if (day) *date = *day;
@@ -214,7 +199,6 @@ int Main(int argc, char** argv) {
   InterfaceWindow window(GetVariant(VariantKey::kBbsk), Env::Default(),
                          &display);
   display.Attach(&window);
-  LiftAnswerBound(window.connection());
   window.set_request_hook([&](bool begins) {
     if (begins) {
       timeline.RequestBegins();
