@@ -13,7 +13,8 @@
 #  - the host's peak memory twice: inside, GetProcessMemoryInfo's
 #    PeakWorkingSetSize (Wine takes it from /proc), and from outside, the
 #    Wine process's VmHWM in /proc read every second (the last reading
-#    before it ended, which is what is left when the process is killed).
+#    before it ended, which is what is left when the process is killed);
+#  - skjk-server's peak memory (VmHWM).
 # Where the kernel cannot run 32-bit programs the 64-bit build runs, and a
 # line says so. The Wine state (prefix, Xvfb display) is build/bench/wine;
 # the host and the plug-in run from build/bench/scale (params.cfg beside
@@ -117,10 +118,14 @@ if [ -z "$rc" ]; then
   wait "$host_pid" || rc=$?
   host_pid=
 fi
+# mb KB: kilobytes as megabytes with one decimal.
+mb() { printf '%d.%d MB' $(($1 / 1024)) $(($1 % 1024 * 10 / 1024)); }
 if [ -n "$hwm_kb" ]; then
-  printf 'bench-scale: host peak memory (VmHWM of the Wine process, read every second): %d.%d MB\n' \
-    $((hwm_kb / 1024)) $((hwm_kb % 1024 * 10 / 1024))
+  echo "bench-scale: host peak memory (VmHWM of the Wine process, read" \
+       "every second): $(mb "$hwm_kb")"
 fi
+kb=$(awk '/^VmHWM:/ {print $2}' "/proc/$server_pid/status" 2>/dev/null || true)
+[ -z "$kb" ] || echo "bench-scale: skjk-server peak memory (VmHWM): $(mb "$kb")"
 case $rc in
   0) echo "bench-scale: loaded $documents documents" ;;
   124) echo "bench-scale: FAILED: no result in time (exit status 124)" ;;
