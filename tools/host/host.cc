@@ -20,13 +20,25 @@
 //                             view and closes the window; every message box
 //                             is answered as a user going through would, and
 //                             each step saved as a screenshot to OUTDIR
+//   skjk-host --load OUTDIR N MACHINE
+//                             the head-office window on the server MACHINE,
+//                             its query of every date (2000-01-01 to
+//                             2099-12-31) from a driver thread, timed from
+//                             "刷新" until the status bar reads "记录数=N";
+//                             prints that time and the process's peak
+//                             working set, or what went wrong (a message
+//                             box's text, another count, no answer within
+//                             20 minutes) and exits with 1
 #include <windows.h>
 // The headers below need windows.h first.
 #include <commctrl.h>
 #include <objbase.h>
+#include <psapi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -489,18 +501,153 @@ int RunCycles(const std::wstring& outdir) {
   return failures;
 }
 
+// The longest --load waits for the count, and its watchdog.
+constexpr DWORD kLoadTimeoutMs = 20 * 60 * 1000;
+
+// The process's peak working set in MB (GetProcessMemoryInfo; under Wine
+// the resident high-water mark of the process), or -1.
+double PeakWorkingSetMb() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+    return -1;
+  }
+  return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
+// Driver thread of --load: true when the head-office window showed
+// "记录数=<count>" after its query of every date. Every outcome is printed
+// as a line beginning "load: ".
+bool RunLoad(const std::wstring& outdir, long long count) {
+  using Ids = win32::InterfaceWindowWin32;
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [](Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+  };
+  // A message box fails the run with its text.
+  auto box_up = [](const char* when) {
+    HWND box = e2e::FindTopLevel(L"#32770");
+    if (box == nullptr || e2e::FindChild(box, L"Button") == nullptr) {
+      return false;
+    }
+    std::printf("load: FAILED: message box %s: %s\n", when,
+                e2e::U8(e2e::MessageBoxText(box)).c_str());
+    std::fflush(stdout);
+    return true;
+  };
+  const Line& line = kLines[0];
+  e2e::PostClick(g_buttons[0]);
+  HWND window = nullptr;
+  HWND exit = nullptr;
+  bool failed = false;
+  e2e::WaitUntil(
+      [&] {
+        failed = box_up("on opening");
+        window = e2e::FindTopLevel(L"", W(line.caption));
+        exit = window != nullptr ? e2e::FindChild(window, L"Button", W("退出"))
+                                 : nullptr;
+        return failed || (exit != nullptr && IsWindowEnabled(window) &&
+                          IsWindowVisible(exit));
+      },
+      20000);
+  if (failed) return false;
+  if (exit == nullptr) {
+    std::printf("load: FAILED: window \"%s\" did not open\n", line.caption);
+    return false;
+  }
+  const std::string expected = "记录数=" + std::to_string(count);
+  HWND status = GetDlgItem(window, Ids::kStatusBarId);
+  SetDate(GetDlgItem(window, Ids::kStartDateId), 2000, 1, 1);
+  SetDate(GetDlgItem(window, Ids::kEndDateId), 2099, 12, 31);
+  std::printf("load: %s: querying 2000-01-01 to 2099-12-31, waiting for %s\n",
+              line.entry_point, expected.c_str());
+  std::fflush(stdout);
+  const Clock::time_point press = Clock::now();
+  e2e::PostClick(GetDlgItem(window, Ids::kRefreshId));
+  // Reading the status bar waits up to 2 s for a window thread that
+  // processes no messages; meanwhile the count cannot be read.
+  std::string shown;
+  bool busy_seen = false;
+  Clock::time_point idle_since = Clock::now();
+  enum { kWaiting, kShown, kOtherCount, kBox } outcome = kWaiting;
+  e2e::WaitUntil(
+      [&] {
+        if (box_up("during the query")) {
+          outcome = kBox;
+          return true;
+        }
+        const std::wstring busy = e2e::StatusText(status, 2);
+        shown = e2e::U8(e2e::StatusText(status, 0));
+        if (!busy.empty()) busy_seen = true;
+        if (shown == expected && busy.empty()) {
+          outcome = kShown;
+          return true;
+        }
+        // The busy text has come and gone but the count is another one:
+        // settled once it stays so for 5 s. (A status bar that could not
+        // be read gives empty texts.)
+        if (!busy_seen || !busy.empty() || !shown.starts_with("记录数=")) {
+          idle_since = Clock::now();
+        } else if (seconds(idle_since) > 5) {
+          outcome = kOtherCount;
+          return true;
+        }
+        return false;
+      },
+      kLoadTimeoutMs);
+  const double elapsed = seconds(press);
+  switch (outcome) {
+    case kShown:
+      std::printf("load: %s shown %.1f s after 刷新\n", shown.c_str(), elapsed);
+      break;
+    case kOtherCount:
+      std::printf(
+          "load: FAILED: the window shows \"%s\" %.1f s after 刷新, "
+          "not %s\n",
+          shown.c_str(), elapsed, expected.c_str());
+      break;
+    case kBox:
+      std::printf("load: the box came %.1f s after 刷新\n", elapsed);
+      break;
+    case kWaiting:
+      std::printf(
+          "load: FAILED: no %s within %.0f s; the window shows "
+          "\"%s\"\n",
+          expected.c_str(), elapsed, shown.c_str());
+      break;
+  }
+  std::printf("load: peak working set (GetProcessMemoryInfo): %.1f MB\n",
+              PeakWorkingSetMb());
+  std::fflush(stdout);
+  std::wstring shot = outdir + L"\\load.bmp";
+  if (SaveScreenshot(shot)) {
+    std::printf("load: screenshot %s\n", e2e::U8(shot).c_str());
+  }
+  std::fflush(stdout);
+  // The process ends without closing the window: freeing millions of
+  // documents one by one is no part of the load.
+  return outcome == kShown;
+}
+
 int Main(int argc, wchar_t** argv) {
   std::wstring demo_dir;
   bool cycle = false;
+  long long load_count = -1;
+  std::wstring load_machine;
   for (int i = 1; i < argc; ++i) {
     std::wstring arg = argv[i];
     if ((arg == L"--demo" || arg == L"--cycle") && i + 1 < argc &&
         demo_dir.empty()) {
       cycle = arg == L"--cycle";
       demo_dir = argv[++i];
+    } else if (arg == L"--load" && i + 3 < argc && demo_dir.empty()) {
+      demo_dir = argv[++i];
+      load_count = std::wcstoll(argv[++i], nullptr, 10);
+      load_machine = argv[++i];
     } else {
       std::fprintf(stderr,
-                   "usage: skjk-host [--demo OUTDIR | --cycle OUTDIR]\n");
+                   "usage: skjk-host [--demo OUTDIR | --cycle OUTDIR | "
+                   "--load OUTDIR N MACHINE]\n");
       return 2;
     }
   }
@@ -524,7 +671,20 @@ int Main(int argc, wchar_t** argv) {
   int failures = 0;
   std::thread driver;
   std::unique_ptr<e2e::Watchdog> watchdog;
-  if (!demo_dir.empty()) {
+  if (load_count >= 0) {
+    CreateDirectoryW(demo_dir.c_str(), nullptr);
+    SeedSettings(demo_dir);
+    SetWindowTextW(g_edit, load_machine.c_str());
+    driver = std::thread([&] {
+      const bool loaded = RunLoad(demo_dir, load_count);
+      std::fflush(stdout);
+      // Straight out: the window may still be busy, or hold millions of
+      // documents.
+      ExitProcess(loaded ? 0 : 1);
+    });
+    watchdog = std::make_unique<e2e::Watchdog>(kLoadTimeoutMs + 60000,
+                                               "skjk-host --load");
+  } else if (!demo_dir.empty()) {
     CreateDirectoryW(demo_dir.c_str(), nullptr);
     SeedSettings(demo_dir);
     watchdog = std::make_unique<e2e::Watchdog>(
