@@ -116,10 +116,10 @@ serve query-mariadb "$app"
   --server-pid "$server_pid"
 stop_all
 
-# The statement of a million documents and their lines may run past the
-# server's default limit (60 s) on a busy machine.
+# Served with the server's default limits: an answer that keeps coming is
+# never cut by the statement limit, however long it takes in all.
 make_db "$dir/ui-1m.db" 1000000 "$not_invoiced"
-serve ui "$dir/ui-1m.db" --statement-timeout 600
+serve ui "$dir/ui-1m.db"
 "$build/bench/skjk-ui-stall-bench" --machine "$machine" \
   --from 2000-01-01 --to 2099-12-31
 stop_all
