@@ -179,6 +179,8 @@ std::vector<ProviderDef> MakeProviders() {
   v.push_back(CustomerProvider("dsp_jqsk1", false));
   v.push_back(CustomerProvider("dsp_jqsk3", true));
   for (ProviderDef& p : v) {
+    p.keys_sql =
+        "SELECT A.DHAO00" + p.master_sql.substr(p.master_sql.find(" FROM "));
     p.key_column = KeyColumn(p.layout);
     SetOrder(&p);
   }
@@ -312,8 +314,8 @@ class Lines {
       while (there_ && l_->Double(0) < key) SKJK_RETURN_IF_ERROR(Next());
       while (there_ && l_->Double(0) == key) {
         for (size_t c = 0; c < nested_.nested.size(); ++c) {
-          SKJK_RETURN_IF_ERROR(PutColumn(l_, static_cast<int>(c),
-                                         nested_.nested[c], &gw_));
+          SKJK_RETURN_IF_ERROR(
+              PutColumn(l_, static_cast<int>(c), nested_.nested[c], &gw_));
         }
         ++group_count_;
         SKJK_RETURN_IF_ERROR(Next());
@@ -445,6 +447,22 @@ Status Batches(DbSession* db, ProviderCursor* cursor, int packet_size,
                                 def.master_order + " LIMIT ? OFFSET ?";
   const std::string lines_sql = def.batch_lines_sql + " ORDER BY L.DHAO00";
   ResetOnExit reset_on_exit;
+  // Where a document may have several rows, the DHAO00 of the batch's last
+  // row (the last it can be: that of the row as many rows on in DHAO00
+  // order, which an index gives) bounds the batch's query from above.
+  const bool bounded = def.order_columns.size() > 1;
+  const std::string keys_sql =
+      def.keys_sql + (after ? def.after_sql : std::string());
+  const std::string first_bound_sql =
+      keys_sql + " ORDER BY A.DHAO00 LIMIT 1 OFFSET ?";
+  const std::string later_bound_sql =
+      keys_sql + " AND A.DHAO00 >= ? ORDER BY A.DHAO00 LIMIT 1 OFFSET ?";
+  const std::string bound = bounded ? " AND A.DHAO00 <= ?" : "";
+  const std::string first_bounded_sql =
+      masters_sql + bound + def.master_order + " LIMIT ? OFFSET ?";
+  const std::string later_bounded_sql = masters_sql + " AND A.DHAO00 >= ?" +
+                                        bound + def.master_order +
+                                        " LIMIT ? OFFSET ?";
 
   // The batch: its masters' fields, encoded, and each one's end there and
   // document number.
@@ -464,22 +482,46 @@ Status Batches(DbSession* db, ProviderCursor* cursor, int packet_size,
   bool from = false;
   double from_key = 0;
   int64_t skip = 0;
-  int64_t remaining =
-      paged ? packet_size : std::numeric_limits<int64_t>::max();
+  int64_t remaining = paged ? packet_size : std::numeric_limits<int64_t>::max();
   for (;;) {
     const int64_t limit = std::min<int64_t>(read_batch, remaining);
-    auto prepared = db->Prepare(from ? later_sql : first_sql);
+    // Binds the range, the packet's start and the batch's start to `s`;
+    // returns the index of the next '?'.
+    auto bind_start = [&](Statement* s) -> Result<int> {
+      SKJK_RETURN_IF_ERROR(BindRange(s, *cursor));
+      int index = 3;
+      if (after) {
+        auto next = BindAfter(s, def, after_key, index);
+        if (!next.ok()) return next.status();
+        index = *next;
+      }
+      if (from) SKJK_RETURN_IF_ERROR(s->BindDouble(index++, from_key));
+      return index;
+    };
+    double most = std::numeric_limits<double>::max();
+    if (bounded) {
+      auto prepared = db->Prepare(from ? later_bound_sql : first_bound_sql);
+      if (!prepared.ok()) return prepared.status();
+      Statement* k = *prepared;
+      reset_on_exit.statements[0] = k;
+      auto index = bind_start(k);
+      if (!index.ok()) return index.status();
+      SKJK_RETURN_IF_ERROR(k->BindInt(*index, (from ? skip : 0) + limit - 1));
+      auto row = k->Step();
+      if (!row.ok()) return row.status();
+      if (*row) most = k->Double(0);
+      k->Reset();
+    }
+    auto prepared =
+        db->Prepare(bounded ? (from ? later_bounded_sql : first_bounded_sql)
+                            : (from ? later_sql : first_sql));
     if (!prepared.ok()) return prepared.status();
     Statement* m = *prepared;
     reset_on_exit.statements[0] = m;
-    SKJK_RETURN_IF_ERROR(BindRange(m, *cursor));
-    int index = 3;
-    if (after) {
-      auto next = BindAfter(m, def, after_key, index);
-      if (!next.ok()) return next.status();
-      index = *next;
-    }
-    if (from) SKJK_RETURN_IF_ERROR(m->BindDouble(index++, from_key));
+    auto bound_index = bind_start(m);
+    if (!bound_index.ok()) return bound_index.status();
+    int index = *bound_index;
+    if (bounded) SKJK_RETURN_IF_ERROR(m->BindDouble(index++, most));
     SKJK_RETURN_IF_ERROR(m->BindInt(index++, limit));
     SKJK_RETURN_IF_ERROR(m->BindInt(index, from ? skip : 0));
 

@@ -21,6 +21,8 @@ struct ProviderDef {
   // with a WHERE clause taking QSRQ and the day after ZZRQ as its two '?'.
   std::string master_sql;
   std::string master_order;  // " ORDER BY ..." of order_columns
+  // SELECT A.DHAO00 with master_sql's FROM and WHERE (the same two '?').
+  std::string keys_sql;
   // The view's order key: master columns of A, DHAO00 first (not NULL), the
   // others (NULL first) only where a document may have several rows.
   std::vector<std::string> order_columns;
@@ -97,10 +99,13 @@ inline constexpr int kReadBatch = 5000;
 // many rows at a time, in their order, each batch but the last ending with
 // a whole document where it holds more than one (a document with more rows
 // goes on in the next batch at the row where it stopped), and each batch's
-// lines are then read by its range of DHAO00: the session never reads two
-// queries at once, so a backend need not hold one in memory (MariaDB).
-// Either way the answer is the same. `read_batch` < 0: the backend's way,
-// 0 or kReadBatch.
+// lines are then read by its range of DHAO00. Where a document may have
+// several rows (an order of several columns, which no index gives), a
+// batch's masters are first bounded by the DHAO00 their last row can have
+// at most, so that the engine sorts the batch's rows, not all the rest: the
+// session never reads two queries at once, so a backend need not hold one in
+// memory (MariaDB). Either way the answer is the same. `read_batch` < 0: the
+// backend's way, 0 or kReadBatch.
 Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
                     RecordSink* sink, int read_batch = -1);
 

@@ -923,9 +923,9 @@ std::vector<std::string> Answers(const testing::ServerProcess& server,
   Status s = c.GetRecords(provider, packet, false, {from, to}, &p);
   EXPECT_TRUE(s.ok()) << provider << ": " << s.message();
   answers.push_back(Render(p.rows));
-  for (int guard = 0; s.ok() && packet > 0 &&
-                      p.rows.size() == static_cast<size_t>(packet) &&
-                      guard < 1000;
+  for (int guard = 0;
+       s.ok() && packet > 0 && p.rows.size() == static_cast<size_t>(packet) &&
+       guard < 1000;
        ++guard) {
     s = c.GetRecords(provider, packet, false, {}, &p);
     EXPECT_TRUE(s.ok()) << provider << ": " << s.message();
@@ -935,21 +935,21 @@ std::vector<std::string> Answers(const testing::ServerProcess& server,
 }
 
 // The masters read a few rows at a time (--read-batch) deliver what one
-// pass over them all delivers (--read-batch 0): the same documents, rows and lines in the same
-// order, whole and packet by packet, for every provider; batches end with
-// whole documents, and a document with more rows than a batch holds goes on
-// in the next one without skipping or repeating identical rows.
+// pass over them all delivers (--read-batch 0): the same documents, rows and
+// lines in the same order, whole and packet by packet, for every provider;
+// batches end with whole documents, and a document with more rows than a batch
+// holds goes on in the next one without skipping or repeating identical rows.
 class ReadBatchTest : public ::testing::TestWithParam<testing::Backend> {};
 
 TEST_P(ReadBatchTest, BatchesDeliverWhatOneReadDelivers) {
   SKJK_SKIP_WITHOUT_BACKEND(GetParam());
   std::vector<std::unique_ptr<testing::ServerProcess>> servers;
   for (const char* batch : {"0", "1", "3", "7"}) {
-    auto s = testing::ServerProcess::Start(
-        {.backend = GetParam(),
-         .sample_documents = 60,
-         .seed = 5,
-         .serve_flags = {"--read-batch", batch}});
+    auto s =
+        testing::ServerProcess::Start({.backend = GetParam(),
+                                       .sample_documents = 60,
+                                       .seed = 5,
+                                       .serve_flags = {"--read-batch", batch}});
     ASSERT_TRUE(s.ok()) << s.status().message();
     Status fill = (*s)->Fill(kCustomerCopy);
     ASSERT_TRUE(fill.ok()) << fill.message();
