@@ -9,9 +9,11 @@
 // connection. Transactions: Begin takes a named lock of the database (one
 // writing transaction at a time, as on SQLite) and then starts an InnoDB
 // transaction. The rows of the server's own queries are read as they
-// arrive (mysql_use_result); as the providers step two queries of one
-// session in turn, a query still being read when another statement is sent
-// takes the rest of its rows into memory first.
+// arrive (mysql_use_result); a query still being read when another
+// statement is sent takes the rest of its rows into memory first, which is
+// why the providers read their answers here in batches, one query at a
+// time (steps_in_turn). Sessions run REPEATABLE READ, so that the batches
+// of one answer, inside one transaction, read one snapshot.
 #include <mysql.h>
 #include <poll.h>
 
@@ -159,11 +161,16 @@ class Link {
     // reference breaking the tie, as they do when read through an index;
     // so a document's lines arrive in their stored order whichever plan
     // the engine picks for a query, however many documents it asks for.
+    // EXISTS stays a subquery of each row (exists_to_in off): made an IN,
+    // the engine would read the whole subquery's table into a temporary
+    // one for each query, for each batch of a provider's answer (the
+    // visit-sales views' invoiced lines: 500,000 rows each time).
     SKJK_RETURN_IF_ERROR(
         Run("SET SESSION sql_mode='" + std::string(kSqlMode) +
                 "', NAMES utf8mb4 COLLATE utf8mb4_bin, net_write_timeout=" +
                 std::to_string(kNetWriteTimeoutSeconds) +
-                ", max_length_for_sort_data=4",
+                ", max_length_for_sort_data=4, "
+                "optimizer_switch='exists_to_in=off'",
             "cannot set up the MariaDB session"));
     // InnoDB's default, whatever the server's: the statements of one
     // transaction read one snapshot (the batches of a provider's answer).
