@@ -61,6 +61,21 @@ class DbSession {
   virtual Status Rollback() = 0;
   virtual bool in_transaction() = 0;
 
+  // One state of the database for the server's own queries from BeginRead
+  // to EndRead, however many statements run in between: inside a
+  // transaction (Begin) the transaction's own; otherwise BeginRead opens a
+  // read-only transaction (a snapshot), which EndRead ends. That one is no
+  // transaction in the sense of in_transaction(), Commit or Rollback, and
+  // reads only: no other statement runs between the two calls. EndRead
+  // without a BeginRead does nothing.
+  virtual Status BeginRead() = 0;
+  virtual void EndRead() = 0;
+
+  // Whether queries of the session can be read in turn, each row as it is
+  // asked for (SQLite). Otherwise (MariaDB) a query still being read when
+  // another one runs has the rest of its rows read into memory first.
+  virtual bool steps_in_turn() const = 0;
+
   // Runs one client SQL statement; returns the number of rows it changed.
   // More than one statement in the text is an error, so is a NUL byte in
   // it; under Access::kClient so is anything the client rule does not allow

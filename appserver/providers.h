@@ -21,6 +21,8 @@ struct ProviderDef {
   // with a WHERE clause taking QSRQ and the day after ZZRQ as its two '?'.
   std::string master_sql;
   std::string master_order;  // " ORDER BY ..." of order_columns
+  // SELECT A.DHAO00 with master_sql's FROM and WHERE (the same two '?').
+  std::string keys_sql;
   // The view's order key: master columns of A, DHAO00 first (not NULL), the
   // others (NULL first) only where a document may have several rows.
   std::vector<std::string> order_columns;
@@ -32,6 +34,12 @@ struct ProviderDef {
   // SELECT of the line fields (DHAO00 first) of the masters master_sql
   // selects, with the same two '?', no ORDER BY.
   std::string lines_sql;
+  // The same for the masters whose DHAO00 lies between two bounds: its
+  // '?' are the lowest and the highest DHAO00, QSRQ, the day after ZZRQ,
+  // and the two bounds again (a backend gets the range both on the lines
+  // and on the masters they belong to, so that a batch of masters costs
+  // its own lines, not the view's).
+  std::string batch_lines_sql;
   int key_column = 0;  // DHAO00 among the master fields
 };
 
@@ -75,12 +83,31 @@ Status StartCursor(const ProviderDef& def,
                    const std::vector<std::string>& params,
                    ProviderCursor* cursor);
 
+// How many master rows StreamPacket reads from MariaDB at a time.
+inline constexpr int kReadBatch = 5000;
+
 // Streams the next `packet_size` documents (all when < 0) of the cursor to
 // `sink` (header, chunks, end) and advances it. An error before the header
 // leaves the sink untouched; after it, the caller ends the stream with an
-// error frame.
+// error frame. All its queries read one state of the database
+// (DbSession::BeginRead).
+//
+// The memory this takes does not grow with the answer. With `read_batch` 0
+// the masters' query and the lines' query are read in turn in one pass,
+// which a backend whose queries step in turn (DbSession::steps_in_turn:
+// SQLite) does row by row. With `read_batch` > 0 the masters are read that
+// many rows at a time, in their order, each batch but the last ending with
+// a whole document where it holds more than one (a document with more rows
+// goes on in the next batch at the row where it stopped), and each batch's
+// lines are then read by its range of DHAO00. Where a document may have
+// several rows (an order of several columns, which no index gives), a
+// batch's masters are first bounded by the DHAO00 their last row can have
+// at most, so that the engine sorts the batch's rows, not all the rest: the
+// session never reads two queries at once, so a backend need not hold one in
+// memory (MariaDB). Either way the answer is the same. `read_batch` < 0: the
+// backend's way, 0 or kReadBatch.
 Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
-                    RecordSink* sink);
+                    RecordSink* sink, int read_batch = -1);
 
 }  // namespace skjk::appserver
 

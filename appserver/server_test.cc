@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "appserver/database.h"
+#include "appserver/providers.h"
 #include "platform/socket.h"
 #include "server/connection.h"
 #include "server/protocol.h"
@@ -843,6 +846,164 @@ INSTANTIATE_TEST_SUITE_P(Backends, SampleTest,
                          ::testing::ValuesIn(testing::kBackends),
                          testing::BackendParamName);
 
+// Rows as text, a row a line, fields by '|', nested rows in brackets.
+std::string Render(const Rows& rows) {
+  std::string s;
+  for (const Row& row : rows) {
+    for (size_t i = 0; i < row.values.size(); ++i) {
+      if (i > 0) s += "|";
+      const Value& v = row.values[i];
+      if (const auto* t = std::get_if<std::string>(&v)) {
+        s += *t;
+      } else if (const auto* n = std::get_if<double>(&v)) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.17g", *n);
+        s += buf;
+      } else if (const auto* nested = std::get_if<Rows>(&v)) {
+        s += "[" + Render(*nested) + "]";
+      } else {
+        s += "~";
+      }
+    }
+    s += "\n";
+  }
+  return s;
+}
+
+// The customer copy of the sample's visit-sales documents with several
+// rows for some: distinct ones, identical ones, NULL in an order column,
+// and one document (3000020) with ten rows, more than a batch of three;
+// a quarter of the documents invoiced.
+const std::vector<std::string> kCustomerCopy = {
+    "INSERT INTO XSTJQSK1 (DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,DWMC00,CKDM00) "
+    "SELECT DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,'X',CKDM00 FROM XSTFXPS1",
+    "INSERT INTO XSTJQSK1 (DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,DWMC00) "
+    "SELECT DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,'Y' FROM XSTFXPS1 "
+    "WHERE DHAO00 % 3 = 0",
+    "INSERT INTO XSTJQSK1 (DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,DWMC00,CKDM00) "
+    "SELECT DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,'X',CKDM00 FROM XSTFXPS1 "
+    "WHERE DHAO00 % 5 = 0",
+    "INSERT INTO XSTJQSK1 (DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,DWMC00) "
+    "SELECT DHAO00,FPLB00,YWRQ00,YWRY00,KHDM00,NULL FROM XSTFXPS1 "
+    "WHERE DHAO00 % 7 = 0",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00,DWMC00) SELECT DHAO00,YWRQ00,'a' "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00,DWMC00) SELECT DHAO00,YWRQ00,'b' "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00,DWMC00) SELECT DHAO00,YWRQ00,'b' "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00,DWMC00) SELECT DHAO00,YWRQ00,'c' "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00) SELECT DHAO00,YWRQ00 "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00) SELECT DHAO00,YWRQ00 "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00,DWMC00) SELECT DHAO00,YWRQ00,'d' "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK1 (DHAO00,YWRQ00,DWMC00) SELECT DHAO00,YWRQ00,'e' "
+    "FROM XSTFXPS1 WHERE DHAO00 = 3000020",
+    "INSERT INTO XSTJQSK2 (DHAO00,SPDM00,SL0000,SE0000) "
+    "SELECT DHAO00,SPDM00,SL0000,SE0000 FROM XSTFXPS2",
+    "UPDATE XSTJQSK1 SET FPHAO0 = 'F' || DHAO00 WHERE DHAO00 % 4 = 0",
+};
+
+const char* const kAllProviders[] = {"dsp_bbsk1", "dsp_bbsk3", "dsp_bbbf1",
+                                     "dsp_bbbf3", "dsp_fxsk1", "dsp_fxsk3",
+                                     "dsp_jqsk1", "dsp_jqsk3"};
+
+// A provider's answers on `server`: all at once, or in packets of
+// `packet` until one comes short, each packet rendered.
+std::vector<std::string> Answers(const testing::ServerProcess& server,
+                                 const char* provider, const std::string& from,
+                                 const std::string& to, int packet) {
+  Connection c;
+  c.set_machine_name(server.machine());
+  std::vector<std::string> answers;
+  Packet p;
+  Status s = c.GetRecords(provider, packet, false, {from, to}, &p);
+  EXPECT_TRUE(s.ok()) << provider << ": " << s.message();
+  answers.push_back(Render(p.rows));
+  for (int guard = 0;
+       s.ok() && packet > 0 && p.rows.size() == static_cast<size_t>(packet) &&
+       guard < 1000;
+       ++guard) {
+    s = c.GetRecords(provider, packet, false, {}, &p);
+    EXPECT_TRUE(s.ok()) << provider << ": " << s.message();
+    answers.push_back(Render(p.rows));
+  }
+  return answers;
+}
+
+// The masters read a few rows at a time (--read-batch) deliver what one
+// pass over them all delivers (--read-batch 0): the same documents, rows and
+// lines in the same order, whole and packet by packet, for every provider;
+// batches end with whole documents, and a document with more rows than a batch
+// holds goes on in the next one without skipping or repeating identical rows.
+class ReadBatchTest : public ::testing::TestWithParam<testing::Backend> {};
+
+TEST_P(ReadBatchTest, BatchesDeliverWhatOneReadDelivers) {
+  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+  std::vector<std::unique_ptr<testing::ServerProcess>> servers;
+  for (const char* batch : {"0", "1", "3", "7"}) {
+    auto s =
+        testing::ServerProcess::Start({.backend = GetParam(),
+                                       .sample_documents = 60,
+                                       .seed = 5,
+                                       .serve_flags = {"--read-batch", batch}});
+    ASSERT_TRUE(s.ok()) << s.status().message();
+    Status fill = (*s)->Fill(kCustomerCopy);
+    ASSERT_TRUE(fill.ok()) << fill.message();
+    servers.push_back(std::move(s).value());
+  }
+  const testing::ServerProcess& one_read = *servers[0];
+  // The customer documents are as described.
+  EXPECT_EQ(one_read.Select("SELECT COUNT(*) FROM XSTJQSK1 WHERE DHAO00 = "
+                            "3000020 AND FPHAO0 = 'F3000020'"),
+            "10");
+  EXPECT_NE(one_read.Select("SELECT COUNT(*) FROM (SELECT DHAO00 FROM "
+                            "XSTJQSK1 WHERE FPHAO0 IS NULL GROUP BY DHAO00 "
+                            "HAVING COUNT(*) > 1) N"),
+            "0");
+
+  struct Range {
+    const char* from;
+    const char* to;
+  } const ranges[] = {{"2000-01-01", "2099-12-31"},
+                      {"2024-03-01", "2024-08-31"}};
+  for (const char* provider : kAllProviders) {
+    for (const Range& r : ranges) {
+      SCOPED_TRACE(std::string(provider) + " " + r.from + ".." + r.to);
+      const std::vector<std::string> all =
+          Answers(one_read, provider, r.from, r.to, Connection::kAllRecords);
+      ASSERT_EQ(all.size(), 1u);
+      // Enough documents for many batches.
+      EXPECT_GE(std::count(all[0].begin(), all[0].end(), '\n'), 8);
+      for (size_t i = 1; i < servers.size(); ++i) {
+        EXPECT_EQ(Answers(*servers[i], provider, r.from, r.to,
+                          Connection::kAllRecords),
+                  all)
+            << "batch server " << i;
+      }
+      if (r.from != ranges[0].from) continue;
+      for (int packet : {2, 7, 10}) {
+        SCOPED_TRACE("packets of " + std::to_string(packet));
+        const std::vector<std::string> packets =
+            Answers(one_read, provider, r.from, r.to, packet);
+        EXPECT_GE(packets.size(), 2u);
+        for (size_t i = 1; i < servers.size(); ++i) {
+          EXPECT_EQ(Answers(*servers[i], provider, r.from, r.to, packet),
+                    packets)
+              << "batch server " << i;
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ReadBatchTest,
+                         ::testing::ValuesIn(testing::kBackends),
+                         testing::BackendParamName);
+
 // The database sessions of the server, straight: the providers step two
 // queries of one session in turn and may run others meanwhile.
 class DbSessionTest : public ::testing::TestWithParam<testing::Backend> {
@@ -956,6 +1117,115 @@ TEST_P(DbSessionTest, QueriesOfOneSessionStepInTurn) {
   b = Query(kVoidLines, 0);
   EXPECT_EQ(Rest(b), voids);
   EXPECT_EQ(Rest(a), sales);
+}
+
+TEST_P(DbSessionTest, ReadsBetweenBeginReadAndEndReadSeeOneState) {
+  const std::string insert =
+      "INSERT INTO XSTXSFP1 (DHAO00,YWRQ00) VALUES (5000000,'2024-01-01')";
+  // The number the query `sql` (its '?' bound to 0) counts.
+  auto count_of = [&](const std::string& sql) -> int64_t {
+    appserver::Statement* st = Query(sql, 0);
+    if (st == nullptr) return -1;
+    auto row = st->Step();
+    EXPECT_TRUE(row.ok() && *row);
+    const int64_t n = row.ok() && *row ? st->Int(0) : -1;
+    st->Reset();
+    return n;
+  };
+  ASSERT_TRUE(session_->BeginRead().ok());
+  EXPECT_FALSE(session_->in_transaction());
+  EXPECT_EQ(count_of(kCount), 2000);
+  // Another session's write, committed meanwhile, is not seen until the
+  // read ends.
+  Status s = server_->Fill({insert});
+  ASSERT_TRUE(s.ok()) << s.message();
+  EXPECT_EQ(count_of(kCount), 2000);
+  session_->EndRead();
+  EXPECT_EQ(count_of(kCount), 2001);
+  session_->EndRead();  // nothing to end
+
+  // Inside a transaction the reads see its own writes, and the end of the
+  // read leaves the transaction open.
+  const std::string marked =
+      "SELECT COUNT(*) FROM XSTXSFP1 WHERE FPHAO0 = 'x' AND DHAO00 >= ?";
+  ASSERT_TRUE(session_->Begin().ok());
+  auto changed = session_->Execute(
+      "UPDATE XSTXSFP1 SET FPHAO0 = 'x' WHERE DHAO00 >= 1001000");
+  ASSERT_TRUE(changed.ok()) << changed.status().message();
+  ASSERT_GT(*changed, 0);
+  ASSERT_TRUE(session_->BeginRead().ok());
+  EXPECT_EQ(count_of(marked), *changed);
+  session_->EndRead();
+  EXPECT_TRUE(session_->in_transaction());
+  EXPECT_EQ(count_of(marked), *changed);
+  ASSERT_TRUE(session_->Rollback().ok());
+  EXPECT_EQ(count_of(marked), 0);
+}
+
+// Counts the rows of a record stream; calls `on_chunk` at the first chunk.
+class CountingSink final : public appserver::RecordSink {
+ public:
+  Status Header(const std::vector<FieldDef>&) override { return Status::OK(); }
+  Status Chunk(uint64_t count, std::string_view) override {
+    rows += count;
+    if (chunks++ == 0 && on_first_chunk) on_first_chunk();
+    return Status::OK();
+  }
+  Status End(uint64_t t, bool) override {
+    total = t;
+    return Status::OK();
+  }
+  std::function<void()> on_first_chunk;
+  uint64_t rows = 0, chunks = 0, total = 0;
+};
+
+// An answer read in many batches reads one state of the database: what
+// another session writes after its first batch does not show in its later
+// ones, neither documents leaving the view nor documents entering it.
+TEST_P(DbSessionTest, AnAnswerInBatchesReadsOneState) {
+  const appserver::ProviderDef* def = appserver::FindProvider("dsp_bbsk1");
+  ASSERT_NE(def, nullptr);
+  int read_batch = 50;
+  auto answer = [&](CountingSink* sink) {
+    appserver::ProviderCursor cursor;
+    Status s =
+        appserver::StartCursor(*def, {"2000-01-01", "2099-12-31"}, &cursor);
+    ASSERT_TRUE(s.ok()) << s.message();
+    s = appserver::StreamPacket(session_.get(), &cursor, -1, sink, read_batch);
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(sink->rows, sink->total);
+  };
+  // In one pass, where the masters may have been read before the write
+  // but the lines not, and in batches. The writes come after the first
+  // chunk's documents.
+  const std::vector<std::string> writes[] = {
+      {"DELETE FROM XSTXSFP2 WHERE DHAO00 > 1001000",
+       "UPDATE XSTXSFP1 SET FPHAO0 = 'x' WHERE DHAO00 > 1001500"},
+      {"DELETE FROM XSTXSFP1 WHERE DHAO00 > 1000700",
+       "UPDATE XSTXSFP1 SET FPHAO0 = NULL WHERE DHAO00 > 1000400",
+       "DELETE FROM XSTXSFP2 WHERE DHAO00 > 1000400"},
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    read_batch = pass == 0 ? 0 : 50;
+    SCOPED_TRACE("read batch " + std::to_string(read_batch));
+    CountingSink before;
+    answer(&before);
+    ASSERT_GT(before.chunks, 2u);  // the write below comes between batches
+
+    CountingSink during;
+    during.on_first_chunk = [&] {
+      Status s = server_->Fill(writes[pass]);
+      ASSERT_TRUE(s.ok()) << s.message();
+    };
+    answer(&during);
+    EXPECT_EQ(during.total, before.total);
+    EXPECT_EQ(during.chunks, before.chunks);
+    EXPECT_FALSE(session_->in_transaction());
+
+    CountingSink after;
+    answer(&after);
+    EXPECT_NE(after.total, before.total);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DbSessionTest,

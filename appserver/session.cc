@@ -186,7 +186,8 @@ class Session final : public RecordSink {
         ProviderCursor& cursor = cursors_[def];
         cursor = ProviderCursor();
         SKJK_RETURN_IF_ERROR(StartCursor(*def, m.params, &cursor));
-        return StreamPacket(session_.get(), &cursor, m.packet_size, this);
+        return StreamPacket(session_.get(), &cursor, m.packet_size, this,
+                            limits_.read_batch);
       }
       case MessageType::kNextPacket: {
         protocol::NextPacket m;
@@ -199,7 +200,7 @@ class Session final : public RecordSink {
                                " to continue in this session");
         }
         return StreamPacket(session_.get(), &cursor->second, m.packet_size,
-                            this);
+                            this, limits_.read_batch);
       }
       case MessageType::kExecute: {
         protocol::Execute m;

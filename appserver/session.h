@@ -15,7 +15,7 @@ namespace skjk::appserver {
 // to spare, so that an unknown client reserves next to nothing.
 inline constexpr uint32_t kMaxHelloPayload = 64;
 
-// Time limits of a session, in seconds (> 0).
+// Limits of a session: times in seconds (> 0), and the reading of answers.
 struct SessionLimits {
   // No request (or nothing of a started one) for this long ends the
   // session; a client that reads nothing of an answer for this long, too.
@@ -27,6 +27,9 @@ struct SessionLimits {
   // A request's time in the database (not the time spent waiting for the
   // client to read the answer); then its statement is interrupted.
   int statement_timeout = 60;
+  // Master rows a provider's answer reads from the database at a time, 0
+  // for one pass, < 0 for the backend's way (see StreamPacket).
+  int read_batch = -1;
   // Set when the server stops: running statements are interrupted.
   const std::atomic<bool>* stopping = nullptr;
 };

@@ -288,7 +288,33 @@ class SqliteSession final : public DbSession {
     if (!in_transaction()) return Status::OK();
     return Exec("ROLLBACK", "rollback failed");
   }
-  bool in_transaction() override { return !sqlite3_get_autocommit(db_); }
+  bool in_transaction() override {
+    return !sqlite3_get_autocommit(db_) && !reading_;
+  }
+
+  bool steps_in_turn() const override { return true; }
+
+  // Outside a transaction, a deferred one: its first query fixes the
+  // state it reads (a snapshot of the log in WAL mode) for the rest.
+  Status BeginRead() override {
+    if (reading_ || !sqlite3_get_autocommit(db_)) return Status::OK();
+    SKJK_RETURN_IF_ERROR(Exec("BEGIN", "cannot begin a read"));
+    reading_ = true;
+    return Status::OK();
+  }
+  void EndRead() override {
+    if (!reading_) return;
+    reading_ = false;
+    // An interrupted query may have ended the transaction already. Its end
+    // is not interrupted: the session must not keep its read.
+    if (sqlite3_get_autocommit(db_)) return;
+    if (stop_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    if (!Exec("COMMIT", "").ok()) (void)Exec("ROLLBACK", "");
+    if (stop_) {
+      sqlite3_progress_handler(db_, kProgressSteps, &SqliteSession::Progress,
+                               this);
+    }
+  }
 
   void SetInterruptCheck(std::function<bool()> stop) override {
     stop_ = std::move(stop);
@@ -413,6 +439,7 @@ class SqliteSession final : public DbSession {
   Guard guard_;
   std::map<std::string, std::unique_ptr<SqliteStatement>> cache_;
   std::function<bool()> stop_;
+  bool reading_ = false;  // inside BeginRead's transaction
 };
 
 // Opens a connection with everything a session relies on, and without what
