@@ -619,6 +619,7 @@ bool RunLoad(const std::wstring& outdir, long long count) {
   std::printf("load: peak working set (GetProcessMemoryInfo): %.1f MB\n",
               PeakWorkingSetMb());
   std::fflush(stdout);
+  Sleep(500);  // let it paint
   std::wstring shot = outdir + L"\\load.bmp";
   if (SaveScreenshot(shot)) {
     std::printf("load: screenshot %s\n", e2e::U8(shot).c_str());
