@@ -48,15 +48,15 @@ fi
 server_pid=
 host_pid=
 wine_started=
+# stop PID: ends a process this script started (none when PID is empty).
+stop() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
 cleanup() {
-  if [ -n "$host_pid" ]; then
-    kill "$host_pid" 2>/dev/null || true
-    wait "$host_pid" 2>/dev/null || true
-  fi
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  stop "$host_pid"
+  stop "$server_pid"
   # Ends every process of this Wine state's prefix, and its Xvfb.
   [ -z "$wine_started" ] || scripts/wine-env stop
 }
