@@ -280,8 +280,6 @@ class Connection::Impl {
     }
   }
 
-  Status AnswerTooLargeStatus() const { return AnswerTooLarge(); }
-
  private:
   void StartAnswer() { answer_bytes_ = 0; }
 
@@ -387,7 +385,7 @@ Status Connection::GetRecords(std::string_view provider, int packet_size,
   bool receiver_failed;
   Status s = RequestRecords(provider, packet_size, with_layout, params,
                             &receiver, /*bounded=*/true, &receiver_failed);
-  if (!s.ok() && receiver.exceeded()) s = impl_->AnswerTooLargeStatus();
+  if (!s.ok() && receiver.exceeded()) s = impl_->AnswerTooLarge();
   if (s.ok()) receiver.Finish();
   return Finish(std::move(s));
 }

@@ -481,7 +481,7 @@ class DocumentSet::Loader final : public RecordReceiver {
                   CheckKinds(line, *lines, set_->line_columns_));
               if (!AddLine(line, *lines)) return OutOfMemory();
             }
-            store_->SetLines(field, first);
+            store_->SetLines(first);
           }
         }
       }
@@ -612,7 +612,7 @@ class DocumentSet::Loader final : public RecordReceiver {
             if (!WireValue(r, lc, /*line=*/true, 0, &unused)) return false;
           }
         }
-        store_->SetLines(c.field, first_line);
+        store_->SetLines(first_line);
         *has_lines = true;
         return true;
       }

@@ -83,38 +83,51 @@ size_t RecordStore::BlockBytes(const Table& t, size_t block) const {
   return full;
 }
 
+template <typename T>
+bool RecordStore::Enlarge(std::unique_ptr<T[]>* block, size_t old_count,
+                          size_t count) {
+  const size_t more = (count - old_count) * sizeof(T);
+  if (!Acquire(more)) return false;
+  std::unique_ptr<T[]> grown(new (std::nothrow) T[count]);
+  if (grown == nullptr) {
+    Release(more);
+    return false;
+  }
+  if (old_count > 0) {
+    std::memcpy(grown.get(), block->get(), old_count * sizeof(T));
+  }
+  *block = std::move(grown);
+  return true;
+}
+
+template <typename T>
+bool RecordStore::AppendBlock(std::vector<std::unique_ptr<T[]>>* blocks,
+                              size_t count) {
+  std::unique_ptr<T[]> block;
+  if (!Enlarge(&block, 0, count)) return false;
+  try {
+    blocks->push_back(std::move(block));
+  } catch (const std::bad_alloc&) {
+    Release(count * sizeof(T));
+    return false;
+  }
+  return true;
+}
+
 bool RecordStore::Grow(Table* t) {
   if (t->capacity < kBlockSlots) {
     // The first block grows by doubling up to a full block.
     const uint32_t slots = t->capacity == 0 ? 16 : t->capacity * 2;
-    const size_t old_bytes = size_t{t->capacity} * t->width;
-    const size_t bytes = size_t{slots} * t->width;
-    if (!Acquire(bytes - old_bytes)) return false;
-    std::unique_ptr<unsigned char[]> block(
-        new (std::nothrow) unsigned char[bytes]);
-    if (block == nullptr) {
-      Release(bytes - old_bytes);
+    if (t->blocks.empty()) t->blocks.emplace_back();
+    if (!Enlarge(&t->blocks[0], size_t{t->capacity} * t->width,
+                 size_t{slots} * t->width)) {
       return false;
     }
-    if (old_bytes > 0) std::memcpy(block.get(), t->blocks[0].get(), old_bytes);
-    if (t->blocks.empty()) t->blocks.emplace_back();
-    t->blocks[0] = std::move(block);
     t->capacity = slots;
     return true;
   }
-  if (t->capacity >= 0xffff'ffffu - kBlockSlots) return false;
-  const size_t bytes = size_t{kBlockSlots} * t->width;
-  if (!Acquire(bytes)) return false;
-  std::unique_ptr<unsigned char[]> block(
-      new (std::nothrow) unsigned char[bytes]);
-  if (block == nullptr) {
-    Release(bytes);
-    return false;
-  }
-  try {
-    t->blocks.push_back(std::move(block));
-  } catch (const std::bad_alloc&) {
-    Release(bytes);
+  if (t->capacity >= 0xffff'ffffu - kBlockSlots ||
+      !AppendBlock(&t->blocks, size_t{kBlockSlots} * t->width)) {
     return false;
   }
   t->capacity += kBlockSlots;
@@ -155,10 +168,11 @@ bool RecordStore::PutText(Table* t, int field, std::string_view gbk) {
   return true;
 }
 
-void RecordStore::SetLines(int field, uint32_t first) {
+void RecordStore::SetLines(uint32_t first) {
   const uint32_t run[2] = {first, lines_.count - first};
-  std::memcpy(records_.At(records_.count - 1) + records_.slots[field].offset,
-              run, 8);
+  std::memcpy(
+      records_.At(records_.count - 1) + records_.slots[nested_field_].offset,
+      run, 8);
 }
 
 CellValue RecordStore::Read(const Table& t, uint32_t i, int field) const {
@@ -189,11 +203,9 @@ CellValue RecordStore::Read(const Table& t, uint32_t i, int field) const {
 
 LineRun RecordStore::Lines(uint32_t record) const {
   if (nested_field_ < 0) return LineRun{};
-  uint32_t run[2];
-  std::memcpy(run, records_.At(record) + records_.slots[nested_field_].offset,
-              8);
-  if (run[1] == kNoLines) return LineRun{};
-  return LineRun{run[0], run[1]};
+  const CellValue lines = Read(records_, record, nested_field_);
+  const LineRun* run = std::get_if<LineRun>(&lines);
+  return run != nullptr ? *run : LineRun{};
 }
 
 void RecordStore::Truncate(uint32_t records, uint32_t lines) {
@@ -245,14 +257,9 @@ bool RecordStore::GrowShard(TextShard* shard) {
   const size_t size =
       shard->size == 0 ? kFirstShardSize : size_t{shard->size} * 2;
   if (size > (size_t{1} << 30)) return false;
-  const size_t bytes = size * sizeof(TextEntry);
-  if (!Acquire(bytes)) return false;
-  std::unique_ptr<TextEntry[]> table(new (std::nothrow) TextEntry[size]);
-  if (table == nullptr) {
-    Release(bytes);
-    return false;
-  }
-  std::memset(table.get(), 0, bytes);
+  std::unique_ptr<TextEntry[]> table;
+  if (!Enlarge(&table, 0, size)) return false;
+  std::memset(table.get(), 0, size * sizeof(TextEntry));
   const size_t mask = size - 1;
   for (size_t i = 0; i < shard->size; ++i) {
     const TextEntry e = shard->table[i];
@@ -299,50 +306,20 @@ uint32_t RecordStore::Intern(std::string_view gbk) {
   }
   if (at + need > 0xffff'ffffull) return 0;
   if (block == 0) {
+    // The first block grows by doubling (4 KiB to 1 MiB), so it is whole by
+    // the time a text no longer fits in it.
     if (pos + need > first_text_capacity_) {
       uint32_t capacity =
           first_text_capacity_ == 0 ? kFirstTextBlock : first_text_capacity_;
       while (capacity < pos + need) capacity *= 2;
       if (capacity > kTextBlock) capacity = kTextBlock;
-      if (!Acquire(capacity - first_text_capacity_)) return 0;
-      std::unique_ptr<char[]> grown(new (std::nothrow) char[capacity]);
-      if (grown == nullptr) {
-        Release(capacity - first_text_capacity_);
-        return 0;
-      }
-      if (text_blocks_.empty()) {
-        text_blocks_.emplace_back();
-      } else {
-        std::memcpy(grown.get(), text_blocks_[0].get(), first_text_capacity_);
-      }
-      text_blocks_[0] = std::move(grown);
+      if (text_blocks_.empty()) text_blocks_.emplace_back();
+      if (!Enlarge(&text_blocks_[0], first_text_capacity_, capacity)) return 0;
       first_text_capacity_ = capacity;
     }
-  } else if (block >= text_blocks_.size()) {
-    if (text_blocks_.size() == 1 && first_text_capacity_ < kTextBlock) {
-      // The first block is complete once a second one starts.
-      if (!Acquire(kTextBlock - first_text_capacity_)) return 0;
-      std::unique_ptr<char[]> full(new (std::nothrow) char[kTextBlock]);
-      if (full == nullptr) {
-        Release(kTextBlock - first_text_capacity_);
-        return 0;
-      }
-      std::memcpy(full.get(), text_blocks_[0].get(), first_text_capacity_);
-      text_blocks_[0] = std::move(full);
-      first_text_capacity_ = kTextBlock;
-    }
-    if (!Acquire(kTextBlock)) return 0;
-    std::unique_ptr<char[]> fresh(new (std::nothrow) char[kTextBlock]);
-    if (fresh == nullptr) {
-      Release(kTextBlock);
-      return 0;
-    }
-    try {
-      text_blocks_.push_back(std::move(fresh));
-    } catch (const std::bad_alloc&) {
-      Release(kTextBlock);
-      return 0;
-    }
+  } else if (block >= text_blocks_.size() &&
+             !AppendBlock(&text_blocks_, kTextBlock)) {
+    return 0;
   }
   char* p = text_blocks_[block].get() + pos;
   const uint16_t size = static_cast<uint16_t>(gbk.size());

@@ -116,7 +116,7 @@ class RecordStore {
     return PutText(&lines_, field, gbk);
   }
   // Gives the last record the lines from `first` to the last line added.
-  void SetLines(int field, uint32_t first);
+  void SetLines(uint32_t first);
 
   // Drops records and lines from `records` and `lines` on (what a failed
   // load appended). Texts stay.
@@ -160,6 +160,15 @@ class RecordStore {
   bool GrowShard(TextShard* shard);
   bool Acquire(size_t bytes);
   void Release(size_t bytes);
+  // Replaces *block (`old_count` elements, or none) by one of `count`
+  // elements that begins with the old ones; the budget is charged the
+  // difference. False (nothing changed) when the budget or the system
+  // refuses.
+  template <typename T>
+  bool Enlarge(std::unique_ptr<T[]>* block, size_t old_count, size_t count);
+  // Appends a block of `count` elements to *blocks; false when refused.
+  template <typename T>
+  bool AppendBlock(std::vector<std::unique_ptr<T[]>>* blocks, size_t count);
 
   std::shared_ptr<MemoryBudget> budget_;
   Table records_;

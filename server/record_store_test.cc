@@ -44,7 +44,7 @@ bool Fill(RecordStore* store, int n, int lines) {
         return false;
       store->SetLineNumber(1, l);
     }
-    store->SetLines(2, first);
+    store->SetLines(first);
   }
   return true;
 }
@@ -86,7 +86,7 @@ TEST(RecordStoreTest, EmptyValuesAreNotZeroOrEmptyTexts) {
   ASSERT_TRUE(store.AddRecord());
   store.SetNumber(0, 0.0);
   ASSERT_TRUE(store.SetText(1, ""));
-  store.SetLines(2, store.line_count());
+  store.SetLines(store.line_count());
   EXPECT_EQ(std::get<double>(store.Get(1, 0)), 0.0);
   EXPECT_EQ(TextOf(store.Get(1, 1)), "");
   EXPECT_EQ(std::get<LineRun>(store.Get(1, 2)).count, 0u);

@@ -31,16 +31,15 @@ InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
       [this](std::string_view provider, int packet_size, bool with_layout,
              const std::vector<std::string>& params, RecordReceiver* receiver) {
         if (request_hook_) request_hook_(true);
-        // The answer of a large query takes seconds to come and to be
-        // stored: meanwhile the window goes on answering (its busy state
-        // holds back anything that would use the connection or the sets).
-        connection_.set_waiting([this] { display_->ProcessMessages(); });
         Status status = connection_.GetRecords(provider, packet_size,
                                                with_layout, params, receiver);
-        connection_.set_waiting(nullptr);
         if (request_hook_) request_hook_(false);
         return status;
       });
+  // The answer of a large query takes seconds to come and to be stored:
+  // meanwhile the window goes on answering (its busy state holds back
+  // anything that would use the connection or the sets).
+  connection_.set_waiting([this] { display_->ProcessMessages(); });
   for (int v = 0; v < 4; ++v) {
     DocumentSet& master = sets_->master(static_cast<View>(v));
     master.set_after_open([this](DocumentSet& set) { AfterOpen(set); });
