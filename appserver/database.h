@@ -148,7 +148,8 @@ Result<std::unique_ptr<Database>> OpenMariadbDatabase(
 // one that holds tables or functions already. `url` names an account that
 // may create databases. *created says whether it was made here.
 Status CreateMariadbDatabase(const MariadbUrl& url, bool* created);
-// Drops the database (what a failed init made).
+// Drops the database (what a failed init made) and every account's grants
+// on it. `url` names an account that may drop databases and change grants.
 Status DropMariadbDatabase(const MariadbUrl& url);
 // The statements that complete a schema on MariaDB: TO_DATE, and NULL for
 // the empty customer texts that NVL reads.

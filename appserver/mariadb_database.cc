@@ -956,8 +956,20 @@ Status CreateMariadbDatabase(const MariadbUrl& url, bool* created) {
 Status DropMariadbDatabase(const MariadbUrl& url) {
   Link link(url);
   SKJK_RETURN_IF_ERROR(link.Connect(false));
-  return link.Run("DROP DATABASE IF EXISTS " + Quoted(url.database),
-                  "cannot drop database " + url.database);
+  std::vector<std::string> statements = {"DROP DATABASE IF EXISTS " +
+                                         Quoted(url.database)};
+  // The engine keeps grants on a database after it is dropped; a database
+  // made later under the same name would inherit them.
+  for (const char* table :
+       {"db", "tables_priv", "columns_priv", "procs_priv"}) {
+    statements.push_back("DELETE FROM mysql." + std::string(table) +
+                         " WHERE Db = " + Literal(url.database));
+  }
+  statements.push_back("FLUSH PRIVILEGES");
+  for (const std::string& sql : statements) {
+    SKJK_RETURN_IF_ERROR(link.Run(sql, "cannot drop database " + url.database));
+  }
+  return Status::OK();
 }
 
 Result<std::unique_ptr<Database>> OpenDatabase(const std::string& db,

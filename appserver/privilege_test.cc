@@ -501,16 +501,20 @@ std::string DumpMariadb(const std::string& admin_url) {
                     "WHERE TRIGGER_SCHEMA = '" +
                         db + "' ORDER BY 1");
   // The test account is shared: grants on the databases of tests running
-  // meanwhile come and go. Its global grants and those on this database
-  // are what a statement here could have changed.
+  // meanwhile come and go, and the order of the lines with them. Its global
+  // grants and those on this database are what a statement here could have
+  // changed.
   std::istringstream grants(
       testing::SelectRows(admin_url, "SHOW GRANTS FOR 'skjk_test_app'@'%'"));
-  for (std::string line; std::getline(grants, line);) {
-    if (line.find(" ON *.* ") != std::string::npos ||
-        line.find("`" + db + "`") != std::string::npos) {
-      out += "\n" + line;
+  std::vector<std::string> own;
+  for (std::string grant; std::getline(grants, grant, ';');) {
+    if (grant.find(" ON *.* ") != std::string::npos ||
+        grant.find("`" + db + "`") != std::string::npos) {
+      own.push_back(grant);
     }
   }
+  std::sort(own.begin(), own.end());
+  for (const std::string& grant : own) out += "\n" + grant;
   for (const char* table : kTables) {
     out += "\n" + testing::SelectRows(admin_url,
                                       "CHECKSUM TABLE " + std::string(table));
@@ -671,6 +675,40 @@ TEST_F(MariadbPrivilegeTest, ServingWithAnAdministrationAccountIsRefused) {
   EXPECT_NE(s.message().find("may do more than clients need"),
             std::string::npos)
       << s.message();
+}
+
+// Dropping a database takes every grant on it along: a database made later
+// under the same name starts without them.
+TEST_F(MariadbPrivilegeTest, DroppingADatabaseTakesItsGrantsAlong) {
+  auto url = ParseMariadbUrl(server_->db_path());
+  ASSERT_TRUE(url.ok());
+  MariadbUrl other = *url;
+  other.database += "_drop";
+  Status made =
+      testing::RunServerCommand({"init", "--db", FormatMariadbUrl(other),
+                                 "--app-account", "skjk_test_app"});
+  ASSERT_TRUE(made.ok()) << made.message();
+  const std::string grants_on_it =
+      "SELECT (SELECT COUNT(*) FROM mysql.db WHERE Db = '" + other.database +
+      "') + (SELECT COUNT(*) FROM mysql.tables_priv WHERE Db = '" +
+      other.database +
+      "') + (SELECT COUNT(*) FROM mysql.columns_priv WHERE Db = '" +
+      other.database +
+      "') + (SELECT COUNT(*) FROM mysql.procs_priv WHERE Db = '" +
+      other.database + "')";
+  EXPECT_NE(testing::SelectRows(server_->db_path(), grants_on_it), "0");
+  Status dropped = DropMariadbDatabase(other);
+  ASSERT_TRUE(dropped.ok()) << dropped.message();
+  EXPECT_EQ(testing::SelectRows(server_->db_path(), grants_on_it), "0");
+  EXPECT_EQ(testing::SelectRows(
+                server_->db_path(),
+                "SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE "
+                "SCHEMA_NAME = '" +
+                    other.database + "'"),
+            "0");
+  // The grants on the fixture's own database are untouched.
+  EXPECT_NE(DumpMariadb(server_->db_path()).find("GRANT UPDATE ("),
+            std::string::npos);
 }
 
 // The system's statements run under the application account with the

@@ -356,8 +356,18 @@ ServerProcess::~ServerProcess() {
     std::string error;
     MYSQL* m = ConnectMariadb(db_path_, false, &error);
     if (m != nullptr && SplitMariadbUrl(db_path_, &parts)) {
-      std::string sql = "DROP DATABASE IF EXISTS `" + parts.database + "`";
-      mysql_real_query(m, sql.data(), sql.size());
+      // Grants outlive a dropped database; left behind, every test would
+      // add to the shared test account's.
+      for (const std::string& sql :
+           {"DROP DATABASE IF EXISTS `" + parts.database + "`",
+            "DELETE FROM mysql.db WHERE Db = '" + parts.database + "'",
+            "DELETE FROM mysql.tables_priv WHERE Db = '" + parts.database + "'",
+            "DELETE FROM mysql.columns_priv WHERE Db = '" + parts.database +
+                "'",
+            "DELETE FROM mysql.procs_priv WHERE Db = '" + parts.database + "'",
+            std::string("FLUSH PRIVILEGES")}) {
+        mysql_real_query(m, sql.data(), sql.size());
+      }
     }
     if (m != nullptr) mysql_close(m);
   }
