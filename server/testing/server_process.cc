@@ -358,14 +358,15 @@ ServerProcess::~ServerProcess() {
     if (m != nullptr && SplitMariadbUrl(db_path_, &parts)) {
       // Grants outlive a dropped database; left behind, every test would
       // add to the shared test account's.
-      for (const std::string& sql :
-           {"DROP DATABASE IF EXISTS `" + parts.database + "`",
-            "DELETE FROM mysql.db WHERE Db = '" + parts.database + "'",
-            "DELETE FROM mysql.tables_priv WHERE Db = '" + parts.database + "'",
-            "DELETE FROM mysql.columns_priv WHERE Db = '" + parts.database +
-                "'",
-            "DELETE FROM mysql.procs_priv WHERE Db = '" + parts.database + "'",
-            std::string("FLUSH PRIVILEGES")}) {
+      std::vector<std::string> statements = {"DROP DATABASE IF EXISTS `" +
+                                             parts.database + "`"};
+      for (const char* table :
+           {"db", "tables_priv", "columns_priv", "procs_priv"}) {
+        statements.push_back("DELETE FROM mysql." + std::string(table) +
+                             " WHERE Db = '" + parts.database + "'");
+      }
+      statements.push_back("FLUSH PRIVILEGES");
+      for (const std::string& sql : statements) {
         mysql_real_query(m, sql.data(), sql.size());
       }
     }
