@@ -21,8 +21,9 @@ win32: setup
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32
 
-# Where the kernel cannot run 32-bit programs, the Wine tests and the demo run
-# on the 64-bit build of the same sources.
+# Only where the kernel runs no 32-bit programs, natively or through QEMU's
+# emulator (scripts/wine32), the Wine tests and the demo run on the 64-bit
+# build of the same sources.
 win64: setup
 	@cmake --preset win64 >/dev/null
 	@cmake --build --preset win64
@@ -45,8 +46,8 @@ demo: build
 bench: native
 	@scripts/bench.sh
 
-# The Windows build that runs under Wine here (win64 where the kernel cannot
-# run 32-bit programs) and the native server.
+# The Windows build that runs under Wine here (the 32-bit one, or win64 where
+# no 32-bit program runs at all) and the native server.
 bench-scale: native
 	@$(MAKE) --no-print-directory $$(scripts/wine-arch)
 	@scripts/bench-scale.sh

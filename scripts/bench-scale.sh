@@ -15,13 +15,17 @@
 #    Wine process's VmHWM in /proc read every second (the last reading
 #    before it ended, which is what is left when the process is killed);
 #  - skjk-server's peak memory (VmHWM).
-# Where the kernel cannot run 32-bit programs the 64-bit build runs, and a
-# line says so. The Wine state (prefix, Xvfb display) is build/bench/wine;
+# The 32-bit build runs, natively or through QEMU's emulator (scripts/wine32),
+# and a line says which; only where the kernel runs no 32-bit programs at all
+# the 64-bit build stands in, and that line says so. The Wine state (prefix, Xvfb display) is build/bench/wine;
 # the host and the plug-in run from build/bench/scale (params.cfg beside
 # them). Whatever happens, the server, the host and the Wine session are
 # stopped at the end. Exit status 0 only when the count was shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The whole run, with the server and its clean-up, where 32-bit programs can
+# run (scripts/wine32).
+[ -n "${SKJK_WINE32_ROUTE:-}" ] || exec scripts/wine32 "$0" "$@"
 root=$PWD
 documents=2000000
 server=${SKJK_BUILD:-build/native}/appserver/skjk-server
@@ -38,12 +42,8 @@ timeout_s=${SKJK_SCALE_TIMEOUT:-1500}
 for f in "$server" "$windows/bin/skjk-host.exe" "$windows/bin/skjk.dll"; do
   [ -f "$f" ] || { echo "bench-scale: $f is missing" >&2; exit 1; }
 done
-if [ "$SKJK_WINE_ARCH" = win64 ]; then
-  echo "bench-scale: this kernel cannot run 32-bit programs: the 64-bit" \
-       "build ($windows) runs under Wine in place of the 32-bit plug-in"
-else
-  echo "bench-scale: the 32-bit build ($windows) runs under Wine"
-fi
+echo "bench-scale: $(scripts/wine-arch --say)"
+echo "bench-scale: $windows runs under Wine"
 
 server_pid=
 host_pid=

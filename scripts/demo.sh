@@ -21,9 +21,15 @@
 # running afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The whole demo, with its servers and its clean-up, where 32-bit programs
+# can run (scripts/wine32).
+[ -n "${SKJK_WINE32_ROUTE:-}" ] || exec scripts/wine32 "$0" "$@"
 root=$PWD
-# Where the kernel cannot run 32-bit programs, the 64-bit build stands in.
+# Where the kernel runs no 32-bit programs at all, the 64-bit build stands in.
 export SKJK_WINE_ARCH=${SKJK_WINE_ARCH:-$(scripts/wine-arch)}
+echo "demo: $(scripts/wine-arch --say)"
+# Emulated programs take longer: the limits below grow with them.
+scale=${SKJK_TIME_SCALE:-1}
 win32=${SKJK_DEMO_WIN32_DIR:-build/$SKJK_WINE_ARCH}
 server=${SKJK_DEMO_SERVER:-build/native/appserver/skjk-server}
 taxsim=${SKJK_DEMO_TAXSIM:-$(dirname "$server")/../tools/taxsim/skjk-taxsim}
@@ -138,7 +144,7 @@ else
   done | iconv -f UTF-8 -t GBK >"$demo/params.cfg"
   scripts/wine-env start
   rc=0
-  timeout 180 scripts/wine-env run "$demo/skjk-host.exe" --demo "$(winpath "$shots")" || rc=$?
+  timeout $((180 * scale)) scripts/wine-env run "$demo/skjk-host.exe" --demo "$(winpath "$shots")" || rc=$?
 
   if [ -z "$server_pid" ] || [ ! -x "$taxsim" ]; then
     echo "demo: no application server or no $taxsim: the invoicing cycle is left out" >&2
@@ -146,7 +152,7 @@ else
     # In each window the host exports, then waits for the issued-invoice
     # file; the signal that a line's export is complete is the file
     # exported-<line> among the shots.
-    timeout 360 scripts/wine-env run "$demo/skjk-host.exe" --cycle "$(winpath "$shots")" &
+    timeout $((360 * scale)) scripts/wine-env run "$demo/skjk-host.exe" --cycle "$(winpath "$shots")" &
     host_pid=$!
     answer() {  # LINE: answers the line's export with its invoice file
       local prefix= start=1

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -52,9 +53,19 @@ BOOL CALLBACK MatchChild(HWND window, LPARAM lparam) {
 
 }  // namespace
 
+DWORD Scaled(DWORD ms) {
+  static const DWORD scale = [] {
+    wchar_t text[16] = {};
+    DWORD n = GetEnvironmentVariableW(L"SKJK_TIME_SCALE", text, 16);
+    long value = n > 0 && n < 16 ? std::wcstol(text, nullptr, 10) : 1;
+    return static_cast<DWORD>(value >= 1 && value <= 100 ? value : 1);
+  }();
+  return ms > MAXDWORD / scale ? MAXDWORD - 1 : ms * scale;
+}
+
 Watchdog::Watchdog(DWORD timeout_ms, std::string what)
     : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      timeout_ms_(timeout_ms),
+      timeout_ms_(Scaled(timeout_ms)),
       what_(std::move(what)) {
   thread_ = CreateThread(nullptr, 0, &Watchdog::Run, this, 0, nullptr);
 }
@@ -107,7 +118,7 @@ std::string U8(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
 std::string Gbk(std::wstring_view wide) { return FromWide(936, wide); }
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  ULONGLONG end = GetTickCount64() + timeout_ms;
+  ULONGLONG end = GetTickCount64() + Scaled(timeout_ms);
   for (;;) {
     if (done()) return true;
     if (GetTickCount64() >= end) return false;
@@ -120,7 +131,7 @@ std::wstring Text(HWND window) {
   DWORD_PTR copied = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024,
                            reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG,
-                           2000, &copied)) {
+                           Scaled(2000), &copied)) {
     return {};
   }
   return std::wstring(buf, copied < 1024 ? copied : 1023);
@@ -214,8 +225,8 @@ HWND WaitForOwnedWindow(HWND owner, std::wstring_view class_name,
 
 bool RoundTrip(HWND window, DWORD timeout_ms) {
   DWORD_PTR ignored = 0;
-  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms,
-                             &ignored) != 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL,
+                             Scaled(timeout_ms), &ignored) != 0;
 }
 
 void PostClick(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
@@ -227,14 +238,14 @@ void PostCloseBox(HWND window) {
 std::wstring StatusText(HWND status_bar, int panel) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutW(status_bar, SB_GETTEXTLENGTHW, panel, 0,
-                           SMTO_ABORTIFHUNG, 2000, &length)) {
+                           SMTO_ABORTIFHUNG, Scaled(2000), &length)) {
     return {};
   }
   std::vector<wchar_t> buf(LOWORD(length) + 1, L'\0');
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(status_bar, SB_GETTEXTW, panel,
                       reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG,
-                      2000, &ignored);
+                      Scaled(2000), &ignored);
   return std::wstring(buf.data());
 }
 

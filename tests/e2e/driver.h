@@ -20,8 +20,13 @@ namespace skjk::e2e {
 
 inline constexpr DWORD kDefaultWaitMs = 5000;
 
+// `ms` times the environment's SKJK_TIME_SCALE (a whole number, 1 when
+// unset): where the programs run under an emulator, every wait and watchdog
+// of the driver grows by that factor. What is waited for stays the same.
+DWORD Scaled(DWORD ms);
+
 // Ends the process with exit code 124 and a message on stderr when it is not
-// destroyed within `timeout_ms`.
+// destroyed within `timeout_ms` (scaled).
 class Watchdog {
  public:
   Watchdog(DWORD timeout_ms, std::string what);
@@ -45,7 +50,8 @@ std::string U8(std::wstring_view wide);
 // of params.cfg and of the exchanged files.
 std::string Gbk(std::wstring_view wide);
 
-// Polls `done` every 10 ms until it is true or `timeout_ms` passed.
+// Polls `done` every 10 ms until it is true or `timeout_ms` (scaled) passed.
+// The other waits below are scaled too.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
 // The text of a window (WM_GETTEXT, bounded by a timeout): also the content
