@@ -96,7 +96,8 @@ void Drive(Seen* seen) {
   PostClick(GetDlgItem(window, Ids::kExitId));
 }
 
-TEST(MemoryBudgetE2eTest, QueryBeyondTheBudgetStopsFreesAllAndASmallerOneWorks) {
+TEST(MemoryBudgetE2eTest,
+     QueryBeyondTheBudgetStopsFreesAllAndASmallerOneWorks) {
   static_assert(sizeof(void*) == 4, "the budget under test is the 32-bit one");
   Watchdog watchdog(240000, "MemoryBudgetE2eTest");
   const std::wstring dir = ProgramDirectory();
@@ -131,9 +132,9 @@ TEST(MemoryBudgetE2eTest, QueryBeyondTheBudgetStopsFreesAllAndASmallerOneWorks) 
   // Nothing half-loaded shows.
   EXPECT_EQ(seen.count_after_box, "记录数=0");
   EXPECT_EQ(seen.small_query, "记录数=2");
-  std::printf("working set: %.0f MB before, %.0f MB at its peak, %.0f MB after\n",
-              seen.before / 1048576.0, seen.peak / 1048576.0,
-              seen.after / 1048576.0);
+  std::printf(
+      "working set: %.0f MB before, %.0f MB at its peak, %.0f MB after\n",
+      seen.before / 1048576.0, seen.peak / 1048576.0, seen.after / 1048576.0);
   EXPECT_GT(seen.peak, seen.before + (size_t{1024} << 20))
       << "the sets never held the budget's memory";
   EXPECT_LT(seen.after, seen.before + (size_t{256} << 20))
