@@ -249,6 +249,20 @@ std::wstring StatusText(HWND status_bar, int panel) {
   return std::wstring(buf.data());
 }
 
+bool WaitUntilIdle(HWND status_bar, DWORD timeout_ms) {
+  return WaitUntil([&] { return StatusText(status_bar, 2).empty(); },
+                   timeout_ms);
+}
+
+bool WaitForCount(HWND status_bar, const std::string& count, DWORD timeout_ms) {
+  return WaitUntil(
+      [&] {
+        return U8(StatusText(status_bar, 0)) == count &&
+               StatusText(status_bar, 2).empty();
+      },
+      timeout_ms);
+}
+
 bool WaitUntilHidden(HWND window, DWORD timeout_ms) {
   return WaitUntil(
       [&] { return !IsWindow(window) || !IsWindowVisible(window); },

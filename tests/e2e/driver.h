@@ -98,6 +98,13 @@ void PostCloseBox(HWND window);
 
 // Text of one panel of a status bar (SB_GETTEXTW; this process only).
 std::wstring StatusText(HWND status_bar, int panel);
+// Waits until an interface window's status bar shows nothing in its busy
+// panel (2): the window has ended what it was doing.
+bool WaitUntilIdle(HWND status_bar, DWORD timeout_ms = 10000);
+// Waits until its count panel (0) reads `count` (UTF-8, "记录数=N") and the
+// window is idle.
+bool WaitForCount(HWND status_bar, const std::string& count,
+                  DWORD timeout_ms = 10000);
 
 // Waits until `window` is gone or hidden.
 bool WaitUntilHidden(HWND window, DWORD timeout_ms = kDefaultWaitMs);

@@ -128,16 +128,6 @@ class InterfaceWindowE2eTest : public ::testing::Test {
   Watchdog watchdog_{60000, "InterfaceWindowE2eTest"};
 };
 
-// Waits until status panel 0 reads `text` and the busy text is gone.
-bool WaitForCount(HWND status, const std::string& text) {
-  return WaitUntil(
-      [&] {
-        return U8(StatusText(status, 0)) == text &&
-               StatusText(status, 2).empty();
-      },
-      10000);
-}
-
 // Screenshot names carry the ANSI code page when it is not the Chinese one.
 std::wstring ShotName(const wchar_t* name) {
   std::wstring file = name;
@@ -322,7 +312,7 @@ void DriveCustomer(const std::wstring& dir, VariantSeen* seen) {
   HWND documents = GetDlgItem(window, Ids::kDocumentGridId);
   HWND lines = GetDlgItem(window, Ids::kLineGridId);
   // The show step's copy runs first.
-  WaitUntil([&] { return StatusText(status, 2).empty(); }, 10000);
+  WaitUntilIdle(status);
   SetDate(GetDlgItem(window, Ids::kStartDateId), 2002, 9, 1);
   SetDate(GetDlgItem(window, Ids::kEndDateId), 2002, 9, 30);
   PostClick(GetDlgItem(window, Ids::kRefreshId));

@@ -235,13 +235,8 @@ std::string RangeText(const Cycle& cycle) {
 // Panel 0 once it reads `count` and the busy text is gone, else
 // "timeout, <panel 0>".
 std::string AwaitCount(HWND status, const std::string& count) {
-  bool ok = WaitUntil(
-      [&] {
-        return U8(StatusText(status, 0)) == count &&
-               StatusText(status, 2).empty();
-      },
-      10000);
-  return ok ? count : "timeout, " + U8(StatusText(status, 0));
+  return WaitForCount(status, count) ? count
+                                     : "timeout, " + U8(StatusText(status, 0));
 }
 
 std::string CountText(size_t count) {

@@ -57,21 +57,12 @@ struct Seen {
   size_t before = 0, peak = 0, after = 0;
 };
 
-bool WaitForCount(HWND status, const std::string& text) {
-  return WaitUntil(
-      [&] {
-        return U8(StatusText(status, 0)) == text &&
-               StatusText(status, 2).empty();
-      },
-      10000);
-}
-
 void Drive(Seen* seen) {
   HWND window = WaitForWindow(W("本部税控机接口"), 10000);
   if (window == nullptr) return;
   seen->window = true;
   HWND status = WaitForChild(window, L"msctls_statusbar32");
-  WaitUntil([&] { return StatusText(status, 2).empty(); }, 5000);
+  WaitUntilIdle(status);
   seen->before = WorkingSet();
 
   SetDate(GetDlgItem(window, Ids::kStartDateId), 2003, 1, 1);
@@ -83,7 +74,7 @@ void Drive(Seen* seen) {
     seen->peak = MemoryCounters().PeakWorkingSetSize;
     seen->box = U8(MessageBoxText(box));
     seen->box_answered = AnswerMessageBox(box, IDOK);
-    WaitUntil([&] { return StatusText(status, 2).empty(); }, 10000);
+    WaitUntilIdle(status);
     seen->count_after_box = U8(StatusText(status, 0));
   }
 
