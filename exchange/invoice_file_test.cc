@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "exchange/invoice_writeback.h"
 #include "text/gbk.h"
 
 namespace skjk {
@@ -175,6 +176,87 @@ TEST(ValuePredicatesTest, NumbersDatesAndTexts) {
                     "b"),
         std::string("a\0b", 3)}) {
     EXPECT_FALSE(exchange::IsQuotableText(bad)) << bad;
+  }
+}
+
+// The texts the import writes back (invoice book and number, product name)
+// must be whole GBK text: a byte 0x81..0xFE starts a two-byte character
+// whose second byte is 0x40..0xFE other than 0x7F; 0x80 and 0xFF are
+// characters of their own. The bounds, through the reading of the file and
+// through the write-back's statements.
+TEST(WholeGbkTextTest, LeadAndTrailByteBounds) {
+  const struct {
+    std::string text;
+    bool whole;
+  } cases[] = {
+      {"\x81\x3f", false},  {"\x81\x40", true},  {"\x81\x7e", true},
+      {"\x81\x7f", false},  {"\x81\x80", true},  {"\x81\xfe", true},
+      {"\x81\xff", false},  {"\xfe\x3f", false}, {"\xfe\x40", true},
+      {"\xfe\x7e", true},   {"\xfe\x7f", false}, {"\xfe\x80", true},
+      {"\xfe\xfe", true},   {"\xfe\xff", false}, {"\x81'", false},
+      {"a\x81\x40z", true}, {"\x80\x3f", true},  {"\xff\x3f", true},
+      {"\x80", true},       {"\xff", true},      {"a\x81", false},
+      {"a\xfe", false},
+  };
+  const ImportLine line{true, "XSTJQSK1", "", ""};
+  for (const auto& c : cases) {
+    std::string hex;
+    for (unsigned char b : c.text) {
+      static constexpr char kDigits[] = "0123456789ABCDEF";
+      hex += {' ', kDigits[b >> 4], kDigits[b & 15]};
+    }
+    SCOPED_TRACE("bytes" + hex);
+    EXPECT_EQ(exchange::IsQuotableText(c.text), c.whole);
+
+    // The write-back: invoice number and product name.
+    InvoiceRecord record;
+    record.book = "110012";
+    record.number = c.text;
+    record.date = "20240115";
+    record.document = "101";
+    record.details = {{"P", "1", 0}};
+    Result<std::vector<std::string>> number =
+        InvoiceWriteBack::Statements(line, record);
+    record.number = "N";
+    record.details[0].product = c.text;
+    Result<std::vector<std::string>> product =
+        InvoiceWriteBack::Statements(line, record);
+    if (c.whole) {
+      EXPECT_EQ(number.ok() ? (*number)[0] : number.status().message(),
+                "update XSTJQSK1 set FPBBH0='110012',FPHAO0='" + c.text +
+                    "',KPRQ00=TO_DATE('20240115','YYYYMMDD') where DHAO00=101");
+      EXPECT_EQ(product.ok() ? (*product)[1] : product.status().message(),
+                "update XSTJQSK2 set SE0000=1 where DHAO00=101 and SPMC00='" +
+                    c.text + "'");
+    } else {
+      EXPECT_EQ(number.status().message(),
+                "invoice number is no whole GBK text");
+      EXPECT_EQ(product.status().message(),
+                "product name is no whole GBK text");
+    }
+
+    // The reading, where the text ends in a character of its own (a lead
+    // byte at the end of a field would take the separator's tilde).
+    if (text::IsGbkLeadByte(static_cast<unsigned char>(c.text.back()))) {
+      continue;
+    }
+    std::string file = "SJJK0201\r\n1~~20240101~~20240131\r\n";
+    file += "0~~x~~x~~110012~~" + c.text + "~~1~~20240115~~x~~101\r\n";
+    file += "x~~" + c.text + "~~x~~x~~x~~x~~x~~1\r\n";
+    const IssuedInvoices read = ReadIssuedInvoices(line, file);
+    if (c.whole) {
+      EXPECT_EQ(read.outcome, Outcome::kRead) << read.status.message();
+      if (read.records.size() == 1 && read.records[0].details.size() == 1) {
+        EXPECT_EQ(read.records[0].number, c.text);
+        EXPECT_EQ(read.records[0].details[0].product, c.text);
+      } else {
+        ADD_FAILURE() << "not one record with one detail line";
+      }
+    } else {
+      EXPECT_EQ(read.outcome, Outcome::kFailed);
+      EXPECT_EQ(read.status.message(), "line 3: invoice number (field 4) \"" +
+                                           c.text + "\" is no whole GBK text");
+    }
   }
 }
 

@@ -125,6 +125,8 @@ TEST(ProfileWriteTest, ChangesOnlyWhatItMust) {
        "[A]\r\nn=2\r\n[B]\r\n"},
       {"new key at an end without line end", "[A]\nk=v", "A", "n", "2",
        "[A]\nk=v\r\nn=2\r\n"},
+      {"new key into a section whose header ends the file without line end",
+       "[A]\r\nk=v\r\n[B]", "B", "n", "2", "[A]\r\nk=v\r\n[B]\r\nn=2\r\n"},
       {"new section appended", "[A]\r\nk=v\r\n", "B", "n", "2",
        "[A]\r\nk=v\r\n[B]\r\nn=2\r\n"},
       {"new section after a file without final line end", "[A]\nk=v", "B", "n",

@@ -1,3 +1,5 @@
+// The export of each business line, with the line's own descriptor
+// (windows/variant.cc), on document sets filled by the test.
 #include "exchange/export.h"
 
 #include <gmock/gmock.h>
@@ -13,6 +15,7 @@
 
 #include "server/layouts.h"
 #include "text/gbk.h"
+#include "windows/variant.h"
 
 namespace skjk {
 namespace {
@@ -21,10 +24,10 @@ using namespace std::chrono;
 using namespace text::literals;
 using Notice = ExportHost::Notice;
 
-constexpr ExportLine kHeadOffice{"DZ0000", true, ExportLine::Rate::kMasterRate};
-constexpr ExportLine kVisitSales{"DZ0000", false, ExportLine::Rate::kFixed};
-constexpr ExportLine kCustomer{"DWDZ00", false,
-                               ExportLine::Rate::kFixedUnlessReference};
+// The business lines' own descriptors, as the plug-in runs them.
+const ExportLine& kHeadOffice = GetVariant(VariantKey::kBbsk).exporting;
+const ExportLine& kVisitSales = GetVariant(VariantKey::kFxsk).exporting;
+const ExportLine& kCustomer = GetVariant(VariantKey::kJqsk).exporting;
 
 // Field values by name (UTF-8 texts, numbers); fields not named are empty.
 using Fields = std::map<std::string, Value>;
@@ -437,6 +440,78 @@ TEST_F(ExportTest, FieldTextsAreWrittenAsTheyStand) {
           "7~~0~~~~ ~~~~银行~~a~~b", "c~~甲@乙~~甲@乙~~~~18991230", "//单据",
           "8~~1~~~~1~~~~银行~~~~甲@乙~~~~~~18991230", "x~~~~~~~~~~0~~"));
   EXPECT_EQ(host_.notices, Said(Notice::kInfo, "导出成功！"));
+}
+
+// The skip rule: a document goes to the machine only when both its tax
+// registration number (SWDJH0) and its bank (KHYH00) have a text; NULL and
+// the empty text count as missing, blanks do not; the account (YHZH00) is
+// not looked at. Each case alone, then all of them in one run.
+TEST_F(ExportTest, SkipRuleTestsTaxNumberAndBankNotAccount) {
+  enum Cell { kNull, kEmpty, kBlank, kText };
+  const struct {
+    Cell tax, bank, account;
+    bool exported;
+  } cases[] = {
+      {kText, kText, kText, true},    {kText, kText, kEmpty, true},
+      {kText, kText, kNull, true},    {kBlank, kBlank, kNull, true},
+      {kText, kEmpty, kText, false},  {kText, kNull, kText, false},
+      {kEmpty, kText, kText, false},  {kNull, kText, kText, false},
+      {kEmpty, kEmpty, kText, false}, {kNull, kNull, kNull, false},
+      {kEmpty, kNull, kEmpty, false}, {kNull, kEmpty, kText, false},
+  };
+  const layouts::Layout& layout = *layouts::ProviderLayout("dsp_bbsk1");
+  auto put = [](Fields* fields, const char* name, Cell cell, const char* text) {
+    if (cell == kEmpty) (*fields)[name] = Text("");
+    if (cell == kBlank) (*fields)[name] = Text(" ");
+    if (cell == kText) (*fields)[name] = Text(text);
+  };
+  auto text_of = [](Cell cell, const char* text) {
+    return std::string(cell == kBlank ? " " : cell == kText ? text : "");
+  };
+  const std::string header =
+      "SJJK0101~~销售单据传入~~2024年01月15日至2024年01月16日";
+  Rows all;
+  std::vector<std::string> all_lines = {header};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    const std::string number = std::to_string(i + 1);
+    SCOPED_TRACE("case " + number);
+    Fields fields = {{"DHAO00", Value(double(i + 1))}};
+    put(&fields, "SWDJH0", c.tax, "3701");
+    put(&fields, "KHYH00", c.bank, "银行");
+    put(&fields, "YHZH00", c.account, "1602");
+    const Row row = MakeRow(layout, fields);
+    all.push_back(row);
+    std::vector<std::string> lines = {header};
+    if (c.exported) {
+      lines.push_back("//单据");
+      lines.push_back(number + "~~0~~~~" + text_of(c.tax, "3701") + "~~~~" +
+                      text_of(c.bank, "银行") + text_of(c.account, "1602") +
+                      "~~~~复核甲~~~~~~18991230");
+    }
+    all_lines.insert(all_lines.end(), lines.begin() + 1, lines.end());
+
+    host_ = RecordingHost{};
+    Load("dsp_bbsk1", {row});
+    Run();
+    EXPECT_EQ(Lines(write1_), lines);
+    EXPECT_EQ(host_.steps, 1);
+    EXPECT_EQ(host_.notices,
+              Said(Notice::kInfo,
+                   c.exported ? "导出成功！"
+                              : "导出成功！\r其中有1条记录因缺少税务登记号"
+                                "或开户银行而被忽略"));
+  }
+
+  host_ = RecordingHost{};
+  Load("dsp_bbsk1", all);
+  Run();
+  EXPECT_EQ(Lines(write1_), all_lines);
+  EXPECT_EQ(host_.steps, static_cast<int>(std::size(cases)));
+  EXPECT_EQ(
+      host_.notices,
+      Said(Notice::kInfo,
+           "导出成功！\r其中有8条记录因缺少税务登记号或开户银行而被忽略"));
 }
 
 TEST_F(ExportTest, ExistingFileIsReplaced) {

@@ -1,4 +1,5 @@
-// The import with its write-back, against a real skjk-server; the test reads
+// The import with its write-back for each business line, with the line's own
+// descriptor (windows/variant.cc), against a real skjk-server; the test reads
 // the database file itself to see what was committed.
 #include "exchange/import.h"
 
@@ -15,6 +16,7 @@
 #include "exchange/invoice_writeback.h"
 #include "server/testing/server_process.h"
 #include "text/gbk.h"
+#include "windows/variant.h"
 
 namespace skjk {
 namespace {
@@ -24,13 +26,10 @@ using namespace text::literals;
 using Notice = ImportHost::Notice;
 using ::testing::ElementsAre;
 
-constexpr std::string_view kClosing =
-    "update XSTFXPS2 A SET A.FPHAO0=(select B.FPHAO0 FROM XSTJQSK1 B WHERE "
-    "B.DHAO00=A.DHAO00 AND B.FPHAO0 IS NOT NULL) WHERE A.DHAO00 IN (SELECT "
-    "DHAO00 FROM XSTJQSK1 WHERE FPHAO0 IS NOT NULL) AND SL0000<>0";
-const ImportLine kHeadOffice{false, "XSTXSFP1", "", ""};
-const ImportLine kVisitSales{false, "XSTFXPS2", "SL0000<>0 AND ", ""};
-const ImportLine kCustomer{true, "XSTJQSK1", "", kClosing};
+// The business lines' own descriptors, as the plug-in runs them.
+const ImportLine& kHeadOffice = GetVariant(VariantKey::kBbsk).importing;
+const ImportLine& kVisitSales = GetVariant(VariantKey::kFxsk).importing;
+const ImportLine& kCustomer = GetVariant(VariantKey::kJqsk).importing;
 
 // The example file: a comment line, header, summary, a sales record with two
 // detail lines and a void record.
