@@ -67,17 +67,28 @@ class ConnectionTimeoutTest : public ::testing::Test {
   Connection conn_;
 };
 
-// The listener's queue is full (one connection nobody accepts, backlog 0):
-// the system leaves further connections waiting for the handshake.
-TEST_F(ConnectionTimeoutTest, AServerThatDoesNotAcceptTimesOut) {
-  ScriptedServer server(nullptr, /*backlog=*/0);
+// Fills the queue of a listener made with backlog 0 (and no script) with
+// one connection nobody accepts: the system then leaves further
+// connections waiting for the handshake. Returns the filler's descriptor,
+// to be closed by the caller, or -1.
+int FillQueue(const ScriptedServer& server) {
   int filler = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(server.port()));
-  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0)
-      << strerror(errno);
+  if (connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ADD_FAILURE() << "cannot fill the queue: " << strerror(errno);
+    close(filler);
+    return -1;
+  }
+  return filler;
+}
+
+TEST_F(ConnectionTimeoutTest, AServerThatDoesNotAcceptTimesOut) {
+  ScriptedServer server(nullptr, /*backlog=*/0);
+  const int filler = FillQueue(server);
+  ASSERT_GE(filler, 0);
   Status s = Timed(server, [](Connection& c) { return c.Open(); });
   close(filler);
   EXPECT_TRUE(s.IsLinkLost()) << s.message();
@@ -138,6 +149,82 @@ TEST_F(ConnectionTimeoutTest, AnswersTooSlowTimeOutAndDropTheSession) {
     EXPECT_EQ(s.message(), "应用服务器在 0.3 秒内没有应答"_gbk);
     EXPECT_FALSE(conn_.connected());
     conn_.Close();
+  }
+}
+
+// The connect limit and the receive limit far apart, either one the short
+// one: the wait ends at the limit of what the connection waits for, its
+// message names that limit, and it comes well before the other one.
+TEST(ConnectionLimitsApartTest, EachWaitEndsAtItsOwnLimit) {
+  constexpr auto kShort = 200ms;
+  constexpr auto kLong = 30s;
+  enum class Server {
+    kNotAccepting,      // its queue full: the connection is never made
+    kSilent,            // accepts, never answers the greeting
+    kSilentAfterHello,  // greets, never answers the statement
+  };
+  struct Case {
+    const char* name;
+    Server server;
+    std::chrono::milliseconds connect;
+    std::chrono::milliseconds receive;
+    bool connect_message;  // else the receive limit's message
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"not accepting, connect short", Server::kNotAccepting, kShort,
+            kLong, true},
+           {"silent, receive short", Server::kSilent, kLong, kShort, false},
+           {"silent after the greeting, receive short",
+            Server::kSilentAfterHello, kLong, kShort, false},
+       }) {
+    SCOPED_TRACE(c.name);
+    // The script holds the connection open past the long limit, so that
+    // only the client's own limit ends the wait.
+    ScriptedServer::Script script;
+    if (c.server == Server::kSilent) {
+      script = [&](int fd) {
+        if (ScriptedServer::ReadFrame(fd))
+          ScriptedServer::AwaitClose(fd, 2 * kLong);
+      };
+    } else if (c.server == Server::kSilentAfterHello) {
+      script = [&](int fd) {
+        if (ScriptedServer::ReadFrame(fd) &&
+            ScriptedServer::Send(fd, HelloOk()) &&
+            ScriptedServer::ReadFrame(fd)) {
+          ScriptedServer::AwaitClose(fd, 2 * kLong);
+        }
+      };
+    }
+    ScriptedServer server(
+        script, c.server == Server::kNotAccepting ? /*backlog=*/0 : 1);
+    const int filler =
+        c.server == Server::kNotAccepting ? FillQueue(server) : -1;
+    if (c.server == Server::kNotAccepting) {
+      ASSERT_GE(filler, 0);
+    }
+
+    Connection conn;
+    conn.set_machine_name(server.machine());
+    Connection::Limits limits;
+    limits.connect_timeout = c.connect;
+    limits.receive_timeout = c.receive;
+    conn.set_limits(limits);
+    const auto start = std::chrono::steady_clock::now();
+    Status s = c.server == Server::kSilentAfterHello
+                   ? conn.Execute("update T set A=1")
+                   : conn.Open();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    if (filler >= 0) close(filler);
+
+    EXPECT_TRUE(s.IsLinkLost()) << s.message();
+    EXPECT_EQ(s.message(),
+              c.connect_message
+                  ? "在 0.2 秒内未能连接到应用服务器 127.0.0.1:"_gbk +
+                        std::to_string(server.port())
+                  : "应用服务器在 0.2 秒内没有应答"_gbk);
+    EXPECT_GE(elapsed, kShort);
+    EXPECT_LT(elapsed, kLong);
+    EXPECT_FALSE(conn.connected());
   }
 }
 

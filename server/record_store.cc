@@ -16,6 +16,8 @@ constexpr uint32_t kNoLines = 0xffff'ffffu;
 constexpr uint32_t kFirstTextBlock = 4096;
 constexpr uint32_t kFirstShardSize = 16;
 
+}  // namespace
+
 uint32_t HashText(std::string_view s) {
   // FNV-1a (short texts, a few per record), its bits mixed at the end: the
   // high ones choose the shard, the low ones the place in it.
@@ -28,8 +30,6 @@ uint32_t HashText(std::string_view s) {
   h ^= h >> 16;
   return h;
 }
-
-}  // namespace
 
 RecordStore::RecordStore(const layouts::Layout* layout,
                          std::shared_ptr<MemoryBudget> budget)

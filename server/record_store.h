@@ -68,6 +68,11 @@ class MemoryBudget {
   size_t used_ = 0;
 };
 
+// The hash a RecordStore finds its texts by (the high bits choose the shard
+// of the text table, the low ones the place in it). Different texts may
+// share a hash; the store tells them apart by their bytes.
+uint32_t HashText(std::string_view gbk);
+
 class RecordStore {
  public:
   // Slots per block: large enough that a million documents take a few

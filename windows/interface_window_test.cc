@@ -4,7 +4,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -935,6 +938,96 @@ TEST_F(InterfaceWindowTest,
     for (int d = 5126; d < added + 3; ++d) expected.push_back(d);
     added += 3;
     EXPECT_EQ(Numbers(w.DataSource1(), "DHAO00"), expected);
+  }
+}
+
+// Stops the server process (a child of this one) until ResumeServer: a
+// request sent meanwhile stays unanswered, so the window waits for it and
+// processes messages. Returns once the process has stopped.
+void PauseServer(pid_t pid) {
+  ASSERT_EQ(kill(pid, SIGSTOP), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
+  ASSERT_TRUE(WIFSTOPPED(status));
+}
+void ResumeServer(pid_t pid) { kill(pid, SIGCONT); }
+
+// A refresh or closing clicked while the next packet is being received waits
+// until the packet is in: the packet fills the set it was fetched for, then
+// the query runs on that set (or the window closes, dropping the query).
+TEST_F(InterfaceWindowTest, RefreshOrCloseDuringAPacketWaitsForIt) {
+  ASSERT_TRUE(server_->Fill(InvoicedDocuments(6001, 25, "2003-09-10")).ok());
+  struct Case {
+    const char* name;
+    bool refresh;
+    bool close;
+  };
+  for (const Case& c :
+       {Case{"refresh", true, false}, Case{"close", false, true},
+        Case{"refresh, then close", true, true}}) {
+    SCOPED_TRACE(c.name);
+    InterfaceWindow& w = Open(GetVariant(VariantKey::kFxsk));
+    display_.start = D(2003, 9, 1);
+    display_.end = D(2003, 9, 30);
+    w.RadioChecked(true);
+    DocumentSet& set = w.DataSource1();
+    ASSERT_EQ(set.RecordCount(), 10);
+
+    // The first request from here on is the next packet's: the server is
+    // held until the window, waiting for the answer, processes messages;
+    // the clicks come then.
+    const int before = requests_;
+    bool clicked = false;
+    w.set_request_hook([&](bool begin) {
+      if (!begin || requests_++ != before) return;
+      PauseServer(server_->pid());
+      display_.on_process = [&] {
+        // The answer comes now, and is read once the clicks are done.
+        ResumeServer(server_->pid());
+        // Clicking outside a long action would free the set being filled.
+        ASSERT_TRUE(w.busy());
+        if (c.refresh) w.fbRefreshClick();
+        if (c.close) {
+          EXPECT_FALSE(w.CloseQuery());
+          w.fbExitClick();
+        }
+        clicked = true;
+        // Nothing happened yet.
+        EXPECT_EQ(requests_, before + 1);
+        EXPECT_EQ(display_.closes, 0);
+        EXPECT_EQ(set.RecordCount(), 10);
+      };
+    });
+    display_.log.clear();
+    w.MovePastLastDocument();
+    ResumeServer(server_->pid());
+    ASSERT_TRUE(clicked);
+
+    EXPECT_FALSE(w.busy());
+    // The packet was shown before anything asked for meanwhile ran.
+    const std::string packet_count = "status0=" + "记录数=20"_gbk;
+    const auto shown =
+        std::find(display_.log.begin(), display_.log.end(), packet_count);
+    ASSERT_NE(shown, display_.log.end());
+    EXPECT_EQ(std::find(display_.log.begin(), shown, "refresh off"), shown);
+    std::vector<double> expected;
+    if (c.close) {
+      // Closing wins: the query asked for too is dropped, and the set keeps
+      // both packets.
+      EXPECT_EQ(display_.closes, 1);
+      EXPECT_EQ(requests_, before + 1);
+      for (int d = 6001; d <= 6020; ++d) expected.push_back(d);
+    } else {
+      // The query ran after the packet, from the start again.
+      EXPECT_EQ(display_.closes, 0);
+      EXPECT_EQ(requests_, before + 2);
+      EXPECT_EQ(display_.status[kCountPanel], "记录数=10"_gbk);
+      EXPECT_EQ(w.document_count(), 10);
+      for (int d = 6001; d <= 6010; ++d) expected.push_back(d);
+    }
+    EXPECT_EQ(Numbers(w.DataSource1(), "DHAO00"), expected);
+    EXPECT_TRUE(display_.errors.empty());
+    display_.closes = 0;
   }
 }
 
