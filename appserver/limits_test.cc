@@ -370,7 +370,7 @@ TEST(LimitsTest, IdleSessionsEnd) {
 // A session that sits in its transaction holds the write lock only for the
 // transaction idle time: another writer waiting for it goes on.
 TEST_P(BackendLimitsTest, TransactionIdleTimeoutLetsAnotherWriterGoOn) {
-  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+  SKJK_REQUIRE_BACKEND(GetParam());
   auto server =
       StartServer({.backend = GetParam(),
                    .sample_documents = 5,
@@ -396,7 +396,7 @@ TEST_P(BackendLimitsTest, TransactionIdleTimeoutLetsAnotherWriterGoOn) {
 }
 
 TEST_P(BackendLimitsTest, StatementTimeoutInterruptsAndTheSessionGoesOn) {
-  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+  SKJK_REQUIRE_BACKEND(GetParam());
   testing::ServerOptions o = kLongData;
   o.backend = GetParam();
   o.serve_flags = {"--statement-timeout", "1"};
@@ -422,7 +422,7 @@ TEST_P(BackendLimitsTest, StatementTimeoutInterruptsAndTheSessionGoesOn) {
 // A statement stops when its client leaves, and SIGTERM stops the server
 // promptly whatever runs.
 TEST_P(BackendLimitsTest, LongStatementEndsWithItsClientAndWithTheServer) {
-  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+  SKJK_REQUIRE_BACKEND(GetParam());
   testing::ServerOptions o = kLongData;
   o.backend = GetParam();
   auto server = StartServer(o);

@@ -576,7 +576,7 @@ const MariadbHostile kMariadbHostile[] = {
 class MariadbPrivilegeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SKJK_SKIP_WITHOUT_BACKEND(testing::Backend::kMariadb);
+    SKJK_REQUIRE_BACKEND(testing::Backend::kMariadb);
     auto s =
         testing::ServerProcess::Start({.backend = testing::Backend::kMariadb});
     ASSERT_TRUE(s.ok()) << s.status().message();

@@ -239,6 +239,11 @@ Result<std::string> MariadbServerUrl() {
   return url;
 }
 
+bool MariadbAbsentOnPurpose() {
+  const char* absent = getenv("SKJK_NO_MARIADB");
+  return absent != nullptr && std::string_view(absent) == "1";
+}
+
 std::string ServerBinary() {
   if (const char* env = getenv("SKJK_SERVER"); env != nullptr && *env != '\0')
     return env;

@@ -48,6 +48,10 @@ inline constexpr Backend kBackends[] = {Backend::kSqlite, Backend::kMariadb};
 // an error: the fixture that should have started the server failed.
 Result<std::string> MariadbServerUrl();
 
+// True when the run says that it has no MariaDB server on purpose
+// (SKJK_NO_MARIADB=1): its MariaDB cases are skipped instead of failed.
+bool MariadbAbsentOnPurpose();
+
 struct ServerOptions {
   Backend backend = Backend::kSqlite;
   int64_t sample_documents = -1;  // < 0: empty tables
