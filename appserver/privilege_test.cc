@@ -182,13 +182,7 @@ const Hostile kHostile[] = {
 // Builds databases of the schema and kRows in a folder of their own.
 class Databases {
  public:
-  Databases() {
-    const char* root = getenv("TEST_TMPDIR");
-    if (root == nullptr || *root == '\0') root = getenv("TMPDIR");
-    dir_ = std::string(root != nullptr && *root != '\0' ? root : "/tmp") +
-           "/skjk-privilege-XXXXXX";
-    if (mkdtemp(dir_.data()) == nullptr) dir_.clear();
-  }
+  Databases() : dir_(testing::MakeTestDirectory("privilege")) {}
   ~Databases() {
     std::error_code ec;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
@@ -576,7 +570,7 @@ const MariadbHostile kMariadbHostile[] = {
 class MariadbPrivilegeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SKJK_SKIP_WITHOUT_BACKEND(testing::Backend::kMariadb);
+    SKJK_REQUIRE_BACKEND(testing::Backend::kMariadb);
     auto s =
         testing::ServerProcess::Start({.backend = testing::Backend::kMariadb});
     ASSERT_TRUE(s.ok()) << s.status().message();

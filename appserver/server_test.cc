@@ -64,7 +64,7 @@ std::vector<double> Keys(const Packet& p, size_t key = 0) {
 class ServerTest : public ::testing::TestWithParam<testing::Backend> {
  protected:
   void SetUp() override {
-    SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+    SKJK_REQUIRE_BACKEND(GetParam());
     auto s = testing::ServerProcess::Start({.backend = GetParam()});
     ASSERT_TRUE(s.ok()) << s.status().message();
     server_ = std::move(s).value();
@@ -791,7 +791,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, ServerTest,
 class SampleTest : public ::testing::TestWithParam<testing::Backend> {};
 
 TEST_P(SampleTest, SameSeedSameDataAndRealisticContent) {
-  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+  SKJK_REQUIRE_BACKEND(GetParam());
   const testing::ServerOptions options = {
       .backend = GetParam(), .sample_documents = 200, .seed = 42};
   auto a = testing::ServerProcess::Start(options);
@@ -942,7 +942,7 @@ std::vector<std::string> Answers(const testing::ServerProcess& server,
 class ReadBatchTest : public ::testing::TestWithParam<testing::Backend> {};
 
 TEST_P(ReadBatchTest, BatchesDeliverWhatOneReadDelivers) {
-  SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+  SKJK_REQUIRE_BACKEND(GetParam());
   std::vector<std::unique_ptr<testing::ServerProcess>> servers;
   for (const char* batch : {"0", "1", "3", "7"}) {
     auto s =
@@ -1112,7 +1112,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, PacketKeyTest,
 class DbSessionTest : public ::testing::TestWithParam<testing::Backend> {
  protected:
   void SetUp() override {
-    SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+    SKJK_REQUIRE_BACKEND(GetParam());
     auto s = testing::ServerProcess::Start(
         {.backend = GetParam(), .sample_documents = 2000, .seed = 7});
     ASSERT_TRUE(s.ok()) << s.status().message();

@@ -1,6 +1,9 @@
 #include "fuzz/entries.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "appserver/dialect.h"
@@ -75,6 +78,119 @@ std::string DecodeRows(std::string_view payload,
   return {};
 }
 
+// An SQL text in pieces, as SQLite reads it: white space, comments (--
+// to the end of the line, /* */), string literals ('..', '' inside), quoted
+// names ("..", `..` with the quote doubled inside; [..]), words (letters,
+// digits, _ $ # and bytes of multi-byte characters) and single other bytes.
+// Written apart from appserver/dialect.cc, so that the dialect target's
+// check does not share a fault of the adaptation's own reading.
+struct Piece {
+  enum Kind { kString, kQuoted, kWord, kSymbol };
+  Kind kind;
+  std::string_view text;
+  // Right after white space or a comment.
+  bool apart = false;
+
+  bool Is(char c) const {
+    return kind == kSymbol && text.size() == 1 && text[0] == c;
+  }
+  bool IsWord(std::string_view word) const {
+    if (kind != kWord || text.size() != word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+      if (std::toupper(static_cast<unsigned char>(text[i])) !=
+          std::toupper(static_cast<unsigned char>(word[i])))
+        return false;
+    }
+    return true;
+  }
+  bool IsName() const { return kind == kWord || kind == kQuoted; }
+};
+
+bool SameName(const Piece& a, const Piece& b) {
+  if (a.kind != b.kind || !a.IsName()) return false;
+  return a.kind == Piece::kWord ? a.IsWord(b.text) : a.text == b.text;
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
+         c == '\r';
+}
+
+bool IsWordByte(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') ||
+         (u >= 'a' && u <= 'z') || u == '_' || u == '$' || u == '#' ||
+         u >= 0x80;
+}
+
+// The pieces of `sql` that are part of the statement (no white space, no
+// comments).
+std::vector<Piece> Significant(std::string_view sql) {
+  std::vector<Piece> out;
+  bool apart = false;
+  size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    const std::string_view rest = sql.substr(i);
+    size_t end = i + 1;
+    if (IsSpace(c)) {
+      while (end < sql.size() && IsSpace(sql[end])) ++end;
+      apart = true;
+    } else if (rest.substr(0, 2) == "--") {
+      end = sql.find('\n', i);
+      end = end == std::string_view::npos ? sql.size() : end + 1;
+      apart = true;
+    } else if (rest.substr(0, 2) == "/*") {
+      end = sql.find("*/", i + 2);
+      end = end == std::string_view::npos ? sql.size() : end + 2;
+      apart = true;
+    } else {
+      Piece::Kind kind = Piece::kSymbol;
+      if (c == '\'' || c == '"' || c == '`' || c == '[') {
+        kind = c == '\'' ? Piece::kString : Piece::kQuoted;
+        const char close = c == '[' ? ']' : c;
+        for (;;) {
+          end = sql.find(close, end);
+          if (end == std::string_view::npos) {
+            end = sql.size();
+            break;
+          }
+          ++end;
+          if (close != c || end == sql.size() || sql[end] != close) break;
+          ++end;  // a doubled quote inside
+        }
+      } else if (IsWordByte(c)) {
+        kind = Piece::kWord;
+        while (end < sql.size() && IsWordByte(sql[end])) ++end;
+      }
+      out.push_back({kind, sql.substr(i, end - i), apart});
+      apart = false;
+    }
+    i = end;
+  }
+  return out;
+}
+
+// Where the alias and SET stand in `UPDATE table[.table] alias SET ...`
+// (the alias apart from the table, neither SET nor AS); nullopt for any
+// other statement.
+struct UpdateHead {
+  size_t alias;
+  size_t set;
+};
+std::optional<UpdateHead> ReadUpdateHead(const std::vector<Piece>& p) {
+  const size_t n = p.size();
+  if (n < 4 || !p[0].IsWord("UPDATE") || !p[1].IsName()) return std::nullopt;
+  size_t i = 2;
+  if (p[i].Is('.')) {
+    if (i + 1 == n || !p[i + 1].IsName()) return std::nullopt;
+    i += 2;
+  }
+  if (i + 1 >= n || !p[i].apart || !p[i].IsName() || p[i].IsWord("SET") ||
+      p[i].IsWord("AS") || !p[i + 1].IsWord("SET"))
+    return std::nullopt;
+  return UpdateHead{i, i + 1};
+}
 }  // namespace
 
 std::string ProtocolCodec(std::string_view data) {
@@ -211,7 +327,78 @@ std::string SettingsParser(std::string_view data) {
 }
 
 std::string DialectAdaptation(std::string_view data) {
-  (void)appserver::AdaptUpdateAlias(data);
+  const std::string rewritten = appserver::AdaptUpdateAlias(data);
+  std::string failure = CheckUpdateAliasRewrite(data, rewritten);
+  if (!failure.empty()) return failure;
+  if (appserver::AdaptUpdateAlias(rewritten) != rewritten) {
+    return "adapting the rewritten statement again changed it";
+  }
+  return {};
+}
+
+std::string CheckUpdateAliasRewrite(std::string_view sql,
+                                    std::string_view rewritten) {
+  const std::vector<Piece> in = Significant(sql);
+  const std::optional<UpdateHead> head = ReadUpdateHead(in);
+  if (!head) {
+    if (rewritten != sql) return "a statement without an alias was changed";
+    return {};
+  }
+  // What must come out: the input's own pieces, with AS before the alias
+  // and the alias's qualifier gone from each column the statement sets
+  // (the first piece of every top-level assignment up to a top-level WHERE).
+  std::vector<Piece> expected(in.begin(), in.begin() + head->alias);
+  expected.push_back({Piece::kWord, "AS"});
+  expected.insert(expected.end(), in.begin() + head->alias,
+                  in.begin() + head->set + 1);
+  const size_t head_end = expected.size();
+  std::vector<size_t> columns;  // where expected holds a column set
+  int depth = 0;
+  bool at_target = true;
+  for (size_t k = head->set + 1; k < in.size(); ++k) {
+    if (at_target) {
+      at_target = false;
+      if (SameName(in[k], in[head->alias]) && k + 1 < in.size() &&
+          in[k + 1].Is('.')) {
+        ++k;  // the qualifier and its dot
+        columns.push_back(expected.size());
+        continue;
+      }
+      columns.push_back(expected.size());
+    }
+    if (depth == 0 && in[k].IsWord("WHERE")) {
+      if (!columns.empty() && columns.back() == expected.size()) {
+        columns.pop_back();
+      }
+      expected.insert(expected.end(), in.begin() + k, in.end());
+      break;
+    }
+    if (in[k].Is('(')) ++depth;
+    if (in[k].Is(')')) --depth;
+    if (depth == 0 && in[k].Is(',')) at_target = true;
+    expected.push_back(in[k]);
+  }
+
+  const std::vector<Piece> out = Significant(rewritten);
+  for (size_t k = 0; k < std::max(expected.size(), out.size()); ++k) {
+    const std::string want = k < expected.size()
+                                 ? "'" + std::string(expected[k].text) + "'"
+                                 : "the end";
+    const std::string got =
+        k < out.size() ? "'" + std::string(out[k].text) + "'" : "the end";
+    if (k < expected.size() && k < out.size() &&
+        expected[k].kind == out[k].kind && expected[k].text == out[k].text) {
+      continue;
+    }
+    std::string where = "outside the alias";
+    if (k < head_end) {
+      where = "in the statement's table and alias";
+    } else if (std::find(columns.begin(), columns.end(), k) != columns.end()) {
+      where = "in a column the statement sets";
+    }
+    return "the rewrite differs " + where + " at piece " + std::to_string(k) +
+           ": " + got + " where " + want + " belongs";
+  }
   return {};
 }
 

@@ -23,8 +23,19 @@ std::string ProtocolCodec(std::string_view data);
 // never returns more than the longest value, and a value written reads back.
 std::string SettingsParser(std::string_view data);
 
-// The UPDATE alias adaptation of skjk-server (appserver/dialect.h).
+// The UPDATE alias adaptation of skjk-server (appserver/dialect.h): the
+// input as SQL text; its rewrite passes CheckUpdateAliasRewrite, and
+// adapting the rewrite again changes nothing.
 std::string DialectAdaptation(std::string_view data);
+
+// What must hold of `rewritten`, the adaptation of `sql`: a statement that
+// is not `UPDATE table[.table] alias SET ...` comes back byte for byte; one
+// that is keeps every piece of the statement (white space and comments
+// aside) in its order, the table and the alias included, with "AS" before
+// the alias and the alias's qualifier gone from each column the statement
+// sets and from nowhere else.
+std::string CheckUpdateAliasRewrite(std::string_view sql,
+                                    std::string_view rewritten);
 
 // The issued-invoice file's line and field splitting
 // (exchange/invoice_file.h).

@@ -47,5 +47,82 @@ INSTANTIATE_TEST_SUITE_P(Targets, RegressionTest, ::testing::ValuesIn(kTargets),
                            return std::string(info.param.name);
                          });
 
+// The dialect target's check tells a faithful rewrite from wrong ones, so
+// that a replay through it can fail.
+TEST(UpdateAliasCheckTest, TellsAFaithfulRewriteFromWrongOnes) {
+  const std::string sql =
+      "update S.T A set A.C=(select max(B.X) from U B where B.Y=A.Y), "
+      "A.D='a.b' where A.E=1";
+  struct Case {
+    const char* label;
+    std::string rewritten;
+    const char* failure;  // part of the message; empty: it passes
+  };
+  const Case cases[] = {
+      {"faithful",
+       "update S.T AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "D='a.b' where A.E=1",
+       ""},
+      {"other white space and comments",
+       "update S.T /* x */ AS A\nset C=(select max(B.X) from U B where "
+       "B.Y=A.Y),D='a.b'  where A.E=1",
+       ""},
+      {"no AS", sql, "in the statement's table and alias"},
+      {"another table",
+       "update S.U AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "D='a.b' where A.E=1",
+       "in the statement's table and alias"},
+      {"the schema dropped",
+       "update T AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "D='a.b' where A.E=1",
+       "in the statement's table and alias"},
+      {"another column",
+       "update S.T AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "E='a.b' where A.E=1",
+       "in a column the statement sets"},
+      {"a qualifier left on a column",
+       "update S.T AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "A.D='a.b' where A.E=1",
+       "in a column the statement sets"},
+      {"a qualifier dropped in a sub-query",
+       "update S.T AS A set C=(select max(B.X) from U B where B.Y=Y), "
+       "D='a.b' where A.E=1",
+       "outside the alias"},
+      {"a qualifier dropped after WHERE",
+       "update S.T AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "D='a.b' where E=1",
+       "outside the alias"},
+      {"a piece dropped",
+       "update S.T AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "D='a.b' where A.E=",
+       "outside the alias"},
+      {"a piece twice",
+       "update S.T AS A set C=(select max(B.X) from from U B where B.Y=A.Y), "
+       "D='a.b' where A.E=1",
+       "outside the alias"},
+      {"a literal changed",
+       "update S.T AS A set C=(select max(B.X) from U B where B.Y=A.Y), "
+       "D='b' where A.E=1",
+       "outside the alias"},
+  };
+  for (const Case& c : cases) {
+    const std::string failure = CheckUpdateAliasRewrite(sql, c.rewritten);
+    if (*c.failure == '\0') {
+      EXPECT_EQ(failure, "") << c.label;
+    } else {
+      EXPECT_NE(failure.find(c.failure), std::string::npos)
+          << c.label << ": " << failure;
+    }
+  }
+  // Any other statement comes back byte for byte.
+  EXPECT_EQ(CheckUpdateAliasRewrite("update T set C=1", "update T set C=1"),
+            "");
+  EXPECT_NE(CheckUpdateAliasRewrite("update T set C=1", "update T  set C=1"),
+            "");
+  EXPECT_NE(CheckUpdateAliasRewrite("update T AS A set A.C=1",
+                                    "update T AS A set C=1"),
+            "");
+}
+
 }  // namespace
 }  // namespace skjk::fuzz

@@ -11,12 +11,16 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/socket.h"
 #include "server/connection.h"
 #include "server/protocol.h"
 #include "server/testing/scripted_server.h"
@@ -343,24 +347,76 @@ TEST(ConnectionSizeTest, AnswersTooLargeAreRefusedWithoutTakingTheirMemory) {
 namespace skjk {
 namespace {
 
-// Takes a record stream and notes the chunks; fails at chunk `fail_at`.
-class NotingReceiver : public RecordReceiver {
+// What happened on the client's thread during a request, in order: 'h'
+// for a run of the window's hook, 'c' for a chunk taken in. The scripted
+// server waits on the hook's runs.
+class Events {
  public:
+  void Add(char event) {
+    std::lock_guard<std::mutex> lock(mu_);
+    events_.push_back(event);
+    if (event == 'h') ++runs_;
+    changed_.notify_all();
+  }
+  // Waits until the hook has run `n` times in all; false when it has not
+  // within kGenerous.
+  bool AwaitRuns(int n) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return changed_.wait_for(lock, kGenerous, [&] { return runs_ >= n; });
+  }
+  int runs() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return runs_;
+  }
+  std::string events() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return events_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable changed_;
+  std::string events_;
+  int runs_ = 0;
+};
+
+// Takes a record stream, each chunk with work that outlasts one wait slice
+// of the connection (as storing a large chunk may); fails at chunk
+// `fail_at`.
+class SlowReceiver : public RecordReceiver {
+ public:
+  explicit SlowReceiver(Events* events) : events_(events) {}
   Status Layout(std::vector<FieldDef>) override { return Status::OK(); }
   Status Chunk(std::string_view) override {
+    events_->Add('c');
+    const auto done = std::chrono::steady_clock::now() + Socket::kWaitSlice +
+                      std::chrono::milliseconds(1);
+    while (std::chrono::steady_clock::now() < done) {
+    }
     if (++chunks == fail_at) return Status::Error("no room for more");
     return Status::OK();
   }
   Status Records(Rows) override { return Status::OK(); }
   int chunks = 0;
   int fail_at = -1;
+
+ private:
+  Events* events_;
 };
 
-// A record stream that comes slowly: first nothing for a while, then its
-// chunks one by one. Meanwhile the window's hook keeps running, never far
-// apart, and never once the request has returned. A receiver that gives up
-// ends the answer with its own failure and the session.
+// While a record stream is awaited the window's hook runs in every wait
+// slice: the server answers only once it has run kRunsBeforeAnswer times,
+// which at slices of a few tens of milliseconds comes well within the
+// connection's receive timeout (and never with slices of 150 ms or more).
+// While the chunks are taken in, all of them already there, it runs between
+// any two that take longer than a slice. Once the request has returned it
+// no longer runs: a later statement whose answer never comes waits out the
+// receive timeout, many slices, without it. A receiver that gives up ends
+// the answer with its own failure and the session.
 TEST(ConnectionWaitingTest, HookRunsWhileAnAnswerIsAwaitedAndTakenIn) {
+  constexpr int kRunsBeforeAnswer = 20;
+  Connection::Limits limits;
+  limits.receive_timeout = 3s;
   const std::vector<FieldDef> layout = {{"BEIZHU", FieldType::kText, 40, {}}};
   std::string header;
   {
@@ -373,58 +429,64 @@ TEST(ConnectionWaitingTest, HookRunsWhileAnAnswerIsAwaitedAndTakenIn) {
     w.Varint(1);
     protocol::PutText(&w, "ok");
   }
+  std::string stream = Frame(MessageType::kRecordsHeader, header);
+  for (int i = 0; i < 4; ++i) {
+    stream += Frame(MessageType::kRecordsChunk, chunk);
+  }
+  stream +=
+      Frame(MessageType::kRecordsEnd, protocol::EncodeRecordsEnd(4, true));
   for (int fail_at : {-1, 2}) {
     SCOPED_TRACE(fail_at);
-    ScriptedServer server([&](int fd) {
+    Events events;
+    bool awaited = false;
+    std::optional<ScriptedServer> server;
+    server.emplace([&](int fd) {
       if (!ScriptedServer::ReadFrame(fd) ||
           !ScriptedServer::Send(fd, HelloOk()) ||
           !ScriptedServer::ReadFrame(fd)) {
         return;
       }
-      std::this_thread::sleep_for(300ms);
-      if (!ScriptedServer::Send(fd, Frame(MessageType::kRecordsHeader, header)))
-        return;
-      for (int i = 0; i < 4; ++i) {
-        std::this_thread::sleep_for(60ms);
-        if (!ScriptedServer::Send(fd, Frame(MessageType::kRecordsChunk, chunk)))
-          return;
+      awaited = events.AwaitRuns(kRunsBeforeAnswer);
+      if (!ScriptedServer::Send(fd, stream)) return;
+      // The statement after the stream is never answered.
+      if (ScriptedServer::ReadFrame(fd)) {
+        ScriptedServer::AwaitClose(fd, kGenerous);
       }
-      ScriptedServer::Send(fd, Frame(MessageType::kRecordsEnd,
-                                     protocol::EncodeRecordsEnd(4, true)));
-      ScriptedServer::AwaitClose(fd, kGenerous);
     });
     Connection conn;
-    conn.set_machine_name(server.machine());
-    int calls = 0;
-    auto last = std::chrono::steady_clock::now();
-    auto longest = std::chrono::steady_clock::duration::zero();
-    conn.set_waiting([&] {
-      const auto now = std::chrono::steady_clock::now();
-      longest = std::max(longest, now - last);
-      last = now;
-      ++calls;
-    });
-    NotingReceiver receiver;
+    conn.set_machine_name(server->machine());
+    conn.set_limits(limits);
+    conn.set_waiting([&] { events.Add('h'); });
+    SlowReceiver receiver(&events);
     receiver.fail_at = fail_at;
-    last = std::chrono::steady_clock::now();
     Status s = conn.GetRecords("dsp_bbsk1", Connection::kAllRecords, true,
                                {"2024-01-01"}, &receiver);
+    const std::string seen = events.events();
+    // The hook ran before anything of the answer came, and at least once
+    // between any two chunks.
+    const size_t first_chunk = seen.find('c');
+    EXPECT_TRUE(first_chunk != std::string::npos &&
+                first_chunk >= static_cast<size_t>(kRunsBeforeAnswer))
+        << seen;
+    EXPECT_EQ(seen.find("cc"), std::string::npos) << seen;
     if (fail_at < 0) {
       ASSERT_TRUE(s.ok()) << s.message();
       EXPECT_EQ(receiver.chunks, 4);
       EXPECT_TRUE(conn.connected());
-      EXPECT_GT(calls, 10);
-      // Slices of 15 ms; a loaded machine may stretch them.
-      EXPECT_LT(longest, 150ms);
+      const int after = events.runs();
+      Status late = conn.Execute("update T set A=1");
+      EXPECT_TRUE(late.IsLinkLost()) << late.message();
+      EXPECT_EQ(events.runs(), after) << "the hook ran after its request";
     } else {
       EXPECT_EQ(s.message(), "no room for more");
       EXPECT_FALSE(s.IsLinkLost());
       EXPECT_EQ(receiver.chunks, 2);
       EXPECT_FALSE(conn.connected());
     }
-    const int after = calls;
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(calls, after);
+    conn.Close();
+    server.reset();  // the script has ended
+    EXPECT_TRUE(awaited) << "the hook ran " << events.runs()
+                         << " times while the answer was awaited";
   }
 }
 

@@ -105,7 +105,7 @@ class DocumentSetServerTest
   static void TearDownTestSuite() { servers_.clear(); }
 
   void SetUp() override {
-    SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+    SKJK_REQUIRE_BACKEND(GetParam());
     if (servers_.count(GetParam()) == 0) {
       ASSERT_NO_FATAL_FAILURE(StartServer(GetParam()));
     }

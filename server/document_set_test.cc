@@ -787,6 +787,77 @@ TEST(DocumentSetStreamTest, ChunksAsTheyTravelGiveTheSameRecords) {
   EXPECT_EQ(decoded.AsString("DWMC00").value(), std::string(49, 'a'));
 }
 
+// Texts as they travel (UTF-8 on the wire) are stored in GBK cut to their
+// field's width, never inside a two-byte character; in documents and in
+// their lines alike, whatever the chunks.
+TEST(DocumentSetStreamTest, TextsAsTheyTravelAreCutToTheirWidth) {
+  struct Case {
+    const char* field;  // (width); a line field when `line`
+    bool line;
+    std::string delivered;  // GBK
+    std::string kept;
+  };
+  const std::string a48 = std::string(48, 'a');
+  const std::string a49 = std::string(49, 'a');
+  const Case cases[] = {
+      {"DWMC00", false, a49 + "单位"_gbk, a49},             // 50: would split
+      {"DWMC00", false, a48 + "单位"_gbk, a48 + "单"_gbk},  // 50: at a boundary
+      {"DWMC00", false, a48 + "单"_gbk, a48 + "单"_gbk},    // 50: exact
+      {"DWMC00", false, std::string(51, 'z'), std::string(50, 'z')},
+      {"CKDM00", false, "12", "12"},              // 2: exact
+      {"CKDM00", false, "123", "12"},             // 2
+      {"CKDM00", false, "", ""},                  // 2: empty
+      {"DWXZ00", false, "单"_gbk, ""},            // 1: would split
+      {"XSFSDM", false, "a单位"_gbk, "a单"_gbk},  // 4: 5 bytes
+      {"FPBBH0", false, std::string(12, '9'), std::string(11, '9')},  // 11
+      {"SPDM00", true, "卷烟一"_gbk, "卷烟一"_gbk},        // 8: shorter
+      {"SPDM00", true, "卷烟一二"_gbk, "卷烟一二"_gbk},    // 8: exact
+      {"SPDM00", true, "卷烟一二三"_gbk, "卷烟一二"_gbk},  // 8: 10 bytes
+      {"SPDM00", true, "a卷烟一二"_gbk, "a卷烟一"_gbk},    // 8: would split
+      {"SPMC00", true, std::string(31, 'x'), std::string(30, 'x')},  // 30
+  };
+  const layouts::Layout& layout = BbskSales();
+  auto index = [](const layouts::Layout& fields, std::string_view name) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].name == name) return i;
+    }
+    ADD_FAILURE() << "no field " << name;
+    return size_t{0};
+  };
+  FakeServer server(layout);
+  for (const Case& c : cases) {
+    server.AddDocuments(1, 1);
+    Row& row = server.rows().back();
+    if (c.line) {
+      std::get<Rows>(row.values.back())[0]
+          .values[index(layout.back().nested, c.field)] = c.delivered;
+    } else {
+      row.values[index(layout, c.field)] = c.delivered;
+    }
+  }
+  for (size_t chunk : {size_t{1}, size_t{4}, size_t{100}}) {
+    SCOPED_TRACE("chunks of " + std::to_string(chunk));
+    DocumentSet set("ClientDataSet1", server.Streamed(chunk), "dsp_bbsk1",
+                    Connection::kAllRecords, &layout, "ClientDataSet2");
+    ASSERT_TRUE(set.Open({"a", "b"}).ok());
+    ASSERT_EQ(set.RecordCount(), static_cast<int>(std::size(cases)));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+      const Case& c = cases[i];
+      SCOPED_TRACE(c.field + std::string(" #") + std::to_string(i));
+      set.MoveTo(static_cast<int>(i));
+      const RecordSet& from =
+          c.line ? static_cast<const RecordSet&>(*set.detail()) : set;
+      if (c.line) {
+        ASSERT_EQ(from.RecordCount(), 1);
+      }
+      const int record = c.line ? 0 : static_cast<int>(i);
+      EXPECT_EQ(std::get<std::string_view>(
+                    from.Cell(record, from.FieldIndex(c.field))),
+                c.kept);
+    }
+  }
+}
+
 TEST(DocumentSetStreamTest, MalformedChunkEndsTheLoadAndTheSetStaysClosed) {
   struct Case {
     const char* label;

@@ -31,7 +31,7 @@ std::string Insert(const std::string& code) {
 class TransactionTest : public ::testing::TestWithParam<testing::Backend> {
  protected:
   void SetUp() override {
-    SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+    SKJK_REQUIRE_BACKEND(GetParam());
     ASSERT_NO_FATAL_FAILURE(StartServer());
   }
 

@@ -2,7 +2,7 @@
 //
 //   class MyTest : public ::testing::TestWithParam<testing::Backend> {};
 //   TEST_P(MyTest, Case) {
-//     SKJK_SKIP_WITHOUT_BACKEND(GetParam());
+//     SKJK_REQUIRE_BACKEND(GetParam());
 //     auto server = testing::ServerProcess::Start({.backend = GetParam()});
 //     ...
 //   }
@@ -27,15 +27,23 @@ inline std::string BackendParamName(
 
 }  // namespace skjk::testing
 
-// Skips a MariaDB case when no MariaDB server is set up for the tests (a
-// test program run by hand); under CTest a fixture provides one, and a
-// fixture that failed fails the case.
-#define SKJK_SKIP_WITHOUT_BACKEND(backend)                                  \
+// Fails a MariaDB case when no MariaDB server is set up for the tests (under
+// CTest the fixture `mariadb` provides one; a fixture that failed fails the
+// case too), unless the run says on purpose that there is none:
+// SKJK_NO_MARIADB=1 skips the case, and CTest counts it as skipped, not
+// passed.
+#define SKJK_REQUIRE_BACKEND(backend)                                       \
   do {                                                                      \
     if ((backend) == ::skjk::testing::Backend::kMariadb) {                  \
+      if (::skjk::testing::MariadbAbsentOnPurpose()) {                      \
+        GTEST_SKIP() << "SKJK_NO_MARIADB=1: no MariaDB server in this run"; \
+      }                                                                     \
       auto skjk_url = ::skjk::testing::MariadbServerUrl();                  \
       ASSERT_TRUE(skjk_url.ok()) << skjk_url.status().message();            \
-      if (skjk_url->empty()) GTEST_SKIP() << "SKJK_MARIADB_URL_FILE unset"; \
+      ASSERT_FALSE(skjk_url->empty())                                       \
+          << "no MariaDB server for the tests: SKJK_MARIADB_URL_FILE is "   \
+             "unset (CTest's fixture mariadb sets it); set "                \
+             "SKJK_NO_MARIADB=1 to skip the MariaDB cases on purpose";      \
     }                                                                       \
   } while (0)
 

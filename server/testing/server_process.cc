@@ -15,9 +15,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <mutex>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace skjk::testing {
 namespace {
@@ -44,9 +48,96 @@ std::string TempRoot() {
   return "/tmp";
 }
 
-// A new directory "<TempRoot()>/<prefix>XXXXXX"; empty on failure.
-std::string MakeTempDirectory(const std::string& prefix) {
-  std::string path = TempRoot() + "/" + prefix + "XXXXXX";
+// What the test support leaves in the temporary folder and on the MariaDB
+// server carries the name of the test program that made it: its pid and its
+// start time (clock ticks after boot), so that a pid used again by a later
+// process is not taken for the same owner. A program removes its own as it
+// goes; what a program that crashed or was killed left behind is removed by
+// the next one, before its first folder or MariaDB database.
+struct Owner {
+  pid_t pid = 0;
+  unsigned long long start = 0;
+};
+
+// The start time of process `pid`; 0 when there is no such process or it
+// has ended (a zombie).
+unsigned long long StartTime(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(f)),
+                   std::istreambuf_iterator<char>());
+  // The command name between parentheses may hold anything; the fields
+  // after it are the state (the 3rd) ... the start time (the 22nd).
+  const size_t paren = stat.rfind(')');
+  if (paren == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(paren + 1));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+    if (i == 3 && field == "Z") return 0;
+    if (i == 22) return std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return 0;
+}
+
+const Owner& Self() {
+  static const Owner self = {getpid(), StartTime(getpid())};
+  return self;
+}
+
+// True when the program that `owner` names no longer runs. A mark without
+// a start time (no /proc to read it from) is never taken for an orphan.
+bool Orphaned(const Owner& owner) {
+  return owner.start != 0 && StartTime(owner.pid) != owner.start;
+}
+
+// This program's mark in names: "<pid><separator><start>".
+std::string Mark(char separator) {
+  return std::to_string(Self().pid) + separator + std::to_string(Self().start);
+}
+// Reads the mark at the front of `text` (followed by `separator` or the
+// end); false when there is none.
+bool ReadMark(std::string_view text, char separator, Owner* owner) {
+  const size_t sep = text.find(separator);
+  const size_t end = text.find(separator, sep + 1);
+  if (sep == 0 || sep == std::string_view::npos) return false;
+  const std::string pid(text.substr(0, sep));
+  const std::string start(text.substr(
+      sep + 1, end == std::string_view::npos ? end : end - sep - 1));
+  if (pid.find_first_not_of("0123456789") != std::string::npos ||
+      start.empty() ||
+      start.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  owner->pid = static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10));
+  owner->start = std::strtoull(start.c_str(), nullptr, 10);
+  return true;
+}
+
+constexpr char kFolderPrefix[] = "skjk-test-";
+
+// Removes the folders of test programs that no longer run.
+void RemoveOrphanFolders() {
+  std::error_code ec;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(TempRoot(), ec)) {
+    const std::string name = entry.path().filename().string();
+    Owner owner;
+    if (name.rfind(kFolderPrefix, 0) != 0 ||
+        !ReadMark(std::string_view(name).substr(sizeof kFolderPrefix - 1), '-',
+                  &owner) ||
+        !Orphaned(owner)) {
+      continue;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(entry.path(), ignored);
+  }
+}
+
+// A new directory "<TempRoot()>/skjk-test-<pid>-<start>-<what>-XXXXXX";
+// empty on failure.
+std::string MakeTempDirectory(const std::string& what) {
+  static std::once_flag swept;
+  std::call_once(swept, RemoveOrphanFolders);
+  std::string path =
+      TempRoot() + "/" + kFolderPrefix + Mark('-') + "-" + what + "-XXXXXX";
   if (mkdtemp(path.data()) == nullptr) return std::string();
   return path;
 }
@@ -208,14 +299,76 @@ std::string SelectMariadb(const std::string& url, const std::string& sql,
 // The account the tests' servers serve with (init creates or keeps it).
 constexpr char kTestAccount[] = "skjk_test_app";
 
-// A database name no other test of any process uses.
+constexpr char kDatabasePrefix[] = "skjk_t";
+
+// A database name no other test of any process uses:
+// "skjk_t<pid>_<start>_<n>" (see Owner).
 std::string FreshDatabaseName() {
   static std::atomic<int> counter{0};
-  return "skjk_t" + std::to_string(getpid()) + "_" + std::to_string(counter++) +
-         "_" +
-         std::to_string(
-             std::chrono::steady_clock::now().time_since_epoch().count() %
-             1000000);
+  return kDatabasePrefix + Mark('_') + "_" + std::to_string(counter++);
+}
+
+// Drops database `name` and every grant on it (grants outlive a dropped
+// database; left behind, every test would add to the shared test
+// account's). Queries still running on it (a server killed in mid-statement
+// leaves its query to the engine) are ended first, else the drop would
+// wait for them.
+void DropTestDatabase(MYSQL* m, const std::string& name) {
+  const std::string running =
+      "SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" + name +
+      "' AND ID <> CONNECTION_ID()";
+  std::vector<std::string> statements;
+  if (mysql_real_query(m, running.data(), running.size()) == 0) {
+    if (MYSQL_RES* res = mysql_store_result(m)) {
+      while (MYSQL_ROW row = mysql_fetch_row(res)) {
+        statements.push_back(std::string("KILL ") + row[0]);
+      }
+      mysql_free_result(res);
+    }
+  }
+  statements.push_back("DROP DATABASE IF EXISTS `" + name + "`");
+  for (const char* table :
+       {"db", "tables_priv", "columns_priv", "procs_priv"}) {
+    statements.push_back("DELETE FROM mysql." + std::string(table) +
+                         " WHERE Db = '" + name + "'");
+  }
+  statements.push_back("FLUSH PRIVILEGES");
+  for (const std::string& sql : statements) {
+    mysql_real_query(m, sql.data(), sql.size());
+  }
+}
+
+// Drops the databases (and grants) of test programs that no longer run on
+// the MariaDB server of `url`.
+void RemoveOrphanDatabases(const std::string& url) {
+  std::string error;
+  MYSQL* m = ConnectMariadb(url + "/", false, &error);
+  if (m == nullptr) return;
+  std::string names_sql =
+      "SELECT SCHEMA_NAME FROM information_schema.SCHEMATA WHERE SCHEMA_NAME "
+      "LIKE 'skjk\\_t%'";
+  for (const char* table :
+       {"db", "tables_priv", "columns_priv", "procs_priv"}) {
+    names_sql += std::string(" UNION SELECT Db FROM mysql.") + table +
+                 " WHERE Db LIKE 'skjk\\_t%'";
+  }
+  std::vector<std::string> orphans;
+  if (mysql_real_query(m, names_sql.data(), names_sql.size()) == 0) {
+    if (MYSQL_RES* res = mysql_store_result(m)) {
+      while (MYSQL_ROW row = mysql_fetch_row(res)) {
+        const std::string name = row[0];
+        Owner owner;
+        if (ReadMark(std::string_view(name).substr(sizeof kDatabasePrefix - 1),
+                     '_', &owner) &&
+            Orphaned(owner)) {
+          orphans.push_back(name);
+        }
+      }
+      mysql_free_result(res);
+    }
+  }
+  for (const std::string& name : orphans) DropTestDatabase(m, name);
+  mysql_close(m);
 }
 
 }  // namespace
@@ -239,6 +392,15 @@ Result<std::string> MariadbServerUrl() {
   return url;
 }
 
+bool MariadbAbsentOnPurpose() {
+  const char* absent = getenv("SKJK_NO_MARIADB");
+  return absent != nullptr && std::string_view(absent) == "1";
+}
+
+std::string MakeTestDirectory(const std::string& what) {
+  return MakeTempDirectory(what);
+}
+
 std::string ServerBinary() {
   if (const char* env = getenv("SKJK_SERVER"); env != nullptr && *env != '\0')
     return env;
@@ -251,7 +413,7 @@ std::string ServerBinary() {
 
 Status RunServerCommand(const std::vector<std::string>& args,
                         std::string_view input) {
-  const std::string dir = MakeTempDirectory("skjk-cmd-");
+  const std::string dir = MakeTempDirectory("cmd");
   if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
   const std::string log = dir + "/output";
   const std::string input_path = dir + "/input";
@@ -270,7 +432,7 @@ Status RunServerCommand(const std::vector<std::string>& args,
 
 Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
     const ServerOptions& options) {
-  const std::string dir = MakeTempDirectory("skjk-server-test-");
+  const std::string dir = MakeTempDirectory("server");
   if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
   // From here on the destructor removes the directory on every return.
   std::unique_ptr<ServerProcess> p(new ServerProcess());
@@ -288,6 +450,8 @@ Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
       return Status::Error(
           "no MariaDB server for the tests: SKJK_MARIADB_URL_FILE is unset");
     }
+    static std::once_flag swept;
+    std::call_once(swept, [&] { RemoveOrphanDatabases(*root); });
     const std::string name = FreshDatabaseName();
     p->db_path_ = *root + "/" + name;
     const size_t at = root->rfind('@');
@@ -356,19 +520,7 @@ ServerProcess::~ServerProcess() {
     std::string error;
     MYSQL* m = ConnectMariadb(db_path_, false, &error);
     if (m != nullptr && SplitMariadbUrl(db_path_, &parts)) {
-      // Grants outlive a dropped database; left behind, every test would
-      // add to the shared test account's.
-      std::vector<std::string> statements = {"DROP DATABASE IF EXISTS `" +
-                                             parts.database + "`"};
-      for (const char* table :
-           {"db", "tables_priv", "columns_priv", "procs_priv"}) {
-        statements.push_back("DELETE FROM mysql." + std::string(table) +
-                             " WHERE Db = '" + parts.database + "'");
-      }
-      statements.push_back("FLUSH PRIVILEGES");
-      for (const std::string& sql : statements) {
-        mysql_real_query(m, sql.data(), sql.size());
-      }
+      DropTestDatabase(m, parts.database);
     }
     if (m != nullptr) mysql_close(m);
   }

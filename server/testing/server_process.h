@@ -4,6 +4,12 @@
 // free loopback port by a child process. The child dies with the thread that
 // started it, so start servers from the test's main thread.
 //
+// The directory ("skjk-test-<pid>-<start>-...") and the MariaDB database
+// ("skjk_t<pid>_<start>_<n>") carry the pid and start time of the test
+// program that made them. A test program that crashes or is killed leaves
+// them behind; the next one removes them (those whose program no longer
+// runs) before it makes its first directory or MariaDB database.
+//
 //   auto server = testing::ServerProcess::Start({.sample_documents = 100});
 //   ASSERT_TRUE(server.ok()) << server.status().message();
 //   Connection c;
@@ -47,6 +53,10 @@ inline constexpr Backend kBackends[] = {Backend::kSqlite, Backend::kMariadb};
 // test program run by hand). A variable naming a missing or empty file is
 // an error: the fixture that should have started the server failed.
 Result<std::string> MariadbServerUrl();
+
+// True when the run says that it has no MariaDB server on purpose
+// (SKJK_NO_MARIADB=1): its MariaDB cases are skipped instead of failed.
+bool MariadbAbsentOnPurpose();
 
 struct ServerOptions {
   Backend backend = Backend::kSqlite;
@@ -116,6 +126,11 @@ class ServerProcess {
   int port_ = 0;
   pid_t pid_ = -1;
 };
+
+// A new directory for a test's own files, named like the servers' (see
+// above) with `what` in it; empty on failure. The caller removes it; left
+// behind by a crash, it goes as theirs do.
+std::string MakeTestDirectory(const std::string& what);
 
 // Path of the skjk-server binary.
 std::string ServerBinary();
