@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "server/layouts.h"
+#include "server/testing/server_process.h"
 #include "text/gbk.h"
 #include "windows/variant.h"
 
@@ -150,10 +150,8 @@ class RecordingHost final : public ExportHost {
 class ExportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* base = std::getenv("TEST_TMPDIR");
-    std::string tmpl = std::string(base ? base : "/tmp") + "/export_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
+    dir_ = testing::MakeTestDirectory("export");
+    ASSERT_FALSE(dir_.empty());
     write1_ = dir_ + "/sales.txt";
     write2_ = dir_ + "/void.txt";
   }

@@ -213,9 +213,8 @@ class InterfaceWindowTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    char dir[] = "/tmp/skjk-win-cfg-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
+    dir_ = testing::MakeTestDirectory("window");
+    ASSERT_FALSE(dir_.empty());
     env_ = std::make_unique<DirEnv>(dir_);
   }
   void TearDown() override {

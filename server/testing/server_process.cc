@@ -131,9 +131,9 @@ void RemoveOrphanFolders() {
   }
 }
 
-// A new directory "<TempRoot()>/skjk-test-<pid>-<start>-<what>-XXXXXX";
-// empty on failure.
-std::string MakeTempDirectory(const std::string& what) {
+}  // namespace
+
+std::string MakeTestDirectory(const std::string& what) {
   static std::once_flag swept;
   std::call_once(swept, RemoveOrphanFolders);
   std::string path =
@@ -141,6 +141,8 @@ std::string MakeTempDirectory(const std::string& what) {
   if (mkdtemp(path.data()) == nullptr) return std::string();
   return path;
 }
+
+namespace {
 
 std::string ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -301,6 +303,10 @@ constexpr char kTestAccount[] = "skjk_test_app";
 
 constexpr char kDatabasePrefix[] = "skjk_t";
 
+// The tables of grants on a database, which outlive the database itself.
+constexpr const char* kGrantTables[] = {"db", "tables_priv", "columns_priv",
+                                        "procs_priv"};
+
 // A database name no other test of any process uses:
 // "skjk_t<pid>_<start>_<n>" (see Owner).
 std::string FreshDatabaseName() {
@@ -327,8 +333,7 @@ void DropTestDatabase(MYSQL* m, const std::string& name) {
     }
   }
   statements.push_back("DROP DATABASE IF EXISTS `" + name + "`");
-  for (const char* table :
-       {"db", "tables_priv", "columns_priv", "procs_priv"}) {
+  for (const char* table : kGrantTables) {
     statements.push_back("DELETE FROM mysql." + std::string(table) +
                          " WHERE Db = '" + name + "'");
   }
@@ -347,8 +352,7 @@ void RemoveOrphanDatabases(const std::string& url) {
   std::string names_sql =
       "SELECT SCHEMA_NAME FROM information_schema.SCHEMATA WHERE SCHEMA_NAME "
       "LIKE 'skjk\\_t%'";
-  for (const char* table :
-       {"db", "tables_priv", "columns_priv", "procs_priv"}) {
+  for (const char* table : kGrantTables) {
     names_sql += std::string(" UNION SELECT Db FROM mysql.") + table +
                  " WHERE Db LIKE 'skjk\\_t%'";
   }
@@ -397,10 +401,6 @@ bool MariadbAbsentOnPurpose() {
   return absent != nullptr && std::string_view(absent) == "1";
 }
 
-std::string MakeTestDirectory(const std::string& what) {
-  return MakeTempDirectory(what);
-}
-
 std::string ServerBinary() {
   if (const char* env = getenv("SKJK_SERVER"); env != nullptr && *env != '\0')
     return env;
@@ -413,7 +413,7 @@ std::string ServerBinary() {
 
 Status RunServerCommand(const std::vector<std::string>& args,
                         std::string_view input) {
-  const std::string dir = MakeTempDirectory("cmd");
+  const std::string dir = MakeTestDirectory("cmd");
   if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
   const std::string log = dir + "/output";
   const std::string input_path = dir + "/input";
@@ -432,7 +432,7 @@ Status RunServerCommand(const std::vector<std::string>& args,
 
 Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(
     const ServerOptions& options) {
-  const std::string dir = MakeTempDirectory("server");
+  const std::string dir = MakeTestDirectory("server");
   if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
   // From here on the destructor removes the directory on every return.
   std::unique_ptr<ServerProcess> p(new ServerProcess());

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "exchange/invoice_file.h"
+#include "server/testing/server_process.h"
 #include "text/gbk.h"
 
 namespace skjk::taxsim {
@@ -529,9 +529,9 @@ TEST(TaxsimAnswerTest, AcceptsLfLinesAndNoBreakAtTheEnd) {
 class TaxsimProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "taxsim-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
+    const std::string dir = skjk::testing::MakeTestDirectory("taxsim");
+    ASSERT_FALSE(dir.empty());
+    dir_ = dir + "/";
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
