@@ -17,9 +17,9 @@
 #  - skjk-server's peak memory (VmHWM).
 # The 32-bit build runs, natively or through QEMU's emulator (scripts/wine32),
 # and a line says which; only where the kernel runs no 32-bit programs at all
-# the 64-bit build stands in, and that line says so. The Wine state (prefix, Xvfb display) is build/bench/wine;
-# the host and the plug-in run from build/bench/scale (params.cfg beside
-# them). Whatever happens, the server, the host and the Wine session are
+# the 64-bit build stands in, and that line says so. The Wine state (prefix,
+# Xvfb display) is build/bench/wine; the host and the plug-in run from
+# build/bench/scale (params.cfg beside them). Whatever happens, the server, the host and the Wine session are
 # stopped at the end. Exit status 0 only when the count was shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
