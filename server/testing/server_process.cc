@@ -314,6 +314,19 @@ std::string FreshDatabaseName() {
   return kDatabasePrefix + Mark('_') + "_" + std::to_string(counter++);
 }
 
+// The first column of the rows `sql` selects (none when it fails).
+std::vector<std::string> FirstColumn(MYSQL* m, const std::string& sql) {
+  std::vector<std::string> values;
+  if (mysql_real_query(m, sql.data(), sql.size()) != 0) return values;
+  if (MYSQL_RES* res = mysql_store_result(m)) {
+    while (MYSQL_ROW row = mysql_fetch_row(res)) {
+      if (row[0] != nullptr) values.emplace_back(row[0]);
+    }
+    mysql_free_result(res);
+  }
+  return values;
+}
+
 // Drops database `name` and every grant on it (grants outlive a dropped
 // database; left behind, every test would add to the shared test
 // account's). Queries still running on it (a server killed in mid-statement
@@ -324,13 +337,8 @@ void DropTestDatabase(MYSQL* m, const std::string& name) {
       "SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" + name +
       "' AND ID <> CONNECTION_ID()";
   std::vector<std::string> statements;
-  if (mysql_real_query(m, running.data(), running.size()) == 0) {
-    if (MYSQL_RES* res = mysql_store_result(m)) {
-      while (MYSQL_ROW row = mysql_fetch_row(res)) {
-        statements.push_back(std::string("KILL ") + row[0]);
-      }
-      mysql_free_result(res);
-    }
+  for (const std::string& id : FirstColumn(m, running)) {
+    statements.push_back("KILL " + id);
   }
   statements.push_back("DROP DATABASE IF EXISTS `" + name + "`");
   for (const char* table : kGrantTables) {
@@ -356,22 +364,14 @@ void RemoveOrphanDatabases(const std::string& url) {
     names_sql += std::string(" UNION SELECT Db FROM mysql.") + table +
                  " WHERE Db LIKE 'skjk\\_t%'";
   }
-  std::vector<std::string> orphans;
-  if (mysql_real_query(m, names_sql.data(), names_sql.size()) == 0) {
-    if (MYSQL_RES* res = mysql_store_result(m)) {
-      while (MYSQL_ROW row = mysql_fetch_row(res)) {
-        const std::string name = row[0];
-        Owner owner;
-        if (ReadMark(std::string_view(name).substr(sizeof kDatabasePrefix - 1),
-                     '_', &owner) &&
-            Orphaned(owner)) {
-          orphans.push_back(name);
-        }
-      }
-      mysql_free_result(res);
+  for (const std::string& name : FirstColumn(m, names_sql)) {
+    Owner owner;
+    if (ReadMark(std::string_view(name).substr(sizeof kDatabasePrefix - 1), '_',
+                 &owner) &&
+        Orphaned(owner)) {
+      DropTestDatabase(m, name);
     }
   }
-  for (const std::string& name : orphans) DropTestDatabase(m, name);
   mysql_close(m);
 }
 
