@@ -21,10 +21,10 @@
 
 #include "appserver/database.h"
 #include "appserver/network_rules.h"
-#include "server/connection.h"
-#include "server/protocol.h"
-#include "server/testing/backends.h"
-#include "server/testing/server_process.h"
+#include "client/connection.h"
+#include "testing/backends.h"
+#include "testing/server_process.h"
+#include "wire/protocol.h"
 
 namespace skjk {
 namespace {

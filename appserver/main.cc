@@ -27,7 +27,7 @@
 #include "appserver/sample.h"
 #include "appserver/schema.h"
 #include "appserver/server.h"
-#include "server/connection.h"
+#include "wire/protocol.h"
 
 namespace skjk::appserver {
 namespace {
@@ -187,7 +187,7 @@ int Init(std::map<std::string, std::string>& opts) {
 int Serve(std::map<std::string, std::string>& opts) {
   ServeOptions o;
   if (opts.count("--listen")) o.listen = opts["--listen"];
-  o.port = kDefaultServerPort;
+  o.port = protocol::kDefaultServerPort;
   if (opts.count("--port")) {
     int64_t v;
     if (!ParseInt(opts["--port"], 0, 65535, &v))

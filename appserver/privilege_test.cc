@@ -17,13 +17,13 @@
 #include "appserver/database.h"
 #include "appserver/dialect.h"
 #include "appserver/schema.h"
+#include "client/connection.h"
 #include "exchange/invoice_file.h"
 #include "exchange/invoice_writeback.h"
-#include "server/connection.h"
-#include "server/testing/backends.h"
-#include "server/testing/server_process.h"
+#include "interface_window/variant.h"
+#include "testing/backends.h"
+#include "testing/server_process.h"
 #include "text/gbk.h"
-#include "windows/variant.h"
 
 namespace skjk::appserver {
 namespace {

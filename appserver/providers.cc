@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "appserver/dialect.h"
-#include "server/layouts.h"
-#include "server/protocol.h"
+#include "wire/layouts.h"
+#include "wire/protocol.h"
 
 namespace skjk::appserver {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "appserver/database.h"
 #include "base/status.h"
-#include "server/records.h"
+#include "wire/records.h"
 
 namespace skjk::appserver {
 

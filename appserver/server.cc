@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "appserver/session.h"
-#include "server/protocol.h"
+#include "wire/protocol.h"
 
 namespace skjk::appserver {
 namespace {

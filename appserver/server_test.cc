@@ -11,12 +11,12 @@
 
 #include "appserver/database.h"
 #include "appserver/providers.h"
+#include "client/connection.h"
 #include "platform/socket.h"
-#include "server/connection.h"
-#include "server/protocol.h"
-#include "server/testing/backends.h"
-#include "server/testing/server_process.h"
+#include "testing/backends.h"
+#include "testing/server_process.h"
 #include "text/gbk.h"
+#include "wire/protocol.h"
 
 namespace skjk {
 namespace {

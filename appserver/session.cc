@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "appserver/providers.h"
-#include "server/protocol.h"
+#include "wire/protocol.h"
 
 namespace skjk::appserver {
 

@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "base/env.h"
+#include "documents/document_set.h"
 #include "exchange/export.h"
-#include "server/document_set.h"
-#include "server/layouts.h"
 #include "text/forms.h"
 #include "text/gbk.h"
+#include "wire/layouts.h"
 
 namespace skjk {
 namespace {

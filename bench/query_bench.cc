@@ -37,9 +37,9 @@
 #include "appserver/database.h"
 #include "appserver/dialect.h"
 #include "appserver/providers.h"
-#include "server/connection.h"
-#include "server/document_set.h"
-#include "server/layouts.h"
+#include "client/connection.h"
+#include "documents/document_set.h"
+#include "wire/layouts.h"
 
 namespace skjk {
 namespace {

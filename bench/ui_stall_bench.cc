@@ -22,13 +22,13 @@
 #include <vector>
 
 #include "base/env.h"
-#include "server/document_set.h"
+#include "documents/document_set.h"
+#include "interface_window/display.h"
+#include "interface_window/grid_columns.h"
+#include "interface_window/interface_window.h"
+#include "interface_window/variant.h"
 #include "text/forms.h"
 #include "text/gbk.h"
-#include "windows/display.h"
-#include "windows/grid_columns.h"
-#include "windows/interface_window.h"
-#include "windows/variant.h"
 
 namespace skjk {
 namespace {

@@ -8,7 +8,7 @@
 //
 //   skjk-write-back-bench [--records N] [--runs N]
 //
-// Starts its own server (server/testing/server_process.h) on an empty
+// Starts its own server (testing/server_process.h) on an empty
 // database, fills XSTJQSK1 and XSTJQSK2 with the documents and lines the
 // file names, so that every statement changes rows. Prints the statement
 // count, the rates and "ratio: writeback <round trips per second / statements
@@ -25,11 +25,11 @@
 #include <vector>
 
 #include "base/env.h"
+#include "client/connection.h"
 #include "exchange/import.h"
-#include "server/connection.h"
-#include "server/testing/server_process.h"
+#include "interface_window/variant.h"
+#include "testing/server_process.h"
 #include "text/gbk.h"
-#include "windows/variant.h"
 
 namespace skjk {
 namespace {

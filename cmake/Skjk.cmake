@@ -20,7 +20,7 @@ else()
 endif()
 
 # skjk_add_test(NAME SOURCES... [WINE] [MARIADB] [LIBS ...] [LABELS ...])
-# A GoogleTest program linked with the core. Native builds run every such
+# A GoogleTest program linked with the folder libraries LIBS. Native builds run every such
 # test; the win32 build only those marked WINE, each program as one CTest test
 # run under Wine inside the wine session fixture. MARIADB: the program's
 # cases need the tests' MariaDB server (fixture `mariadb`, its address in the
@@ -33,8 +33,8 @@ function(skjk_add_test name)
     return()
   endif()
   add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE skjk_core GTest::gmock GTest::gtest_main
-                                        ${T_LIBS})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock
+                                        GTest::gtest_main)
   if(WIN32)
     target_link_options(${name} PRIVATE -static)
     add_test(NAME ${name} COMMAND ${name})

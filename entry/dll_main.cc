@@ -3,8 +3,8 @@
 
 #include "entry/library.h"
 #include "entry/stored_texts.h"
-#include "framework/base_window.h"
-#include "framework/modal.h"
+#include "window_framework/base_window.h"
+#include "window_framework/modal.h"
 
 namespace skjk {
 namespace {

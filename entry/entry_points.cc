@@ -11,12 +11,12 @@
 
 #include "entry/library.h"
 #include "entry/stored_texts.h"
-#include "framework/base_window.h"
-#include "framework/error_display.h"
-#include "framework/modal.h"
+#include "interface_window/variant.h"
+#include "interface_window/win32/interface_factory.h"
 #include "text/error_text.h"
-#include "windows/variant.h"
-#include "windows/win32/interface_factory.h"
+#include "window_framework/base_window.h"
+#include "window_framework/error_display.h"
+#include "window_framework/modal.h"
 
 namespace skjk {
 namespace {

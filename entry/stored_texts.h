@@ -1,6 +1,6 @@
 // The library-wide texts that an entry-point call leaves behind: the five
 // texts of the latest call per business line. (The owner window is kept by
-// the window framework, framework/modal.h.)
+// the window framework, window_framework/modal.h.)
 //
 // Plain values without locking: the host calls the entry points on its user
 // interface thread, one call at a time. Portable, so that the rules are
@@ -11,7 +11,7 @@
 #include <array>
 #include <string>
 
-#include "windows/variant.h"
+#include "interface_window/variant.h"
 
 namespace skjk {
 

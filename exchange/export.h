@@ -20,8 +20,8 @@
 #include <string_view>
 
 #include "base/env.h"
+#include "documents/document_set.h"
 #include "exchange/exchange_host.h"
-#include "server/document_set.h"
 #include "text/forms.h"
 
 namespace skjk {

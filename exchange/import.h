@@ -15,9 +15,9 @@
 #include <string_view>
 
 #include "base/env.h"
+#include "client/connection.h"
 #include "exchange/exchange_host.h"
 #include "exchange/invoice_file.h"
-#include "server/connection.h"
 #include "text/forms.h"
 
 namespace skjk {

@@ -21,7 +21,7 @@
 // A value that does not fit its place (a document number or tax amount that
 // is no plain decimal number, an invoice date that is no real YYYYMMDD day,
 // a text that is no whole GBK text) fails Write() with BadInput before
-// anything is sent. Failures are those of Transaction (server/transaction.h):
+// anything is sent. Failures are those of Transaction (client/transaction.h):
 // the first one ends the transaction and nothing of it is committed.
 #ifndef SKJK_EXCHANGE_INVOICE_WRITEBACK_H_
 #define SKJK_EXCHANGE_INVOICE_WRITEBACK_H_
@@ -30,9 +30,9 @@
 #include <vector>
 
 #include "base/status.h"
+#include "client/connection.h"
+#include "client/transaction.h"
 #include "exchange/invoice_file.h"
-#include "server/connection.h"
-#include "server/transaction.h"
 
 namespace skjk {
 

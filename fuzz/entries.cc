@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "appserver/dialect.h"
+#include "documents/document_set.h"
 #include "exchange/invoice_file.h"
-#include "server/document_set.h"
-#include "server/protocol.h"
 #include "settings/profile.h"
 #include "settings/settings.h"
+#include "wire/protocol.h"
 
 namespace skjk::fuzz {
 namespace {

@@ -13,7 +13,7 @@
 
 namespace skjk::fuzz {
 
-// The protocol codec (server/protocol.h): the first byte picks a message
+// The protocol codec (wire/protocol.h): the first byte picks a message
 // decoder, the rest is its payload; a decoded request encodes back to a
 // payload that decodes to the same request.
 std::string ProtocolCodec(std::string_view data);

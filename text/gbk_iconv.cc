@@ -3,8 +3,8 @@
 #include <iconv.h>
 
 #include <memory>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -102,8 +102,9 @@ std::u16string GbkToUtf16(std::string_view gbk) {
   std::string bytes = Convert("UTF-16LE", "GBK", gbk.data(), gbk.size(), 1);
   std::u16string out(bytes.size() / 2, u'\0');
   for (size_t i = 0; i < out.size(); ++i) {
-    out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                   (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    out[i] = static_cast<char16_t>(
+        static_cast<unsigned char>(bytes[2 * i]) |
+        (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
   }
   return out;
 }

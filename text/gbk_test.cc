@@ -17,7 +17,9 @@ TEST(GbkTest, RoundTripsThroughUtf8AndUtf16) {
 }
 
 TEST(GbkTest, InvalidInputIsReplacedNotDropped) {
-  EXPECT_EQ(Utf8ToGbk("a\xff" "b"), "a?b");
+  EXPECT_EQ(Utf8ToGbk("a\xff"
+                      "b"),
+            "a?b");
   EXPECT_EQ(GbkToUtf8(""), "");
 }
 

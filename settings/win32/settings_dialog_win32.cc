@@ -6,11 +6,11 @@
 #include <new>
 #include <string>
 
-#include "framework/error_display.h"
-#include "framework/modal.h"
-#include "framework/ui_text.h"
 #include "settings/settings_dialog.h"
 #include "text/error_text.h"
+#include "window_framework/error_display.h"
+#include "window_framework/modal.h"
+#include "window_framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {

@@ -2,9 +2,9 @@
 //
 // A top-level window of class "TFrmSetting" (443 by 328, centred on the
 // screen) made of standard controls whose window texts are their captions,
-// built on the window framework (framework/): a ModalWindow shown modally
-// over its owner, its class registered by BaseWindow with the module of this
-// code and unregistered with the others at the library's unload. Tab moves
+// built on the window framework (window_framework/): a ModalWindow shown
+// modally over its owner, its class registered by BaseWindow with the module of
+// this code and unregistered with the others at the library's unload. Tab moves
 // between the controls; Enter and Escape do nothing; the close box cancels.
 // The behaviour is the model's (settings/settings_dialog.h); message boxes
 // and the folder browser are owned by the framework's owner window (the

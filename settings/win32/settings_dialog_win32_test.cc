@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "framework/base_window.h"
-#include "framework/modal.h"
-#include "framework/ui_text.h"
-#include "tests/e2e/driver.h"
+#include "testing/win32/driver.h"
 #include "text/gbk.h"
+#include "window_framework/base_window.h"
+#include "window_framework/modal.h"
+#include "window_framework/ui_text.h"
 
 namespace skjk::win32 {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "entry/entry_points.h"
 #include "gtest/gtest.h"
-#include "tests/e2e/driver.h"
+#include "testing/win32/driver.h"
 
 namespace skjk::e2e {
 namespace {

@@ -15,8 +15,8 @@
 
 #include "entry/entry_points.h"
 #include "gtest/gtest.h"
-#include "tests/e2e/driver.h"
-#include "windows/win32/interface_window_win32.h"
+#include "interface_window/win32/interface_window_win32.h"
+#include "testing/win32/driver.h"
 
 namespace skjk::e2e {
 namespace {

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "framework/base_window.h"
-#include "framework/error_display.h"
-#include "framework/modal.h"
 #include "gtest/gtest.h"
-#include "tests/e2e/driver.h"
+#include "testing/win32/driver.h"
+#include "window_framework/base_window.h"
+#include "window_framework/error_display.h"
+#include "window_framework/modal.h"
 
 namespace skjk::win32 {
 namespace {

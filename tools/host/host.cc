@@ -44,8 +44,8 @@
 #include <vector>
 
 #include "entry/entry_points.h"
-#include "tests/e2e/driver.h"
-#include "windows/win32/interface_window_win32.h"
+#include "interface_window/win32/interface_window_win32.h"
+#include "testing/win32/driver.h"
 
 namespace skjk::host {
 namespace {

@@ -40,9 +40,9 @@
 #include <thread>
 #include <vector>
 
-#include "server/connection.h"
-#include "server/protocol.h"
-#include "server/transaction.h"
+#include "client/connection.h"
+#include "client/transaction.h"
+#include "wire/protocol.h"
 
 namespace skjk::soak {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "exchange/invoice_file.h"
-#include "server/testing/server_process.h"
+#include "testing/server_process.h"
 #include "text/gbk.h"
 
 namespace skjk::taxsim {

@@ -1,0 +1,207 @@
+// The interface window's rules (TFrmBbsk, TFrmFxsk, TFrmJqsk), without any
+// window: the handlers decide, a Display shows.
+//
+// The window owns its connection (DCOMConnection1), its nine document sets
+// and its window values. DataSource1/DataSource2 are the view binding: the
+// master and detail set of the current view.
+//
+// Long actions and re-entry. Query, export, import and the settings dialog
+// are long actions: while one runs, Display::ProcessMessages() lets the
+// window repaint and handle input, so handlers can be called again from
+// inside the running one. A second long action never starts in the middle of
+// the first:
+//  - a query asked for meanwhile (Refresh, a date picker closing) and a view
+//    change are remembered and carried out once the running action ends;
+//  - closing the window is remembered likewise and carried out last (the
+//    window never goes away under a running action);
+//  - export, import and the settings dialog are refused (LongAction fails
+//    to start) and nothing happens.
+// Everything runs on the window's one thread; nothing is locked.
+//
+// No method throws; failures are shown through the Display.
+#ifndef SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_
+#define SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/env.h"
+#include "client/connection.h"
+#include "documents/document_set.h"
+#include "documents/window_sets.h"
+#include "interface_window/display.h"
+#include "interface_window/variant.h"
+#include "settings/settings.h"
+
+namespace skjk {
+
+// The pick list's items, in their order in the list.
+inline constexpr int kSalesItem = 0;  // "销售单据"
+inline constexpr int kVoidItem = 1;   // "报废单据"
+inline constexpr int kNoItem = -1;    // nothing chosen (the list is empty)
+
+class InterfaceWindow {
+ public:
+  // `env` and `display` are not owned and must outlive the window.
+  InterfaceWindow(const Variant& variant, Env* env, Display* display);
+  InterfaceWindow(const InterfaceWindow&) = delete;
+  InterfaceWindow& operator=(const InterfaceWindow&) = delete;
+  ~InterfaceWindow();
+
+  // ---- Handlers, named after component and event.
+  // Window creation: loads the settings into the window values.
+  void FormCreate();
+  // Window shown: connects to `machine_name` (host text 5), resets the view
+  // and runs the line's copy step (the customer window's synchronisation),
+  // which nothing runs when the connection failed.
+  void FormShow(std::string_view machine_name);
+  // Activation; only the first call does anything: asks for the settings
+  // when a file location is missing.
+  void FormActivate();
+  // The view controls' events, with the value the user chose: RB1
+  // "已开发票" (`invoiced`) or RB2 "未开发票" became checked; the pick list's
+  // selection became `item`. Each runs RB1Click when the choice differs from
+  // the one the window holds (clicking the checked radio button again does
+  // nothing).
+  void RadioChecked(bool invoiced);
+  void PickListChanged(int item);
+  // View selection: binds the view of the chosen radio button and pick-list
+  // item ("销售单据" means sales documents, any other item or none void
+  // documents) and queries its set when it is closed; an open set is shown
+  // as last loaded, and the document count and panel 0 then give its number
+  // of documents.
+  void RB1Click();
+  // Refresh clicked, or the end-date calendar closed: queries the bound set.
+  void fbRefreshClick();
+  void DateTimePicker1CloseUp();
+  void DateTimePicker2CloseUp() { fbRefreshClick(); }
+  void fbSetClick();
+  // Export clicked: writes the not-invoiced documents of the view into the
+  // sales-document or void-document file (exchange/export.h).
+  void fbExportClick();
+  // Import clicked: reads the issued-invoice file and writes its invoice
+  // numbers back (exchange/import.h); on success selects the invoiced view.
+  void fbImportClick();
+  void fbExitClick();
+  // The user moved past the last document of the document grid (down arrow
+  // or page down on it, or scrolling on at the end): the bound set's cursor
+  // goes to its last document, unless the set holds all there is and the
+  // cursor stands elsewhere, and then past it. For a set loaded in packets
+  // that runs the scroll step, which fetches the next packet.
+  void MovePastLastDocument();
+  // The window asks to close (close box, Alt+F4): false while a long action
+  // runs; it then closes once the action has ended.
+  bool CloseQuery();
+  // The window closes.
+  void FormClose();
+
+  // ---- Document filter (a line whose document columns are filterable).
+  // Lets only the documents whose column `column` (index into the line's
+  // document columns) shows `text` (GBK) through, together with the other
+  // columns' filters; nullopt drops the column's filter. The filter belongs
+  // to the bound master set itself, so the export walks only what passes;
+  // it moves with the binding to the set of another view. The document
+  // count and panel 0 then give the number of documents that pass. Refused
+  // (false) while a long action runs or for a column that is not
+  // filterable.
+  bool SetColumnFilter(int column, std::optional<std::string> text);
+  // The text column `column` is filtered by, or nullptr.
+  const std::string* ColumnFilter(int column) const;
+  // The texts the column shows over the bound set's documents that pass the
+  // other columns' filters, each once, in ascending order of their values.
+  std::vector<std::string> FilterChoices(int column) const;
+
+  // ---- State.
+  const Variant& variant() const { return variant_; }
+  Settings& values() { return values_; }
+  int document_count() const { return document_count_; }
+  View view() const { return view_; }
+  bool invoiced() const { return invoiced_; }
+  int pick_item() const { return pick_item_; }
+  // The pick list's text: "销售单据", "报废单据" or empty (GBK).
+  std::string PickListText() const;
+  DocumentSet& DataSource1() { return sets_->master(view_); }
+  DetailSet& DataSource2() { return sets_->detail(view_); }
+  WindowSets& sets() { return *sets_; }
+  Connection& connection() { return connection_; }
+  Display& display() { return *display_; }
+  bool busy() const { return busy_; }
+
+  // ---- Display operations for the export and import.
+  // Hourglass, `text` in status panel 2, pending messages processed.
+  void BeginBusy(std::string_view text);
+  void EndBusy();
+  void StartProgress(int n) { display_->StartProgress(n); }
+  void StepProgress() { display_->StepProgress(); }
+  void EndProgress() { display_->EndProgress(); }
+  void ProcessMessages() { display_->ProcessMessages(); }
+
+  // Marks a long action for its lifetime. started() is false when another
+  // one runs: the caller must then do nothing. When the last one ends, what
+  // was asked for meanwhile runs (view change, query, close).
+  class LongAction {
+   public:
+    explicit LongAction(InterfaceWindow* window);
+    ~LongAction();
+    LongAction(const LongAction&) = delete;
+    LongAction& operator=(const LongAction&) = delete;
+    bool started() const { return started_; }
+
+   private:
+    InterfaceWindow* window_;
+    bool started_;
+  };
+
+  // Called around every get-records request with true before and false
+  // after (the benchmark times the server's answer with it).
+  void set_request_hook(std::function<void(bool)> hook) {
+    request_hook_ = std::move(hook);
+  }
+
+ private:
+  void Bind(View view);
+  void Query();
+  void AfterOpen(DocumentSet& set);
+  // ClientDataSet5AfterScroll: at the end of a set loaded in packets, the
+  // next packet is fetched with the busy display.
+  void ScrollStep(DocumentSet& set);
+  // Puts the document filter on DataSource1 (none when empty).
+  void ApplyFilter();
+  // Document count and panel 0 := the number of documents of `set`.
+  void ShowCount(DocumentSet& set);
+  void RunDeferred();
+  void RunSettingsDialog();
+  // The line's copy step of the show step, in one transaction; a failure is
+  // told in the status bar only.
+  void Synchronise();
+
+  const Variant& variant_;
+  Env* env_;
+  Display* display_;
+  Connection connection_;
+  std::unique_ptr<WindowSets> sets_;
+  Settings values_;
+  int document_count_ = 0;
+  View view_ = View::kOpenSales;
+  bool invoiced_ = false;  // RB2 "未开发票" starts checked
+  int pick_item_;          // the pick list's selection
+  bool activated_ = false;
+
+  bool busy_ = false;
+  bool pending_view_ = false;
+  bool pending_query_ = false;
+  bool pending_close_ = false;
+  bool closed_ = false;
+  int queries_started_ = 0;
+  std::map<int, std::string> filters_;  // document column -> text
+  std::function<void(bool)> request_hook_;
+};
+
+}  // namespace skjk
+
+#endif  // SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_

@@ -1,0 +1,511 @@
+#include "wire/protocol.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "text/gbk.h"
+
+namespace skjk::protocol {
+
+static_assert(std::endian::native == std::endian::little,
+              "the codec copies little-endian values as they are in memory");
+
+void Writer::U16(uint16_t v) {
+  char b[2];
+  std::memcpy(b, &v, 2);
+  out_->append(b, 2);
+}
+
+void Writer::U32(uint32_t v) {
+  char b[4];
+  std::memcpy(b, &v, 4);
+  out_->append(b, 4);
+}
+
+void Writer::I64(int64_t v) {
+  char b[8];
+  std::memcpy(b, &v, 8);
+  out_->append(b, 8);
+}
+
+void Writer::Varint(uint64_t v) {
+  char b[10];
+  int n = 0;
+  while (v >= 0x80) {
+    b[n++] = static_cast<char>((v & 0x7f) | 0x80);
+    v >>= 7;
+  }
+  b[n++] = static_cast<char>(v);
+  out_->append(b, n);
+}
+
+void Writer::Double(double v) {
+  char b[8];
+  std::memcpy(b, &v, 8);
+  out_->append(b, 8);
+}
+
+bool Reader::Need(size_t n) {
+  if (!ok_ || in_.size() - pos_ < n) {
+    ok_ = false;
+    return false;
+  }
+  return true;
+}
+
+uint8_t Reader::U8() {
+  if (!Need(1)) return 0;
+  return static_cast<uint8_t>(in_[pos_++]);
+}
+
+uint16_t Reader::U16() {
+  if (!Need(2)) return 0;
+  uint16_t v;
+  std::memcpy(&v, in_.data() + pos_, 2);
+  pos_ += 2;
+  return v;
+}
+
+uint32_t Reader::U32() {
+  if (!Need(4)) return 0;
+  uint32_t v;
+  std::memcpy(&v, in_.data() + pos_, 4);
+  pos_ += 4;
+  return v;
+}
+
+int64_t Reader::I64() {
+  if (!Need(8)) return 0;
+  int64_t v;
+  std::memcpy(&v, in_.data() + pos_, 8);
+  pos_ += 8;
+  return v;
+}
+
+uint64_t Reader::Varint() {
+  uint64_t v = 0;
+  for (int shift = 0; shift < 64; shift += 7) {
+    if (!Need(1)) return 0;
+    uint8_t b = static_cast<uint8_t>(in_[pos_++]);
+    v |= static_cast<uint64_t>(b & 0x7f) << shift;
+    if ((b & 0x80) == 0) return v;
+  }
+  ok_ = false;  // more than ten bytes
+  return 0;
+}
+
+double Reader::Double() {
+  if (!Need(8)) return 0;
+  double v;
+  std::memcpy(&v, in_.data() + pos_, 8);
+  pos_ += 8;
+  return v;
+}
+
+std::string_view Reader::Str(size_t max_size) {
+  uint64_t n = Varint();
+  if (!ok_) return {};
+  if (n > max_size || n > in_.size() - pos_) {
+    ok_ = false;
+    return {};
+  }
+  std::string_view s = in_.substr(pos_, n);
+  pos_ += n;
+  return s;
+}
+
+void PutHeader(MessageType type, uint32_t payload_size, char out[kHeaderSize]) {
+  std::memcpy(out, &payload_size, 4);
+  out[4] = static_cast<char>(type);
+}
+
+Status ParseHeader(const char in[kHeaderSize], uint32_t max_payload,
+                   Header* header) {
+  uint32_t size;
+  std::memcpy(&size, in, 4);
+  uint8_t type = static_cast<uint8_t>(in[4]);
+  if (size > max_payload) {
+    return Status::BadInput("frame " + TypeName(type) + " announces " +
+                            std::to_string(size) + " bytes, more than the " +
+                            std::to_string(max_payload) + " allowed");
+  }
+  header->type = static_cast<MessageType>(type);
+  header->size = size;
+  return Status::OK();
+}
+
+std::string Frame(MessageType type, std::string_view payload) {
+  std::string f(kHeaderSize, '\0');
+  PutHeader(type, static_cast<uint32_t>(payload.size()), f.data());
+  f.append(payload);
+  return f;
+}
+
+std::string TypeName(uint8_t type) {
+  switch (static_cast<MessageType>(type)) {
+    case MessageType::kHello:
+      return "Hello";
+    case MessageType::kGetRecords:
+      return "GetRecords";
+    case MessageType::kNextPacket:
+      return "NextPacket";
+    case MessageType::kExecute:
+      return "Execute";
+    case MessageType::kCall:
+      return "Call";
+    case MessageType::kHelloOk:
+      return "HelloOk";
+    case MessageType::kOk:
+      return "Ok";
+    case MessageType::kError:
+      return "Error";
+    case MessageType::kRecordsHeader:
+      return "RecordsHeader";
+    case MessageType::kRecordsChunk:
+      return "RecordsChunk";
+    case MessageType::kRecordsEnd:
+      return "RecordsEnd";
+  }
+  char b[8];
+  std::snprintf(b, sizeof b, "0x%02x", type);
+  return b;
+}
+
+namespace {
+
+Status Malformed(std::string_view what) {
+  return Status::BadInput("malformed " + std::string(what) + " message");
+}
+
+// The payload must have been read completely and correctly.
+Status Finish(const Reader& r, std::string_view what) {
+  if (!r.ok() || !r.at_end()) return Malformed(what);
+  return Status::OK();
+}
+
+constexpr size_t kMaxName = 256;
+
+}  // namespace
+
+std::string EncodeHello(const Hello& m) {
+  std::string p(kMagic, 4);
+  Writer(&p).U16(m.version);
+  return p;
+}
+
+Status DecodeHello(std::string_view payload, Hello* m) {
+  if (payload.size() != 6 ||
+      payload.substr(0, 4) != std::string_view(kMagic, 4))
+    return Status::BadInput("not a skjk client: bad greeting");
+  Reader r(payload.substr(4));
+  m->version = r.U16();
+  return Finish(r, "Hello");
+}
+
+std::string EncodeGetRecords(const GetRecords& m) {
+  std::string p;
+  Writer w(&p);
+  w.Str(m.provider);
+  w.I32(m.packet_size);
+  w.U8(m.with_layout ? kFlagWithLayout : 0);
+  w.Varint(m.params.size());
+  for (const auto& s : m.params) w.Str(s);
+  return p;
+}
+
+Status DecodeGetRecords(std::string_view payload, GetRecords* m) {
+  Reader r(payload);
+  m->provider = r.Str(kMaxName);
+  m->packet_size = r.I32();
+  uint8_t flags = r.U8();
+  m->with_layout = (flags & kFlagWithLayout) != 0;
+  uint64_t n = r.Varint();
+  if (!r.ok() || n > kMaxParams) return Malformed("GetRecords");
+  m->params.clear();
+  for (uint64_t i = 0; i < n && r.ok(); ++i) m->params.emplace_back(r.Str());
+  return Finish(r, "GetRecords");
+}
+
+std::string EncodeNextPacket(const NextPacket& m) {
+  std::string p;
+  Writer w(&p);
+  w.Str(m.provider);
+  w.I32(m.packet_size);
+  return p;
+}
+
+Status DecodeNextPacket(std::string_view payload, NextPacket* m) {
+  Reader r(payload);
+  m->provider = r.Str(kMaxName);
+  m->packet_size = r.I32();
+  return Finish(r, "NextPacket");
+}
+
+std::string EncodeExecute(const Execute& m) {
+  std::string p;
+  Writer w(&p);
+  w.Str(m.provider);
+  w.Str(m.sql);
+  return p;
+}
+
+Status DecodeExecute(std::string_view payload, Execute* m) {
+  Reader r(payload);
+  m->provider = r.Str(kMaxName);
+  m->sql = r.Str();
+  return Finish(r, "Execute");
+}
+
+std::string EncodeCall(const Call& m) {
+  std::string p;
+  Writer(&p).Str(m.method);
+  return p;
+}
+
+Status DecodeCall(std::string_view payload, Call* m) {
+  Reader r(payload);
+  m->method = r.Str(kMaxName);
+  return Finish(r, "Call");
+}
+
+std::string EncodeHelloOk(uint16_t version, std::string_view server) {
+  std::string p;
+  Writer w(&p);
+  w.U16(version);
+  w.Str(server);
+  return p;
+}
+
+Status DecodeHelloOk(std::string_view payload, uint16_t* version,
+                     std::string* server) {
+  Reader r(payload);
+  *version = r.U16();
+  *server = r.Str(kMaxName);
+  return Finish(r, "HelloOk");
+}
+
+std::string EncodeOk(int64_t rows_changed) {
+  std::string p;
+  Writer(&p).I64(rows_changed);
+  return p;
+}
+
+Status DecodeOk(std::string_view payload, int64_t* rows_changed) {
+  Reader r(payload);
+  *rows_changed = r.I64();
+  return Finish(r, "Ok");
+}
+
+std::string EncodeError(std::string_view message) {
+  std::string p;
+  Writer(&p).Str(message);
+  return p;
+}
+
+Status DecodeError(std::string_view payload, std::string* message) {
+  Reader r(payload);
+  *message = r.Str();
+  return Finish(r, "Error");
+}
+
+std::string EncodeRecordsEnd(uint64_t total_rows, bool exhausted) {
+  std::string p;
+  Writer w(&p);
+  w.Varint(total_rows);
+  w.U8(exhausted ? 1 : 0);
+  return p;
+}
+
+Status DecodeRecordsEnd(std::string_view payload, uint64_t* total_rows,
+                        bool* exhausted) {
+  Reader r(payload);
+  *total_rows = r.Varint();
+  *exhausted = r.U8() != 0;
+  return Finish(r, "RecordsEnd");
+}
+
+namespace {
+
+void PutLayout(const std::vector<FieldDef>& layout, Writer* w) {
+  w->Varint(layout.size());
+  for (const FieldDef& f : layout) {
+    w->Str(f.name);
+    w->U8(static_cast<uint8_t>(f.type));
+    w->U16(f.size);
+    if (f.type == FieldType::kNested) PutLayout(f.nested, w);
+  }
+}
+
+bool GetLayout(Reader* r, int depth, std::vector<FieldDef>* layout) {
+  uint64_t n = r->Varint();
+  if (!r->ok() || n == 0 || n > kMaxFields || depth > kMaxNesting) return false;
+  layout->clear();
+  layout->reserve(n);
+  for (uint64_t i = 0; i < n; ++i) {
+    FieldDef f;
+    f.name = r->Str(kMaxName);
+    uint8_t type = r->U8();
+    f.size = r->U16();
+    if (!r->ok() || f.name.empty()) return false;
+    if (type < static_cast<uint8_t>(FieldType::kText) ||
+        type > static_cast<uint8_t>(FieldType::kNested))
+      return false;
+    f.type = static_cast<FieldType>(type);
+    if (f.type == FieldType::kNested && !GetLayout(r, depth + 1, &f.nested))
+      return false;
+    layout->push_back(std::move(f));
+  }
+  return true;
+}
+
+}  // namespace
+
+void EncodeLayout(const std::vector<FieldDef>& layout, Writer* w) {
+  PutLayout(layout, w);
+}
+
+Status DecodeLayout(std::string_view payload, std::vector<FieldDef>* layout) {
+  Reader r(payload);
+  if (!GetLayout(&r, 0, layout)) return Malformed("RecordsHeader");
+  return Finish(r, "RecordsHeader");
+}
+
+void EncodeRow(const std::vector<FieldDef>& layout, const Row& row, Writer* w) {
+  for (size_t i = 0; i < layout.size(); ++i) {
+    const Value* v = i < row.values.size() ? &row.values[i] : nullptr;
+    if (v == nullptr || std::holds_alternative<std::monostate>(*v)) {
+      PutNull(w);
+    } else if (const auto* s = std::get_if<std::string>(v)) {
+      PutText(w, *s);
+    } else if (const auto* d = std::get_if<double>(v)) {
+      if (layout[i].type == FieldType::kDateTime) {
+        PutDateTime(w, *d);
+      } else {
+        PutNumber(w, *d);
+      }
+    } else {
+      const Rows& rows = std::get<Rows>(*v);
+      PutNested(w, rows.size());
+      for (const Row& r : rows) EncodeRow(layout[i].nested, r, w);
+    }
+  }
+}
+
+std::string_view TextDecoder::Gbk(std::string_view utf8) {
+  bool ascii = true;
+  for (unsigned char c : utf8) {
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return utf8;
+  auto it = memo_.find(utf8);
+  if (it != memo_.end()) return it->second;
+  if (memo_.size() >= 8192) memo_.clear();
+  return memo_.emplace(std::string(utf8), text::Utf8ToGbk(utf8)).first->second;
+}
+
+bool RowDecoder::Take(size_t bytes) {
+  if (!limited_) return true;
+  if (bytes > budget_) {
+    exceeded_ = true;
+    return false;
+  }
+  budget_ -= bytes;
+  return true;
+}
+
+// The memory `n` rows of `fields` values take before their texts and
+// nested rows (saturating: a count of hostile size never wraps).
+static size_t RowsCost(uint64_t n, size_t fields) {
+  size_t row = sizeof(Row) + fields * sizeof(Value);
+  if (n > SIZE_MAX / row) return SIZE_MAX;
+  return static_cast<size_t>(n) * row;
+}
+
+bool RowDecoder::DecodeRow(Reader* r, const std::vector<FieldDef>& layout,
+                           int depth, Row* row) {
+  row->values.resize(layout.size());
+  for (size_t i = 0; i < layout.size(); ++i) {
+    const FieldDef& f = layout[i];
+    Value& v = row->values[i];
+    auto tag = static_cast<Tag>(r->U8());
+    if (!r->ok()) return false;
+    switch (tag) {
+      case Tag::kNull:
+        break;
+      case Tag::kText: {
+        if (f.type != FieldType::kText) return false;
+        std::string_view s = r->Str();
+        if (!r->ok() || !Take(s.size())) return false;
+        v.emplace<std::string>(texts_.Gbk(s));
+        break;
+      }
+      case Tag::kNumber:
+      case Tag::kDateTime: {
+        FieldType want =
+            tag == Tag::kNumber ? FieldType::kNumber : FieldType::kDateTime;
+        if (f.type != want) return false;
+        v = r->Double();
+        break;
+      }
+      case Tag::kNested: {
+        if (f.type != FieldType::kNested || depth >= kMaxNesting) return false;
+        uint64_t n = r->Varint();
+        // Every row takes at least one byte per field.
+        if (!r->ok() || n > r->remaining()) return false;
+        if (!Take(RowsCost(n, f.nested.size()))) return false;
+        Rows& rows = v.emplace<Rows>();
+        rows.resize(n);
+        for (Row& sub : rows) {
+          if (!DecodeRow(r, f.nested, depth + 1, &sub)) return false;
+        }
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return r->ok();
+}
+
+static Status TooLarge(uint64_t rows) {
+  return Status::BadInput(
+      "RecordsChunk of " + std::to_string(rows) +
+      " rows goes beyond the memory allowed for one answer");
+}
+
+Status RowDecoder::DecodeChunk(std::string_view payload,
+                               const std::vector<FieldDef>& layout,
+                               Rows* rows) {
+  Reader r(payload);
+  uint64_t n = r.Varint();
+  if (!r.ok() || n > r.remaining() || layout.empty())
+    return Malformed("RecordsChunk");
+  const size_t budget = budget_;
+  if (!Take(RowsCost(n, layout.size()))) return TooLarge(n);
+  size_t before = rows->size();
+  rows->resize(before + n);
+  for (size_t i = before; i < rows->size(); ++i) {
+    if (!DecodeRow(&r, layout, 0, &(*rows)[i])) {
+      rows->resize(before);
+      if (exceeded_) return TooLarge(n);
+      budget_ = budget;
+      return Status::BadInput("malformed RecordsChunk message: row " +
+                              std::to_string(i - before + 1) +
+                              " does not match the layout");
+    }
+  }
+  if (!r.at_end()) {
+    rows->resize(before);
+    budget_ = budget;
+    return Malformed("RecordsChunk");
+  }
+  return Status::OK();
+}
+
+}  // namespace skjk::protocol

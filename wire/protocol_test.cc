@@ -1,0 +1,161 @@
+#include "wire/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include "text/gbk.h"
+
+namespace skjk::protocol {
+namespace {
+
+using text::literals::operator""_gbk;
+
+const std::vector<FieldDef> kLayout = {
+    {"DHAO00", FieldType::kNumber, 0, {}},
+    {"DWMC00", FieldType::kText, 50, {}},
+    {"YWRQ00", FieldType::kDateTime, 0, {}},
+    {"qry_bbsk2",
+     FieldType::kNested,
+     0,
+     {{"DHAO00", FieldType::kNumber, 0, {}},
+      {"SPMC00", FieldType::kText, 30, {}}}}};
+
+std::string Chunk(const Rows& rows) {
+  std::string body;
+  Writer w(&body);
+  w.Varint(rows.size());
+  for (const Row& r : rows) EncodeRow(kLayout, r, &w);
+  return body;
+}
+
+TEST(ProtocolTest, RowsRoundTripWithTextsTurnedIntoGbk) {
+  Rows lines = {Row{{101.0, std::string("卷烟甲")}}, Row{{101.0, {}}}};
+  Rows rows = {Row{{101.0, std::string("杭州烟酒店"), 45306.5, lines}},
+               Row{{102.0, {}, {}, Rows{}}}};
+  std::string payload = Chunk(rows);
+  Rows out;
+  RowDecoder decoder;
+  ASSERT_TRUE(decoder.DecodeChunk(payload, kLayout, &out).ok());
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(std::get<std::string>(out[0].values[1]), "杭州烟酒店"_gbk);
+  EXPECT_EQ(std::get<double>(out[0].values[2]), 45306.5);
+  const Rows& l = std::get<Rows>(out[0].values[3]);
+  ASSERT_EQ(l.size(), 2u);
+  EXPECT_EQ(std::get<std::string>(l[0].values[1]), "卷烟甲"_gbk);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(l[1].values[1]));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(out[1].values[1]));
+  EXPECT_TRUE(std::get<Rows>(out[1].values[3]).empty());
+
+  std::string layout;
+  Writer w(&layout);
+  EncodeLayout(kLayout, &w);
+  std::vector<FieldDef> decoded;
+  ASSERT_TRUE(DecodeLayout(layout, &decoded).ok());
+  ASSERT_EQ(decoded.size(), 4u);
+  EXPECT_EQ(decoded[3].nested[1].name, "SPMC00");
+  EXPECT_EQ(decoded[1].size, 50);
+}
+
+TEST(ProtocolTest, DamagedInputIsRefusedWithoutHarm) {
+  Rows rows = {Row{{101.0, std::string("杭州"), 45306.0,
+                    Rows{Row{{101.0, std::string("x")}}}}}};
+  std::string payload = Chunk(rows);
+  RowDecoder decoder;
+  // Every truncation and every single-byte change either decodes to
+  // something well-formed or fails; a failure appends nothing.
+  for (size_t n = 0; n < payload.size(); ++n) {
+    Rows out;
+    EXPECT_FALSE(decoder.DecodeChunk(payload.substr(0, n), kLayout, &out).ok());
+    EXPECT_TRUE(out.empty());
+  }
+  for (size_t i = 0; i < payload.size(); ++i) {
+    for (int b : {0x00, 0x04, 0x7f, 0x80, 0xff}) {
+      std::string bad = payload;
+      bad[i] = static_cast<char>(b);
+      Rows out;
+      Status s = decoder.DecodeChunk(bad, kLayout, &out);
+      if (!s.ok()) {
+        EXPECT_TRUE(out.empty());
+      }
+    }
+  }
+  // A huge announced count is refused before anything is allocated.
+  std::string huge;
+  Writer(&huge).Varint(uint64_t{1} << 60);
+  Rows out;
+  EXPECT_FALSE(decoder.DecodeChunk(huge, kLayout, &out).ok());
+
+  std::vector<FieldDef> layout;
+  for (std::string bad : {std::string(""), std::string("\x01", 1),
+                          std::string("\x01\x00\x01\x00\x00", 5),
+                          std::string("\x01\x01"
+                                      "A\x09\x00\x00",
+                                      6)}) {
+    EXPECT_FALSE(DecodeLayout(bad, &layout).ok());
+  }
+  char header[kHeaderSize];
+  PutHeader(MessageType::kExecute, kMaxRequestPayload + 1, header);
+  Header h;
+  Status s = ParseHeader(header, kMaxRequestPayload, &h);
+  ASSERT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("Execute announces 1048577 bytes"),
+            std::string::npos);
+}
+
+// The decoder's memory limit spans the chunks of one answer: a chunk that
+// would go beyond it is refused whole, a damaged chunk costs nothing, and
+// texts and nested rows count as well as the rows themselves.
+TEST(ProtocolTest, MemoryLimitRefusesTheChunkThatWouldPassIt) {
+  Rows lines = {Row{{1.0, std::string(1000, 'x')}}};
+  std::string chunk = Chunk({Row{{1.0, std::string(1000, 'y'), 2.0, lines}}});
+  Rows probe;
+  RowDecoder unlimited;
+  ASSERT_TRUE(unlimited.DecodeChunk(chunk, kLayout, &probe).ok());
+  EXPECT_FALSE(unlimited.exceeded());
+
+  RowDecoder decoder;
+  // Two texts of 1000 bytes and two rows of structures fit in 2600 bytes
+  // once, not twice.
+  decoder.Limit(2600);
+  Rows out;
+  EXPECT_FALSE(
+      decoder.DecodeChunk(chunk.substr(0, chunk.size() - 1), kLayout, &out)
+          .ok());
+  EXPECT_FALSE(decoder.exceeded());
+  ASSERT_TRUE(decoder.DecodeChunk(chunk, kLayout, &out).ok());
+  Status s = decoder.DecodeChunk(chunk, kLayout, &out);
+  EXPECT_FALSE(s.ok());
+  EXPECT_TRUE(decoder.exceeded());
+  EXPECT_EQ(out.size(), 1u);
+
+  // Many empty rows are refused from their count, before they are made.
+  std::string empty_rows;
+  Writer w(&empty_rows);
+  w.Varint(100000);
+  empty_rows.append(100000 * kLayout.size(), '\0');
+  decoder.Limit(1u << 20);
+  out.clear();
+  EXPECT_FALSE(decoder.DecodeChunk(empty_rows, kLayout, &out).ok());
+  EXPECT_TRUE(decoder.exceeded());
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(ProtocolTest, RequestsRoundTrip) {
+  GetRecords g{"dsp_fxsk3", 10, true, {"2024-05-01", "2024-05-31"}};
+  GetRecords g2;
+  ASSERT_TRUE(DecodeGetRecords(EncodeGetRecords(g), &g2).ok());
+  EXPECT_EQ(g2.provider, "dsp_fxsk3");
+  EXPECT_EQ(g2.packet_size, 10);
+  EXPECT_TRUE(g2.with_layout);
+  EXPECT_EQ(g2.params, g.params);
+  Execute e{"dsp_temp", "update T set A='卷烟'"};
+  Execute e2;
+  ASSERT_TRUE(DecodeExecute(EncodeExecute(e), &e2).ok());
+  EXPECT_EQ(e2.sql, e.sql);
+  // Trailing bytes are as wrong as missing ones.
+  EXPECT_FALSE(DecodeExecute(EncodeExecute(e) + "x", &e2).ok());
+  Hello h;
+  EXPECT_FALSE(DecodeHello("SKJX\x01\x00", &h).ok());
+}
+
+}  // namespace
+}  // namespace skjk::protocol
