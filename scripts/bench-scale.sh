@@ -48,15 +48,10 @@ echo "bench-scale: $windows runs under Wine"
 server_pid=
 host_pid=
 wine_started=
-# stop PID: ends a process this script started (none when PID is empty).
-stop() {
-  [ -n "$1" ] || return 0
-  kill "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
+. scripts/processes.sh
 cleanup() {
-  stop "$host_pid"
-  stop "$server_pid"
+  stop_pid "$host_pid"
+  stop_pid "$server_pid"
   # Ends every process of this Wine state's prefix, and its Xvfb.
   [ -z "$wine_started" ] || scripts/wine-env stop
 }
@@ -78,13 +73,9 @@ if [ ! -f "$db" ]; then
 fi
 
 # Served with the server's default limits, as a site would run it.
-rm -f "$dir/scale.port"
-"$server" serve --db "$db" --port 0 --port-file "$dir/scale.port" \
-  2>"$dir/scale-server.log" &
-server_pid=$!
-for _ in $(seq 200); do [ -s "$dir/scale.port" ] && break; sleep 0.05; done
-[ -s "$dir/scale.port" ] || { cat "$dir/scale-server.log" >&2; exit 1; }
-machine=127.0.0.1:$(cat "$dir/scale.port")
+start_skjk_server "$dir/scale.port" "$dir/scale-server.log" "$server" \
+  --db "$db" --port 0 || exit 1
+machine=$server_machine
 
 # The plug-in keeps params.cfg beside the host: a folder of this run's own,
 # where the host writes the settings it needs on the first start.

@@ -53,10 +53,10 @@ not_invoiced="UPDATE XSTXSFP1 SET FPBBH0 = NULL, FPHAO0 = NULL"
 # stop_all: stops the servers started so far, skjk-server and MariaDB.
 pids=()
 mariadb_dir=
+. scripts/processes.sh
 stop_all() {
   for p in "${pids[@]}"; do
-    kill "$p" 2>/dev/null || true
-    wait "$p" 2>/dev/null || true
+    stop_pid "$p"
   done
   pids=()
   if [ -n "$mariadb_dir" ]; then
@@ -70,16 +70,12 @@ trap 'stop_all' EXIT
 # serve NAME DB [OPTION...]: starts a server on a free port with the
 # further serve options given; sets $machine and $server_pid.
 serve() {
-  local name=$1 db=$2 port=$dir/$1.port
+  local name=$1 db=$2
   shift 2
-  rm -f "$port"
-  "$server" serve --db "$db" --port 0 --port-file "$port" "$@" \
-    2>"$dir/$name.log" &
-  server_pid=$!
-  pids+=($!)
-  for _ in $(seq 200); do [ -s "$port" ] && break; sleep 0.05; done
-  [ -s "$port" ] || { cat "$dir/$name.log" >&2; exit 1; }
-  machine=127.0.0.1:$(cat "$port")
+  start_skjk_server "$dir/$name.port" "$dir/$name.log" "$server" \
+    --db "$db" --port 0 "$@" || exit 1
+  pids+=("$server_pid")
+  machine=$server_machine
 }
 
 make_db "$dir/query-100k.db" 100000

@@ -47,15 +47,10 @@ cp -f "$win32/bin/skjk-host.exe" "$win32/bin/skjk.dll" "$demo/"
 server_pid=
 host_pid=
 mariadb_dir=
+. scripts/processes.sh
 cleanup() {
-  if [ -n "$host_pid" ]; then
-    kill "$host_pid" 2>/dev/null || true
-    wait "$host_pid" 2>/dev/null || true
-  fi
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  stop_pid "$host_pid"
+  stop_pid "$server_pid"
   scripts/wine-env stop
   if [ -n "$mariadb_dir" ]; then
     scripts/mariadb-server stop "$mariadb_dir"
@@ -99,20 +94,14 @@ if [ -x "$server" ]; then
     echo "demo: creating the sample database $db"
     "$server" init --db "$db" --sample 2000 --seed 1
   fi
-  rm -f "$demo/server.port"
-  "$server" serve --db "$db" --port-file "$demo/server.port" &
-  server_pid=$!
-  for _ in $(seq 1 50); do
-    [ -s "$demo/server.port" ] && break
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$server_pid" 2>/dev/null; then
-    echo "demo: application server running (pid $server_pid)"
+  # On its default port: the host's server machine text starts empty.
+  if start_skjk_server "$demo/server.port" "$demo/server.log" "$server" \
+    --db "$db"; then
+    echo "demo: application server running (pid $server_pid," \
+         "log $demo/server.log)"
   else
     echo "demo: the application server did not start; the windows will" \
          "report the missing connection" >&2
-    server_pid=
   fi
 else
   echo "demo: $server not built; the windows will report the missing connection" >&2

@@ -8,7 +8,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  googletest libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3
   mariadb-server libmariadb-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix

@@ -15,6 +15,7 @@
 set -euo pipefail
 cmd=$1 dir=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
+. "$root/scripts/processes.sh"
 mariadb_dir=${SKJK_E2E_MARIADB:-}
 case "$cmd" in
   start)
@@ -26,7 +27,7 @@ case "$cmd" in
     fi
     mkdir -p "$dir"
     "$0" stop "$dir"
-    rm -f "$dir/interface.db" "$dir/server.port" "$dir/server.db"
+    rm -f "$dir/interface.db" "$dir/server.db"
     if [ -n "$mariadb_dir" ]; then
       "$root/scripts/mariadb-server" start "$mariadb_dir"
       database=skjk_e2e_$(printf '%s' "$dir" | cksum | cut -d' ' -f1)
@@ -46,30 +47,20 @@ case "$cmd" in
     done
     echo "$db" >"$dir/server.db"
     # Detached, so that CTest neither waits for it nor holds its output.
-    setsid -f sh -c 'echo $$ >"$1/server.pid"; exec "$2" serve --db "$3" --port 0 --port-file "$1/server.port" >"$1/server.log" 2>&1' \
-      sh "$dir" "$server" "$db" </dev/null
-    for _ in $(seq 1 100); do
-      [ -s "$dir/server.port" ] && exit 0
-      sleep 0.05
-    done
-    echo "interface_server: the server did not start; see $dir/server.log" >&2
-    exit 1
+    start_skjk_server --detached "$dir/server.port" "$dir/server.log" \
+      "$server" --db "$db" --port 0
     ;;
   stop)
-    if [ -f "$dir/server.pid" ] && [ -f "$dir/server.db" ]; then
-      pid=$(cat "$dir/server.pid")
+    pid_file=$dir/server.port.pid
+    if [ -f "$pid_file" ] && [ -f "$dir/server.db" ]; then
+      pid=$(cat "$pid_file")
       # Only the server of this folder: the pid may have been reused since.
       args=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" || true)
       if grep -qxF "$(cat "$dir/server.db")" <<<"$args"; then
-        kill "$pid" 2>/dev/null || true
-        for _ in $(seq 1 100); do
-          # Gone, or ended and only waiting to be reaped.
-          case $(ps -o stat= -p "$pid") in "" | Z*) break ;; esac
-          sleep 0.05
-        done
+        stop_pid "$pid"
       fi
     fi
-    rm -f "$dir/server.pid"
+    rm -f "$pid_file"
     if [ -n "$mariadb_dir" ]; then
       "$root/scripts/mariadb-server" stop "$mariadb_dir"
     fi
