@@ -2,10 +2,11 @@
 //
 // Everything that differs between the head-office, visit-sales and customer
 // windows is data here: the entry points and the window read the descriptor,
-// and hand each module below them only the slice it defines for itself (the
-// sets their WindowSetsRules, the settings dialog its SettingsRules). Code that
-// behaves differently per line looks the difference up here instead of
-// branching on the line.
+// and hand each module below them only the rules it defines for itself (the
+// sets their WindowSetsRules, the export its ExportRules, the import its
+// ImportRules, the settings dialog its SettingsRules). Code that behaves
+// differently per line looks the difference up here instead of branching on
+// the line.
 #ifndef SKJK_INTERFACE_WINDOW_BUSINESS_LINE_H_
 #define SKJK_INTERFACE_WINDOW_BUSINESS_LINE_H_
 
@@ -24,7 +25,7 @@ enum class BusinessLineKey { kBbsk, kFxsk, kJqsk };
 
 struct BusinessLine {
   BusinessLineKey key;
-  std::string_view name;          // "Bbsk": settings section, business line key
+  std::string_view name;          // "Bbsk": settings section
   std::string_view window_class;  // "TFrmBbsk"
   // Texts below are UTF-8 here; convert with text::Utf8ToGbk (or the _gbk
   // literal) where a GBK text is needed.
@@ -38,7 +39,9 @@ struct BusinessLine {
   // the customer window copies its customer's new documents and lines.
   std::span<const std::string_view> show_sync = {};
 
-  SettingsRules settings() const { return {name, dialog_title}; }
+  SettingsRules settings() const {
+    return {.section = name, .title = dialog_title};
+  }
 };
 
 const BusinessLine& GetBusinessLine(BusinessLineKey key);
