@@ -20,7 +20,7 @@
 #include "client/connection.h"
 #include "exchange/invoice_file.h"
 #include "exchange/invoice_writeback.h"
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 #include "testing/backends.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
@@ -285,12 +285,13 @@ TEST(ClientRuleTest, AStatementHoldingANulIsRefusedUnrun) {
 // line, then both forms of the customer closing statement.
 std::vector<std::string> SystemStatements() {
   std::vector<std::string> out;
-  for (std::string_view sql : GetVariant(VariantKey::kJqsk).show_sync) {
+  for (std::string_view sql :
+       GetBusinessLine(BusinessLineKey::kJqsk).show_sync) {
     out.emplace_back(sql);
   }
-  auto add = [&out](VariantKey key, const InvoiceRecord& record) {
+  auto add = [&out](BusinessLineKey key, const InvoiceRecord& record) {
     auto statements =
-        InvoiceWriteBack::Statements(GetVariant(key).importing, record);
+        InvoiceWriteBack::Statements(GetBusinessLine(key).importing, record);
     EXPECT_TRUE(statements.ok()) << statements.status().message();
     if (!statements.ok()) return;
     for (const std::string& gbk : *statements) {
@@ -301,22 +302,22 @@ std::vector<std::string> SystemStatements() {
   sales.book = "110012";
   sales.number = "0001234";
   sales.document = "101";
-  add(VariantKey::kBbsk, sales);
+  add(BusinessLineKey::kBbsk, sales);
   InvoiceRecord void_record = sales;
   void_record.kind = InvoiceRecord::Kind::kVoid;
   void_record.document = "201";
   void_record.number = "0001235";
-  add(VariantKey::kBbsk, void_record);
+  add(BusinessLineKey::kBbsk, void_record);
   sales.document = "301";
   sales.number = "0001236";
-  add(VariantKey::kFxsk, sales);
+  add(BusinessLineKey::kFxsk, sales);
   InvoiceRecord customer = sales;
   customer.number = "0001237";
   customer.date = "20240115";
   customer.detail_count = 1;
   customer.details = {{text::Utf8ToGbk("卷烟甲"), "12.5", 2}};
-  add(VariantKey::kJqsk, customer);
-  out.emplace_back(GetVariant(VariantKey::kJqsk).importing.closing);
+  add(BusinessLineKey::kJqsk, customer);
+  out.emplace_back(GetBusinessLine(BusinessLineKey::kJqsk).importing.closing);
   // The closing statement of earlier versions of the plug-in.
   out.emplace_back(
       "update XSTFXPS2 A SET A.FPHAO0=(select B.FPHAO0 FROM XSTJQSK1 B WHERE "

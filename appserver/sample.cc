@@ -37,7 +37,7 @@ struct Customer {
 };
 
 struct Goods {
-  std::string code, name, spec, unit;
+  std::string code, name, packing, unit;
   double price;
 };
 
@@ -113,7 +113,7 @@ std::vector<Goods> MakeGoods() {
                                   "长城关", "玉溪岸", "黄山松", "南湖",
                                   "利群湾", "紫金",   "钓鱼台", "芙蓉"};
   static const char* kKinds[] = {"(硬)", "(软)", "(细支)"};
-  static const char* kSpecs[] = {"84mm硬盒", "84mm软盒", "97mm细支"};
+  static const char* kPackings[] = {"84mm硬盒", "84mm软盒", "97mm细支"};
   std::vector<Goods> v;
   int n = 0;
   for (const char* brand : kBrands) {
@@ -123,7 +123,7 @@ std::vector<Goods> MakeGoods() {
       std::snprintf(code, sizeof code, "6901%04d", ++n);
       g.code = code;
       g.name = std::string(brand) + kKinds[k];
-      g.spec = kSpecs[k];
+      g.packing = kPackings[k];
       g.unit = "条";
       g.price = 50.0 + (n * 37) % 600;
       v.push_back(g);
@@ -197,7 +197,7 @@ class Generator {
       Statement* st = *s;
       SKJK_RETURN_IF_ERROR(Text(st, 1, g.code));
       SKJK_RETURN_IF_ERROR(Text(st, 2, g.name));
-      SKJK_RETURN_IF_ERROR(Text(st, 3, g.spec));
+      SKJK_RETURN_IF_ERROR(Text(st, 3, g.packing));
       SKJK_RETURN_IF_ERROR(Text(st, 4, g.unit));
       SKJK_RETURN_IF_ERROR(appserver::Run(st));
     }

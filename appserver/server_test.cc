@@ -481,7 +481,8 @@ TEST_P(ServerTest, SynchronisationAndWriteBackStatementsRunAsSent) {
   EXPECT_EQ(Q("SELECT COUNT(*) FROM XSTJQSK1"), "2");
   EXPECT_EQ(Q("SELECT COUNT(*) FROM XSTJQSK2"), "3");
 
-  // The write-back of one import run of each variant, then the closing one.
+  // The write-back of one import run of each business line, then the closing
+  // one.
   const std::string statements[] = {
       "update XSTXSFP1 set FPBBH0='110012',FPHAO0='0001234' where DHAO00=101",
       "update XSTFXPS2 set FPBBH0='110012',FPHAO0='0001234' where SL0000<>0 "

@@ -42,7 +42,9 @@ using namespace text::literals;
 using Clock = steady_clock;
 
 constexpr char kProvider[] = "dsp_bbsk1";
-constexpr ExportLine kHeadOffice{"DZ0000", true, ExportLine::Rate::kMasterRate};
+constexpr ExportRules kHeadOffice{.address_field = "DZ0000",
+                                  .remark = true,
+                                  .rate = ExportRules::Rate::kMasterRate};
 constexpr int kLinesPerDocument = 5;
 
 double Ms(Clock::duration d) { return duration<double, std::milli>(d).count(); }
@@ -100,7 +102,7 @@ Rows MakeDocuments(int count) {
                                         "长城关", "玉溪岸", "黄山松", "南湖",
                                         "利群湾", "紫金",   "钓鱼台", "芙蓉"};
   static const char* const kForms[] = {"(硬)", "(软)", "(细支)"};
-  static const char* const kSpecs[] = {"84mm硬盒", "84mm软盒", "97mm细支"};
+  static const char* const kPackings[] = {"84mm硬盒", "84mm软盒", "97mm细支"};
   static const double kPrices[] = {137.5, 450, 95, 230, 265.5, 180, 312.5, 520};
   static const double kQuantities[] = {1, 2, 5, 10, 20, 25, 50};
 
@@ -118,7 +120,7 @@ Rows MakeDocuments(int count) {
   const int l_number = line_at("DHAO00"), l_code = line_at("SPDM00"),
             l_price = line_at("DJIA00"), l_quantity = line_at("SL0000"),
             l_amount = line_at("JE0000"), l_name = line_at("SPMC00"),
-            l_spec = line_at("SPGG00"), l_unit = line_at("JYDW00");
+            l_packing = line_at("SPGG00"), l_unit = line_at("JYDW00");
 
   Random r(1);
   const double first_day = text::DateTimeOf(year{2024} / January / 1);
@@ -166,7 +168,7 @@ Rows MakeDocuments(int count) {
       line.values[l_amount] = amount;
       line.values[l_name] =
           text::Utf8ToGbk(std::string(kBrands[goods / 3]) + kForms[goods % 3]);
-      line.values[l_spec] = text::Utf8ToGbk(kSpecs[goods % 3]);
+      line.values[l_packing] = text::Utf8ToGbk(kPackings[goods % 3]);
       line.values[l_unit] = text::Utf8ToGbk("条");
       quantity_total += quantity;
       amount_total += amount;
@@ -207,7 +209,7 @@ struct PlainDocument {
 };
 
 struct PlainLine {
-  std::string name, unit, spec;
+  std::string name, unit, packing;
   double quantity, amount;
 };
 
@@ -243,7 +245,7 @@ Plain Extract(DocumentSet& set) {
             remark = at(set, "BEIZHU"), payee = at(set, "YWRY00"),
             date = at(set, "YWRQ00"), rate = at(set, "ZZSL00");
   const int name = at(lines, "SPMC00"), unit = at(lines, "JYDW00"),
-            spec = at(lines, "SPGG00"), quantity = at(lines, "SL0000"),
+            packing = at(lines, "SPGG00"), quantity = at(lines, "SL0000"),
             amount = at(lines, "JE0000");
   p.documents.reserve(static_cast<size_t>(set.RecordCount()));
   for (set.First(); !set.Eof(); set.Next()) {
@@ -267,7 +269,7 @@ Plain Extract(DocumentSet& set) {
     for (int l = 0; l < lines.RecordCount(); ++l) {
       p.lines.push_back(PlainLine{
           TextOf(lines.Cell(l, name)), TextOf(lines.Cell(l, unit)),
-          TextOf(lines.Cell(l, spec)), NumberOf(lines.Cell(l, quantity)),
+          TextOf(lines.Cell(l, packing)), NumberOf(lines.Cell(l, quantity)),
           NumberOf(lines.Cell(l, amount))});
     }
   }
@@ -330,7 +332,7 @@ bool TightLoop(const Plain& p, const std::string& header,
       b += "~~";
       b += line->unit;
       b += "~~";
-      b += line->spec;
+      b += line->packing;
       b += "~~";
       Number(line->quantity, &b);
       b += "~~";
@@ -370,7 +372,8 @@ int Main(int argc, char** argv) {
     std::perror("export-bench: mkdtemp");
     return 1;
   }
-  const std::string write1 = dir + "/sales.txt", write2 = dir + "/void.txt",
+  const std::string sales_file = dir + "/sales.txt",
+                    void_file = dir + "/void.txt",
                     floor_path = dir + "/floor.txt";
 
   Rows rows = MakeDocuments(documents);
@@ -395,11 +398,11 @@ int Main(int argc, char** argv) {
   const text::Day start = year{2024} / January / 1,
                   end = year{2024} / December / 31;
   ExportRequest request;
-  request.write1 = write1;
-  request.write2 = write2;
-  request.fhr = reviewer;
-  request.skr = payee;
-  request.sm = item;
+  request.settings = {.sales_file = sales_file,
+                      .void_file = void_file,
+                      .reviewer = reviewer,
+                      .payee = payee,
+                      .tax_item = item};
   request.document_count = set.RecordCount();
   request.not_invoiced = true;
   request.list_text = list;
@@ -437,7 +440,7 @@ int Main(int argc, char** argv) {
   }
 
   std::string exported, looped;
-  if (!Env::Default()->ReadFile(write1, &exported).ok() ||
+  if (!Env::Default()->ReadFile(sales_file, &exported).ok() ||
       !Env::Default()->ReadFile(floor_path, &looped).ok()) {
     std::fprintf(stderr, "export-bench: cannot read the files back\n");
     return 1;

@@ -23,10 +23,10 @@
 
 #include "base/env.h"
 #include "documents/document_set.h"
+#include "interface_window/business_line.h"
 #include "interface_window/display.h"
 #include "interface_window/grid_columns.h"
 #include "interface_window/interface_window.h"
-#include "interface_window/variant.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 
@@ -144,7 +144,7 @@ class BenchDisplay : public Display {
   void SetStartDate(CalendarDate) override {}
   void CheckInvoiced() override {}
   void SelectPickListItem(int) override {}
-  Status RunSettingsDialog(const SettingsLine&, Settings*) override {
+  Status RunSettingsDialog(const SettingsRules&, Settings*) override {
     return Status::OK();
   }
   std::string RegionalDateTime(double) override { return std::string(); }
@@ -160,8 +160,9 @@ class BenchDisplay : public Display {
  private:
   Timeline* timeline_;
   InterfaceWindow* window_ = nullptr;
-  PageGrid documents_{GetVariant(VariantKey::kBbsk).look.document_columns};
-  PageGrid lines_{GetVariant(VariantKey::kBbsk).look.line_columns};
+  PageGrid documents_{
+      GetBusinessLine(BusinessLineKey::kBbsk).look.document_columns};
+  PageGrid lines_{GetBusinessLine(BusinessLineKey::kBbsk).look.line_columns};
 };
 
 bool ParseDate(const char* text, CalendarDate* date) {
@@ -196,8 +197,8 @@ int Main(int argc, char** argv) {
     return 2;
   }
 
-  InterfaceWindow window(GetVariant(VariantKey::kBbsk), Env::Default(),
-                         &display);
+  InterfaceWindow window(GetBusinessLine(BusinessLineKey::kBbsk),
+                         Env::Default(), &display);
   display.Attach(&window);
   window.set_request_hook([&](bool begins) {
     if (begins) {

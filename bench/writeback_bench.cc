@@ -27,7 +27,7 @@
 #include "base/env.h"
 #include "client/connection.h"
 #include "exchange/import.h"
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 
@@ -187,7 +187,7 @@ int Main(int argc, char** argv) {
     return 1;
   }
 
-  const ImportLine& line = GetVariant(VariantKey::kJqsk).importing;
+  const ImportRules& line = GetBusinessLine(BusinessLineKey::kJqsk).importing;
   const int64_t statements =
       int64_t{records} * (1 + kLinesPerRecord) + (line.closing.empty() ? 0 : 1);
   Connection c;

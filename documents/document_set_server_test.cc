@@ -21,18 +21,18 @@ namespace {
 
 constexpr int kAll = Connection::kAllRecords;
 // The sets of the three windows: head office, visit sales, customer.
-constexpr WindowSetsSpec kBbsk{{{"dsp_bbsk1", kAll},
-                                {"dsp_bbbf1", kAll},
-                                {"dsp_bbsk3", kAll},
-                                {"dsp_bbbf3", kAll}}};
-constexpr WindowSetsSpec kFxsk{{{"dsp_fxsk1", kAll},
-                                {"dsp_bbbf1", kAll},
-                                {"dsp_fxsk3", 10},
-                                {"dsp_bbbf3", kAll}}};
-constexpr WindowSetsSpec kJqsk{{{"dsp_jqsk1", kAll},
-                                {"dsp_bbbf1", kAll},
-                                {"dsp_jqsk3", 10},
-                                {"dsp_bbbf3", kAll}}};
+constexpr WindowSetsRules kBbsk{{{"dsp_bbsk1", kAll},
+                                 {"dsp_bbbf1", kAll},
+                                 {"dsp_bbsk3", kAll},
+                                 {"dsp_bbbf3", kAll}}};
+constexpr WindowSetsRules kFxsk{{{"dsp_fxsk1", kAll},
+                                 {"dsp_bbbf1", kAll},
+                                 {"dsp_fxsk3", 10},
+                                 {"dsp_bbbf3", kAll}}};
+constexpr WindowSetsRules kJqsk{{{"dsp_jqsk1", kAll},
+                                 {"dsp_bbbf1", kAll},
+                                 {"dsp_jqsk3", 10},
+                                 {"dsp_bbbf3", kAll}}};
 
 using text::literals::operator""_gbk;
 
@@ -124,8 +124,8 @@ std::map<testing::Backend, std::unique_ptr<testing::ServerProcess>>
     DocumentSetServerTest::servers_;
 
 TEST_P(DocumentSetServerTest, EveryProviderLayoutIsAccepted) {
-  for (const WindowSetsSpec* spec : {&kBbsk, &kFxsk, &kJqsk}) {
-    WindowSets sets(*spec, &connection_);
+  for (const WindowSetsRules* rules : {&kBbsk, &kFxsk, &kJqsk}) {
+    WindowSets sets(*rules, &connection_);
     for (View view : {View::kOpenSales, View::kOpenVoid, View::kDoneSales,
                       View::kDoneVoid}) {
       DocumentSet& set = sets.master(view);

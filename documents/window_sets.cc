@@ -15,18 +15,18 @@ std::string SetName(size_t number) {
 
 }  // namespace
 
-WindowSets::WindowSets(const WindowSetsSpec& spec,
+WindowSets::WindowSets(const WindowSetsRules& rules,
                        DocumentSet::ReceiveRecordsFn receive_records,
                        std::shared_ptr<MemoryBudget> budget) {
   if (budget == nullptr) {
     budget = std::make_shared<MemoryBudget>(MemoryBudget::kDefaultLimit);
   }
-  for (size_t v = 0; v < spec.size(); ++v) {
-    std::string provider(spec[v].provider);
+  for (size_t v = 0; v < rules.size(); ++v) {
+    std::string provider(rules[v].provider);
     const layouts::Layout* layout = layouts::ProviderLayout(provider);
     masters_[v] = std::make_unique<DocumentSet>(
         SetName(2 * v + 1), receive_records, std::move(provider),
-        spec[v].packet_size, layout, SetName(2 * v + 2));
+        rules[v].packet_size, layout, SetName(2 * v + 2));
     masters_[v]->set_memory_budget(budget);
   }
 }

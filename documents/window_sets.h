@@ -6,7 +6,7 @@
 //   ClientDataSet5 / 6  invoiced sales       master / lines
 //   ClientDataSet7 / 8  invoiced void        master / lines
 // The business line says which provider feeds each master set and in packets
-// of how many documents (WindowSetsSpec); each master set expects its
+// of how many documents (WindowSetsRules); each master set expects its
 // provider's layout (wire/layouts.h).
 //
 // The sets only read. Writes to the database go through a Transaction
@@ -41,33 +41,34 @@ enum class View {
 };
 
 // What one view's master set takes from its business line.
-struct MasterSetSpec {
+struct MasterSetSource {
   std::string_view provider;  // "dsp_bbsk1"
   // Documents per request; Connection::kAllRecords for all at once.
   int packet_size = Connection::kAllRecords;
 };
 
 // The master sets of a business line, indexed by View.
-using WindowSetsSpec = std::array<MasterSetSpec, 4>;
+using WindowSetsRules = std::array<MasterSetSource, 4>;
 
 class WindowSets {
  public:
   // Sets whose requests go through `connection` (not owned).
-  WindowSets(const WindowSetsSpec& spec, Connection* connection)
-      : WindowSets(spec, [connection](std::string_view provider,
-                                      int packet_size, bool with_layout,
-                                      const std::vector<std::string>& params,
-                                      RecordReceiver* receiver) {
+  WindowSets(const WindowSetsRules& rules, Connection* connection)
+      : WindowSets(rules, [connection](std::string_view provider,
+                                       int packet_size, bool with_layout,
+                                       const std::vector<std::string>& params,
+                                       RecordReceiver* receiver) {
           return connection->GetRecords(provider, packet_size, with_layout,
                                         params, receiver);
         }) {}
   // Sets on other request functions. The sets of a window share one memory
   // budget (MemoryBudget::kDefaultLimit unless `budget` is given).
-  WindowSets(const WindowSetsSpec& spec,
+  WindowSets(const WindowSetsRules& rules,
              DocumentSet::ReceiveRecordsFn receive_records,
              std::shared_ptr<MemoryBudget> budget = nullptr);
-  WindowSets(const WindowSetsSpec& spec, DocumentSet::GetRecordsFn get_records)
-      : WindowSets(spec, DocumentSet::FromPackets(std::move(get_records))) {}
+  WindowSets(const WindowSetsRules& rules,
+             DocumentSet::GetRecordsFn get_records)
+      : WindowSets(rules, DocumentSet::FromPackets(std::move(get_records))) {}
   WindowSets(const WindowSets&) = delete;
   WindowSets& operator=(const WindowSets&) = delete;
   ~WindowSets();

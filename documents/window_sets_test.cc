@@ -16,17 +16,17 @@ struct Request {
 
 constexpr int kAll = Connection::kAllRecords;
 // The customer window's sets: one paged master set, the shared void sets.
-constexpr WindowSetsSpec kSpec{{{"dsp_jqsk1", kAll},
-                                {"dsp_bbbf1", kAll},
-                                {"dsp_jqsk3", 10},
-                                {"dsp_bbbf3", kAll}}};
+constexpr WindowSetsRules kRules{{{"dsp_jqsk1", kAll},
+                                  {"dsp_bbbf1", kAll},
+                                  {"dsp_jqsk3", 10},
+                                  {"dsp_bbbf3", kAll}}};
 
-TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
+TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheirRules) {
   const char* line_fields[] = {"qry_jqsk2", "qry_bbbf2", "qry_jqsk4",
                                "qry_bbbf4"};
   std::vector<Request> requests;
-  WindowSets sets(kSpec, [&](std::string_view provider, int packet_size, bool,
-                             const std::vector<std::string>&, Packet*) {
+  WindowSets sets(kRules, [&](std::string_view provider, int packet_size, bool,
+                              const std::vector<std::string>&, Packet*) {
     requests.push_back({std::string(provider), packet_size});
     return Status::Error("offline");
   });
@@ -36,9 +36,9 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
     EXPECT_EQ(master.name(), "ClientDataSet" + std::to_string(2 * v + 1));
     EXPECT_EQ(sets.detail(view).name(),
               "ClientDataSet" + std::to_string(2 * v + 2));
-    EXPECT_EQ(master.provider(), kSpec[v].provider);
+    EXPECT_EQ(master.provider(), kRules[v].provider);
     EXPECT_EQ(sets.detail(view).line_field(), line_fields[v]);
-    EXPECT_EQ(master.packet_size(), kSpec[v].packet_size);
+    EXPECT_EQ(master.packet_size(), kRules[v].packet_size);
     EXPECT_FALSE(master.active());
     EXPECT_FALSE(master.Open({"2002-05-01", "2002-08-01"}).ok());
     EXPECT_EQ(sets.ByName(master.name()), &master);
@@ -55,8 +55,8 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
 
 TEST(WindowSetsTest, VoidSetsOfEveryWindowLackCustomerFields) {
   WindowSets sets(
-      kSpec, [](std::string_view, int, bool, const std::vector<std::string>&,
-                Packet*) { return Status::Error("unused"); });
+      kRules, [](std::string_view, int, bool, const std::vector<std::string>&,
+                 Packet*) { return Status::Error("unused"); });
   for (View view : {View::kOpenVoid, View::kDoneVoid}) {
     for (const char* name : {"KHDM00", "DWDZ00", "KPRQ00"}) {
       EXPECT_EQ(sets.master(view).FieldIndex(name), -1) << name;

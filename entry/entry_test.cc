@@ -11,36 +11,38 @@ using text::literals::operator""_gbk;
 
 TEST(EntryStateTest, NullPointersGiveEmptyTexts) {
   EntryState state;
-  state.StoreTexts(VariantKey::kBbsk, {"a", nullptr, "c", nullptr, nullptr});
-  EXPECT_EQ(state.texts(VariantKey::kBbsk),
+  state.StoreTexts(BusinessLineKey::kBbsk,
+                   {"a", nullptr, "c", nullptr, nullptr});
+  EXPECT_EQ(state.texts(BusinessLineKey::kBbsk),
             (StoredTexts{"a", "", "c", "", ""}));
-  EXPECT_EQ(state.ServerMachine(VariantKey::kBbsk), "");
+  EXPECT_EQ(state.ServerMachine(BusinessLineKey::kBbsk), "");
 }
 
-TEST(EntryStateTest, CallReplacesOnlyItsOwnVariant) {
+TEST(EntryStateTest, CallReplacesOnlyItsOwnBusinessLine) {
   EntryState state;
   std::string host = "服务器:21436"_gbk;
-  state.StoreTexts(VariantKey::kFxsk, {"1", "2", "3", "4", host.c_str()});
-  state.StoreTexts(VariantKey::kJqsk, {"j", "j", "j", "j", "jq"});
-  state.StoreTexts(VariantKey::kFxsk, {"x", nullptr, nullptr, nullptr, "db"});
+  state.StoreTexts(BusinessLineKey::kFxsk, {"1", "2", "3", "4", host.c_str()});
+  state.StoreTexts(BusinessLineKey::kJqsk, {"j", "j", "j", "j", "jq"});
+  state.StoreTexts(BusinessLineKey::kFxsk,
+                   {"x", nullptr, nullptr, nullptr, "db"});
 
-  EXPECT_EQ(state.texts(VariantKey::kFxsk),
+  EXPECT_EQ(state.texts(BusinessLineKey::kFxsk),
             (StoredTexts{"x", "", "", "", "db"}));
-  EXPECT_EQ(state.ServerMachine(VariantKey::kJqsk), "jq");
-  EXPECT_EQ(state.texts(VariantKey::kBbsk), StoredTexts{});
+  EXPECT_EQ(state.ServerMachine(BusinessLineKey::kJqsk), "jq");
+  EXPECT_EQ(state.texts(BusinessLineKey::kBbsk), StoredTexts{});
 }
 
 TEST(EntryStateTest, TextsAreCopiesThatOutliveTheArguments) {
   EntryState state;
   {
     std::string temp = "机器"_gbk;
-    state.StoreTexts(VariantKey::kBbsk,
+    state.StoreTexts(BusinessLineKey::kBbsk,
                      {nullptr, nullptr, nullptr, nullptr, temp.c_str()});
     temp.assign("xxxxxx");
   }
-  EXPECT_EQ(state.ServerMachine(VariantKey::kBbsk), "机器"_gbk);
+  EXPECT_EQ(state.ServerMachine(BusinessLineKey::kBbsk), "机器"_gbk);
   state.Clear();
-  EXPECT_EQ(state.ServerMachine(VariantKey::kBbsk), "");
+  EXPECT_EQ(state.ServerMachine(BusinessLineKey::kBbsk), "");
 }
 
 }  // namespace

@@ -3,20 +3,21 @@
 namespace skjk {
 namespace {
 
-size_t Index(VariantKey variant) { return static_cast<size_t>(variant); }
+size_t Index(BusinessLineKey line) { return static_cast<size_t>(line); }
 
 }  // namespace
 
 void EntryState::StoreTexts(
-    VariantKey variant, const std::array<const char*, kStoredTextCount>& args) {
-  StoredTexts& texts = texts_.at(Index(variant));
+    BusinessLineKey line,
+    const std::array<const char*, kStoredTextCount>& args) {
+  StoredTexts& texts = texts_.at(Index(line));
   for (size_t i = 0; i < args.size(); ++i) {
     texts[i] = args[i] != nullptr ? std::string(args[i]) : std::string();
   }
 }
 
-const StoredTexts& EntryState::texts(VariantKey variant) const {
-  return texts_.at(Index(variant));
+const StoredTexts& EntryState::texts(BusinessLineKey line) const {
+  return texts_.at(Index(line));
 }
 
 void EntryState::Clear() {

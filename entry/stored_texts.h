@@ -11,7 +11,7 @@
 #include <array>
 #include <string>
 
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 
 namespace skjk {
 
@@ -23,15 +23,15 @@ using StoredTexts = std::array<std::string, kStoredTextCount>;
 
 class EntryState {
  public:
-  // Replaces the variant's texts with the call's string arguments 2 to 6
+  // Replaces the business line's texts with the call's string arguments 2 to 6
   // (GBK, zero-terminated); a null pointer gives an empty text. The other
-  // variants' texts are left as they are.
-  void StoreTexts(VariantKey variant,
+  // business lines' texts are left as they are.
+  void StoreTexts(BusinessLineKey line,
                   const std::array<const char*, kStoredTextCount>& args);
-  const StoredTexts& texts(VariantKey variant) const;
-  // The server machine name (text 5) of the variant's latest call.
-  const std::string& ServerMachine(VariantKey variant) const {
-    return texts(variant)[kServerMachineText];
+  const StoredTexts& texts(BusinessLineKey line) const;
+  // The server machine name (text 5) of the business line's latest call.
+  const std::string& ServerMachine(BusinessLineKey line) const {
+    return texts(line)[kServerMachineText];
   }
 
   // Releases every stored text (library unload).

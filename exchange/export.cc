@@ -24,8 +24,8 @@ constexpr size_t kFlushSize = 1 << 20;
 
 using Notice = ExportHost::Notice;
 
-// fhr, skr or sm: a literal text, or "@NAME", the text of field NAME of the
-// document being written.
+// The reviewer, the payee or the tax item: a literal text, or "@NAME", the
+// text of field NAME of the document being written.
 struct Setting {
   explicit Setting(std::string_view value) {
     if (!value.empty() && value.front() == '@') {
@@ -124,16 +124,41 @@ std::optional<double> NumberOf(const CellValue& value) {
   return std::nullopt;
 }
 
+// Writes the lines of the file into `out` field by field: "~~" between two
+// fields of a line, CR LF after its last one.
+class FieldJoiner {
+ public:
+  explicit FieldJoiner(std::string* out) : out_(*out) {}
+
+  // Starts the next field of the line and returns the text to append the
+  // field to, in as many pieces as the caller likes.
+  std::string& Next() {
+    if (in_line_) out_ += "~~";
+    in_line_ = true;
+    return out_;
+  }
+  void Add(std::string_view field) { Next() += field; }
+  // Ends the line; the next field starts a new one.
+  void Finish() {
+    out_ += "\r\n";
+    in_line_ = false;
+  }
+
+ private:
+  std::string& out_;
+  bool in_line_ = false;
+};
+
 class ExportRun {
  public:
-  ExportRun(const ExportLine& line, DocumentSet* documents, Setting fhr,
-            Setting skr, Setting sm, ExportHost* host)
-      : line_(line),
+  ExportRun(const ExportRules& rules, DocumentSet* documents, Setting reviewer,
+            Setting payee, Setting tax_item, ExportHost* host)
+      : rules_(rules),
         host_(host),
         set_(*documents),
-        fhr_(fhr),
-        skr_(skr),
-        sm_(sm) {}
+        reviewer_(reviewer),
+        payee_(payee),
+        tax_item_(tax_item) {}
 
   // The walk over the documents into `out`; the first failure ends it.
   Status WriteSales(const std::string& range, Output* out);
@@ -158,10 +183,10 @@ class ExportRun {
     return out->Flush();
   }
 
-  const ExportLine& line_;
+  const ExportRules& rules_;
   ExportHost* host_;
   DocumentSet& set_;
-  Setting fhr_, skr_, sm_;
+  Setting reviewer_, payee_, tax_item_;
   int skipped_ = 0;
 };
 
@@ -184,24 +209,26 @@ void ExportRun::AppendSetting(const Setting& setting, const RecordRef& record,
 
 Status ExportRun::WriteSales(const std::string& range, Output* out) {
   const Field number(set_, "DHAO00"), customer(set_, "DWMC00"),
-      tax_number(set_, "SWDJH0"), address(set_, line_.address_field),
+      tax_number(set_, "SWDJH0"), address(set_, rules_.address_field),
       bank(set_, "KHYH00"), account(set_, "YHZH00"), remark(set_, "BEIZHU"),
       date(set_, "YWRQ00"), rate(set_, "ZZSL00");
   DetailSet* lines = set_.detail();
   if (lines == nullptr) return Status::BadInput("The documents have no lines");
   const Field name(*lines, "SPMC00"), unit(*lines, "JYDW00"),
-      spec(*lines, "SPGG00"), quantity(*lines, "SL0000"),
+      packing(*lines, "SPGG00"), quantity(*lines, "SL0000"),
       amount(*lines, "JE0000");
-  for (Setting* s : {&fhr_, &skr_, &sm_}) {
+  for (Setting* s : {&reviewer_, &payee_, &tax_item_}) {
     if (s->reference) s->field = set_.FieldIndex(s->field_name);
   }
-  const bool any_reference = fhr_.reference || skr_.reference || sm_.reference;
+  const bool any_reference =
+      reviewer_.reference || payee_.reference || tax_item_.reference;
 
-  std::string& b = out->buffer();
-  b += "SJJK0101~~销售单据传入~~"_gbk;
-  b += range;
-  b += "\r\n";
-  const std::string marker = "//单据\r\n"_gbk;
+  FieldJoiner fields(&out->buffer());
+  fields.Add("SJJK0101");
+  fields.Add("销售单据传入"_gbk);
+  fields.Add(range);
+  fields.Finish();
+  const std::string marker = "//单据"_gbk;
   std::string rate_text;
   for (set_.First(); !set_.Eof();) {
     // The cursor stays on this document until NextDocument().
@@ -216,72 +243,62 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
       if (Status s = NextDocument(out); !s.ok()) return s;
       continue;
     }
-    b += marker;
-    for (const Setting* s : {&fhr_, &skr_, &sm_}) {
+    fields.Add(marker);
+    fields.Finish();
+    for (const Setting* s : {&reviewer_, &payee_, &tax_item_}) {
       if (s->reference && s->field < 0) return MissingField(s->field_name);
     }
     for (const Field* f : {&number, &customer, &address, &account, &date}) {
       if (Status s = Need(*f); !s.ok()) return s;
     }
-    if (line_.remark) {
+    if (rules_.remark) {
       if (Status s = Need(remark); !s.ok()) return s;
     }
     const int line_count = lines->RecordCount();
-    AppendValue(Cell(doc, number), &b);
-    b += "~~";
-    b += std::to_string(line_count);
-    b += "~~";
-    AppendValue(Cell(doc, customer), &b);
-    b += "~~";
-    AppendValue(tax_number_value, &b);
-    b += "~~";
-    AppendValue(Cell(doc, address), &b);
-    b += "~~";
-    AppendValue(bank_value, &b);
-    AppendValue(Cell(doc, account), &b);
-    b += "~~";
-    if (line_.remark) AppendValue(Cell(doc, remark), &b);
-    b += "~~";
-    AppendSetting(fhr_, doc, &b);
-    b += "~~";
-    AppendSetting(skr_, doc, &b);
-    b += "~~~~";
-    b += BusinessDateText(NumberOf(Cell(doc, date)));
-    b += "\r\n";
+    AppendValue(Cell(doc, number), &fields.Next());
+    fields.Add(std::to_string(line_count));
+    AppendValue(Cell(doc, customer), &fields.Next());
+    AppendValue(tax_number_value, &fields.Next());
+    AppendValue(Cell(doc, address), &fields.Next());
+    // Bank and account share one field.
+    std::string& bank_and_account = fields.Next();
+    AppendValue(bank_value, &bank_and_account);
+    AppendValue(Cell(doc, account), &bank_and_account);
+    std::string& remark_text = fields.Next();
+    if (rules_.remark) AppendValue(Cell(doc, remark), &remark_text);
+    AppendSetting(reviewer_, doc, &fields.Next());
+    AppendSetting(payee_, doc, &fields.Next());
+    fields.Add("");  // field 10 stays empty
+    fields.Add(BusinessDateText(NumberOf(Cell(doc, date))));
+    fields.Finish();
 
-    switch (line_.rate) {
-      case ExportLine::Rate::kMasterRate:
+    switch (rules_.rate) {
+      case ExportRules::Rate::kMasterRate:
         if (Status s = Need(rate); !s.ok()) return s;
         rate_text = RateText(NumberOf(Cell(doc, rate)));
         break;
-      case ExportLine::Rate::kFixed:
+      case ExportRules::Rate::kFixed:
         rate_text = "0.17";
         break;
-      case ExportLine::Rate::kFixedUnlessReference:
+      case ExportRules::Rate::kFixedUnlessReference:
         rate_text = any_reference ? "" : "0.17";
         break;
     }
     if (line_count > 0) {
-      for (const Field* f : {&name, &unit, &spec, &quantity, &amount}) {
+      for (const Field* f : {&name, &unit, &packing, &quantity, &amount}) {
         if (Status s = Need(*f); !s.ok()) return s;
       }
     }
     for (int i = 0; i < line_count; ++i) {
-      const RecordRef line = lines->Record(i);
-      AppendValue(line[name.index], &b);
-      b += "~~";
-      AppendValue(line[unit.index], &b);
-      b += "~~";
-      AppendValue(line[spec.index], &b);
-      b += "~~";
-      AppendValue(line[quantity.index], &b);
-      b += "~~";
-      AppendValue(line[amount.index], &b);
-      b += "~~";
-      b += rate_text;
-      b += "~~";
-      AppendSetting(sm_, doc, &b);
-      b += "\r\n";
+      const RecordRef goods = lines->Record(i);
+      AppendValue(goods[name.index], &fields.Next());
+      AppendValue(goods[unit.index], &fields.Next());
+      AppendValue(goods[packing.index], &fields.Next());
+      AppendValue(goods[quantity.index], &fields.Next());
+      AppendValue(goods[amount.index], &fields.Next());
+      fields.Add(rate_text);
+      AppendSetting(tax_item_, doc, &fields.Next());
+      fields.Finish();
     }
     if (Status s = NextDocument(out); !s.ok()) return s;
   }
@@ -290,16 +307,18 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
 
 Status ExportRun::WriteVoid(const std::string& range, Output* out) {
   const Field number(set_, "DHAO00");
-  std::string& b = out->buffer();
-  b += "SJJK0102~~作废销售单据传入~~"_gbk;
-  b += range;
-  b += "\r\n";
-  const std::string marker = "//单据\r\n"_gbk;
+  FieldJoiner fields(&out->buffer());
+  fields.Add("SJJK0102");
+  fields.Add("作废销售单据传入"_gbk);
+  fields.Add(range);
+  fields.Finish();
+  const std::string marker = "//单据"_gbk;
   for (set_.First(); !set_.Eof();) {
-    b += marker;
+    fields.Add(marker);
+    fields.Finish();
     if (Status s = Need(number); !s.ok()) return s;
-    AppendValue(Cell(set_.Record(set_.RecNo()), number), &b);
-    b += "\r\n";
+    AppendValue(Cell(set_.Record(set_.RecNo()), number), &fields.Next());
+    fields.Finish();
     if (Status s = NextDocument(out); !s.ok()) return s;
   }
   return Status::OK();
@@ -307,9 +326,10 @@ Status ExportRun::WriteVoid(const std::string& range, Output* out) {
 
 }  // namespace
 
-void RunExport(const ExportLine& line, const ExportRequest& request, Env* env,
+void RunExport(const ExportRules& rules, const ExportRequest& request, Env* env,
                ExportHost* host) {
-  if (request.write1.empty() || request.write2.empty()) {
+  const ExportSettings& settings = request.settings;
+  if (settings.sales_file.empty() || settings.void_file.empty()) {
     host->Tell(Notice::kWarning, "请指定导出文件位置！"_gbk);
     host->OpenSettings();
     return;
@@ -327,12 +347,14 @@ void RunExport(const ExportLine& line, const ExportRequest& request, Env* env,
   // The kind of file is decided once: the view and its path belong
   // together for the whole run.
   const bool sales = request.list_text == "销售单据"_gbk;
-  const std::string_view path = sales ? request.write1 : request.write2;
-  const Setting fhr(request.fhr), skr(request.skr), sm(request.sm);
+  const std::string_view path =
+      sales ? settings.sales_file : settings.void_file;
+  const Setting reviewer(settings.reviewer), payee(settings.payee),
+      tax_item(settings.tax_item);
   const std::string question =
       "是否导出日期为"_gbk + range + "的"_gbk + std::string(request.list_text) +
-      "？\r发票的复核人是:“"_gbk + fhr.DisplayText() + "”,收款人是:“"_gbk +
-      skr.DisplayText() + "”,税目是:“"_gbk + sm.DisplayText() +
+      "？\r发票的复核人是:“"_gbk + reviewer.DisplayText() + "”,收款人是:“"_gbk +
+      payee.DisplayText() + "”,税目是:“"_gbk + tax_item.DisplayText() +
       "”，\r导出文件为："_gbk + std::string(path);
   if (!host->Confirm(question)) return;
 
@@ -344,7 +366,7 @@ void RunExport(const ExportLine& line, const ExportRequest& request, Env* env,
     Output out;
     status = out.Open(env, path);
     if (status.ok()) {
-      ExportRun run(line, request.documents, fhr, skr, sm, host);
+      ExportRun run(rules, request.documents, reviewer, payee, tax_item, host);
       status = sales ? run.WriteSales(range, &out) : run.WriteVoid(range, &out);
       skipped = run.skipped();
     }

@@ -27,11 +27,12 @@
 namespace skjk {
 
 // How one business line's sales-document file differs from the others'.
-struct ExportLine {
+struct ExportRules {
   enum class Rate {
     kMasterRate,  // ZZSL00 of the document, per cent, as a fraction
     kFixed,       // always "0.17"
-    // "0.17", or empty when any of fhr, skr, sm is a field reference
+    // "0.17", or empty when the reviewer, the payee or the tax item is
+    // a field reference
     kFixedUnlessReference,
   };
   std::string_view address_field;  // document line field 5
@@ -56,20 +57,30 @@ class ExportHost : public ExchangeHost {
   virtual std::string RegionalDateTime(double value) = 0;
 };
 
+// What the export takes of the window's settings, all texts GBK. The three
+// invoice texts are each a literal text or "@NAME", the text of field NAME of
+// the document being written.
+struct ExportSettings {
+  std::string_view sales_file;  // the sales-document file
+  std::string_view void_file;   // the void-document file
+  std::string_view reviewer;    // named on the invoices
+  std::string_view payee;       // named on the invoices
+  std::string_view tax_item;    // of the goods
+};
+
 // The window's state at the click, all texts GBK.
 struct ExportRequest {
-  std::string_view write1, write2;  // the two export files
-  std::string_view fhr, skr, sm;    // reviewer, payee, goods tax item
-  int document_count = 0;           // "记录数=" of the window
-  bool not_invoiced = false;        // "未开发票" is on
-  std::string_view list_text;       // "销售单据", "报废单据" or empty
-  text::Day start, end;             // the date pickers
+  ExportSettings settings;
+  int document_count = 0;      // "记录数=" of the window
+  bool not_invoiced = false;   // "未开发票" is on
+  std::string_view list_text;  // "销售单据", "报废单据" or empty
+  text::Day start, end;        // the date pickers
   // The master set of the view (its detail set gives the lines). Left on
   // the last document after a completed walk.
   DocumentSet* documents = nullptr;
 };
 
-void RunExport(const ExportLine& line, const ExportRequest& request, Env* env,
+void RunExport(const ExportRules& rules, const ExportRequest& request, Env* env,
                ExportHost* host);
 
 }  // namespace skjk

@@ -15,7 +15,7 @@ using Notice = ImportHost::Notice;
 
 // Reads and writes back; the first failure ends it. `walking` tells whether
 // the progress display was started.
-Status ReadAndWrite(const ImportLine& line, const IssuedInvoices& invoices,
+Status ReadAndWrite(const ImportRules& rules, const IssuedInvoices& invoices,
                     InvoiceWriteBack* write_back, ImportHost* host,
                     bool* walking) {
   if (invoices.outcome != IssuedInvoices::Outcome::kRead) {
@@ -28,7 +28,7 @@ Status ReadAndWrite(const ImportLine& line, const IssuedInvoices& invoices,
     if (Status s = write_back->Write(record); !s.ok()) return s;
     host->StepWalk();
   }
-  if (!line.closing.empty()) {
+  if (!rules.closing.empty()) {
     host->SetStatus("文件读入完毕，正在更新访销配送数据，请稍候……"_gbk);
   }
   return write_back->Finish();
@@ -36,17 +36,17 @@ Status ReadAndWrite(const ImportLine& line, const IssuedInvoices& invoices,
 
 }  // namespace
 
-void RunImport(const ImportLine& line, std::string_view read_path, Env* env,
-               Connection* connection, ImportHost* host) {
-  if (read_path.empty()) {
+void RunImport(const ImportRules& rules, std::string_view invoice_file,
+               Env* env, Connection* connection, ImportHost* host) {
+  if (invoice_file.empty()) {
     host->Tell(Notice::kWarning, "请指定读入文件位置！"_gbk);
     host->OpenSettings();
     return;
   }
-  if (!host->Confirm("是否读入销售发票文件"_gbk + std::string(read_path))) {
+  if (!host->Confirm("是否读入销售发票文件"_gbk + std::string(invoice_file))) {
     return;
   }
-  if (!env->FileExists(read_path)) {
+  if (!env->FileExists(invoice_file)) {
     host->Tell(Notice::kError, "指定文件不存在！"_gbk);
     return;
   }
@@ -55,9 +55,9 @@ void RunImport(const ImportLine& line, std::string_view read_path, Env* env,
   IssuedInvoices invoices;
   {
     std::string bytes;
-    Status read = env->ReadFile(read_path, &bytes);
+    Status read = env->ReadFile(invoice_file, &bytes);
     if (read.ok()) {
-      invoices = ReadIssuedInvoices(line, bytes);
+      invoices = ReadIssuedInvoices(rules, bytes);
     } else {
       invoices.outcome = IssuedInvoices::Outcome::kFailed;
       invoices.status = std::move(read);
@@ -72,9 +72,9 @@ void RunImport(const ImportLine& line, std::string_view read_path, Env* env,
   if (invoices.first_day) host->SetStartDate(*invoices.first_day);
   if (invoices.last_day) host->SetEndDate(*invoices.last_day);
 
-  InvoiceWriteBack write_back(line, connection);
+  InvoiceWriteBack write_back(rules, connection);
   bool walking = false;
-  Status status = ReadAndWrite(line, invoices, &write_back, host, &walking);
+  Status status = ReadAndWrite(rules, invoices, &write_back, host, &walking);
   invoices.records.clear();
   host->SetStatus("");
   if (walking) host->EndWalk();

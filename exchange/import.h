@@ -1,6 +1,6 @@
 // The import of the tax-control machine's issued-invoice file: reads the
-// file named by the window's `read` setting (exchange/invoice_file.h), takes
-// its date range into the window and writes the invoice numbers of its
+// file named by the window's invoice_file setting (exchange/invoice_file.h),
+// takes its date range into the window and writes the invoice numbers of its
 // records back into the database in one transaction
 // (exchange/invoice_writeback.h), committed only when every record was
 // written.
@@ -43,10 +43,10 @@ class ImportHost : public ExchangeHost {
   virtual void ShowInvoiced() = 0;
 };
 
-// Runs the import of the file at `read_path` (GBK) for `line`, writing
+// Runs the import of the file at `invoice_file` (GBK) for `rules`, writing
 // through `connection`.
-void RunImport(const ImportLine& line, std::string_view read_path, Env* env,
-               Connection* connection, ImportHost* host);
+void RunImport(const ImportRules& rules, std::string_view invoice_file,
+               Env* env, Connection* connection, ImportHost* host);
 
 }  // namespace skjk
 

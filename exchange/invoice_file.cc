@@ -284,9 +284,8 @@ Status ReadDetail(const FileLine& line, InvoiceDetail* detail) {
 }
 
 // The record at lines[at]; *next is where the next record starts.
-Status ReadRecord(const ImportLine& import_line,
-                  const std::vector<FileLine>& lines, size_t at,
-                  InvoiceRecord* record, uint64_t* next) {
+Status ReadRecord(const ImportRules& rules, const std::vector<FileLine>& lines,
+                  size_t at, InvoiceRecord* record, uint64_t* next) {
   const FileLine& line = lines[at];
   std::vector<std::string> fields = exchange::SplitFields(line.text);
   if (fields.empty()) {
@@ -306,7 +305,7 @@ Status ReadRecord(const ImportLine& import_line,
                                           exchange::IsQuotableText, kQuote);
   if (!number.ok()) return number.status();
   record->number = std::move(*number);
-  const bool details = import_line.sales_details && record->is_sales();
+  const bool details = rules.sales_details && record->is_sales();
   if (details) {
     Result<std::string> date = ValueField(fields, 6, line, "invoice date",
                                           IsFileDay, "names no day YYYYMMDD");
@@ -333,7 +332,7 @@ Status ReadRecord(const ImportLine& import_line,
 
 }  // namespace
 
-IssuedInvoices ReadIssuedInvoices(const ImportLine& line,
+IssuedInvoices ReadIssuedInvoices(const ImportRules& rules,
                                   std::string_view bytes) {
   IssuedInvoices result;
   auto fail = [&](Status status) {
@@ -388,7 +387,7 @@ IssuedInvoices ReadIssuedInvoices(const ImportLine& line,
     InvoiceRecord record;
     uint64_t next = 0;
     Status status =
-        ReadRecord(line, lines, static_cast<size_t>(at), &record, &next);
+        ReadRecord(rules, lines, static_cast<size_t>(at), &record, &next);
     if (!status.ok()) return fail(std::move(status));
     result.records.push_back(std::move(record));
     at = next;

@@ -75,21 +75,27 @@
 namespace skjk {
 
 // How one business line reads the issued-invoice file.
-struct ImportLine {
+struct ImportRules {
   // The detail lines of a sales record are read (fields 1 and 7) and each
   // one must exist; the record's invoice date (field 6) is read too. Else
   // every detail line is passed over unread.
-  bool sales_details;
-  // How the write-back stores a sales record (exchange/invoice_writeback.h):
-  // the table that takes its invoice numbers, and what the statement's
-  // condition holds before the document number ("" or "SL0000<>0 AND ").
+  bool sales_details = false;
+  // How the write-back stores a record (exchange/invoice_writeback.h): the
+  // table that takes a sales record's invoice numbers, and what its
+  // statement's condition holds before the document number ("" or
+  // "SL0000<>0 AND ");
   std::string_view sales_table = {};
   std::string_view sales_condition = {};
+  // the table that takes the tax amounts of a sales record's detail lines
+  // (read only where sales_details);
+  std::string_view detail_table = {};
+  // the table that takes a void record's invoice numbers.
+  std::string_view void_table = {};
   // The statement run before the commit; empty for none.
   std::string_view closing = {};
 };
 
-// A detail line of a sales record, read only where ImportLine::sales_details.
+// A detail line of a sales record, read only where ImportRules::sales_details.
 struct InvoiceDetail {
   std::string product;  // field 1, SPMC00: no single quote
   std::string tax;      // field 7, SE0000: a plain decimal number
@@ -145,7 +151,7 @@ struct IssuedInvoices {
 };
 
 // Reads the whole file's bytes.
-IssuedInvoices ReadIssuedInvoices(const ImportLine& line,
+IssuedInvoices ReadIssuedInvoices(const ImportRules& rules,
                                   std::string_view bytes);
 
 namespace exchange {

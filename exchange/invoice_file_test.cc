@@ -19,9 +19,9 @@ using ::testing::HasSubstr;
 using Outcome = IssuedInvoices::Outcome;
 using Kind = InvoiceRecord::Kind;
 
-constexpr ImportLine kHeadOffice{false};
-constexpr ImportLine kVisitSales{false};
-constexpr ImportLine kCustomer{true};
+constexpr ImportRules kHeadOffice{.sales_details = false};
+constexpr ImportRules kVisitSales{.sales_details = false};
+constexpr ImportRules kCustomer{.sales_details = true};
 
 // The GBK file of UTF-8 `lines`, each ended by CR LF.
 std::string File(const std::vector<std::string>& lines) {
@@ -198,7 +198,10 @@ TEST(WholeGbkTextTest, LeadAndTrailByteBounds) {
       {"\x80", true},       {"\xff", true},      {"a\x81", false},
       {"a\xfe", false},
   };
-  const ImportLine line{true, "XSTJQSK1", "", ""};
+  const ImportRules line{.sales_details = true,
+                         .sales_table = "XSTJQSK1",
+                         .detail_table = "XSTJQSK2",
+                         .void_table = "XSTBFFP1"};
   for (const auto& c : cases) {
     std::string hex;
     for (unsigned char b : c.text) {
@@ -294,7 +297,7 @@ void ExpectExampleFrame(const IssuedInvoices& read) {
 }
 
 TEST(ReadIssuedInvoicesTest, WorkedExampleHeadOfficeAndVisitSales) {
-  for (const ImportLine& line : {kHeadOffice, kVisitSales}) {
+  for (const ImportRules& line : {kHeadOffice, kVisitSales}) {
     IssuedInvoices read = ReadIssuedInvoices(line, ExampleFile());
     ExpectExampleFrame(read);
     ASSERT_EQ(read.records.size(), 2u);
@@ -322,7 +325,7 @@ TEST(ReadIssuedInvoicesTest, WorkedExampleCustomer) {
 // customer line the products of the details of each record.
 struct ReadCase {
   const char* name;
-  ImportLine line;
+  ImportRules line;
   std::string file;
   int record_count;
   std::vector<std::string> documents;
@@ -444,7 +447,7 @@ TEST(ReadIssuedInvoicesTest, FilesThatAreRead) {
 // which of the summary dates had been read.
 struct FailCase {
   const char* name;
-  ImportLine line;
+  ImportRules line;
   std::string file;
   Outcome outcome;
   std::string message;

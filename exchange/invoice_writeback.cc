@@ -31,7 +31,7 @@ Result<std::string> Number(std::string_view what, std::string_view text) {
 }  // namespace
 
 Result<std::vector<std::string>> InvoiceWriteBack::Statements(
-    const ImportLine& line, const InvoiceRecord& record) {
+    const ImportRules& rules, const InvoiceRecord& record) {
   Result<std::string> book = Quoted("invoice book number", record.book);
   if (!book.ok()) return book.status();
   Result<std::string> number = Quoted("invoice number", record.number);
@@ -42,13 +42,13 @@ Result<std::vector<std::string>> InvoiceWriteBack::Statements(
 
   std::vector<std::string> out;
   if (!record.is_sales()) {
-    out.push_back("update XSTBFFP1 set " + numbers +
-                  " where DHAO00=" + *document);
+    out.push_back("update " + std::string(rules.void_table) + " set " +
+                  numbers + " where DHAO00=" + *document);
     return out;
   }
   std::string sales =
-      "update " + std::string(line.sales_table) + " set " + numbers;
-  if (line.sales_details) {
+      "update " + std::string(rules.sales_table) + " set " + numbers;
+  if (rules.sales_details) {
     if (!exchange::ParseFileDay(record.date)) {
       return Status::BadInput("invoice date \"" + record.date +
                               "\" is no YYYYMMDD day");
@@ -56,16 +56,17 @@ Result<std::vector<std::string>> InvoiceWriteBack::Statements(
     sales += ",KPRQ00=TO_DATE('" + record.date + "','YYYYMMDD')";
   }
   sales +=
-      " where " + std::string(line.sales_condition) + "DHAO00=" + *document;
+      " where " + std::string(rules.sales_condition) + "DHAO00=" + *document;
   out.push_back(std::move(sales));
-  if (!line.sales_details) return out;
+  if (!rules.sales_details) return out;
   for (const InvoiceDetail& detail : record.details) {
     Result<std::string> tax = Number("tax amount", detail.tax);
     if (!tax.ok()) return tax.status();
     Result<std::string> product = Quoted("product name", detail.product);
     if (!product.ok()) return product.status();
-    out.push_back("update XSTJQSK2 set SE0000=" + *tax +
-                  " where DHAO00=" + *document + " and SPMC00=" + *product);
+    out.push_back("update " + std::string(rules.detail_table) +
+                  " set SE0000=" + *tax + " where DHAO00=" + *document +
+                  " and SPMC00=" + *product);
   }
   return out;
 }
@@ -73,7 +74,7 @@ Result<std::vector<std::string>> InvoiceWriteBack::Statements(
 Status InvoiceWriteBack::Begin() { return transaction_.Begin(); }
 
 Status InvoiceWriteBack::Write(const InvoiceRecord& record) {
-  Result<std::vector<std::string>> statements = Statements(line_, record);
+  Result<std::vector<std::string>> statements = Statements(rules_, record);
   if (!statements.ok()) {
     Abandon();
     return statements.status();
@@ -85,8 +86,8 @@ Status InvoiceWriteBack::Write(const InvoiceRecord& record) {
 }
 
 Status InvoiceWriteBack::Finish() {
-  if (!line_.closing.empty()) {
-    if (Status s = transaction_.Execute(line_.closing); !s.ok()) return s;
+  if (!rules_.closing.empty()) {
+    if (Status s = transaction_.Execute(rules_.closing); !s.ok()) return s;
   }
   return transaction_.Commit();
 }

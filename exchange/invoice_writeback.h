@@ -3,7 +3,7 @@
 // one transaction of the application server that is committed after the last
 // record or rolled back whole.
 //
-//   InvoiceWriteBack w(line, &connection);
+//   InvoiceWriteBack w(rules, &connection);
 //   Status s = w.Begin();
 //   for (const InvoiceRecord& r : records) if (s.ok()) s = w.Write(r);
 //   if (s.ok()) s = w.Finish();
@@ -14,8 +14,8 @@
 // single quote doubled, numbers bare, the invoice date inside TO_DATE:
 //   sales   update <sales_table> set FPBBH0='B',FPHAO0='N'[,KPRQ00=
 //           TO_DATE('YYYYMMDD','YYYYMMDD')] where <sales_condition>DHAO00=D
-//   detail  update XSTJQSK2 set SE0000=T where DHAO00=D and SPMC00='P'
-//   void    update XSTBFFP1 set FPBBH0='B',FPHAO0='N' where DHAO00=D
+//   detail  update <detail_table> set SE0000=T where DHAO00=D and SPMC00='P'
+//   void    update <void_table> set FPBBH0='B',FPHAO0='N' where DHAO00=D
 // then the line's closing statement, if any, before the commit.
 //
 // A value that does not fit its place (a document number or tax amount that
@@ -38,9 +38,9 @@ namespace skjk {
 
 class InvoiceWriteBack {
  public:
-  // `line` and `connection` must outlive the write-back.
-  InvoiceWriteBack(const ImportLine& line, Connection* connection)
-      : line_(line), transaction_(connection) {}
+  // `rules` and `connection` must outlive the write-back.
+  InvoiceWriteBack(const ImportRules& rules, Connection* connection)
+      : rules_(rules), transaction_(connection) {}
 
   // Opens the transaction.
   Status Begin();
@@ -51,12 +51,12 @@ class InvoiceWriteBack {
   // Rolls back what was written; does nothing when nothing is open.
   void Abandon() { transaction_.Rollback(); }
 
-  // The statements of `record` for `line`, in the order they run.
+  // The statements of `record` for `rules`, in the order they run.
   static Result<std::vector<std::string>> Statements(
-      const ImportLine& line, const InvoiceRecord& record);
+      const ImportRules& rules, const InvoiceRecord& record);
 
  private:
-  const ImportLine& line_;
+  const ImportRules& rules_;
   Transaction transaction_;
 };
 

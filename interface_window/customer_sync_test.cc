@@ -25,7 +25,7 @@ namespace {
 using namespace text::literals;
 using ::testing::IsEmpty;
 
-const Variant& kJqsk = GetVariant(VariantKey::kJqsk);
+const BusinessLine& kJqsk = GetBusinessLine(BusinessLineKey::kJqsk);
 
 // Keeps what the show step leaves on the screen; `on_process` runs when the
 // window processes its messages, just before the copy starts.
@@ -59,7 +59,7 @@ class StatusDisplay : public Display {
   void EnableRefresh(bool) override {}
   void CheckInvoiced() override {}
   void SelectPickListItem(int) override {}
-  Status RunSettingsDialog(const SettingsLine&, Settings*) override {
+  Status RunSettingsDialog(const SettingsRules&, Settings*) override {
     return Status::OK();
   }
   std::string RegionalDateTime(double) override { return ""; }

@@ -79,7 +79,7 @@ class Display {
 
   // Runs the settings dialog of `line` on `values` (fbSetClick): shows it
   // modally, stores the values when it is confirmed.
-  virtual Status RunSettingsDialog(const SettingsLine& line,
+  virtual Status RunSettingsDialog(const SettingsRules& line,
                                    Settings* values) = 0;
 
   // A date-time value (days since 1899-12-30) in the user's regional short

@@ -1,5 +1,5 @@
 // The export of each business line, with the line's own descriptor
-// (interface_window/variant.cc), on document sets filled by the test.
+// (interface_window/business_line.cc), on document sets filled by the test.
 #include "exchange/export.h"
 
 #include <gmock/gmock.h>
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
@@ -25,9 +25,12 @@ using namespace text::literals;
 using Notice = ExportHost::Notice;
 
 // The business lines' own descriptors, as the plug-in runs them.
-const ExportLine& kHeadOffice = GetVariant(VariantKey::kBbsk).exporting;
-const ExportLine& kVisitSales = GetVariant(VariantKey::kFxsk).exporting;
-const ExportLine& kCustomer = GetVariant(VariantKey::kJqsk).exporting;
+const ExportRules& kHeadOffice =
+    GetBusinessLine(BusinessLineKey::kBbsk).exporting;
+const ExportRules& kVisitSales =
+    GetBusinessLine(BusinessLineKey::kFxsk).exporting;
+const ExportRules& kCustomer =
+    GetBusinessLine(BusinessLineKey::kJqsk).exporting;
 
 // Field values by name (UTF-8 texts, numbers); fields not named are empty.
 using Fields = std::map<std::string, Value>;
@@ -58,7 +61,7 @@ Row MakeRow(const layouts::Layout& layout, const Fields& fields,
 Value Text(const char* utf8) { return Value(std::string(utf8)); }
 Value Date(year_month_day day) { return Value(text::DateTimeOf(day)); }
 
-// A goods line: name, unit, specification, quantity, amount.
+// A goods line: name, unit, packing, quantity, amount.
 Fields Goods(const char* name, double quantity, double amount) {
   return {{"SPMC00", Text(name)},
           {"JYDW00", Text("条")},
@@ -152,8 +155,8 @@ class ExportTest : public ::testing::Test {
   void SetUp() override {
     dir_ = testing::MakeTestDirectory("export");
     ASSERT_FALSE(dir_.empty());
-    write1_ = dir_ + "/sales.txt";
-    write2_ = dir_ + "/void.txt";
+    sales_file_ = dir_ + "/sales.txt";
+    void_file_ = dir_ + "/void.txt";
   }
   void TearDown() override {
     std::string command = "rm -rf '" + dir_ + "'";
@@ -177,11 +180,11 @@ class ExportTest : public ::testing::Test {
         "ClientDataSet2");
     ASSERT_TRUE(set_->Open({"2024-01-15", "2024-01-16"}).ok());
     host_.set = set_.get();
-    request_.write1 = write1_;
-    request_.write2 = write2_;
-    fhr_ = "复核甲"_gbk;
-    skr_ = "@YWRY00";
-    sm_ = "卷烟"_gbk;
+    request_.settings.sales_file = sales_file_;
+    request_.settings.void_file = void_file_;
+    reviewer_ = "复核甲"_gbk;
+    payee_ = "@YWRY00";
+    tax_item_ = "卷烟"_gbk;
     list_ = "销售单据"_gbk;
     request_.document_count = set_->RecordCount();
     request_.not_invoiced = true;
@@ -189,10 +192,10 @@ class ExportTest : public ::testing::Test {
     request_.end = year{2024} / January / 16;
     request_.documents = set_.get();
   }
-  void Run(const ExportLine& line = kHeadOffice) {
-    request_.fhr = fhr_;
-    request_.skr = skr_;
-    request_.sm = sm_;
+  void Run(const ExportRules& line = kHeadOffice) {
+    request_.settings.reviewer = reviewer_;
+    request_.settings.payee = payee_;
+    request_.settings.tax_item = tax_item_;
     request_.list_text = list_;
     RunExport(line, request_, Env::Default(), &host_);
   }
@@ -216,8 +219,8 @@ class ExportTest : public ::testing::Test {
     return {{kind, text}};
   }
 
-  std::string dir_, write1_, write2_;
-  std::string fhr_, skr_, sm_, list_;
+  std::string dir_, sales_file_, void_file_;
+  std::string reviewer_, payee_, tax_item_, list_;
   std::unique_ptr<DocumentSet> set_;
   ExportRequest request_;
   RecordingHost host_;
@@ -230,9 +233,9 @@ TEST_F(ExportTest, WorkedExampleHeadOffice) {
             "是否导出日期为2024年01月15日至2024年01月16日的销售单据？\r"
             "发票的复核人是:“复核甲”,收款人是:“字段YWRY00”,税目是:“卷烟”，\r"
             "导出文件为：" +
-                write1_);
+                sales_file_);
   EXPECT_THAT(
-      Lines(write1_),
+      Lines(sales_file_),
       ::testing::ElementsAre(
           "SJJK0101~~销售单据传入~~2024年01月15日至2024年01月16日", "//单据",
           "101~~2~~第一商店~~370102123456789~~东大街1号~~"
@@ -257,7 +260,7 @@ TEST_F(ExportTest, WorkedExampleHeadOffice) {
 TEST_F(ExportTest, WorkedExampleOtherLines) {
   const struct {
     const char* provider;
-    ExportLine line;
+    ExportRules line;
     const char* first_document;
     const char* rate;
   } cases[] = {
@@ -274,7 +277,7 @@ TEST_F(ExportTest, WorkedExampleOtherLines) {
     SCOPED_TRACE(c.provider);
     Load(c.provider, ExampleDocuments(*layouts::ProviderLayout(c.provider)));
     Run(c.line);
-    const std::vector<std::string> lines = Lines(write1_);
+    const std::vector<std::string> lines = Lines(sales_file_);
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[2], c.first_document);
     EXPECT_EQ(lines[3],
@@ -283,9 +286,9 @@ TEST_F(ExportTest, WorkedExampleOtherLines) {
               "卷烟甲~~条~~84mm~~2~~90~~" + std::string(c.rate) + "~~卷烟");
   }
   // With no field reference the customer line writes the fixed rate.
-  skr_ = "收款甲"_gbk;
+  payee_ = "收款甲"_gbk;
   Run(kCustomer);
-  EXPECT_EQ(Lines(write1_)[3], "卷烟甲~~条~~84mm~~10~~450~~0.17~~卷烟");
+  EXPECT_EQ(Lines(sales_file_)[3], "卷烟甲~~条~~84mm~~10~~450~~0.17~~卷烟");
 }
 
 TEST_F(ExportTest, VoidFile) {
@@ -296,20 +299,21 @@ TEST_F(ExportTest, VoidFile) {
   rows.push_back(MakeRow(layout, {}));  // no number: an empty line
   Load("dsp_bbbf1", std::move(rows));
   list_ = "报废单据"_gbk;
-  sm_ = "@";  // never looked up here
+  tax_item_ = "@";  // never looked up here
   Run();
   EXPECT_THAT(host_.question, ::testing::StartsWith(
                                   "是否导出日期为2024年01月15日至2024年01月16日"
                                   "的报废单据？\r"));
-  EXPECT_THAT(host_.question,
-              ::testing::EndsWith("税目是:“字段”，\r导出文件为：" + write2_));
-  EXPECT_THAT(Lines(write2_),
+  EXPECT_THAT(
+      host_.question,
+      ::testing::EndsWith("税目是:“字段”，\r导出文件为：" + void_file_));
+  EXPECT_THAT(Lines(void_file_),
               ::testing::ElementsAre(
                   "SJJK0102~~作废销售单据传入~~2024年01月15日至2024年01月16日",
                   "//单据", "102", "//单据", "105", "//单据", ""));
   EXPECT_EQ(host_.notices, Said(Notice::kInfo, "导出成功！"));
   EXPECT_EQ(host_.steps, 3);
-  EXPECT_FALSE(Env::Default()->FileExists(write1_));
+  EXPECT_FALSE(Env::Default()->FileExists(sales_file_));
 }
 
 TEST_F(ExportTest, GuardsStopBeforeAnythingChanges) {
@@ -322,12 +326,12 @@ TEST_F(ExportTest, GuardsStopBeforeAnythingChanges) {
     const char* text;
   } cases[] = {
       {"no void file",
-       [](ExportRequest* r, bool*) { r->write2 = ""; },
+       [](ExportRequest* r, bool*) { r->settings.void_file = ""; },
        {"tell", "settings"},
        Notice::kWarning,
        "请指定导出文件位置！"},
       {"no sales file",
-       [](ExportRequest* r, bool*) { r->write1 = ""; },
+       [](ExportRequest* r, bool*) { r->settings.sales_file = ""; },
        {"tell", "settings"},
        Notice::kWarning,
        "请指定导出文件位置！"},
@@ -359,7 +363,7 @@ TEST_F(ExportTest, GuardsStopBeforeAnythingChanges) {
     if (c.text) {
       EXPECT_EQ(host_.notices, Said(c.kind, c.text));
     }
-    EXPECT_FALSE(Env::Default()->FileExists(write1_));
+    EXPECT_FALSE(Env::Default()->FileExists(sales_file_));
     EXPECT_FALSE(set_->ControlsDisabled());
   }
 }
@@ -368,8 +372,8 @@ TEST_F(ExportTest, FailuresKeepWhatWasWrittenAndRestoreTheWindow) {
   const layouts::Layout& layout = *layouts::ProviderLayout("dsp_bbsk1");
   const struct {
     const char* name;
-    const char* fhr;
-    const char* sm;
+    const char* reviewer;
+    const char* tax_item;
     bool missing_folder;
     std::vector<std::string> lines;
   } cases[] = {
@@ -392,10 +396,11 @@ TEST_F(ExportTest, FailuresKeepWhatWasWrittenAndRestoreTheWindow) {
     Load("dsp_bbsk1", ExampleDocuments(layout));
     host_ = RecordingHost{};
     host_.set = set_.get();
-    fhr_ = text::Utf8ToGbk(c.fhr);
-    sm_ = text::Utf8ToGbk(c.sm);
-    std::string path = c.missing_folder ? dir_ + "/none/sales.txt" : write1_;
-    request_.write1 = path;
+    reviewer_ = text::Utf8ToGbk(c.reviewer);
+    tax_item_ = text::Utf8ToGbk(c.tax_item);
+    std::string path =
+        c.missing_folder ? dir_ + "/none/sales.txt" : sales_file_;
+    request_.settings.sales_file = path;
     Run();
     EXPECT_EQ(host_.notices, Said(Notice::kError, "文件导出发生意外错误！"));
     EXPECT_EQ(host_.events.back(), "tell");
@@ -424,15 +429,15 @@ TEST_F(ExportTest, FieldTextsAreWrittenAsTheyStand) {
       {{"DHAO00", Value(8.0)}, {"SWDJH0", Text("1")}, {"KHYH00", Text("银行")}},
       {{{"SPMC00", Text("x")}}}));
   Load("dsp_bbsk1", std::move(rows));
-  fhr_ = "甲@乙"_gbk;  // a literal: "@" is not first
-  skr_ = "@ywry00";    // any case
-  sm_ = "";
+  reviewer_ = "甲@乙"_gbk;  // a literal: "@" is not first
+  payee_ = "@ywry00";       // any case
+  tax_item_ = "";
   Run();
   EXPECT_THAT(host_.question,
               ::testing::HasSubstr("复核人是:“甲@乙”,收款人是:“字段ywry00”,"
                                    "税目是:“”，"));
   EXPECT_THAT(
-      Lines(write1_),
+      Lines(sales_file_),
       ::testing::ElementsAre(
           "SJJK0101~~销售单据传入~~2024年01月15日至2024年01月16日", "//单据",
           "7~~0~~~~ ~~~~银行~~a~~b", "c~~甲@乙~~甲@乙~~~~18991230", "//单据",
@@ -492,7 +497,7 @@ TEST_F(ExportTest, SkipRuleTestsTaxNumberAndBankNotAccount) {
     host_ = RecordingHost{};
     Load("dsp_bbsk1", {row});
     Run();
-    EXPECT_EQ(Lines(write1_), lines);
+    EXPECT_EQ(Lines(sales_file_), lines);
     EXPECT_EQ(host_.steps, 1);
     EXPECT_EQ(host_.notices,
               Said(Notice::kInfo,
@@ -504,7 +509,7 @@ TEST_F(ExportTest, SkipRuleTestsTaxNumberAndBankNotAccount) {
   host_ = RecordingHost{};
   Load("dsp_bbsk1", all);
   Run();
-  EXPECT_EQ(Lines(write1_), all_lines);
+  EXPECT_EQ(Lines(sales_file_), all_lines);
   EXPECT_EQ(host_.steps, static_cast<int>(std::size(cases)));
   EXPECT_EQ(
       host_.notices,
@@ -514,11 +519,11 @@ TEST_F(ExportTest, SkipRuleTestsTaxNumberAndBankNotAccount) {
 
 TEST_F(ExportTest, ExistingFileIsReplaced) {
   ASSERT_TRUE(
-      Env::Default()->WriteFile(write1_, std::string(100000, 'x')).ok());
+      Env::Default()->WriteFile(sales_file_, std::string(100000, 'x')).ok());
   Load("dsp_bbsk1", {});
   request_.document_count = 5;  // the count guard reads the window's count
   Run();
-  EXPECT_THAT(Lines(write1_),
+  EXPECT_THAT(Lines(sales_file_),
               ::testing::ElementsAre(
                   "SJJK0101~~销售单据传入~~2024年01月15日至2024年01月16日"));
   EXPECT_EQ(host_.notices, Said(Notice::kInfo, "导出成功！"));

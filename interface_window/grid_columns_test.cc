@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "documents/document_set.h"
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
 
@@ -49,19 +49,19 @@ TEST(ResolveColumnsTest, ColumnsWithoutTheirFieldStayEmpty) {
   // The void sets carry the basic layouts in every window.
   const layouts::Layout void_layout = layouts::Void("qry_bbbf2");
   struct Case {
-    VariantKey key;
+    BusinessLineKey key;
     bool lines;  // the line grid, else the document grid
     std::vector<std::string_view> empty;
   } cases[] = {
-      {VariantKey::kBbsk, true, {"SE0000"}},
-      {VariantKey::kBbsk, false, {}},
-      {VariantKey::kFxsk, true, {"FPBBH0", "FPHAO0", "SE0000"}},
-      {VariantKey::kFxsk, false, {}},
-      {VariantKey::kJqsk, true, {"SE0000"}},
-      {VariantKey::kJqsk, false, {"KHDM00", "DWDZ00", "KPRQ00"}},
+      {BusinessLineKey::kBbsk, true, {"SE0000"}},
+      {BusinessLineKey::kBbsk, false, {}},
+      {BusinessLineKey::kFxsk, true, {"FPBBH0", "FPHAO0", "SE0000"}},
+      {BusinessLineKey::kFxsk, false, {}},
+      {BusinessLineKey::kJqsk, true, {"SE0000"}},
+      {BusinessLineKey::kJqsk, false, {"KHDM00", "DWDZ00", "KPRQ00"}},
   };
   for (const Case& c : cases) {
-    const WindowLook& look = GetVariant(c.key).look;
+    const WindowLook& look = GetBusinessLine(c.key).look;
     const auto& columns = c.lines ? look.line_columns : look.document_columns;
     const layouts::Layout& layout =
         c.lines ? void_layout.back().nested : void_layout;
@@ -70,7 +70,7 @@ TEST(ResolveColumnsTest, ColumnsWithoutTheirFieldStayEmpty) {
     for (size_t i = 0; i < resolved.size(); ++i) {
       if (resolved[i] < 0) empty.push_back(columns[i].field);
     }
-    EXPECT_EQ(empty, c.empty) << GetVariant(c.key).name << c.lines;
+    EXPECT_EQ(empty, c.empty) << GetBusinessLine(c.key).name << c.lines;
   }
 }
 
@@ -139,19 +139,20 @@ TEST_F(LinesFixture, FooterCountsLinesAndSumsColumns) {
 }
 
 TEST(WindowLookTest, EveryColumnNamesAFieldOfItsSalesLayout) {
-  for (VariantKey key :
-       {VariantKey::kBbsk, VariantKey::kFxsk, VariantKey::kJqsk}) {
-    const Variant& variant = GetVariant(key);
+  for (BusinessLineKey key : {BusinessLineKey::kBbsk, BusinessLineKey::kFxsk,
+                              BusinessLineKey::kJqsk}) {
+    const BusinessLine& business_line = GetBusinessLine(key);
     const layouts::Layout* master =
-        layouts::ProviderLayout(variant.sets[0].provider);
+        layouts::ProviderLayout(business_line.sets[0].provider);
     ASSERT_NE(master, nullptr);
-    for (int index : ResolveColumns(*master, variant.look.document_columns)) {
-      EXPECT_GE(index, 0) << variant.name;
+    for (int index :
+         ResolveColumns(*master, business_line.look.document_columns)) {
+      EXPECT_GE(index, 0) << business_line.name;
     }
     const layouts::Layout& lines = master->back().nested;
-    for (int index : ResolveColumns(lines, variant.look.line_columns)) {
-      if (key != VariantKey::kBbsk) {
-        EXPECT_GE(index, 0) << variant.name;
+    for (int index : ResolveColumns(lines, business_line.look.line_columns)) {
+      if (key != BusinessLineKey::kBbsk) {
+        EXPECT_GE(index, 0) << business_line.name;
       }
     }
   }

@@ -1,6 +1,6 @@
 // The import with its write-back for each business line, with the line's own
-// descriptor (interface_window/variant.cc), against a real skjk-server; the
-// test reads the database file itself to see what was committed.
+// descriptor (interface_window/business_line.cc), against a real skjk-server;
+// the test reads the database file itself to see what was committed.
 #include "exchange/import.h"
 
 #include <gmock/gmock.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "exchange/invoice_writeback.h"
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 
@@ -27,9 +27,12 @@ using Notice = ImportHost::Notice;
 using ::testing::ElementsAre;
 
 // The business lines' own descriptors, as the plug-in runs them.
-const ImportLine& kHeadOffice = GetVariant(VariantKey::kBbsk).importing;
-const ImportLine& kVisitSales = GetVariant(VariantKey::kFxsk).importing;
-const ImportLine& kCustomer = GetVariant(VariantKey::kJqsk).importing;
+const ImportRules& kHeadOffice =
+    GetBusinessLine(BusinessLineKey::kBbsk).importing;
+const ImportRules& kVisitSales =
+    GetBusinessLine(BusinessLineKey::kFxsk).importing;
+const ImportRules& kCustomer =
+    GetBusinessLine(BusinessLineKey::kJqsk).importing;
 
 // The example file: a comment line, header, summary, a sales record with two
 // detail lines and a void record.
@@ -103,7 +106,7 @@ class ImportTest : public ::testing::Test {
     path_ = server_->directory() + "/invoices.txt";
   }
 
-  void Import(const ImportLine& line, const std::string& file) {
+  void Import(const ImportRules& line, const std::string& file) {
     ASSERT_TRUE(Env::Default()->WriteFile(path_, file).ok());
     RunImport(line, path_, Env::Default(), &connection_, &host_);
   }
@@ -137,7 +140,7 @@ TEST_F(ImportTest, WorkedExampleStatements) {
   void_record.document = "102";
   void_record.details.clear();
 
-  auto statements = [](const ImportLine& line, const InvoiceRecord& r) {
+  auto statements = [](const ImportRules& line, const InvoiceRecord& r) {
     Result<std::vector<std::string>> s = InvoiceWriteBack::Statements(line, r);
     EXPECT_TRUE(s.ok()) << s.status().message();
     std::vector<std::string> out;
@@ -160,7 +163,7 @@ TEST_F(ImportTest, WorkedExampleStatements) {
                   "SPMC00='卷烟甲'",
                   "update XSTJQSK2 set SE0000=8 where DHAO00=101 and "
                   "SPMC00='卷烟乙'"));
-  for (const ImportLine* line : {&kHeadOffice, &kVisitSales, &kCustomer}) {
+  for (const ImportRules* line : {&kHeadOffice, &kVisitSales, &kCustomer}) {
     EXPECT_THAT(statements(*line, void_record),
                 ElementsAre("update XSTBFFP1 set FPBBH0='110012',"
                             "FPHAO0='0001235' where DHAO00=102"));
@@ -193,7 +196,7 @@ TEST_F(ImportTest, WorkedExampleStatements) {
 TEST_F(ImportTest, WorkedExampleWritesEachLine) {
   const struct {
     const char* name;
-    const ImportLine* line;
+    const ImportRules* line;
     std::string state;
   } cases[] = {
       {"head office", &kHeadOffice,
@@ -298,8 +301,8 @@ TEST_F(ImportTest, GuardsAndRefusalsWriteNothing) {
 TEST_F(ImportTest, FailuresLeaveTheDatabaseAsItWas) {
   const std::string before = State();
   // A statement the database refuses after every record was written.
-  const ImportLine refused_at_the_end{true, "XSTJQSK1", "",
-                                      "update NOSUCH set X=1"};
+  ImportRules refused_at_the_end = kCustomer;
+  refused_at_the_end.closing = "update NOSUCH set X=1";
   Import(refused_at_the_end, kExample);
   EXPECT_EQ(host_.events.back(), "tell 文件读入发生意外错误！");
   EXPECT_EQ(host_.events[host_.events.size() - 2], "walk end");

@@ -20,14 +20,14 @@ namespace {
 constexpr int kFreeStep = 32;
 }  // namespace
 
-InterfaceWindow::InterfaceWindow(const Variant& variant, Env* env,
+InterfaceWindow::InterfaceWindow(const BusinessLine& business_line, Env* env,
                                  Display* display)
-    : variant_(variant),
+    : business_line_(business_line),
       env_(env),
       display_(display),
-      pick_item_(variant.look.pick_list_preset ? kSalesItem : kNoItem) {
+      pick_item_(business_line.look.pick_list_preset ? kSalesItem : kNoItem) {
   sets_ = std::make_unique<WindowSets>(
-      variant_.sets,
+      business_line_.sets,
       [this](std::string_view provider, int packet_size, bool with_layout,
              const std::vector<std::string>& params, RecordReceiver* receiver) {
         if (request_hook_) request_hook_(true);
@@ -54,7 +54,7 @@ InterfaceWindow::~InterfaceWindow() = default;
 
 void InterfaceWindow::FormCreate() {
   Status status = LoadSettings(env_, SettingsPath(env_),
-                               variant_.settings().section, &values_);
+                               business_line_.settings().section, &values_);
   if (!status.ok()) display_->ShowError(status.message());
 }
 
@@ -70,7 +70,7 @@ void InterfaceWindow::FormShow(std::string_view machine_name) {
   pick_item_ = kSalesItem;
   display_->SelectPickListItem(kSalesItem);
   document_count_ = 0;
-  if (!variant_.show_sync.empty()) Synchronise();
+  if (!business_line_.show_sync.empty()) Synchronise();
 }
 
 void InterfaceWindow::Synchronise() {
@@ -83,7 +83,7 @@ void InterfaceWindow::Synchronise() {
   // Leaving without a commit rolls the whole copy back.
   Transaction transaction(&connection_);
   Status status = transaction.Begin();
-  for (std::string_view sql : variant_.show_sync) {
+  for (std::string_view sql : business_line_.show_sync) {
     if (status.ok()) status = transaction.Execute(text::Utf8ToGbk(sql));
   }
   if (status.ok()) status = transaction.Commit();
@@ -95,8 +95,8 @@ void InterfaceWindow::Synchronise() {
 void InterfaceWindow::FormActivate() {
   if (activated_) return;
   activated_ = true;
-  if (values_.read.empty() || values_.write1.empty() ||
-      values_.write2.empty()) {
+  if (values_.invoice_file.empty() || values_.sales_file.empty() ||
+      values_.void_file.empty()) {
     display_->ShowMessage("请先设置接口参数！"_gbk, MessageKind::kInfo,
                           MessageOwner::kNone);
     fbSetClick();
@@ -223,7 +223,7 @@ void InterfaceWindow::ScrollStep(DocumentSet& set) {
 
 bool InterfaceWindow::SetColumnFilter(int column,
                                       std::optional<std::string> text) {
-  const auto& columns = variant_.look.document_columns;
+  const auto& columns = business_line_.look.document_columns;
   if (busy_ || closed_ || column < 0 ||
       column >= static_cast<int>(columns.size()) ||
       !columns[static_cast<size_t>(column)].filterable) {
@@ -286,7 +286,7 @@ void InterfaceWindow::ApplyFilter() {
   std::vector<ColumnMatch> matches;
   for (const auto& [column, text] : filters_) {
     matches.push_back(
-        {ShownColumn(set, variant_.look.document_columns[column]), text});
+        {ShownColumn(set, business_line_.look.document_columns[column]), text});
   }
   set.SetFilter(
       [matches = std::move(matches)](const DocumentSet& s, int record) {
@@ -295,7 +295,7 @@ void InterfaceWindow::ApplyFilter() {
 }
 
 std::vector<std::string> InterfaceWindow::FilterChoices(int column) const {
-  const auto& columns = variant_.look.document_columns;
+  const auto& columns = business_line_.look.document_columns;
   if (column < 0 || column >= static_cast<int>(columns.size())) return {};
   const DocumentSet& set = sets_->master(view_);
   const ShownColumn shown(set, columns[static_cast<size_t>(column)]);
@@ -332,7 +332,7 @@ void InterfaceWindow::ShowCount(DocumentSet& set) {
 
 void InterfaceWindow::DateTimePicker1CloseUp() {
   if (closed_) return;
-  if (values_.d) {
+  if (values_.one_day_range) {
     display_->SetEndDate(display_->StartDate());
     fbRefreshClick();
   } else {
@@ -348,7 +348,8 @@ void InterfaceWindow::fbSetClick() {
 }
 
 void InterfaceWindow::RunSettingsDialog() {
-  Status status = display_->RunSettingsDialog(variant_.settings(), &values_);
+  Status status =
+      display_->RunSettingsDialog(business_line_.settings(), &values_);
   if (!status.ok()) display_->ShowError(status.message());
 }
 
@@ -445,7 +446,8 @@ void InterfaceWindow::fbImportClick() {
   LongAction action(this);
   if (!action.started()) return;
   ImportSite site(this, [this] { RunSettingsDialog(); });
-  RunImport(variant_.importing, values_.read, env_, &connection_, &site);
+  RunImport(business_line_.importing, values_.invoice_file, env_, &connection_,
+            &site);
 }
 
 std::string InterfaceWindow::PickListText() const {
@@ -459,17 +461,26 @@ std::string InterfaceWindow::PickListText() const {
   }
 }
 
+namespace {
+
+// The settings the export reads, as views into `values`.
+ExportSettings ExportSettingsOf(const Settings& values) {
+  return {.sales_file = values.sales_file,
+          .void_file = values.void_file,
+          .reviewer = values.reviewer,
+          .payee = values.payee,
+          .tax_item = values.tax_item};
+}
+
+}  // namespace
+
 void InterfaceWindow::fbExportClick() {
   if (closed_) return;
   LongAction action(this);
   if (!action.started()) return;
   const std::string list_text = PickListText();
   ExportRequest request;
-  request.write1 = values_.write1;
-  request.write2 = values_.write2;
-  request.fhr = values_.fhr;
-  request.skr = values_.skr;
-  request.sm = values_.sm;
+  request.settings = ExportSettingsOf(values_);
   request.document_count = document_count_;
   request.not_invoiced = !invoiced_;
   request.list_text = list_text;
@@ -477,7 +488,7 @@ void InterfaceWindow::fbExportClick() {
   request.end = display_->EndDate();
   request.documents = &DataSource1();
   ExportSite site(this, [this] { RunSettingsDialog(); });
-  RunExport(variant_.exporting, request, env_, &site);
+  RunExport(business_line_.exporting, request, env_, &site);
 }
 
 void InterfaceWindow::fbExitClick() {

@@ -34,8 +34,8 @@
 #include "client/connection.h"
 #include "documents/document_set.h"
 #include "documents/window_sets.h"
+#include "interface_window/business_line.h"
 #include "interface_window/display.h"
-#include "interface_window/variant.h"
 #include "settings/settings.h"
 
 namespace skjk {
@@ -48,7 +48,8 @@ inline constexpr int kNoItem = -1;    // nothing chosen (the list is empty)
 class InterfaceWindow {
  public:
   // `env` and `display` are not owned and must outlive the window.
-  InterfaceWindow(const Variant& variant, Env* env, Display* display);
+  InterfaceWindow(const BusinessLine& business_line, Env* env,
+                  Display* display);
   InterfaceWindow(const InterfaceWindow&) = delete;
   InterfaceWindow& operator=(const InterfaceWindow&) = delete;
   ~InterfaceWindow();
@@ -117,7 +118,7 @@ class InterfaceWindow {
   std::vector<std::string> FilterChoices(int column) const;
 
   // ---- State.
-  const Variant& variant() const { return variant_; }
+  const BusinessLine& business_line() const { return business_line_; }
   Settings& values() { return values_; }
   int document_count() const { return document_count_; }
   View view() const { return view_; }
@@ -180,7 +181,7 @@ class InterfaceWindow {
   // told in the status bar only.
   void Synchronise();
 
-  const Variant& variant_;
+  const BusinessLine& business_line_;
   Env* env_;
   Display* display_;
   Connection connection_;

@@ -26,7 +26,7 @@ namespace {
 using namespace text::literals;
 using ::testing::ElementsAre;
 
-const Variant& kBbsk = GetVariant(VariantKey::kBbsk);
+const BusinessLine& kBbsk = GetBusinessLine(BusinessLineKey::kBbsk);
 
 CalendarDate D(int y, unsigned m, unsigned d) {
   return std::chrono::year{y} / m / d;
@@ -87,7 +87,7 @@ class RecordingDisplay : public Display {
     pick_item = index;
     log.push_back("pick " + std::to_string(index));
   }
-  Status RunSettingsDialog(const SettingsLine& line,
+  Status RunSettingsDialog(const SettingsRules& line,
                            Settings* values) override {
     settings_section = line.section;
     ++settings_runs;
@@ -225,12 +225,13 @@ class InterfaceWindowTest : public ::testing::Test {
 
   // A window created and shown against the test server, with all file
   // settings present.
-  InterfaceWindow& Open(const Variant& variant = kBbsk) {
-    window_ = std::make_unique<InterfaceWindow>(variant, env_.get(), &display_);
+  InterfaceWindow& Open(const BusinessLine& business_line = kBbsk) {
+    window_ =
+        std::make_unique<InterfaceWindow>(business_line, env_.get(), &display_);
     window_->FormCreate();
-    window_->values().read = "r.txt";
-    window_->values().write1 = "w1.txt";
-    window_->values().write2 = "w2.txt";
+    window_->values().invoice_file = "r.txt";
+    window_->values().sales_file = "w1.txt";
+    window_->values().void_file = "w2.txt";
     window_->set_request_hook([this](bool begin) {
       if (begin) ++requests_;
     });
@@ -429,7 +430,7 @@ TEST_F(InterfaceWindowTest, StartDateCloseUpFollowsTheOneDayFlag) {
   for (bool d : {false, true}) {
     SCOPED_TRACE(d ? "d=1" : "d=0");
     InterfaceWindow& w = Open();
-    w.values().d = d;
+    w.values().one_day_range = d;
     requests_ = 0;
     display_.start = D(2002, 8, 2);
     display_.end = D(2002, 8, 31);
@@ -626,10 +627,10 @@ TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
   Query(D(2002, 8, 1), D(2002, 8, 31));
   ASSERT_EQ(w.document_count(), 3);
   const std::string path = dir_ + "/w1.txt";
-  w.values().write1 = path;
-  w.values().fhr = "复核"_gbk;
-  w.values().skr = "@dwmc00"_gbk;
-  w.values().sm = "卷烟"_gbk;
+  w.values().sales_file = path;
+  w.values().reviewer = "复核"_gbk;
+  w.values().payee = "@dwmc00"_gbk;
+  w.values().tax_item = "卷烟"_gbk;
   display_.confirm_answer = true;
   display_.log.clear();
   display_.messages.clear();
@@ -672,10 +673,46 @@ TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
   EXPECT_EQ(markers, 3u);
 }
 
+// The export reads each setting from its own member: the question names the
+// file of the view's kind and the three invoice texts.
+TEST_F(InterfaceWindowTest, ExportTakesEachSettingFromItsOwnMember) {
+  InterfaceWindow& w = Open();
+  Query(D(2002, 8, 1), D(2002, 8, 31));
+  w.values() = Settings{.invoice_file = "in.txt",
+                        .sales_file = "sales.txt",
+                        .void_file = "void.txt",
+                        .reviewer = "R",
+                        .payee = "P",
+                        .tax_item = "T"};
+  display_.confirm_answer = false;
+  const struct {
+    int item;
+    const char* list;
+    const char* file;
+  } cases[] = {
+      {kSalesItem, "销售单据", "sales.txt"},
+      {kVoidItem, "报废单据", "void.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    w.PickListChanged(c.item);
+    display_.messages.clear();
+    w.fbExportClick();
+    ASSERT_EQ(display_.messages.size(), 1u);
+    EXPECT_EQ(display_.messages[0].text,
+              text::Utf8ToGbk(std::string("是否导出日期为2002年08月01日至"
+                                          "2002年08月31日的") +
+                              c.list +
+                              "？\r发票的复核人是:“R”,收款人是:“P”,税目是:“T”"
+                              "，\r导出文件为：" +
+                              c.file));
+  }
+}
+
 TEST_F(InterfaceWindowTest, ExportWithoutFileLocationsOpensTheSettings) {
   InterfaceWindow& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
-  w.values().write2.clear();
+  w.values().void_file.clear();
   display_.messages.clear();
   w.fbExportClick();
   ASSERT_EQ(display_.messages.size(), 1u);
@@ -696,7 +733,7 @@ TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
                               "1~~x~~x~~0100000009~~00000078~~0~~20020805~~x~~"
                               "2001\r\n")
                   .ok());
-  w.values().read = path;
+  w.values().invoice_file = path;
   display_.confirm_answer = true;
   display_.on_process = [&] {
     // No export starts inside the running import.
@@ -735,7 +772,8 @@ TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
         d + ", '10010101', 100, 1, 100)");
   }
   ASSERT_TRUE(server_->Fill(fill).ok());
-  InterfaceWindow& w = Open(GetVariant(VariantKey::kJqsk));  // copies both
+  InterfaceWindow& w =
+      Open(GetBusinessLine(BusinessLineKey::kJqsk));  // copies both
   // 8001 is invoiced through the visit-sales window meanwhile.
   ASSERT_TRUE(server_
                   ->Fill({"update XSTFXPS2 set FPBBH0='220022',"
@@ -749,7 +787,7 @@ TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
                               "8002\r\n"
                               "1~~红塔山~~x~~x~~1~~100~~0.17~~17\r\n"_gbk)
                   .ok());
-  w.values().read = path;
+  w.values().invoice_file = path;
   display_.confirm_answer = true;
   w.fbImportClick();
   ASSERT_EQ(display_.messages.size(), 2u);
@@ -763,7 +801,7 @@ TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
 }
 
 TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
-  const Variant& customer = GetVariant(VariantKey::kJqsk);
+  const BusinessLine& customer = GetBusinessLine(BusinessLineKey::kJqsk);
   for (int showing = 0; showing < 2; ++showing) {
     display_.log.clear();
     window_ =
@@ -836,9 +874,9 @@ std::vector<std::string> InvoicedDocuments(int first, int n,
 // documents at a time; moving past the last one fetches the next packet.
 TEST_F(InterfaceWindowTest, InvoicedViewFetchesAPacketPastItsLastDocument) {
   ASSERT_TRUE(server_->Fill(InvoicedDocuments(5001, 25, "2003-05-10")).ok());
-  for (VariantKey key : {VariantKey::kFxsk, VariantKey::kJqsk}) {
-    SCOPED_TRACE(GetVariant(key).name);
-    InterfaceWindow& w = Open(GetVariant(key));
+  for (BusinessLineKey key : {BusinessLineKey::kFxsk, BusinessLineKey::kJqsk}) {
+    SCOPED_TRACE(GetBusinessLine(key).name);
+    InterfaceWindow& w = Open(GetBusinessLine(key));
     display_.start = D(2003, 5, 1);
     display_.end = D(2003, 5, 31);
     w.RadioChecked(true);
@@ -903,25 +941,25 @@ TEST_F(InterfaceWindowTest,
        PacketsNeitherSkipNorRepeatDocumentsWrittenMeanwhile) {
   ASSERT_TRUE(server_->Fill(InvoicedDocuments(5101, 25, "2003-07-10")).ok());
   struct Case {
-    VariantKey key;
+    BusinessLineKey key;
     std::string uninvoice;  // the first five loaded documents lose their
                             // invoices after the first packet
   } cases[] = {
-      {VariantKey::kFxsk,
+      {BusinessLineKey::kFxsk,
        "UPDATE XSTFXPS2 SET FPHAO0='' WHERE DHAO00 BETWEEN 5101 AND 5105"},
-      {VariantKey::kJqsk,
+      {BusinessLineKey::kJqsk,
        "UPDATE XSTJQSK1 SET FPHAO0=NULL WHERE DHAO00 BETWEEN 5101 AND 5105"},
   };
   int added = 5126;
   for (const Case& c : cases) {
-    SCOPED_TRACE(GetVariant(c.key).name);
+    SCOPED_TRACE(GetBusinessLine(c.key).name);
     ASSERT_TRUE(server_
                     ->Fill({"UPDATE XSTFXPS2 SET FPHAO0=DHAO00 WHERE "
                             "DHAO00 BETWEEN 5101 AND 5105",
                             "UPDATE XSTJQSK1 SET FPHAO0=DHAO00 WHERE "
                             "DHAO00 BETWEEN 5101 AND 5105"})
                     .ok());
-    InterfaceWindow& w = Open(GetVariant(c.key));
+    InterfaceWindow& w = Open(GetBusinessLine(c.key));
     display_.start = D(2003, 7, 1);
     display_.end = D(2003, 7, 31);
     w.RadioChecked(true);
@@ -965,7 +1003,7 @@ TEST_F(InterfaceWindowTest, RefreshOrCloseDuringAPacketWaitsForIt) {
        {Case{"refresh", true, false}, Case{"close", false, true},
         Case{"refresh, then close", true, true}}) {
     SCOPED_TRACE(c.name);
-    InterfaceWindow& w = Open(GetVariant(VariantKey::kFxsk));
+    InterfaceWindow& w = Open(GetBusinessLine(BusinessLineKey::kFxsk));
     display_.start = D(2003, 9, 1);
     display_.end = D(2003, 9, 30);
     w.RadioChecked(true);
@@ -1050,7 +1088,7 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
         d + ",'10010101','红塔山',1,100)");
   }
   ASSERT_TRUE(server_->Fill(fill).ok());
-  InterfaceWindow& w = Open(GetVariant(VariantKey::kJqsk));
+  InterfaceWindow& w = Open(GetBusinessLine(BusinessLineKey::kJqsk));
   Query(D(2003, 6, 1), D(2003, 6, 30));
   ASSERT_EQ(w.document_count(), 4);
   constexpr int kNumber = 0, kDate = 1, kCode = 2, kInvoiceDate = 8,
@@ -1077,7 +1115,7 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
 
   // The export walks the filtered set.
   const std::string path = dir_ + "/w1.txt";
-  w.values().write1 = path;
+  w.values().sales_file = path;
   display_.confirm_answer = true;
   auto exported = [&] {
     w.fbExportClick();

@@ -8,17 +8,18 @@
 namespace skjk {
 namespace {
 
-// The text keys in the order they are written.
+// The keys of params.cfg: the text members in the order they are written,
+// then the flag.
 struct TextKey {
   const char* name;
   std::string Settings::*field;
 };
 constexpr TextKey kTextKeys[] = {
-    {"read", &Settings::read},     {"write1", &Settings::write1},
-    {"write2", &Settings::write2}, {"fhr", &Settings::fhr},
-    {"skr", &Settings::skr},       {"sm", &Settings::sm},
+    {"read", &Settings::invoice_file}, {"write1", &Settings::sales_file},
+    {"write2", &Settings::void_file},  {"fhr", &Settings::reviewer},
+    {"skr", &Settings::payee},         {"sm", &Settings::tax_item},
 };
-constexpr const char* kFlagKey = "d";
+constexpr const char* kOneDayRangeKey = "d";
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -40,13 +41,14 @@ Status LoadSettings(Env* env, std::string_view path, std::string_view section,
     for (const TextKey& key : kTextKeys) {
       values->*key.field = ReadProfileKey(env, path, section, key.name);
     }
-    values->d = ParseFlag(ReadProfileKey(env, path, section, kFlagKey));
+    values->one_day_range =
+        ParseFlag(ReadProfileKey(env, path, section, kOneDayRangeKey));
     return Status::OK();
   }
   for (const TextKey& key : kTextKeys) {
     SKJK_RETURN_IF_ERROR(WriteProfileKey(env, path, section, key.name, ""));
   }
-  return WriteProfileKey(env, path, section, kFlagKey, "0");
+  return WriteProfileKey(env, path, section, kOneDayRangeKey, "0");
 }
 
 Status StoreSettings(Env* env, std::string_view path, std::string_view section,
@@ -56,9 +58,9 @@ Status StoreSettings(Env* env, std::string_view path, std::string_view section,
         WriteProfileKey(env, path, section, key.name, from.*key.field));
     values->*key.field = from.*key.field;
   }
-  SKJK_RETURN_IF_ERROR(
-      WriteProfileKey(env, path, section, kFlagKey, from.d ? "1" : "0"));
-  values->d = from.d;
+  SKJK_RETURN_IF_ERROR(WriteProfileKey(env, path, section, kOneDayRangeKey,
+                                       from.one_day_range ? "1" : "0"));
+  values->one_day_range = from.one_day_range;
   return Status::OK();
 }
 

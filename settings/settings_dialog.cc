@@ -36,13 +36,13 @@ SettingsDialog::SettingsDialog(SettingsDialogHost* host)
 
 void SettingsDialog::Fill(const Settings& values, std::string_view title) {
   day_change_attached_ = false;
-  fields_[Index(SettingsField::kBERead)] = values.read;
-  fields_[Index(SettingsField::kBEWrite1)] = values.write1;
-  fields_[Index(SettingsField::kBEWrite2)] = values.write2;
-  fields_[Index(SettingsField::kEfhr)] = values.fhr;
-  fields_[Index(SettingsField::kEskr)] = values.skr;
-  fields_[Index(SettingsField::kEsm)] = values.sm;
-  day_ = values.d;
+  fields_[Index(SettingsField::kInvoiceFile)] = values.invoice_file;
+  fields_[Index(SettingsField::kSalesFile)] = values.sales_file;
+  fields_[Index(SettingsField::kVoidFile)] = values.void_file;
+  fields_[Index(SettingsField::kReviewer)] = values.reviewer;
+  fields_[Index(SettingsField::kPayee)] = values.payee;
+  fields_[Index(SettingsField::kTaxItem)] = values.tax_item;
+  day_ = values.one_day_range;
   day_change_attached_ = true;
   title_ = std::string(title);
 }
@@ -53,27 +53,27 @@ const std::string& SettingsDialog::text(SettingsField field) const {
 
 Settings SettingsDialog::values() const {
   Settings s;
-  s.read = text(SettingsField::kBERead);
-  s.write1 = text(SettingsField::kBEWrite1);
-  s.write2 = text(SettingsField::kBEWrite2);
-  s.fhr = text(SettingsField::kEfhr);
-  s.skr = text(SettingsField::kEskr);
-  s.sm = text(SettingsField::kEsm);
-  s.d = day_;
+  s.invoice_file = text(SettingsField::kInvoiceFile);
+  s.sales_file = text(SettingsField::kSalesFile);
+  s.void_file = text(SettingsField::kVoidFile);
+  s.reviewer = text(SettingsField::kReviewer);
+  s.payee = text(SettingsField::kPayee);
+  s.tax_item = text(SettingsField::kTaxItem);
+  s.one_day_range = day_;
   return s;
 }
 
 void SettingsDialog::SetText(SettingsField field, std::string_view text) {
   fields_[Index(field)] = std::string(text);
   switch (field) {
-    case SettingsField::kBERead:
-    case SettingsField::kBEWrite1:
-    case SettingsField::kBEWrite2:
+    case SettingsField::kInvoiceFile:
+    case SettingsField::kSalesFile:
+    case SettingsField::kVoidFile:
       BEReadChange();
       break;
-    case SettingsField::kEfhr:
-    case SettingsField::kEskr:
-    case SettingsField::kEsm:
+    case SettingsField::kReviewer:
+    case SettingsField::kPayee:
+    case SettingsField::kTaxItem:
       EfhrChange();
       break;
   }
@@ -91,16 +91,16 @@ std::string SettingsDialog::Folder() {
 void SettingsDialog::BEReadButtonClick() {
   std::string folder = Folder();
   if (folder.empty()) return;
-  SetText(SettingsField::kBERead, folder + "\\销售发票.TXT"_gbk);
+  SetText(SettingsField::kInvoiceFile, folder + "\\销售发票.TXT"_gbk);
 }
 
 void SettingsDialog::BEWrite1ButtonClick() {
-  BrowseExportFile(SettingsField::kBEWrite1, SettingsField::kBEWrite2,
+  BrowseExportFile(SettingsField::kSalesFile, SettingsField::kVoidFile,
                    "销售单据.TXT"_gbk, "报废单据.TXT"_gbk);
 }
 
 void SettingsDialog::BEWrite2ButtonClick() {
-  BrowseExportFile(SettingsField::kBEWrite2, SettingsField::kBEWrite1,
+  BrowseExportFile(SettingsField::kVoidFile, SettingsField::kSalesFile,
                    "报废单据.TXT"_gbk, "销售单据.TXT"_gbk);
 }
 
@@ -119,9 +119,9 @@ void SettingsDialog::BrowseExportFile(SettingsField target, SettingsField other,
 }
 
 bool SettingsDialog::BtnApplyClick() {
-  if (text(SettingsField::kBERead).empty() ||
-      text(SettingsField::kBEWrite1).empty() ||
-      text(SettingsField::kBEWrite2).empty()) {
+  if (text(SettingsField::kInvoiceFile).empty() ||
+      text(SettingsField::kSalesFile).empty() ||
+      text(SettingsField::kVoidFile).empty()) {
     host_->ShowErrorMessage("文件设置不能有空值！"_gbk);
     return false;
   }
@@ -133,7 +133,7 @@ void SettingsDialog::BtnOkClick() {
   if (BtnApplyClick()) result_ = Result::kOk;
 }
 
-Status RunSettingsDialog(SettingsDialogHost* host, const SettingsLine& line,
+Status RunSettingsDialog(SettingsDialogHost* host, const SettingsRules& line,
                          Env* env, std::string_view path, Settings* values) {
   SettingsDialog dialog(host);
   dialog.Fill(*values, text::Utf8ToGbk(line.title));

@@ -1,10 +1,10 @@
 // TFrmSetting, the settings dialog, as a model without windows.
 //
-// The dialog edits the seven settings of one variant: three file paths with a
-// folder browser each (BERead, BEWrite1, BEWrite2), three invoice texts (Efhr,
-// Eskr, Esm) and the one-day check box (CEDay). It writes nothing itself; the
-// interface window's settings action (RunSettingsDialog, fbSetClick) stores
-// the values when the dialog ends with OK.
+// The dialog edits the seven settings of one business line: three file paths
+// with a folder browser each (BERead, BEWrite1, BEWrite2), three invoice texts
+// (Efhr, Eskr, Esm) and the one-day check box (CEDay). It writes nothing
+// itself; the interface window's settings action (RunSettingsDialog,
+// fbSetClick) stores the values when the dialog ends with OK.
 //
 // The model holds the fields and the state of BtnApply and runs the handlers;
 // a view (the Win32 dialog, or a test) shows it, forwards the user's input to
@@ -22,7 +22,7 @@
 namespace skjk {
 
 // What the dialog takes from its business line.
-struct SettingsLine {
+struct SettingsRules {
   std::string_view section;  // section of params.cfg: "Bbsk"
   std::string_view title;    // UTF-8: "本部税控机接口参数设置"
 };
@@ -45,8 +45,16 @@ class SettingsDialogHost {
   virtual void ShowErrorMessage(std::string_view text) = 0;
 };
 
-// The six text fields, in the order of the settings they hold.
-enum class SettingsField { kBERead, kBEWrite1, kBEWrite2, kEfhr, kEskr, kEsm };
+// The six text fields, in the order of the settings they hold; the form's
+// control of each in the comment.
+enum class SettingsField {
+  kInvoiceFile,  // BERead
+  kSalesFile,    // BEWrite1
+  kVoidFile,     // BEWrite2
+  kReviewer,     // Efhr
+  kPayee,        // Eskr
+  kTaxItem,      // Esm
+};
 
 class SettingsDialog {
  public:
@@ -113,7 +121,7 @@ std::string FolderWithoutTrailingBackslash(std::string_view folder);
 // the seven values into the line's section of the file at `path` and into
 // *values (StoreSettings). Returns the store's status (OK when cancelled);
 // the caller shows a failure with the general error display.
-Status RunSettingsDialog(SettingsDialogHost* host, const SettingsLine& line,
+Status RunSettingsDialog(SettingsDialogHost* host, const SettingsRules& line,
                          Env* env, std::string_view path, Settings* values);
 
 }  // namespace skjk

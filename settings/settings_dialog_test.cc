@@ -14,8 +14,8 @@
 namespace skjk {
 namespace {
 
-constexpr SettingsLine kBbsk{"Bbsk", "本部税控机接口参数设置"};
-constexpr SettingsLine kJqsk{"Jqsk", "vu税控机接口参数设置"};
+constexpr SettingsRules kBbsk{"Bbsk", "本部税控机接口参数设置"};
+constexpr SettingsRules kJqsk{"Jqsk", "vu税控机接口参数设置"};
 
 using namespace text::literals;
 using Field = SettingsField;
@@ -85,8 +85,8 @@ TEST(SettingsDialogTest, FillSetsFieldsWithoutEnablingApply) {
 }
 
 TEST(SettingsDialogTest, EveryFieldChangeEnablesApply) {
-  for (Field field : {Field::kBERead, Field::kBEWrite1, Field::kBEWrite2,
-                      Field::kEfhr, Field::kEskr, Field::kEsm}) {
+  for (Field field : {Field::kInvoiceFile, Field::kSalesFile, Field::kVoidFile,
+                      Field::kReviewer, Field::kPayee, Field::kTaxItem}) {
     ScriptedHost host;
     SettingsDialog dialog(&host);
     dialog.Fill(Settings(), "税控机接口参数设置"_gbk);
@@ -102,8 +102,8 @@ TEST(SettingsDialogTest, BrowseFillsDefaultFileNames) {
     const char* title;  // UTF-8
     void (SettingsDialog::*click)();
     std::string folder;
-    std::string write2_before;
-    std::string read, write1, write2;  // wanted
+    std::string void_file_before;
+    std::string invoice_file, sales_file, void_file;  // wanted
   } cases[] = {
       {"Fxsk sales file fills both", "税控机接口参数设置",
        &SettingsDialog::BEWrite1ButtonClick, "D:\\OUT", "", "",
@@ -126,12 +126,12 @@ TEST(SettingsDialogTest, BrowseFillsDefaultFileNames) {
     host.folders = {c.folder};
     SettingsDialog dialog(&host);
     Settings before;
-    before.write2 = c.write2_before;
+    before.void_file = c.void_file_before;
     dialog.Fill(before, text::Utf8ToGbk(c.title));
     (dialog.*c.click)();
-    EXPECT_EQ(dialog.text(Field::kBERead), c.read) << c.name;
-    EXPECT_EQ(dialog.text(Field::kBEWrite1), c.write1) << c.name;
-    EXPECT_EQ(dialog.text(Field::kBEWrite2), c.write2) << c.name;
+    EXPECT_EQ(dialog.text(Field::kInvoiceFile), c.invoice_file) << c.name;
+    EXPECT_EQ(dialog.text(Field::kSalesFile), c.sales_file) << c.name;
+    EXPECT_EQ(dialog.text(Field::kVoidFile), c.void_file) << c.name;
     EXPECT_TRUE(dialog.apply_enabled()) << c.name;
   }
 }
@@ -149,7 +149,8 @@ TEST(SettingsDialogTest, CancelledBrowseChangesNothing) {
 }
 
 TEST(SettingsDialogTest, ApplyAndOkRefuseEmptyFileFields) {
-  for (Field empty : {Field::kBERead, Field::kBEWrite1, Field::kBEWrite2}) {
+  for (Field empty :
+       {Field::kInvoiceFile, Field::kSalesFile, Field::kVoidFile}) {
     ScriptedHost host;
     SettingsDialog dialog(&host);
     dialog.Fill(Settings{"r", "w1", "w2", "", "", "", false},
@@ -170,10 +171,10 @@ TEST(RunSettingsDialogTest, OkStoresEvenWithEmptyInvoiceTexts) {
   Settings values{"r", "w1", "w2", "f", "s", "m", false};
   host.script = [](SettingsDialog* d) {
     EXPECT_EQ(d->title(), "vu税控机接口参数设置"_gbk);
-    EXPECT_EQ(d->text(Field::kEfhr), "f");
-    d->SetText(Field::kEfhr, "");
-    d->SetText(Field::kEskr, "");
-    d->SetText(Field::kEsm, "");
+    EXPECT_EQ(d->text(Field::kReviewer), "f");
+    d->SetText(Field::kReviewer, "");
+    d->SetText(Field::kPayee, "");
+    d->SetText(Field::kTaxItem, "");
     d->SetDay(true);
     d->BtnOkClick();
   };
@@ -191,14 +192,14 @@ TEST(RunSettingsDialogTest, ApplyThenCancelStoresNothing) {
   MemoryEnv env;
   Settings values{"r", "w1", "w2", "f", "s", "m", false};
   host.script = [](SettingsDialog* d) {
-    d->SetText(Field::kEfhr, "changed");
+    d->SetText(Field::kReviewer, "changed");
     EXPECT_TRUE(d->BtnApplyClick());
     EXPECT_FALSE(d->apply_enabled());
     d->BtnCancelClick();
   };
   ASSERT_TRUE(
       RunSettingsDialog(&host, kBbsk, &env, "C:\\H\\params.cfg", &values).ok());
-  EXPECT_EQ(values.fhr, "f");
+  EXPECT_EQ(values.reviewer, "f");
   EXPECT_TRUE(env.files.empty());
 }
 
@@ -208,13 +209,13 @@ TEST(RunSettingsDialogTest, FailuresReachTheCaller) {
   env.fail_writes = true;
   Settings values{"r", "w1", "w2", "f", "s", "m", false};
   host.script = [](SettingsDialog* d) {
-    d->SetText(Field::kBERead, "new");
+    d->SetText(Field::kInvoiceFile, "new");
     d->BtnOkClick();
   };
   Status s =
       RunSettingsDialog(&host, kBbsk, &env, "C:\\H\\params.cfg", &values);
   EXPECT_EQ(s.message(), "Unable to write to C:\\H\\params.cfg");
-  EXPECT_EQ(values.read, "r");
+  EXPECT_EQ(values.invoice_file, "r");
 
   host.script = nullptr;
   host.show_status = Status::Error("cannot create the dialog");

@@ -58,8 +58,8 @@ TEST(SettingsTest, PathIsBesideTheExecutable) {
 TEST(SettingsTest, FirstStartCreatesTheSection) {
   MemoryEnv env;
   Settings values;
-  values.read = "stale";
-  values.d = true;
+  values.invoice_file = "stale";
+  values.one_day_range = true;
   ASSERT_TRUE(LoadSettings(&env, kPath, "Bbsk", &values).ok());
   EXPECT_EQ(env.files[kPath],
             "[Bbsk]\r\nread=\r\nwrite1=\r\nwrite2=\r\nfhr=\r\nskr=\r\nsm=\r\n"
@@ -83,16 +83,16 @@ TEST(SettingsTest, LoadReadsAndNeverWrites) {
   env.files[kPath] = file;
   Settings values;
   ASSERT_TRUE(LoadSettings(&env, kPath, "Bbsk", &values).ok());
-  EXPECT_EQ(values.read, "D:\\IN\\销售发票.TXT"_gbk);
-  EXPECT_EQ(values.write1, "D:\\OUT\\a b.TXT");
-  EXPECT_EQ(values.write2, "D:\\OUT\\2.TXT");
-  EXPECT_EQ(values.fhr, "复核甲"_gbk);
-  EXPECT_EQ(values.skr, "@YWRY00");
-  EXPECT_EQ(values.sm, "卷烟"_gbk);
-  EXPECT_TRUE(values.d);
+  EXPECT_EQ(values.invoice_file, "D:\\IN\\销售发票.TXT"_gbk);
+  EXPECT_EQ(values.sales_file, "D:\\OUT\\a b.TXT");
+  EXPECT_EQ(values.void_file, "D:\\OUT\\2.TXT");
+  EXPECT_EQ(values.reviewer, "复核甲"_gbk);
+  EXPECT_EQ(values.payee, "@YWRY00");
+  EXPECT_EQ(values.tax_item, "卷烟"_gbk);
+  EXPECT_TRUE(values.one_day_range);
 
   // A section that is missing reads as empty and false, and is not created.
-  values.read = "stale";
+  values.invoice_file = "stale";
   ASSERT_TRUE(LoadSettings(&env, kPath, "Jqsk", &values).ok());
   EXPECT_EQ(values, Settings());
   EXPECT_EQ(env.files[kPath], file);
@@ -107,9 +107,9 @@ TEST(SettingsTest, StoreWritesOnlyItsOwnSection) {
   Settings from{"D:\\IN\\销售发票.TXT"_gbk, "w1", "w2", "", "  ", "", true};
   Settings values;
   ASSERT_TRUE(StoreSettings(&env, kPath, "Fxsk", from, &values).ok());
-  from.skr = "";  // blanks are not stored
-  EXPECT_EQ(values.read, from.read);
-  EXPECT_EQ(values.skr, "  ");  // the window keeps what was typed
+  from.payee = "";  // blanks are not stored
+  EXPECT_EQ(values.invoice_file, from.invoice_file);
+  EXPECT_EQ(values.payee, "  ");  // the window keeps what was typed
   EXPECT_EQ(
       env.files[kPath],
       "[Bbsk]\r\nread=B\r\nd=1\r\n\r\n[Fxsk]\r\nread=D:\\IN\\销售发票.TXT"
@@ -182,7 +182,7 @@ TEST(SettingsFileTest, RealFiles) {
   Status s = LoadSettings(env, missing, "Bbsk", &values);
   EXPECT_EQ(s.message(), "Unable to write to " + missing);
   Settings typed;
-  typed.read = "x";
+  typed.invoice_file = "x";
   s = StoreSettings(env, missing, "Bbsk", typed, &values);
   EXPECT_EQ(s.message(), "Unable to write to " + missing);
   EXPECT_EQ(values, Settings());

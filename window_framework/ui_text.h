@@ -19,7 +19,8 @@ inline constexpr COLORREF kWindowColour = RGB(197, 217, 220);
 // A GBK text for a wide Win32 call.
 inline std::wstring Wide(std::string_view gbk) { return text::GbkToWide(gbk); }
 
-// A UTF-8 text (the variant table, source literals) for a wide Win32 call.
+// A UTF-8 text (the business-line tables, source literals) for a wide Win32
+// call.
 inline std::wstring WideFromUtf8(std::string_view utf8) {
   return Wide(text::Utf8ToGbk(utf8));
 }
@@ -58,7 +59,7 @@ inline bool FontInstalled(const wchar_t* face) {
 }
 
 // A font of the library's windows.
-struct FontSpec {
+struct FontDescription {
   // Requested by name; SimSun also under its Chinese name "宋体". A face
   // that is not installed is left out when a character set is asked for:
   // the font mapper then picks a font of that character set (WenQuanYi Micro
@@ -73,20 +74,20 @@ struct FontSpec {
   LONG weight = FW_NORMAL;
 };
 
-// The font `spec` describes; DEFAULT_GUI_FONT when none can be made. The
+// The font `description` asks for; DEFAULT_GUI_FONT when none can be made. The
 // caller owns the font (DeleteObject; a stock object ignores it).
-inline HFONT CreateUiFont(const FontSpec& spec) {
+inline HFONT CreateUiFont(const FontDescription& description) {
   HDC dc = GetDC(nullptr);
   int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
   if (dc != nullptr) ReleaseDC(nullptr, dc);
   LOGFONTW lf{};
-  lf.lfHeight = -static_cast<LONG>(spec.points * dpi / 72 + 0.5);
-  lf.lfWeight = spec.weight;
-  lf.lfCharSet = spec.charset;
+  lf.lfHeight = -static_cast<LONG>(description.points * dpi / 72 + 0.5);
+  lf.lfWeight = description.weight;
+  lf.lfCharSet = description.charset;
   lf.lfQuality = DEFAULT_QUALITY;
   lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  const wchar_t* face = spec.face != nullptr ? spec.face : L"";
-  if (*face != L'\0' && spec.charset != DEFAULT_CHARSET &&
+  const wchar_t* face = description.face != nullptr ? description.face : L"";
+  if (*face != L'\0' && description.charset != DEFAULT_CHARSET &&
       !FontInstalled(face)) {
     face = lstrcmpiW(face, L"SimSun") == 0 && FontInstalled(L"\u5B8B\u4F53")
                ? L"\u5B8B\u4F53"  // 宋体
@@ -100,9 +101,9 @@ inline HFONT CreateUiFont(const FontSpec& spec) {
 
 // SimSun of the given point size with the GB2312 character set.
 inline HFONT CreateUiFont(int points) {
-  FontSpec spec;
-  spec.points = points;
-  return CreateUiFont(spec);
+  FontDescription font;
+  font.points = points;
+  return CreateUiFont(font);
 }
 
 }  // namespace skjk::win32

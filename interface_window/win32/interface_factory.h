@@ -1,6 +1,6 @@
 // The seam between the entry points and the interface windows: the entry
-// points create a variant's window through CreateInterfaceWindow() and know
-// nothing else of it.
+// points create a business line's window through CreateInterfaceWindow() and
+// know nothing else of it.
 #ifndef SKJK_INTERFACE_WINDOW_WIN32_INTERFACE_FACTORY_H_
 #define SKJK_INTERFACE_WINDOW_WIN32_INTERFACE_FACTORY_H_
 
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/status.h"
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 #include "window_framework/modal.h"
 
 namespace skjk::win32 {
@@ -30,7 +30,7 @@ class InterfaceWindow : public ModalWindow {
 };
 
 std::unique_ptr<InterfaceWindow> CreateInterfaceWindow(
-    const Variant& variant, const InterfaceContext& context);
+    const BusinessLine& business_line, const InterfaceContext& context);
 
 }  // namespace skjk::win32
 

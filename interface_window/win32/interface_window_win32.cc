@@ -61,11 +61,13 @@ SYSTEMTIME ToSystemTime(CalendarDate date) {
 
 }  // namespace
 
-InterfaceWindowWin32::InterfaceWindowWin32(const Variant& variant,
+InterfaceWindowWin32::InterfaceWindowWin32(const BusinessLine& business_line,
                                            const InterfaceContext& context)
-    : variant_(variant), look_(variant.look), context_(context) {
-  model_ =
-      std::make_unique<skjk::InterfaceWindow>(variant_, Env::Default(), this);
+    : business_line_(business_line),
+      look_(business_line.look),
+      context_(context) {
+  model_ = std::make_unique<skjk::InterfaceWindow>(business_line_,
+                                                   Env::Default(), this);
 }
 
 InterfaceWindowWin32::~InterfaceWindowWin32() {
@@ -83,8 +85,8 @@ InterfaceWindowWin32::~InterfaceWindowWin32() {
 
 Status InterfaceWindowWin32::Create() {
   CreateParams params;
-  params.class_name = WideFromUtf8(variant_.window_class);
-  params.caption = WideFromUtf8(variant_.caption);
+  params.class_name = WideFromUtf8(business_line_.window_class);
+  params.caption = WideFromUtf8(business_line_.caption);
   params.style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
   params.ex_style = WS_EX_CONTROLPARENT;
   params.x = look_.window.left;
@@ -131,7 +133,7 @@ void InterfaceWindowWin32::CreateControls() {
     SendMessageW(hints_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
   SendMessageW(hints_, TTM_ACTIVATE, FALSE, 0);
-  // Query bar (SimSun in every variant); positions are set by Layout().
+  // Query bar (SimSun in every business line); positions are set by Layout().
   rb1_ = AddControl(WC_BUTTONW, WideFromUtf8("已开发票"),
                     WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, kInvoicedId, 0,
                     0, 0, 0, simsun_);
@@ -688,7 +690,7 @@ std::string InterfaceWindowWin32::RegionalDateTime(double value) {
   return Gbk(out);
 }
 
-Status InterfaceWindowWin32::RunSettingsDialog(const SettingsLine& line,
+Status InterfaceWindowWin32::RunSettingsDialog(const SettingsRules& line,
                                                Settings* values) {
   return RunSettingsDialogWin32(hwnd(), line, values);
 }
@@ -696,8 +698,8 @@ Status InterfaceWindowWin32::RunSettingsDialog(const SettingsLine& line,
 void InterfaceWindowWin32::CloseWindow() { Close(); }
 
 std::unique_ptr<InterfaceWindow> CreateInterfaceWindow(
-    const Variant& variant, const InterfaceContext& context) {
-  return std::make_unique<InterfaceWindowWin32>(variant, context);
+    const BusinessLine& business_line, const InterfaceContext& context) {
+  return std::make_unique<InterfaceWindowWin32>(business_line, context);
 }
 
 }  // namespace skjk::win32

@@ -1,5 +1,5 @@
 // The Win32 interface window (TFrmBbsk; TFrmFxsk and TFrmJqsk from the same
-// tables): lays out the controls of the variant's look and forwards their
+// tables): lays out the controls of the business line's look and forwards their
 // events to the window model (interface_window/interface_window.h), for which
 // it is the Display.
 #ifndef SKJK_INTERFACE_WINDOW_WIN32_INTERFACE_WINDOW_WIN32_H_
@@ -43,7 +43,8 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
     kLineFooterId = kTotalsFirstId + 5,  // the line grid's summary footer
   };
 
-  InterfaceWindowWin32(const Variant& variant, const InterfaceContext& context);
+  InterfaceWindowWin32(const BusinessLine& business_line,
+                       const InterfaceContext& context);
   ~InterfaceWindowWin32() override;
 
   Status Create() override;
@@ -68,7 +69,8 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   void FocusEndDate() override;
   void EnableRefresh(bool enabled) override;
   void SelectPickListItem(int index) override;
-  Status RunSettingsDialog(const SettingsLine& line, Settings* values) override;
+  Status RunSettingsDialog(const SettingsRules& line,
+                           Settings* values) override;
   std::string RegionalDateTime(double value) override;
   void CloseWindow() override;
 
@@ -95,7 +97,7 @@ class InterfaceWindowWin32 final : public InterfaceWindow,
   RECT SplitterRect() const;
   int WorkTop() const { return kToolbarHeight; }
 
-  const Variant& variant_;
+  const BusinessLine& business_line_;
   const WindowLook& look_;
   InterfaceContext context_;
   std::unique_ptr<skjk::InterfaceWindow> model_;

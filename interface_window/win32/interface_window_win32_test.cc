@@ -1,6 +1,6 @@
 // The Win32 interface window under Wine, without a server and without being
-// shown: its layout from the variant tables and the display operations the
-// window model calls.
+// shown: its layout from the business-line tables and the display operations
+// the window model calls.
 #include "interface_window/win32/interface_window_win32.h"
 
 #include <windows.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 #include "text/gbk.h"
 #include "window_framework/ui_text.h"
 
@@ -70,9 +70,9 @@ class InterfaceWindowWin32Test : public ::testing::Test {
                                              ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
   }
-  std::unique_ptr<InterfaceWindowWin32> Make(const Variant& variant) {
+  std::unique_ptr<InterfaceWindowWin32> Make(const BusinessLine& line) {
     auto window =
-        std::make_unique<InterfaceWindowWin32>(variant, InterfaceContext{});
+        std::make_unique<InterfaceWindowWin32>(line, InterfaceContext{});
     Status s = window->Create();
     EXPECT_TRUE(s.ok()) << s.message();
     return window;
@@ -80,7 +80,7 @@ class InterfaceWindowWin32Test : public ::testing::Test {
 };
 
 TEST_F(InterfaceWindowWin32Test, HeadOfficeLayout) {
-  auto window = Make(GetVariant(VariantKey::kBbsk));
+  auto window = Make(GetBusinessLine(BusinessLineKey::kBbsk));
   HWND w = window->hwnd();
   ASSERT_NE(w, nullptr);
   RECT outer{};
@@ -193,7 +193,7 @@ bool RefusesColumnSizing(HWND list) {
 }
 
 TEST_F(InterfaceWindowWin32Test, ToolbarHintsAndFixedColumns) {
-  auto window = Make(GetVariant(VariantKey::kBbsk));
+  auto window = Make(GetBusinessLine(BusinessLineKey::kBbsk));
   HWND w = window->hwnd();
   HWND hints = OwnedTooltip(w);
   ASSERT_NE(hints, nullptr);
@@ -213,9 +213,9 @@ TEST_F(InterfaceWindowWin32Test, ToolbarHintsAndFixedColumns) {
   }
 
   // Columns are never moved; only the customer line grid's may be sized.
-  for (VariantKey key :
-       {VariantKey::kBbsk, VariantKey::kFxsk, VariantKey::kJqsk}) {
-    auto other = Make(GetVariant(key));
+  for (BusinessLineKey key : {BusinessLineKey::kBbsk, BusinessLineKey::kFxsk,
+                              BusinessLineKey::kJqsk}) {
+    auto other = Make(GetBusinessLine(key));
     HWND documents = GetDlgItem(other->hwnd(), Ids::kDocumentGridId);
     HWND lines = GetDlgItem(other->hwnd(), Ids::kLineGridId);
     for (HWND grid : {documents, lines}) {
@@ -223,12 +223,12 @@ TEST_F(InterfaceWindowWin32Test, ToolbarHintsAndFixedColumns) {
                 0u);
     }
     EXPECT_TRUE(RefusesColumnSizing(documents));
-    EXPECT_EQ(RefusesColumnSizing(lines), key != VariantKey::kJqsk);
+    EXPECT_EQ(RefusesColumnSizing(lines), key != BusinessLineKey::kJqsk);
   }
 }
 
 TEST_F(InterfaceWindowWin32Test, DisplayOperations) {
-  auto window = Make(GetVariant(VariantKey::kBbsk));
+  auto window = Make(GetBusinessLine(BusinessLineKey::kBbsk));
   HWND w = window->hwnd();
   HWND status = GetDlgItem(w, Ids::kStatusBarId);
 
@@ -264,26 +264,27 @@ TEST_F(InterfaceWindowWin32Test, DisplayOperations) {
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(w, Ids::kRefreshId)));
 }
 
-TEST_F(InterfaceWindowWin32Test, OtherVariantsFollowTheirTables) {
+TEST_F(InterfaceWindowWin32Test, OtherBusinessLinesFollowTheirTables) {
   struct Case {
-    const Variant* variant;
+    const BusinessLine* line;
     LONG left, top;
     const char* date_label;
     int document_columns;
     int line_columns;
   } cases[] = {
-      {&GetVariant(VariantKey::kFxsk), 1, 81, "日期区间：", 8, 10},
-      {&GetVariant(VariantKey::kJqsk), -1, 80, "业务日期区间：", 11, 8},
+      {&GetBusinessLine(BusinessLineKey::kFxsk), 1, 81, "日期区间：", 8, 10},
+      {&GetBusinessLine(BusinessLineKey::kJqsk), -1, 80, "业务日期区间：", 11,
+       8},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.variant->name));
-    auto window = Make(*c.variant);
+    SCOPED_TRACE(std::string(c.line->name));
+    auto window = Make(*c.line);
     HWND w = window->hwnd();
     RECT outer{};
     GetWindowRect(w, &outer);
     EXPECT_EQ(outer.left, c.left);
     EXPECT_EQ(outer.top, c.top);
-    EXPECT_EQ(Gbk(WindowTextW(w)), text::Utf8ToGbk(c.variant->caption));
+    EXPECT_EQ(Gbk(WindowTextW(w)), text::Utf8ToGbk(c.line->caption));
     // No totals; the line grid and under it its footer reach down to the
     // status bar.
     EXPECT_EQ(GetDlgItem(w, Ids::kTotalsFirstId), nullptr);

@@ -26,12 +26,12 @@ struct FieldControl {
   int button_id;  // 0: no browse button
 };
 constexpr FieldControl kFields[] = {
-    {SettingsField::kBERead, kBEReadId, kBEReadButtonId},
-    {SettingsField::kBEWrite1, kBEWrite1Id, kBEWrite1ButtonId},
-    {SettingsField::kBEWrite2, kBEWrite2Id, kBEWrite2ButtonId},
-    {SettingsField::kEfhr, kEfhrId, 0},
-    {SettingsField::kEskr, kEskrId, 0},
-    {SettingsField::kEsm, kEsmId, 0},
+    {SettingsField::kInvoiceFile, kBEReadId, kBEReadButtonId},
+    {SettingsField::kSalesFile, kBEWrite1Id, kBEWrite1ButtonId},
+    {SettingsField::kVoidFile, kBEWrite2Id, kBEWrite2ButtonId},
+    {SettingsField::kReviewer, kEfhrId, 0},
+    {SettingsField::kPayee, kEskrId, 0},
+    {SettingsField::kTaxItem, kEsmId, 0},
 };
 
 // The dialog's window: shows the model in its controls and forwards the
@@ -311,7 +311,7 @@ std::string SettingsDialogHostWin32::BrowseForFolder() {
 
 }  // namespace
 
-Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line, Env* env,
+Status RunSettingsDialogWin32(HWND owner, const SettingsRules& line, Env* env,
                               std::string_view path, Settings* values) {
   try {
     SettingsDialogHostWin32 host(owner);
@@ -325,7 +325,7 @@ Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line, Env* env,
   }
 }
 
-Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line,
+Status RunSettingsDialogWin32(HWND owner, const SettingsRules& line,
                               Settings* values) {
   try {
     Env* env = Env::Default();

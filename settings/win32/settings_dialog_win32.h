@@ -48,11 +48,11 @@ enum SettingsDialogControl : int {
 // by `owner` (the interface window), and stores the values into the line's
 // section of `path` and *values when it ends with OK. Returns the store's
 // status, or why the dialog could not be shown.
-Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line, Env* env,
+Status RunSettingsDialogWin32(HWND owner, const SettingsRules& line, Env* env,
                               std::string_view path, Settings* values);
 
 // The same for the plug-in: Env::Default() and SettingsPath().
-Status RunSettingsDialogWin32(HWND owner, const SettingsLine& line,
+Status RunSettingsDialogWin32(HWND owner, const SettingsRules& line,
                               Settings* values);
 
 }  // namespace skjk::win32

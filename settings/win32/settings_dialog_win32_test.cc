@@ -24,9 +24,9 @@ namespace {
 
 using namespace text::literals;
 
-constexpr SettingsLine kBbsk{"Bbsk", "本部税控机接口参数设置"};
-constexpr SettingsLine kFxsk{"Fxsk", "税控机接口参数设置"};
-constexpr SettingsLine kJqsk{"Jqsk", "vu税控机接口参数设置"};
+constexpr SettingsRules kBbsk{"Bbsk", "本部税控机接口参数设置"};
+constexpr SettingsRules kFxsk{"Fxsk", "税控机接口参数设置"};
+constexpr SettingsRules kJqsk{"Jqsk", "vu税控机接口参数设置"};
 
 bool WaitUntil(const std::function<bool()>& condition) {
   return e2e::WaitUntil(condition, e2e::kDefaultWaitMs);
@@ -115,7 +115,7 @@ class SettingsDialogWin32Test : public testing::Test {
 
   // Runs the settings action on this thread while `user` drives it from
   // another; `user` reports what it found wrong.
-  Status Run(const SettingsLine& line, Settings* values,
+  Status Run(const SettingsRules& line, Settings* values,
              const std::function<void(HWND dialog)>& user) {
     std::thread driver([&] {
       HWND dialog = WaitForDialog(owner_);
@@ -163,7 +163,7 @@ TEST_F(SettingsDialogWin32Test, EmptyFileFieldIsRefusedThenOkStores) {
     Check(Text(dialog) == "税控机接口参数设置"_gbk, "caption");
     Check(Text(GetDlgItem(dialog, kLabelBtId)) == "税控机接口参数设置"_gbk,
           "LabelBt");
-    Check(Text(GetDlgItem(dialog, kBEReadId)) == values.read, "BERead");
+    Check(Text(GetDlgItem(dialog, kBEReadId)) == values.invoice_file, "BERead");
     Check(Text(GetDlgItem(dialog, kEfhrId)) == "复核甲"_gbk, "Efhr");
     Check(!IsWindowEnabled(GetDlgItem(dialog, kBtnApplyId)),
           "Apply enabled at open");

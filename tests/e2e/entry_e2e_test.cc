@@ -14,7 +14,7 @@
 namespace skjk::e2e {
 namespace {
 
-struct VariantCase {
+struct LineCase {
   int ordinal;
   const char* name;
   const char* caption;       // UTF-8
@@ -22,7 +22,7 @@ struct VariantCase {
   const wchar_t* window_class;
 };
 
-const VariantCase kVariants[] = {
+const LineCase kLines[] = {
     {1, "ShowDllJqsk", "vu税控机接口", "vu税控机接口参数设置", L"TFrmJqsk"},
     {2, "ShowDllFxsk", "税控机接口", "税控机接口参数设置", L"TFrmFxsk"},
     {3, "ShowDllBbsk", "本部税控机接口", "本部税控机接口参数设置", L"TFrmBbsk"},
@@ -63,7 +63,7 @@ class EntryTest : public ::testing::Test {
     RemoveDirectoryW(config_.c_str());
   }
 
-  // File settings for every variant, so that the windows open without
+  // File settings for every business line, so that the windows open without
   // asking for them first (only the first-start tests need that path).
   void SeedSettings() {
     std::string text;
@@ -85,18 +85,18 @@ class EntryTest : public ::testing::Test {
         GetProcAddress(library_, MAKEINTRESOURCEA(ordinal))));
   }
 
-  // Runs on the driver thread: waits for the variant's window (answering
+  // Runs on the driver thread: waits for the business line's window (answering
   // what it asks while opening, e.g. a missing application server or missing
   // settings), records what it sees and closes it with "退出" (or the close
   // box). Checks are made afterwards on the main thread.
-  static void DriveAndClose(const VariantCase& variant, HWND host,
-                            bool close_box, Seen* seen) {
-    HWND window = WaitForReadyWindow(W(variant.caption), W("退出"),
-                                     &seen->boxes, W(variant.dialog_title));
+  static void DriveAndClose(const LineCase& line, HWND host, bool close_box,
+                            Seen* seen) {
+    HWND window = WaitForReadyWindow(W(line.caption), W("退出"), &seen->boxes,
+                                     W(line.dialog_title));
     if (window == nullptr) {
       // Still end the call if the window is there at all; else the watchdog
       // ends the hung call.
-      window = FindTopLevel(L"", W(variant.caption));
+      window = FindTopLevel(L"", W(line.caption));
       if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
       return;
     }
@@ -108,7 +108,7 @@ class EntryTest : public ::testing::Test {
     seen->class_name = ClassName(window);
     if (status != nullptr) seen->count_panel = StatusText(status, 0);
     CloseAndWait(window, close_box ? nullptr : exit, &seen->boxes,
-                 W(variant.dialog_title));
+                 W(line.dialog_title));
   }
 
   std::wstring dir_;
@@ -119,7 +119,7 @@ class EntryTest : public ::testing::Test {
 };
 
 TEST_F(EntryTest, ExportsByOrdinalAndUndecoratedName) {
-  for (const VariantCase& v : kVariants) {
+  for (const LineCase& v : kLines) {
     void* by_ordinal = reinterpret_cast<void*>(Entry(v.ordinal));
     EXPECT_NE(by_ordinal, nullptr) << v.ordinal;
     EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(library_, v.name)),
@@ -133,7 +133,7 @@ TEST_F(EntryTest, ExportsByOrdinalAndUndecoratedName) {
 }
 
 TEST_F(EntryTest, HeadOfficeFirstStartOwnsDisablesAndWritesSettings) {
-  const VariantCase& bbsk = kVariants[2];
+  const LineCase& bbsk = kLines[2];
   Seen seen;
   std::thread driver([&] { DriveAndClose(bbsk, host_, false, &seen); });
   Entry(bbsk.ordinal)(host_, "u1", nullptr, "u3", nullptr, "");
@@ -169,7 +169,7 @@ TEST_F(EntryTest, OtherWindowsOfTheThreadAreDisabledOnlyWhileModal) {
       nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(other, nullptr);
   ASSERT_NE(disabled, nullptr);
-  const VariantCase& fxsk = kVariants[1];
+  const LineCase& fxsk = kLines[1];
   Seen seen;
   bool other_enabled = true;
   std::thread driver([&] {
@@ -190,10 +190,10 @@ TEST_F(EntryTest, OtherWindowsOfTheThreadAreDisabledOnlyWhileModal) {
   DestroyWindow(disabled);
 }
 
-TEST_F(EntryTest, EveryVariantEndsByExitButtonOrCloseBox) {
+TEST_F(EntryTest, EveryWindowEndsByExitButtonOrCloseBox) {
   SeedSettings();
   for (bool close_box : {false, true}) {
-    for (const VariantCase& v : kVariants) {
+    for (const LineCase& v : kLines) {
       SCOPED_TRACE(std::string(v.name) + (close_box ? " close box" : " 退出"));
       Seen seen;
       std::thread driver([&] { DriveAndClose(v, host_, close_box, &seen); });
@@ -211,7 +211,7 @@ TEST_F(EntryTest, EveryVariantEndsByExitButtonOrCloseBox) {
 
 TEST_F(EntryTest, SecondCallBeforeReleaseDestroysTheOldWindow) {
   SeedSettings();
-  const VariantCase& fxsk = kVariants[1];
+  const LineCase& fxsk = kLines[1];
   Seen first;
   std::thread driver([&] { DriveAndClose(fxsk, host_, false, &first); });
   Entry(fxsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -234,7 +234,7 @@ TEST_F(EntryTest, SecondCallBeforeReleaseDestroysTheOldWindow) {
 
 TEST_F(EntryTest, UnloadDestroysAWindowWhoseReleaseIsPending) {
   SeedSettings();
-  const VariantCase& jqsk = kVariants[0];
+  const LineCase& jqsk = kLines[0];
   Seen seen;
   std::thread driver([&] { DriveAndClose(jqsk, host_, true, &seen); });
   Entry(jqsk.ordinal)(host_, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -248,7 +248,7 @@ TEST_F(EntryTest, UnloadDestroysAWindowWhoseReleaseIsPending) {
 
 TEST_F(EntryTest, WithoutUsableHostWindowTheWindowHasNoOwner) {
   SeedSettings();
-  const VariantCase& bbsk = kVariants[2];
+  const LineCase& bbsk = kLines[2];
   for (HWND host : {static_cast<HWND>(nullptr),
                     reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7654320))}) {
     Seen seen;
@@ -264,7 +264,7 @@ TEST_F(EntryTest, WithoutUsableHostWindowTheWindowHasNoOwner) {
 TEST_F(EntryTest, SettingsFailureIsShownAndTheWindowStillOpens) {
   // A folder named params.cfg: the file cannot be created.
   ASSERT_TRUE(CreateDirectoryW(config_.c_str(), nullptr));
-  const VariantCase& bbsk = kVariants[2];
+  const LineCase& bbsk = kLines[2];
   std::wstring text, caption;
   HWND box_owner = nullptr;
   Seen seen;

@@ -246,7 +246,7 @@ TEST_F(InterfaceWindowE2eTest, QueriesSwitchesViewsOpensSettingsAndCloses) {
 // visit-sales documents of September 2002 (920001..920012, two lines each)
 // and the customer documents 930001 (lines 20020802, 20020801) and 930002.
 
-struct VariantSeen {
+struct LineSeen {
   bool window = false;
   std::vector<std::string> counts;  // panel 0 after each step
   std::wstring footer;              // the line footer's cells
@@ -268,7 +268,7 @@ void SelectRow(HWND list, int row) {
 
 // The visit-sales window: the invoiced view loads 10 documents; the down
 // arrow on the last one fetches the rest. The footer sums the lines.
-void DriveVisitSales(const std::wstring& dir, VariantSeen* seen) {
+void DriveVisitSales(const std::wstring& dir, LineSeen* seen) {
   HWND window = WaitForWindow(W("税控机接口"), 10000);
   if (window == nullptr) return;
   seen->window = true;
@@ -304,7 +304,7 @@ void DriveVisitSales(const std::wstring& dir, VariantSeen* seen) {
 
 // The customer window: its goods codes in ascending order, the footer
 // following the document.
-void DriveCustomer(const std::wstring& dir, VariantSeen* seen) {
+void DriveCustomer(const std::wstring& dir, LineSeen* seen) {
   HWND window = WaitForWindow(W("vu税控机接口"), 10000);
   if (window == nullptr) return;
   seen->window = true;
@@ -332,7 +332,7 @@ void DriveCustomer(const std::wstring& dir, VariantSeen* seen) {
 
 // Every file setting present in both lines' sections: the first activation
 // asks for nothing.
-class VariantWindowE2eTest : public InterfaceWindowE2eTest {
+class BusinessLineWindowE2eTest : public InterfaceWindowE2eTest {
  protected:
   std::string SettingsFile() const override {
     std::string file;
@@ -345,11 +345,11 @@ class VariantWindowE2eTest : public InterfaceWindowE2eTest {
   }
 };
 
-TEST_F(VariantWindowE2eTest, VisitSalesWindowFetchesPacketsAndSumsLines) {
+TEST_F(BusinessLineWindowE2eTest, VisitSalesWindowFetchesPacketsAndSumsLines) {
   auto entry = reinterpret_cast<ShowDllFunction>(
       reinterpret_cast<void*>(GetProcAddress(library_, "ShowDllFxsk")));
   ASSERT_NE(entry, nullptr);
-  VariantSeen seen;
+  LineSeen seen;
   std::thread driver([&] { DriveVisitSales(dir_, &seen); });
   entry(host_, nullptr, nullptr, nullptr, nullptr, machine_.c_str());
   driver.join();
@@ -361,11 +361,11 @@ TEST_F(VariantWindowE2eTest, VisitSalesWindowFetchesPacketsAndSumsLines) {
   EXPECT_TRUE(seen.shot);
 }
 
-TEST_F(VariantWindowE2eTest, CustomerWindowSortsGoodsAndSumsLines) {
+TEST_F(BusinessLineWindowE2eTest, CustomerWindowSortsGoodsAndSumsLines) {
   auto entry = reinterpret_cast<ShowDllFunction>(
       reinterpret_cast<void*>(GetProcAddress(library_, "ShowDllJqsk")));
   ASSERT_NE(entry, nullptr);
-  VariantSeen seen;
+  LineSeen seen;
   std::thread driver([&] { DriveCustomer(dir_, &seen); });
   entry(host_, nullptr, nullptr, nullptr, nullptr, machine_.c_str());
   driver.join();

@@ -52,46 +52,47 @@ struct LineWindow {
   const char* entry_point;
   const char* caption;       // UTF-8
   const char* dialog_title;  // of its settings dialog
-  // Settings values fhr, skr, sm and how the export's question shows them.
-  const char* fhr;
-  const char* skr;
-  const char* sm;
-  const char* shown_fhr;
-  const char* shown_skr;
-  const char* shown_sm;
+  // The reviewer, payee and tax item settings and how the export's question
+  // shows them.
+  const char* reviewer;
+  const char* payee;
+  const char* tax_item;
+  const char* shown_reviewer;
+  const char* shown_payee;
+  const char* shown_tax_item;
 };
 
 const LineWindow kHeadOffice{.name = "Bbsk",
                              .entry_point = "ShowDllBbsk",
                              .caption = "本部税控机接口",
                              .dialog_title = "本部税控机接口参数设置",
-                             .fhr = "复核甲",
-                             .skr = "@YWRY00",
-                             .sm = "卷烟",
-                             .shown_fhr = "复核甲",
-                             .shown_skr = "字段YWRY00",
-                             .shown_sm = "卷烟"};
+                             .reviewer = "复核甲",
+                             .payee = "@YWRY00",
+                             .tax_item = "卷烟",
+                             .shown_reviewer = "复核甲",
+                             .shown_payee = "字段YWRY00",
+                             .shown_tax_item = "卷烟"};
 const LineWindow kVisitSales{.name = "Fxsk",
                              .entry_point = "ShowDllFxsk",
                              .caption = "税控机接口",
                              .dialog_title = "税控机接口参数设置",
-                             .fhr = "复核乙",
-                             .skr = "@YWRY00",
-                             .sm = "卷烟",
-                             .shown_fhr = "复核乙",
-                             .shown_skr = "字段YWRY00",
-                             .shown_sm = "卷烟"};
+                             .reviewer = "复核乙",
+                             .payee = "@YWRY00",
+                             .tax_item = "卷烟",
+                             .shown_reviewer = "复核乙",
+                             .shown_payee = "字段YWRY00",
+                             .shown_tax_item = "卷烟"};
 // No field reference: the customer line then writes the fixed tax rate.
 const LineWindow kCustomer{.name = "Jqsk",
                            .entry_point = "ShowDllJqsk",
                            .caption = "vu税控机接口",
                            .dialog_title = "vu税控机接口参数设置",
-                           .fhr = "复核丙",
-                           .skr = "收款丙",
-                           .sm = "卷烟",
-                           .shown_fhr = "复核丙",
-                           .shown_skr = "收款丙",
-                           .shown_sm = "卷烟"};
+                           .reviewer = "复核丙",
+                           .payee = "收款丙",
+                           .tax_item = "卷烟",
+                           .shown_reviewer = "复核丙",
+                           .shown_payee = "收款丙",
+                           .shown_tax_item = "卷烟"};
 
 // What is read of a view: per document the cells under `documents`, and
 // when `lines` is not empty, per line of the document the cells under
@@ -373,9 +374,9 @@ class InvoicingCycleE2eTest : public ::testing::TestWithParam<Cycle> {
       settings += "read=" + Gbk(folder + W(kAnswerFile)) + "\r\n";
       settings += "write1=" + Gbk(folder + W(kSalesFile)) + "\r\n";
       settings += "write2=" + Gbk(folder + W("作废.txt")) + "\r\n";
-      settings += "fhr=" + Gbk(W(line->fhr)) + "\r\n";
-      settings += "skr=" + Gbk(W(line->skr)) + "\r\n";
-      settings += "sm=" + Gbk(W(line->sm)) + "\r\n";
+      settings += "fhr=" + Gbk(W(line->reviewer)) + "\r\n";
+      settings += "skr=" + Gbk(W(line->payee)) + "\r\n";
+      settings += "sm=" + Gbk(W(line->tax_item)) + "\r\n";
       settings += "d=0\r\n";
     }
     ASSERT_TRUE(WriteWholeFile(dir_ + L"params.cfg", settings));
@@ -453,9 +454,9 @@ TEST_P(InvoicingCycleE2eTest, ExportsTheNotInvoicedSales) {
             (std::vector<std::string>{
                 "query: " + CountText(c.not_invoiced),
                 "question: 确认: 是否导出日期为" + RangeText(c) +
-                    "的销售单据？\r发票的复核人是:“" + line.shown_fhr +
-                    "”,收款人是:“" + line.shown_skr + "”,税目是:“" +
-                    line.shown_sm + "”，\r导出文件为：" + U8(sales_),
+                    "的销售单据？\r发票的复核人是:“" + line.shown_reviewer +
+                    "”,收款人是:“" + line.shown_payee + "”,税目是:“" +
+                    line.shown_tax_item + "”，\r导出文件为：" + U8(sales_),
                 std::string("done: 提示: ") + c.exported}));
   EXPECT_EQ(FromGbk(ReadWholeFile(sales_)),
             "SJJK0101~~销售单据传入~~" + RangeText(c) + "\r\n" + c.file);

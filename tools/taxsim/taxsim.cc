@@ -158,7 +158,7 @@ std::string Inserted(std::string_view text, std::string_view piece) {
 }
 
 struct Goods {
-  std::string_view name, unit, spec, quantity, amount, rate;
+  std::string_view name, unit, packing, quantity, amount, rate;
   std::string tax;
 };
 
@@ -352,7 +352,7 @@ Result<std::string> Answer(std::string_view input, const Options& options) {
         name = Inserted(name, piece);
         named = true;
       }
-      AppendLine({std::to_string(g + 1), name, goods.unit, goods.spec,
+      AppendLine({std::to_string(g + 1), name, goods.unit, goods.packing,
                   goods.quantity, goods.amount, goods.rate, goods.tax},
                  &out);
     }

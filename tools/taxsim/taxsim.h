@@ -14,7 +14,7 @@
 // empty for a void one; NUMBER counts up from the start number, at least
 // eight digits; COUNT is the number of goods lines, 0 for void; DATE is the
 // invoice date), followed for sales by one detail line per goods line
-//   NO~~NAME~~UNIT~~SPEC~~QUANTITY~~AMOUNT~~RATE~~TAX
+//   NO~~NAME~~UNIT~~PACKING~~QUANTITY~~AMOUNT~~RATE~~TAX
 // (NO counts the lines of the invoice from 1; TAX is AMOUNT x RATE rounded
 // to two decimals, halves away from zero, "0" for an empty rate).
 //

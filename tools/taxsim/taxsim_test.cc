@@ -22,8 +22,9 @@ using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using Outcome = IssuedInvoices::Outcome;
 
-constexpr ImportLine kHeadOffice{false};  // the visit-sales line reads alike
-constexpr ImportLine kCustomer{true};
+constexpr ImportRules kHeadOffice{
+    .sales_details = false};  // the visit-sales line reads alike
+constexpr ImportRules kCustomer{.sales_details = true};
 
 // The GBK file of UTF-8 `lines`, each ended by CR LF.
 std::string File(const std::vector<std::string>& lines) {
@@ -164,7 +165,7 @@ TEST(TaxsimAnswerTest, WritesTheIssuedInvoiceFile) {
 // A GBK character whose second byte is a tilde, a quote or a comma is one
 // character to the import: it is neither quoted nor escaped, and the export's
 // "~~" right after it is still a separator. (The import refuses the last two
-// as product names, being no whole GBK text; unit and spec are not read.)
+// as product names, being no whole GBK text; unit and packing are not read.)
 TEST(TaxsimAnswerTest, SecondBytesOfGbkCharactersAreNoSpecials) {
   const std::string tilde = "\x81\x7E", quote = "\x81\x22", comma = "\x81,";
   std::string input = File({kSales[0], "//单据"}) + "9~~1~~" + tilde +
@@ -228,7 +229,7 @@ std::string Describe(const InvoiceRecord& r) {
 
 struct ReadBackCase {
   const char* name;
-  ImportLine line;
+  ImportRules line;
   const std::vector<std::string>* input;
   std::vector<std::string> records;
 };
@@ -297,7 +298,7 @@ TEST(TaxsimReadBackTest, QuotedNamesComeBackUnchanged) {
 struct DamageCase {
   const char* name;
   Damage damage;
-  ImportLine line;
+  ImportRules line;
   Outcome outcome;
   const char* message;  // part of the failure, for kFailed and refusal
   std::vector<std::string> records;  // for kRead

@@ -1,4 +1,4 @@
-#include "interface_window/variant.h"
+#include "interface_window/business_line.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@ namespace {
 
 // Each line's descriptor against the table of differences between the three
 // windows, value by value.
-TEST(VariantTest, EachLineHasItsOwnNamesProvidersAndPackets) {
+TEST(BusinessLineTest, EachLineHasItsOwnNamesProvidersAndPackets) {
   constexpr int kAll = Connection::kAllRecords;
   struct Case {
-    VariantKey key;
+    BusinessLineKey key;
     const char* section;
     const char* window_class;
     const char* caption;
@@ -20,21 +20,21 @@ TEST(VariantTest, EachLineHasItsOwnNamesProvidersAndPackets) {
     const char* providers[4];
     int packets[4];
   } cases[] = {
-      {VariantKey::kBbsk,
+      {BusinessLineKey::kBbsk,
        "Bbsk",
        "TFrmBbsk",
        "本部税控机接口",
        "本部税控机接口参数设置",
        {"dsp_bbsk1", "dsp_bbbf1", "dsp_bbsk3", "dsp_bbbf3"},
        {kAll, kAll, kAll, kAll}},
-      {VariantKey::kFxsk,
+      {BusinessLineKey::kFxsk,
        "Fxsk",
        "TFrmFxsk",
        "税控机接口",
        "税控机接口参数设置",
        {"dsp_fxsk1", "dsp_bbbf1", "dsp_fxsk3", "dsp_bbbf3"},
        {kAll, kAll, 10, kAll}},
-      {VariantKey::kJqsk,
+      {BusinessLineKey::kJqsk,
        "Jqsk",
        "TFrmJqsk",
        "vu税控机接口",
@@ -43,7 +43,7 @@ TEST(VariantTest, EachLineHasItsOwnNamesProvidersAndPackets) {
        {kAll, kAll, 10, kAll}},
   };
   for (const Case& c : cases) {
-    const Variant& v = GetVariant(c.key);
+    const BusinessLine& v = GetBusinessLine(c.key);
     SCOPED_TRACE(c.section);
     EXPECT_EQ(v.key, c.key);
     EXPECT_EQ(v.settings().section, c.section);
