@@ -18,8 +18,10 @@ class ScopedFd {
   // Takes `fd` over (-1, or any negative value: none).
   explicit ScopedFd(int fd) : fd_(fd < 0 ? -1 : fd) {}
   ScopedFd(ScopedFd&& other) noexcept : fd_(other.release()) {}
+  // Moving onto itself keeps the descriptor: it is released, then taken
+  // back with nothing to close.
   ScopedFd& operator=(ScopedFd&& other) noexcept {
-    if (this != &other) reset(other.release());
+    reset(other.release());
     return *this;
   }
   ScopedFd(const ScopedFd&) = delete;
