@@ -22,6 +22,7 @@
 #include "appserver/database.h"
 #include "appserver/network_rules.h"
 #include "client/connection.h"
+#include "platform/scoped_fd.h"
 #include "testing/backends.h"
 #include "testing/server_process.h"
 #include "wire/protocol.h"
@@ -99,30 +100,28 @@ class Peer {
   // `receive_buffer` > 0: a small receive buffer, for a client that stops
   // reading.
   explicit Peer(int port, int receive_buffer = 0) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_.reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (receive_buffer > 0) {
-      setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer,
+      setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer,
                  sizeof receive_buffer);
     }
     timeval tv{};
     tv.tv_sec = kReceiveTimeout.count();
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    connected_ =
+        connect(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     EXPECT_TRUE(connected_) << "connect to port " << port << " failed";
   }
   ~Peer() { Close(); }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
+  void Close() { fd_.reset(); }
 
   bool Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      ssize_t n = send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (n <= 0) return false;
       bytes.remove_prefix(static_cast<size_t>(n));
     }
@@ -179,7 +178,7 @@ class Peer {
  private:
   std::string RecvAll(char* p, size_t size) {
     while (size > 0) {
-      ssize_t n = recv(fd_, p, size, 0);
+      ssize_t n = recv(fd_.get(), p, size, 0);
       if (n == 0 || (n < 0 && errno == ECONNRESET)) return "<closed>";
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return "<timeout>";
@@ -189,7 +188,7 @@ class Peer {
     return "";
   }
 
-  int fd_ = -1;
+  ScopedFd fd_;
   bool connected_ = false;
 };
 

@@ -23,7 +23,7 @@
 #include <string>
 
 #include "appserver/database.h"
-#include "appserver/providers.h"
+#include "appserver/record_stream.h"
 #include "appserver/sample.h"
 #include "appserver/schema.h"
 #include "appserver/server.h"

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "appserver/database.h"
-#include "appserver/providers.h"
+#include "appserver/provider_catalogue.h"
+#include "appserver/record_stream.h"
 #include "client/connection.h"
 #include "platform/socket.h"
 #include "testing/backends.h"

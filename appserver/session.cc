@@ -14,7 +14,8 @@
 #include <memory>
 #include <mutex>
 
-#include "appserver/providers.h"
+#include "appserver/provider_catalogue.h"
+#include "appserver/record_stream.h"
 #include "wire/protocol.h"
 
 namespace skjk::appserver {

@@ -36,7 +36,7 @@
 
 #include "appserver/database.h"
 #include "appserver/dialect.h"
-#include "appserver/providers.h"
+#include "appserver/provider_catalogue.h"
 #include "client/connection.h"
 #include "documents/document_set.h"
 #include "wire/layouts.h"

@@ -9,6 +9,7 @@
 
 #include "text/forms.h"
 #include "text/gbk.h"
+#include "wire/chunk_reader.h"
 #include "wire/protocol.h"
 
 namespace skjk {
@@ -427,28 +428,67 @@ class DocumentSet::Loader final : public RecordReceiver {
 
   Status Chunk(std::string_view payload) override {
     SKJK_RETURN_IF_ERROR(NeedLayout());
-    if (delivered_.empty()) return Malformed(0);
+    if (delivered_.empty()) return Malformed({protocol::ChunkEnd::kMalformed});
     if (plan_.empty()) MakePlan();
-    protocol::Reader r(payload);
-    const uint64_t n = r.Varint();
-    if (!r.ok() || n > r.remaining()) return Malformed(0);
+    protocol::ChunkEnd end;
     try {
-      for (uint64_t i = 0; i < n; ++i) {
-        if (!store_->AddRecord()) return OutOfMemory();
-        ++received_;
-        const uint32_t first_line = store_->line_count();
-        bool has_lines = false;
-        for (const Column& c : plan_) {
-          if (!WireValue(&r, c, /*line=*/false, first_line, &has_lines)) {
-            return failed_memory_ ? OutOfMemory() : Malformed(i + 1);
-          }
-        }
-      }
+      end = protocol::ReadChunk(payload, delivered_, *this);
     } catch (const std::bad_alloc&) {
       return OutOfMemory();
     }
-    if (!r.at_end()) return Malformed(0);
-    return Status::OK();
+    switch (end.kind) {
+      case protocol::ChunkEnd::kDone:
+        return Status::OK();
+      case protocol::ChunkEnd::kStopped:
+        return OutOfMemory();
+      default:
+        return Malformed(end);
+    }
+  }
+
+  // ---- The visitor of protocol::ReadChunk(): each record goes straight
+  // into the store, its values where the plan puts them. A false return or
+  // NestedRead::kStop means that the store refused memory.
+  bool RowCount(uint64_t) { return true; }
+  bool BeginRow(uint64_t) {
+    if (!store_->AddRecord()) return false;
+    ++received_;
+    first_line_ = store_->line_count();
+    has_lines_ = false;
+    lines_ = nullptr;
+    return true;
+  }
+  bool Text(size_t column, std::string_view utf8) {
+    const Column& c = ColumnAt(column);
+    if (c.field < 0) return true;
+    const std::string_view gbk = Cut(texts_.Gbk(utf8), c.width);
+    return lines_ != nullptr ? store_->SetLineText(c.field, gbk)
+                             : store_->SetText(c.field, gbk);
+  }
+  void Number(size_t column, double d) {
+    const Column& c = ColumnAt(column);
+    if (c.field < 0) return;
+    if (lines_ != nullptr) {
+      store_->SetLineNumber(c.field, d);
+    } else {
+      store_->SetNumber(c.field, d);
+    }
+  }
+  // The lines of a record are its first nested field that the set reads;
+  // any other nested value (one the set does not read, or one inside a
+  // line) is passed.
+  protocol::NestedRead Nested(size_t column, const FieldDef&, uint64_t) {
+    if (lines_ != nullptr) return protocol::NestedRead::kSkip;
+    const Column& c = plan_[column];
+    if (c.field < 0 || has_lines_) return protocol::NestedRead::kSkip;
+    lines_ = &c.lines;
+    return protocol::NestedRead::kRead;
+  }
+  bool NestedRow(uint64_t) { return store_->AddLine(); }
+  void EndNested() {
+    store_->SetLines(first_line_);
+    has_lines_ = true;
+    lines_ = nullptr;
   }
 
   Status Records(Rows rows) override {
@@ -532,123 +572,10 @@ class DocumentSet::Loader final : public RecordReceiver {
     return plan;
   }
 
-  // Reads a value's tag and checks that it fits field `f`.
-  static bool TagFor(protocol::Reader* r, const FieldDef& f,
-                     protocol::Tag* tag) {
-    using protocol::Tag;
-    *tag = static_cast<Tag>(r->U8());
-    if (!r->ok()) return false;
-    switch (*tag) {
-      case Tag::kNull:
-        return true;
-      case Tag::kText:
-        return f.type == FieldType::kText;
-      case Tag::kNumber:
-        return f.type == FieldType::kNumber;
-      case Tag::kDateTime:
-        return f.type == FieldType::kDateTime;
-      case Tag::kNested:
-        return f.type == FieldType::kNested;
-    }
-    return false;
-  }
-
-  // Reads one value of column `c` and stores it (in the last line when
-  // `line`); false on a malformed value or when memory is refused
-  // (failed_memory_).
-  bool WireValue(protocol::Reader* r, const Column& c, bool line,
-                 uint32_t first_line, bool* has_lines) {
-    using protocol::Tag;
-    Tag tag;
-    if (!TagFor(r, *c.def, &tag)) return false;
-    switch (tag) {
-      case Tag::kNull:
-        return true;
-      case Tag::kText: {
-        const std::string_view utf8 = r->Str();
-        if (!r->ok()) return false;
-        if (c.field < 0) return true;
-        const std::string_view gbk = Cut(texts_.Gbk(utf8), c.width);
-        const bool stored = line ? store_->SetLineText(c.field, gbk)
-                                 : store_->SetText(c.field, gbk);
-        failed_memory_ = !stored;
-        return stored;
-      }
-      case Tag::kNumber:
-      case Tag::kDateTime: {
-        const double d = r->Double();
-        if (!r->ok()) return false;
-        if (c.field >= 0) {
-          if (line) {
-            store_->SetLineNumber(c.field, d);
-          } else {
-            store_->SetNumber(c.field, d);
-          }
-        }
-        return true;
-      }
-      case Tag::kNested: {
-        const uint64_t n = r->Varint();
-        // Every row takes at least one byte per field.
-        if (!r->ok() || n > r->remaining()) return false;
-        if (line || c.field < 0 || *has_lines) {
-          // Not kept (a nested field the set does not read); its rows
-          // lie one level below the row holding it.
-          const int depth = line ? 2 : 1;
-          for (uint64_t i = 0; i < n; ++i) {
-            for (const FieldDef& f : c.def->nested) {
-              if (!Skip(r, f, depth)) return false;
-            }
-          }
-          return true;
-        }
-        for (uint64_t i = 0; i < n; ++i) {
-          if (!store_->AddLine()) {
-            failed_memory_ = true;
-            return false;
-          }
-          bool unused = false;
-          for (const Column& lc : c.lines) {
-            if (!WireValue(r, lc, /*line=*/true, 0, &unused)) return false;
-          }
-        }
-        store_->SetLines(first_line);
-        *has_lines = true;
-        return true;
-      }
-    }
-    return false;
-  }
-
-  // Reads one value of field `f`, in a row `depth` levels below a record,
-  // without keeping it.
-  static bool Skip(protocol::Reader* r, const FieldDef& f, int depth) {
-    using protocol::Tag;
-    Tag tag;
-    if (!TagFor(r, f, &tag)) return false;
-    switch (tag) {
-      case Tag::kNull:
-        return true;
-      case Tag::kText:
-        r->Str();
-        return r->ok();
-      case Tag::kNumber:
-      case Tag::kDateTime:
-        r->Double();
-        return r->ok();
-      case Tag::kNested: {
-        if (depth >= protocol::kMaxNesting) return false;
-        const uint64_t n = r->Varint();
-        if (!r->ok() || n > r->remaining()) return false;
-        for (uint64_t i = 0; i < n; ++i) {
-          for (const FieldDef& sub : f.nested) {
-            if (!Skip(r, sub, depth + 1)) return false;
-          }
-        }
-        return true;
-      }
-    }
-    return false;
+  // Column `column` of the delivered layout, or of its lines while a
+  // record's lines are read.
+  const Column& ColumnAt(size_t column) const {
+    return lines_ != nullptr ? (*lines_)[column] : plan_[column];
   }
 
   bool AddLine(const Row& line, const layouts::Layout& layout) {
@@ -697,20 +624,21 @@ class DocumentSet::Loader final : public RecordReceiver {
   Status OutOfMemory() const {
     return Status::Error(OutOfMemoryText(received_));
   }
-  static Status Malformed(uint64_t row) {
-    return Status::LinkLost(
-        row == 0 ? std::string("malformed RecordsChunk message")
-                 : "malformed RecordsChunk message: row " +
-                       std::to_string(row) + " does not match the layout");
+  static Status Malformed(const protocol::ChunkEnd& end) {
+    return Status::LinkLost(protocol::ChunkErrorText(end));
   }
 
   DocumentSet* set_;
   RecordStore* store_;
   bool opening_;
   bool has_layout_ = false;
-  bool failed_memory_ = false;
   std::vector<FieldDef> delivered_;
   std::vector<Column> plan_;
+  // While a record is read: where its lines begin in the store, whether
+  // they were stored, and the plan of the lines being read (else null).
+  uint32_t first_line_ = 0;
+  bool has_lines_ = false;
+  const std::vector<Column>* lines_ = nullptr;
   protocol::TextDecoder texts_;
   uint64_t received_ = 0;
 };

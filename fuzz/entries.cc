@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "exchange/invoice_file.h"
 #include "settings/profile.h"
 #include "settings/settings.h"
+#include "text/gbk.h"
 #include "wire/protocol.h"
 
 namespace skjk::fuzz {
@@ -44,7 +47,8 @@ const std::vector<FieldDef>& FixedLayout() {
 }
 
 // Decodes a chunk into rows and, as a document set stores it on arrival,
-// into a set expecting FixedLayout(): both must agree on what is well
+// into a set expecting FixedLayout(): both read it with the one chunk
+// reader, each through its own visitor, and must agree on what is well
 // formed and on the number of records.
 std::string DecodeRows(std::string_view payload,
                        const std::vector<FieldDef>& layout) {
@@ -74,6 +78,159 @@ std::string DecodeRows(std::string_view payload,
   }
   if (stored.ok() && static_cast<size_t>(set.RecordCount()) != rows.size()) {
     return "the set holds another number of records than were decoded";
+  }
+  return {};
+}
+
+// Texts for EncodedRows(): empty, ASCII, GBK-convertible Chinese, and
+// longer than FixedLayout()'s widths (40 and 20 bytes), also in Chinese.
+constexpr std::string_view kTexts[] = {
+    "",
+    "ABC",
+    "杭州烟酒店",
+    "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
+    "卷烟甲乙丙丁戊己庚辛壬癸A",
+};
+
+// Takes one byte off the front of *data (0 once it is used up).
+uint8_t Byte(std::string_view* data) {
+  if (data->empty()) return 0;
+  const uint8_t b = static_cast<uint8_t>(data->front());
+  data->remove_prefix(1);
+  return b;
+}
+
+// A value of field `f` chosen by the bytes of *data: empty, one of kTexts,
+// a double of 8 bytes (NaN and infinities included), or 0 to 3 rows of a
+// nested layout.
+Value MakeValue(const FieldDef& f, std::string_view* data) {
+  if (Byte(data) % 4 == 0) return std::monostate();
+  switch (f.type) {
+    case FieldType::kText:
+      return std::string(kTexts[Byte(data) % std::size(kTexts)]);
+    case FieldType::kNumber:
+    case FieldType::kDateTime: {
+      char b[8] = {};
+      for (char& c : b) c = static_cast<char>(Byte(data));
+      double d;
+      std::memcpy(&d, b, sizeof d);
+      return d;
+    }
+    case FieldType::kNested: {
+      Rows rows(Byte(data) % 4);
+      for (Row& r : rows) {
+        for (const FieldDef& sub : f.nested) {
+          r.values.push_back(MakeValue(sub, data));
+        }
+      }
+      return rows;
+    }
+  }
+  return std::monostate();
+}
+
+// A decoded value against the value encoded (texts in UTF-8, turned into
+// GBK and cut to `width` bytes when width > 0); doubles bit for bit.
+bool SameValue(const Value& encoded, const CellValue& decoded, size_t width) {
+  if (const auto* s = std::get_if<std::string>(&encoded)) {
+    const std::string gbk = text::Utf8ToGbk(*s);
+    const std::string_view want =
+        width > 0 && gbk.size() > width ? text::TruncateGbk(gbk, width) : gbk;
+    const auto* got = std::get_if<std::string_view>(&decoded);
+    return got != nullptr && *got == want;
+  }
+  if (const double* d = std::get_if<double>(&encoded)) {
+    const double* got = std::get_if<double>(&decoded);
+    return got != nullptr && std::memcmp(d, got, sizeof *d) == 0;
+  }
+  if (const auto* rows = std::get_if<Rows>(&encoded)) {
+    const auto* got = std::get_if<LineRun>(&decoded);
+    return got != nullptr && got->count == rows->size();
+  }
+  return std::holds_alternative<std::monostate>(decoded);
+}
+
+bool SameRows(const Rows& encoded, const Rows& decoded) {
+  if (encoded.size() != decoded.size()) return false;
+  for (size_t r = 0; r < encoded.size(); ++r) {
+    const std::vector<Value>& e = encoded[r].values;
+    const std::vector<Value>& d = decoded[r].values;
+    if (e.size() != d.size()) return false;
+    for (size_t f = 0; f < e.size(); ++f) {
+      if (!SameValue(e[f], ViewOf(d[f]), 0)) return false;
+      const auto* lines = std::get_if<Rows>(&e[f]);
+      if (lines != nullptr && !SameRows(*lines, std::get<Rows>(d[f]))) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Rows of FixedLayout() made from the input, encoded as the server writes
+// them: the row decoder gives them back (texts in GBK), and a document set
+// holds them (texts cut to their widths; each document's lines in its
+// detail set).
+std::string EncodedRows(std::string_view data) {
+  const std::vector<FieldDef>& layout = FixedLayout();
+  Rows rows(Byte(&data) % 8);
+  for (Row& r : rows) {
+    for (const FieldDef& f : layout) r.values.push_back(MakeValue(f, &data));
+  }
+  std::string payload;
+  protocol::Writer w(&payload);
+  w.Varint(rows.size());
+  for (const Row& r : rows) protocol::EncodeRow(layout, r, &w);
+
+  protocol::RowDecoder decoder;
+  Rows decoded;
+  Status s = decoder.DecodeChunk(payload, layout, &decoded);
+  if (!s.ok()) return "the row decoder refuses encoded rows: " + s.message();
+  if (!SameRows(rows, decoded)) {
+    return "the row decoder gives other rows than were encoded";
+  }
+
+  DocumentSet set(
+      "ClientDataSet1",
+      [&](std::string_view, int, bool, const std::vector<std::string>&,
+          RecordReceiver* receiver) {
+        SKJK_RETURN_IF_ERROR(receiver->Layout(layout));
+        return receiver->Chunk(payload);
+      },
+      "dsp_fuzz", Connection::kAllRecords, &layout, "ClientDataSet2");
+  s = set.Open({"a", "b"});
+  if (!s.ok()) return "a document set refuses encoded rows: " + s.message();
+  if (static_cast<size_t>(set.RecordCount()) != rows.size()) {
+    return "a document set holds another number of records than encoded";
+  }
+  const DetailSet& lines = *set.detail();
+  const std::vector<FieldDef>& line_layout = layout.back().nested;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const int record = static_cast<int>(r);
+    for (size_t f = 0; f + 1 < layout.size(); ++f) {
+      if (!SameValue(rows[r].values[f], set.Cell(record, static_cast<int>(f)),
+                     layout[f].size)) {
+        return "record " + std::to_string(r + 1) + " field " + layout[f].name +
+               " differs from the value encoded";
+      }
+    }
+    set.MoveTo(record);
+    const auto* want = std::get_if<Rows>(&rows[r].values.back());
+    const size_t count = want != nullptr ? want->size() : 0;
+    if (static_cast<size_t>(lines.RecordCount()) != count) {
+      return "record " + std::to_string(r + 1) + " has another number of lines";
+    }
+    for (size_t l = 0; l < count; ++l) {
+      for (size_t f = 0; f < line_layout.size(); ++f) {
+        if (!SameValue((*want)[l].values[f],
+                       lines.Cell(static_cast<int>(l), static_cast<int>(f)),
+                       line_layout[f].size)) {
+          return "record " + std::to_string(r + 1) + " line " +
+                 std::to_string(l + 1) + " field " + line_layout[f].name +
+                 " differs from the value encoded";
+        }
+      }
+    }
   }
   return {};
 }
@@ -197,7 +354,7 @@ std::string ProtocolCodec(std::string_view data) {
   if (data.empty()) return {};
   uint8_t pick = static_cast<uint8_t>(data.front());
   std::string_view payload = data.substr(1);
-  switch (pick % 13) {
+  switch (pick % 14) {
     case 0: {
       if (payload.size() < protocol::kHeaderSize) return {};
       protocol::Header h;
@@ -287,6 +444,8 @@ std::string ProtocolCodec(std::string_view data) {
     }
     case 11:
       return DecodeRows(payload, FixedLayout());
+    case 13:
+      return EncodedRows(payload);
     default: {
       // A layout of the input's own, then a chunk against it.
       std::string_view rest = payload;

@@ -15,7 +15,9 @@ namespace skjk::fuzz {
 
 // The protocol codec (wire/protocol.h): the first byte picks a message
 // decoder, the rest is its payload; a decoded request encodes back to a
-// payload that decodes to the same request.
+// payload that decodes to the same request. Record chunks: the row decoder
+// and a document set agree on any chunk; rows made from the input and
+// encoded decode, in both, to the values encoded.
 std::string ProtocolCodec(std::string_view data);
 
 // The settings parser (settings/profile.h, settings/settings.h): the input

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/scoped_fd.h"
 #include "wire/protocol.h"
 
 namespace skjk::testing {
@@ -34,15 +35,15 @@ class ScriptedServer {
 
   explicit ScriptedServer(Script script, int backlog = 1)
       : script_(std::move(script)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    listener_.reset(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof addr;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
-        listen(listener_, backlog) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &size) !=
-            0) {
+    if (bind(listener_.get(), reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
+        listen(listener_.get(), backlog) != 0 ||
+        getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&addr),
+                    &size) != 0) {
       ADD_FAILURE() << "cannot listen: " << strerror(errno);
       return;
     }
@@ -51,7 +52,6 @@ class ScriptedServer {
   }
   ~ScriptedServer() {
     if (thread_.joinable()) thread_.join();
-    close(listener_);
   }
 
   int port() const { return port_; }
@@ -88,12 +88,11 @@ class ScriptedServer {
 
  private:
   void Serve() {
-    pollfd p{listener_, POLLIN, 0};
+    pollfd p{listener_.get(), POLLIN, 0};
     if (poll(&p, 1, 10000) != 1) return;  // the client never came
-    int fd = accept(listener_, nullptr, nullptr);
-    if (fd < 0) return;
-    script_(fd);
-    close(fd);
+    ScopedFd fd(accept(listener_.get(), nullptr, nullptr));
+    if (!fd) return;
+    script_(fd.get());
   }
 
   static bool ReadAll(int fd, char* p, size_t size) {
@@ -109,7 +108,7 @@ class ScriptedServer {
   }
 
   Script script_;
-  int listener_ = -1;
+  ScopedFd listener_;
   int port_ = 0;
   std::thread thread_;
 };

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/scoped_fd.h"
+
 namespace skjk::testing {
 namespace {
 
@@ -163,29 +165,23 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (out < 0) return Status::Error("cannot create " + log);
-  int in =
-      open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    close(out);
-    return Status::Error("cannot open " + input);
-  }
+  const ScopedFd out(
+      open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!out) return Status::Error("cannot create " + log);
+  const ScopedFd in(
+      open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return Status::Error("cannot open " + input);
   const pid_t parent = getpid();
   pid_t pid = fork();
-  if (pid < 0) {
-    close(out);
-    close(in);
-    return Status::Error("fork failed");
-  }
+  if (pid < 0) return Status::Error("fork failed");
   if (pid == 0) {
     // The parent may have gone before the signal was asked for.
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
       _exit(127);
     }
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(out, 2);
+    dup2(in.get(), 0);
+    dup2(out.get(), 1);
+    dup2(out.get(), 2);
     if (descriptor_limit > 0) {
       rlimit r{};
       r.rlim_max = static_cast<rlim_t>(descriptor_limit);
@@ -195,8 +191,6 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(out);
-  close(in);
   return pid;
 }
 

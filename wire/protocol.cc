@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "text/gbk.h"
+#include "wire/chunk_reader.h"
 
 namespace skjk::protocol {
 
@@ -409,6 +410,41 @@ std::string_view TextDecoder::Gbk(std::string_view utf8) {
   return memo_.emplace(std::string(utf8), text::Utf8ToGbk(utf8)).first->second;
 }
 
+std::string ChunkErrorText(const ChunkEnd& end) {
+  std::string text = "malformed RecordsChunk message";
+  if (end.kind == ChunkEnd::kBadRow) {
+    text += ": row " + std::to_string(end.row) + " does not match the layout";
+  }
+  return text;
+}
+
+namespace {
+
+// A visitor that keeps nothing: nested values are passed as well.
+struct Passer {
+  bool Text(size_t, std::string_view) { return true; }
+  void Number(size_t, double) {}
+  NestedRead Nested(size_t, const FieldDef&, uint64_t) {
+    return NestedRead::kSkip;
+  }
+  bool NestedRow(uint64_t) { return true; }
+  void EndNested() {}
+};
+
+}  // namespace
+
+bool SkipRows(Reader* r, const std::vector<FieldDef>& layout, int depth,
+              uint64_t n) {
+  Passer passer;
+  for (uint64_t i = 0; i < n; ++i) {
+    if (chunk_internal::ReadRow(r, layout, depth, passer) !=
+        chunk_internal::Step::kOk) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool RowDecoder::Take(size_t bytes) {
   if (!limited_) return true;
   if (bytes > budget_) {
@@ -419,59 +455,79 @@ bool RowDecoder::Take(size_t bytes) {
   return true;
 }
 
+namespace {
+
 // The memory `n` rows of `fields` values take before their texts and
 // nested rows (saturating: a count of hostile size never wraps).
-static size_t RowsCost(uint64_t n, size_t fields) {
+size_t RowsCost(uint64_t n, size_t fields) {
   size_t row = sizeof(Row) + fields * sizeof(Value);
   if (n > SIZE_MAX / row) return SIZE_MAX;
   return static_cast<size_t>(n) * row;
 }
 
-bool RowDecoder::DecodeRow(Reader* r, const std::vector<FieldDef>& layout,
-                           int depth, Row* row) {
-  row->values.resize(layout.size());
-  for (size_t i = 0; i < layout.size(); ++i) {
-    const FieldDef& f = layout[i];
-    Value& v = row->values[i];
-    auto tag = static_cast<Tag>(r->U8());
-    if (!r->ok()) return false;
-    switch (tag) {
-      case Tag::kNull:
-        break;
-      case Tag::kText: {
-        if (f.type != FieldType::kText) return false;
-        std::string_view s = r->Str();
-        if (!r->ok() || !Take(s.size())) return false;
-        v.emplace<std::string>(texts_.Gbk(s));
-        break;
-      }
-      case Tag::kNumber:
-      case Tag::kDateTime: {
-        FieldType want =
-            tag == Tag::kNumber ? FieldType::kNumber : FieldType::kDateTime;
-        if (f.type != want) return false;
-        v = r->Double();
-        break;
-      }
-      case Tag::kNested: {
-        if (f.type != FieldType::kNested || depth >= kMaxNesting) return false;
-        uint64_t n = r->Varint();
-        // Every row takes at least one byte per field.
-        if (!r->ok() || n > r->remaining()) return false;
-        if (!Take(RowsCost(n, f.nested.size()))) return false;
-        Rows& rows = v.emplace<Rows>();
-        rows.resize(n);
-        for (Row& sub : rows) {
-          if (!DecodeRow(r, f.nested, depth + 1, &sub)) return false;
-        }
-        break;
-      }
-      default:
-        return false;
-    }
+}  // namespace
+
+// Builds the rows of one chunk as ReadChunk() walks it, appending them to
+// *rows and taking their memory from the decoder's budget as it goes.
+class RowDecoder::Builder {
+ public:
+  Builder(RowDecoder* decoder, const std::vector<FieldDef>& layout,
+          skjk::Rows* rows)
+      : decoder_(decoder), layout_(layout), rows_(rows), first_(rows->size()) {}
+
+  uint64_t count() const { return count_; }
+
+  bool RowCount(uint64_t n) {
+    count_ = n;
+    if (!decoder_->Take(RowsCost(n, layout_.size()))) return false;
+    rows_->resize(first_ + n);
+    return true;
   }
-  return r->ok();
-}
+  bool BeginRow(uint64_t i) {
+    row_ = &(*rows_)[first_ + i];
+    row_->values.resize(layout_.size());
+    return true;
+  }
+  bool Text(size_t field, std::string_view utf8) {
+    if (!decoder_->Take(utf8.size())) return false;
+    row_->values[field].emplace<std::string>(decoder_->texts_.Gbk(utf8));
+    return true;
+  }
+  void Number(size_t field, double v) { row_->values[field] = v; }
+  NestedRead Nested(size_t field, const FieldDef& def, uint64_t n) {
+    if (!decoder_->Take(RowsCost(n, def.nested.size()))) {
+      return NestedRead::kStop;
+    }
+    skjk::Rows& rows = row_->values[field].emplace<skjk::Rows>();
+    rows.resize(n);
+    levels_[depth_++] = {row_, &rows, def.nested.size()};
+    return NestedRead::kRead;
+  }
+  bool NestedRow(uint64_t i) {
+    const Level& level = levels_[depth_ - 1];
+    row_ = &(*level.rows)[i];
+    row_->values.resize(level.width);
+    return true;
+  }
+  void EndNested() { row_ = levels_[--depth_].parent; }
+
+ private:
+  // A nested value being read: the row holding it and its rows.
+  struct Level {
+    Row* parent;
+    skjk::Rows* rows;
+    size_t width;
+  };
+
+  RowDecoder* decoder_;
+  const std::vector<FieldDef>& layout_;
+  skjk::Rows* rows_;
+  const size_t first_;
+  uint64_t count_ = 0;
+  Row* row_ = nullptr;  // the row whose values come
+  Level levels_[kMaxNesting];
+  int depth_ = 0;
+};
 
 static Status TooLarge(uint64_t rows) {
   return Status::BadInput(
@@ -482,30 +538,19 @@ static Status TooLarge(uint64_t rows) {
 Status RowDecoder::DecodeChunk(std::string_view payload,
                                const std::vector<FieldDef>& layout,
                                Rows* rows) {
-  Reader r(payload);
-  uint64_t n = r.Varint();
-  if (!r.ok() || n > r.remaining() || layout.empty())
-    return Malformed("RecordsChunk");
   const size_t budget = budget_;
-  if (!Take(RowsCost(n, layout.size()))) return TooLarge(n);
-  size_t before = rows->size();
-  rows->resize(before + n);
-  for (size_t i = before; i < rows->size(); ++i) {
-    if (!DecodeRow(&r, layout, 0, &(*rows)[i])) {
-      rows->resize(before);
-      if (exceeded_) return TooLarge(n);
-      budget_ = budget;
-      return Status::BadInput("malformed RecordsChunk message: row " +
-                              std::to_string(i - before + 1) +
-                              " does not match the layout");
-    }
+  const size_t before = rows->size();
+  Builder builder(this, layout, rows);
+  const ChunkEnd end = ReadChunk(payload, layout, builder);
+  if (end.kind == ChunkEnd::kDone) return Status::OK();
+  // Nothing of a failing chunk stays; a damaged one costs nothing, one
+  // refused for its size keeps what it took.
+  rows->resize(before);
+  if (end.kind != ChunkEnd::kMalformed && exceeded_) {
+    return TooLarge(builder.count());
   }
-  if (!r.at_end()) {
-    rows->resize(before);
-    budget_ = budget;
-    return Malformed("RecordsChunk");
-  }
-  return Status::OK();
+  budget_ = budget;
+  return Status::BadInput(ChunkErrorText(end));
 }
 
 }  // namespace skjk::protocol

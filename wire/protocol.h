@@ -226,7 +226,8 @@ class TextDecoder {
   std::unordered_map<std::string, std::string, Hash, std::equal_to<>> memo_;
 };
 
-// Decodes the rows of record chunks into GBK rows.
+// Decodes the rows of record chunks into GBK rows (with ReadChunk() of
+// wire/chunk_reader.h).
 class RowDecoder {
  public:
   // Decodes one chunk payload of rows of `layout` and appends them to *rows.
@@ -247,10 +248,9 @@ class RowDecoder {
   bool exceeded() const { return exceeded_; }
 
  private:
+  class Builder;
   // Takes `bytes` from the budget; false when they are not left.
   bool Take(size_t bytes);
-  bool DecodeRow(Reader* r, const std::vector<FieldDef>& layout, int depth,
-                 Row* row);
   TextDecoder texts_;
   size_t budget_ = 0;
   bool limited_ = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "text/gbk.h"
+#include "wire/chunk_reader.h"
 
 namespace skjk::protocol {
 namespace {
@@ -155,6 +156,89 @@ TEST(ProtocolTest, RequestsRoundTrip) {
   EXPECT_FALSE(DecodeExecute(EncodeExecute(e) + "x", &e2).ok());
   Hello h;
   EXPECT_FALSE(DecodeHello("SKJX\x01\x00", &h).ok());
+}
+
+// Reads every nested value, or (`skip`) passes every one to the reader,
+// counting what it is told.
+struct CountingVisitor {
+  bool skip = false;
+  int values = 0;
+  bool RowCount(uint64_t) { return true; }
+  bool BeginRow(uint64_t) { return true; }
+  bool Text(size_t, std::string_view) { return ++values > 0; }
+  void Number(size_t, double) { ++values; }
+  NestedRead Nested(size_t, const FieldDef&, uint64_t) {
+    return skip ? NestedRead::kSkip : NestedRead::kRead;
+  }
+  bool NestedRow(uint64_t) { return true; }
+  void EndNested() {}
+};
+
+// Whether a visitor reads the nested values or has them passed, the reader
+// finds the same faults in the same row: nesting beyond kMaxNesting, a
+// nested count beyond the payload, a value that does not fit its field
+// inside a nested row, a cut-off row, bytes after the last row.
+TEST(ChunkReaderTest, PassedNestedValuesAreCheckedAsReadOnes) {
+  // Nested fields down to the deepest level a row may hold a nested value
+  // in (kMaxNesting - 1 levels below a record), one further below.
+  std::vector<FieldDef> deep = {{"N", FieldType::kNumber, 0, {}}};
+  for (int i = 0; i <= kMaxNesting; ++i) {
+    deep = {{"N", FieldType::kNumber, 0, {}},
+            {"L" + std::to_string(i), FieldType::kNested, 0, deep}};
+  }
+  // One row holding `levels` nested values inside each other, the last
+  // of them empty.
+  auto nested = [](int levels) {
+    std::string p;
+    Writer w(&p);
+    w.Varint(1);
+    for (int i = 0; i < levels; ++i) {
+      PutNumber(&w, i);
+      PutNested(&w, i + 1 < levels ? 1 : 0);
+    }
+    return p;
+  };
+  std::string one_row = Chunk({Row{
+      {101.0, std::string("x"), 45306.0, Rows{Row{{1.0, std::string("y")}}}}}});
+  std::string text_as_number = one_row;
+  // The line's number tag (the value after the nested count) as a text's.
+  const size_t line_tag = one_row.find(static_cast<char>(Tag::kNested)) + 2;
+  ASSERT_EQ(text_as_number[line_tag], static_cast<char>(Tag::kNumber));
+  text_as_number[line_tag] = static_cast<char>(Tag::kText);
+  std::string count_beyond = Chunk({Row{{1.0, {}, {}, Rows{}}}});
+  count_beyond.back() = 0x7f;
+
+  struct Case {
+    const char* name;
+    std::string payload;
+    const std::vector<FieldDef>* layout;
+    ChunkEnd::Kind kind;
+    uint64_t row;
+  };
+  const Case cases[] = {
+      {"well formed", one_row, &kLayout, ChunkEnd::kDone, 1},
+      {"deepest nesting", nested(kMaxNesting), &deep, ChunkEnd::kDone, 1},
+      {"nesting too deep", nested(kMaxNesting + 1), &deep, ChunkEnd::kBadRow,
+       1},
+      {"nested count beyond the payload", count_beyond, &kLayout,
+       ChunkEnd::kBadRow, 1},
+      {"a line value of the wrong type", text_as_number, &kLayout,
+       ChunkEnd::kBadRow, 1},
+      {"a cut-off line", one_row.substr(0, one_row.size() - 1), &kLayout,
+       ChunkEnd::kBadRow, 1},
+      {"bytes after the last row", one_row + '\0', &kLayout,
+       ChunkEnd::kMalformed, 0},
+  };
+  for (const Case& c : cases) {
+    for (bool skip : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (skip ? ", passed" : ", read"));
+      CountingVisitor visitor;
+      visitor.skip = skip;
+      const ChunkEnd end = ReadChunk(c.payload, *c.layout, visitor);
+      EXPECT_EQ(end.kind, c.kind);
+      EXPECT_EQ(end.row, c.row);
+    }
+  }
 }
 
 }  // namespace
