@@ -8,15 +8,16 @@
 
 namespace skjk::win32 {
 
-HWND CreateChildControl(const wchar_t* window_class, const ControlSpec& spec) {
+HWND CreateChildControl(const wchar_t* window_class,
+                        const ControlParams& params) {
   HWND control = CreateWindowExW(
-      spec.ex_style, window_class, std::wstring(spec.text).c_str(),
-      WS_CHILD | WS_VISIBLE | spec.style, spec.x, spec.y, spec.width,
-      spec.height, spec.parent,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), ModuleHandle(),
+      params.ex_style, window_class, std::wstring(params.text).c_str(),
+      WS_CHILD | WS_VISIBLE | params.style, params.x, params.y, params.width,
+      params.height, params.parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(params.id)), ModuleHandle(),
       nullptr);
   if (control != nullptr) {
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(spec.font),
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(params.font),
                  FALSE);
   }
   return control;
@@ -26,16 +27,17 @@ void Control::Move(int x, int y, int width, int height) {
   MoveWindow(hwnd_, x, y, width, height, FALSE);
 }
 
-bool Control::CreateAs(const wchar_t* window_class, const ControlSpec& spec) {
-  id_ = spec.id;
-  hwnd_ = CreateChildControl(window_class, spec);
+bool Control::CreateAs(const wchar_t* window_class,
+                       const ControlParams& params) {
+  id_ = params.id;
+  hwnd_ = CreateChildControl(window_class, params);
   return hwnd_ != nullptr;
 }
 
-bool PushButton::Create(const ControlSpec& spec,
+bool PushButton::Create(const ControlParams& params,
                         std::function<void()> on_click) {
   on_click_ = std::move(on_click);
-  return CreateAs(WC_BUTTONW, spec);
+  return CreateAs(WC_BUTTONW, params);
 }
 
 void PushButton::Enable(bool enabled) {
@@ -46,10 +48,10 @@ void PushButton::OnCommand(int code) {
   if (code == BN_CLICKED && on_click_) on_click_();
 }
 
-bool RadioButton::Create(const ControlSpec& spec,
+bool RadioButton::Create(const ControlParams& params,
                          std::function<void()> on_checked) {
   on_checked_ = std::move(on_checked);
-  return CreateAs(WC_BUTTONW, spec);
+  return CreateAs(WC_BUTTONW, params);
 }
 
 void RadioButton::SetChecked(bool checked) {
@@ -64,10 +66,10 @@ void RadioButton::OnCommand(int code) {
   if (code == BN_CLICKED && checked() && on_checked_) on_checked_();
 }
 
-bool DropDownList::Create(const ControlSpec& spec,
+bool DropDownList::Create(const ControlParams& params,
                           std::function<void(int)> on_select) {
   on_select_ = std::move(on_select);
-  return CreateAs(WC_COMBOBOXW, spec);
+  return CreateAs(WC_COMBOBOXW, params);
 }
 
 void DropDownList::AddItem(std::wstring_view text) {
@@ -88,10 +90,10 @@ void DropDownList::OnCommand(int code) {
   if (code == CBN_SELCHANGE && on_select_) on_select_(selection());
 }
 
-bool DatePicker::Create(const ControlSpec& spec,
+bool DatePicker::Create(const ControlParams& params,
                         std::function<void()> on_close_up) {
   on_close_up_ = std::move(on_close_up);
-  return CreateAs(DATETIMEPICK_CLASSW, spec);
+  return CreateAs(DATETIMEPICK_CLASSW, params);
 }
 
 SYSTEMTIME DatePicker::date() const {

@@ -24,7 +24,7 @@ namespace skjk::win32 {
 // `text` and `font`, `style` besides WS_CHILD | WS_VISIBLE, in the rectangle
 // (parent client coordinates; a control placed by a later layout may start
 // empty).
-struct ControlSpec {
+struct ControlParams {
   HWND parent = nullptr;
   int id = 0;
   std::wstring_view text = L"";
@@ -34,9 +34,10 @@ struct ControlSpec {
   DWORD ex_style = 0;
 };
 
-// A visible child control of `window_class` as `spec` says; null when it
+// A visible child control of `window_class` as `params` says; null when it
 // cannot be made.
-HWND CreateChildControl(const wchar_t* window_class, const ControlSpec& spec);
+HWND CreateChildControl(const wchar_t* window_class,
+                        const ControlParams& params);
 
 class Control {
  public:
@@ -64,7 +65,7 @@ class Control {
 
  protected:
   // Creates the window; false when it cannot be made.
-  bool CreateAs(const wchar_t* window_class, const ControlSpec& spec);
+  bool CreateAs(const wchar_t* window_class, const ControlParams& params);
 
   HWND hwnd_ = nullptr;
   int id_ = 0;
@@ -73,7 +74,7 @@ class Control {
 // A button (class BUTTON) that runs `on_click` when clicked.
 class PushButton : public Control {
  public:
-  bool Create(const ControlSpec& spec, std::function<void()> on_click);
+  bool Create(const ControlParams& params, std::function<void()> on_click);
   void Enable(bool enabled);
 
   void OnCommand(int code) override;
@@ -87,7 +88,7 @@ class PushButton : public Control {
 // the order of creation, as for any radio button.
 class RadioButton : public Control {
  public:
-  bool Create(const ControlSpec& spec, std::function<void()> on_checked);
+  bool Create(const ControlParams& params, std::function<void()> on_checked);
   // Checks or unchecks the button; runs no callback.
   void SetChecked(bool checked);
   bool checked() const;
@@ -103,7 +104,7 @@ class RadioButton : public Control {
 // changes it.
 class DropDownList : public Control {
  public:
-  bool Create(const ControlSpec& spec, std::function<void(int)> on_select);
+  bool Create(const ControlParams& params, std::function<void(int)> on_select);
   void AddItem(std::wstring_view text);
   // Selects item `index` (-1: none); runs no callback.
   void Select(int index);
@@ -119,7 +120,7 @@ class DropDownList : public Control {
 // A date picker that runs `on_close_up` when its calendar closes.
 class DatePicker : public Control {
  public:
-  bool Create(const ControlSpec& spec, std::function<void()> on_close_up);
+  bool Create(const ControlParams& params, std::function<void()> on_close_up);
   SYSTEMTIME date() const;
   // Runs no callback.
   void SetDate(const SYSTEMTIME& date);

@@ -7,13 +7,13 @@
 
 namespace skjk::win32 {
 
-bool PictureButton::Create(const ControlSpec& spec, Picture picture,
+bool PictureButton::Create(const ControlParams& params, Picture picture,
                            Layout layout, HBRUSH background,
                            std::function<void()> on_click) {
   picture_ = picture;
   layout_ = layout;
   background_ = background;
-  return PushButton::Create(spec, std::move(on_click));
+  return PushButton::Create(params, std::move(on_click));
 }
 
 bool PictureButton::OnDrawItem(const DRAWITEMSTRUCT& item) {

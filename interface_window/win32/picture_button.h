@@ -20,7 +20,7 @@ class PictureButton final : public PushButton {
 
   // As PushButton::Create; BS_OWNERDRAW belongs in the style. `background`
   // is not owned and must outlive the button's window.
-  bool Create(const ControlSpec& spec, Picture picture, Layout layout,
+  bool Create(const ControlParams& params, Picture picture, Layout layout,
               HBRUSH background, std::function<void()> on_click);
 
   bool OnDrawItem(const DRAWITEMSTRUCT& item) override;

@@ -321,20 +321,21 @@ class ControlSetTest : public WindowFrameworkTest {
 
   void SetUp() override {
     WindowFrameworkTest::SetUp();
-    ASSERT_TRUE(button_.Create(Spec(kButtonId, BS_PUSHBUTTON),
+    ASSERT_TRUE(button_.Create(Params(kButtonId, BS_PUSHBUTTON),
                                [this] { heard_.push_back("button"); }));
+    ASSERT_TRUE(first_radio_.Create(
+        Params(kFirstRadioId, BS_AUTORADIOBUTTON | WS_GROUP),
+        [this] { heard_.push_back("first radio"); }));
     ASSERT_TRUE(
-        first_radio_.Create(Spec(kFirstRadioId, BS_AUTORADIOBUTTON | WS_GROUP),
-                            [this] { heard_.push_back("first radio"); }));
-    ASSERT_TRUE(
-        second_radio_.Create(Spec(kSecondRadioId, BS_AUTORADIOBUTTON),
+        second_radio_.Create(Params(kSecondRadioId, BS_AUTORADIOBUTTON),
                              [this] { heard_.push_back("second radio"); }));
-    ASSERT_TRUE(list_.Create(Spec(kListId, CBS_DROPDOWNLIST), [this](int item) {
-      heard_.push_back("item " + std::to_string(item));
-    }));
+    ASSERT_TRUE(
+        list_.Create(Params(kListId, CBS_DROPDOWNLIST), [this](int item) {
+          heard_.push_back("item " + std::to_string(item));
+        }));
     list_.AddItem(L"a");
     list_.AddItem(L"b");
-    ASSERT_TRUE(picker_.Create(Spec(kPickerId, 0),
+    ASSERT_TRUE(picker_.Create(Params(kPickerId, 0),
                                [this] { heard_.push_back("picker"); }));
     for (Control* c : std::initializer_list<Control*>{
              &button_, &first_radio_, &second_radio_, &list_, &picker_}) {
@@ -342,7 +343,7 @@ class ControlSetTest : public WindowFrameworkTest {
     }
   }
 
-  ControlSpec Spec(int id, DWORD style) {
+  ControlParams Params(int id, DWORD style) {
     return {
         .parent = owner_, .id = id, .style = style, .width = 80, .height = 20};
   }
