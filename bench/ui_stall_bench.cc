@@ -26,7 +26,7 @@
 #include "interface_window/business_line.h"
 #include "interface_window/display.h"
 #include "interface_window/grid_columns.h"
-#include "interface_window/interface_window.h"
+#include "interface_window/interface_window_model.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 
@@ -111,7 +111,7 @@ class PageGrid : public RecordSetObserver {
 class BenchDisplay : public Display {
  public:
   explicit BenchDisplay(Timeline* timeline) : timeline_(timeline) {}
-  void Attach(InterfaceWindow* window) {
+  void Attach(InterfaceWindowModel* window) {
     window_ = window;
     RebindGrids();
   }
@@ -133,8 +133,8 @@ class BenchDisplay : public Display {
   void EndProgress() override {}
   void ProcessMessages() override { timeline_->Responsive(); }
   void RebindGrids() override {
-    documents_.Bind(&window_->DataSource1());
-    lines_.Bind(&window_->DataSource2());
+    documents_.Bind(&window_->documents());
+    lines_.Bind(&window_->lines());
   }
   CalendarDate StartDate() override { return start; }
   CalendarDate EndDate() override { return end; }
@@ -159,7 +159,7 @@ class BenchDisplay : public Display {
 
  private:
   Timeline* timeline_;
-  InterfaceWindow* window_ = nullptr;
+  InterfaceWindowModel* window_ = nullptr;
   PageGrid documents_{
       GetBusinessLine(BusinessLineKey::kBbsk).look.document_columns};
   PageGrid lines_{GetBusinessLine(BusinessLineKey::kBbsk).look.line_columns};
@@ -197,8 +197,8 @@ int Main(int argc, char** argv) {
     return 2;
   }
 
-  InterfaceWindow window(GetBusinessLine(BusinessLineKey::kBbsk),
-                         Env::Default(), &display);
+  InterfaceWindowModel window(GetBusinessLine(BusinessLineKey::kBbsk),
+                              Env::Default(), &display);
   display.Attach(&window);
   window.set_request_hook([&](bool begins) {
     if (begins) {
@@ -207,7 +207,7 @@ int Main(int argc, char** argv) {
       timeline.RequestEnds();
     }
   });
-  window.FormShow(machine);
+  window.Connect(machine);
   if (display.failed) return 1;
 
   double worst_stall = 0, best_total = 1e300, request_of_best = 0;
@@ -215,7 +215,7 @@ int Main(int argc, char** argv) {
   for (int run = 0; run < runs; ++run) {
     timeline.Start();
     const Clock::time_point press = Clock::now();
-    window.fbRefreshClick();
+    window.Refresh();
     // Back in the message loop, with the grids showing the documents.
     timeline.Responsive();
     const double total = Ms(Clock::now() - press);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "base/env.h"
-#include "interface_window/interface_window.h"
+#include "interface_window/interface_window_model.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 
@@ -121,11 +121,11 @@ class CustomerSyncTest : public ::testing::Test {
 
   // Shows a new customer window against the server, as the host does each
   // time it opens the window.
-  InterfaceWindow& Show() {
+  InterfaceWindowModel& Show() {
     display_ = StatusDisplay();
-    window_ =
-        std::make_unique<InterfaceWindow>(kJqsk, Env::Default(), &display_);
-    window_->FormShow(server_->machine());
+    window_ = std::make_unique<InterfaceWindowModel>(kJqsk, Env::Default(),
+                                                     &display_);
+    window_->Connect(server_->machine());
     return *window_;
   }
 
@@ -141,7 +141,7 @@ class CustomerSyncTest : public ::testing::Test {
 
   std::unique_ptr<testing::ServerProcess> server_;
   StatusDisplay display_;
-  std::unique_ptr<InterfaceWindow> window_;
+  std::unique_ptr<InterfaceWindowModel> window_;
 };
 
 TEST_F(CustomerSyncTest, CopiesTheDocumentAndItsLinesWithTheirValues) {
@@ -368,7 +368,7 @@ TEST_F(CustomerSyncTest, FailureRollsBackBothTables) {
     Fill({Document(3002, "K9"), Line(3002, "G1", 4),
           std::string("CREATE TRIGGER refuse BEFORE INSERT ON ") + refusing +
               " BEGIN SELECT RAISE(ABORT, 'refused'); END"});
-    InterfaceWindow& w = Show();
+    InterfaceWindowModel& w = Show();
     EXPECT_EQ(display_.status[kBusyPanel], "同步化发生错误！"_gbk);
     EXPECT_FALSE(display_.busy_cursor);
     EXPECT_THAT(display_.messages, IsEmpty());
@@ -378,14 +378,14 @@ TEST_F(CustomerSyncTest, FailureRollsBackBothTables) {
 
     // The window's own session sees the same: its transaction was rolled
     // back, not left open.
-    w.fbRefreshClick();
-    ASSERT_TRUE(w.DataSource1().active());
-    ASSERT_EQ(w.DataSource1().RecordCount(), 1);
+    w.Refresh();
+    ASSERT_TRUE(w.documents().active());
+    ASSERT_EQ(w.documents().RecordCount(), 1);
     const CellValue number =
-        w.DataSource1().Cell(0, w.DataSource1().FieldIndex("DHAO00"));
+        w.documents().Cell(0, w.documents().FieldIndex("DHAO00"));
     ASSERT_TRUE(std::holds_alternative<double>(number));
     EXPECT_EQ(std::get<double>(number), 3001);
-    EXPECT_EQ(w.DataSource2().RecordCount(), 1);
+    EXPECT_EQ(w.lines().RecordCount(), 1);
 
     Fill({"DROP TRIGGER refuse"});
     Show();
@@ -420,8 +420,8 @@ TEST_F(CustomerSyncTest, TwoWindowsAtOnceCopyEachDocumentOnce) {
     for (StatusDisplay& display : displays) {
       display.on_process = [&] { before_copy.arrive_and_wait(); };
       threads.emplace_back([&display, machine = server_->machine()] {
-        InterfaceWindow window(kJqsk, Env::Default(), &display);
-        window.FormShow(machine);
+        InterfaceWindowModel window(kJqsk, Env::Default(), &display);
+        window.Connect(machine);
       });
     }
     for (std::thread& t : threads) t.join();

@@ -1,6 +1,6 @@
 // Display: what the interface window's rules need from the screen.
 //
-// The window model (interface_window/interface_window.h) decides; an
+// The window model (interface_window/interface_window_model.h) decides; an
 // implementation of this interface shows. The Win32 window implements it with
 // its controls; the native tests record the calls. All texts are GBK.
 #ifndef SKJK_INTERFACE_WINDOW_DISPLAY_H_
@@ -57,9 +57,9 @@ class Display {
   // Handlers of the model may be re-entered from here.
   virtual void ProcessMessages() = 0;
 
-  // The sets behind DataSource1/DataSource2 changed (view switch): the grids
-  // and totals take their columns' fields anew and re-read everything. They
-  // follow their sets' changes themselves (RecordSetObserver).
+  // The sets behind the model's documents() and lines() changed (view
+  // switch): the grids and totals take their columns' fields anew and re-read
+  // everything. They follow their sets' changes themselves (RecordSetObserver).
   virtual void RebindGrids() = 0;
 
   virtual CalendarDate StartDate() = 0;
@@ -77,7 +77,8 @@ class Display {
   // Selecting an item by code sends no change notification.
   virtual void SelectPickListItem(int index) = 0;
 
-  // Runs the settings dialog of `line` on `values` (fbSetClick): shows it
+  // Runs the settings dialog of `line` on `values` (the model's
+  // EditSettings): shows it
   // modally, stores the values when it is confirmed.
   virtual Status RunSettingsDialog(const SettingsRules& line,
                                    Settings* values) = 0;
@@ -87,7 +88,7 @@ class Display {
   // of day.
   virtual std::string RegionalDateTime(double value) = 0;
 
-  // Ends the window's modal loop (fbExitClick).
+  // Ends the window's modal loop (the model's Exit).
   virtual void CloseWindow() = 0;
 };
 

@@ -4,7 +4,7 @@
 // with a folder browser each (BERead, BEWrite1, BEWrite2), three invoice texts
 // (Efhr, Eskr, Esm) and the one-day check box (CEDay). It writes nothing
 // itself; the interface window's settings action (RunSettingsDialog,
-// fbSetClick) stores the values when the dialog ends with OK.
+// EditSettings) stores the values when the dialog ends with OK.
 //
 // The model holds the fields and the state of BtnApply and runs the handlers;
 // a view (the Win32 dialog, or a test) shows it, forwards the user's input to
@@ -63,7 +63,7 @@ class SettingsDialog {
   // The head-office title "本部税控机接口参数设置" is the dialog's default.
   explicit SettingsDialog(SettingsDialogHost* host);
 
-  // fbSetClick's filling: the fields from `values` and the title (caption
+  // EditSettings's filling: the fields from `values` and the title (caption
   // and LabelBt). No change handler runs and BtnApply stays disabled; the
   // check box's change notification is attached afterwards.
   void Fill(const Settings& values, std::string_view title);
@@ -116,7 +116,7 @@ class SettingsDialog {
 // second byte of a Chinese character is not a backslash.
 std::string FolderWithoutTrailingBackslash(std::string_view folder);
 
-// The settings button's action (fbSetClick): fills a dialog from *values with
+// The settings button's action (EditSettings): fills a dialog from *values with
 // the line's title, shows it through `host`, and when it ends with OK stores
 // the seven values into the line's section of the file at `path` and into
 // *values (StoreSettings). Returns the store's status (OK when cancelled);

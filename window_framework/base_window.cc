@@ -8,6 +8,7 @@
 
 #include "platform/win32_error.h"
 #include "text/error_text.h"
+#include "window_framework/controls.h"
 #include "window_framework/error_display.h"
 #include "window_framework/modal.h"
 #include "window_framework/ui_text.h"
@@ -79,15 +80,16 @@ Status BaseWindow::CreateHandle(const CreateParams& params) {
 HWND BaseWindow::AddControl(const wchar_t* window_class, std::wstring_view text,
                             DWORD style, int id, int x, int y, int width,
                             int height, HFONT font, DWORD ex_style) {
-  HWND control =
-      CreateWindowExW(ex_style, window_class, std::wstring(text).c_str(),
-                      WS_CHILD | WS_VISIBLE | style, x, y, width, height, hwnd_,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                      ModuleHandle(), nullptr);
-  if (control != nullptr) {
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  }
-  return control;
+  return CreateChildControl(window_class, {.parent = hwnd_,
+                                           .id = id,
+                                           .text = text,
+                                           .style = style,
+                                           .x = x,
+                                           .y = y,
+                                           .width = width,
+                                           .height = height,
+                                           .font = font,
+                                           .ex_style = ex_style});
 }
 
 LRESULT BaseWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {

@@ -68,7 +68,7 @@ class ModalWindow : public BaseWindow {
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
-  // The window is closing (FormClose).
+  // The window is closing.
   virtual void OnClose() {}
 
  private:

@@ -23,7 +23,7 @@ struct InterfaceContext {
 
 class InterfaceWindow : public ModalWindow {
  public:
-  // Creates the window and runs its creation step (FormCreate). An error of
+  // Creates the window and runs its creation step (LoadSettings). An error of
   // the creation step is shown by the window (general error display) and the
   // window still exists; an error returned means that no window exists.
   virtual Status Create() = 0;

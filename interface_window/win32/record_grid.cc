@@ -158,6 +158,7 @@ bool RecordGrid::Create(HWND parent, int id,
                         std::span<const GridColumn> columns,
                         bool columns_sizable, HFONT font,
                         COLORREF header_colour, int footer_id) {
+  id_ = id;
   header_colour_ = header_colour;
   columns_sizable_ = columns_sizable;
   hwnd_ = CreateWindowExW(

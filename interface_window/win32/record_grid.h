@@ -20,10 +20,11 @@
 
 #include "documents/document_set.h"
 #include "interface_window/grid_columns.h"
+#include "window_framework/controls.h"
 
 namespace skjk::win32 {
 
-class RecordGrid : public RecordSetObserver {
+class RecordGrid : public Control, public RecordSetObserver {
  public:
   RecordGrid() = default;
   ~RecordGrid() override;
@@ -38,12 +39,11 @@ class RecordGrid : public RecordSetObserver {
   bool Create(HWND parent, int id, std::span<const GridColumn> columns,
               bool columns_sizable, HFONT font, COLORREF header_colour,
               int footer_id = 0);
-  HWND hwnd() const { return hwnd_; }
   // The footer strip, or nullptr. Its window text holds the footer cells'
   // texts, each followed by a tab.
   HWND footer() const { return footer_; }
   // Places the list and, under it, the footer in the rectangle.
-  void Move(int left, int top, int width, int height);
+  void Move(int left, int top, int width, int height) override;
 
   // Follows `set` from now on (nullptr: none), and re-reads everything.
   void Bind(RecordSet* set);
@@ -68,7 +68,7 @@ class RecordGrid : public RecordSetObserver {
 
   // WM_NOTIFY from the list view; true when handled, *result then holds the
   // answer.
-  bool OnNotify(NMHDR* header, LRESULT* result);
+  bool OnNotify(NMHDR* header, LRESULT* result) override;
 
   // RecordSetObserver.
   void DataChanged() override;
@@ -91,7 +91,6 @@ class RecordGrid : public RecordSetObserver {
   // After a key or scroll message went through the list view.
   void AfterInput(UINT message, WPARAM wparam, int focused_before);
 
-  HWND hwnd_ = nullptr;
   HWND footer_ = nullptr;
   COLORREF header_colour_ = 0;
   bool columns_sizable_ = false;

@@ -44,7 +44,7 @@ enum SettingsDialogControl : int {
   kLabelBtId = 301,
 };
 
-// The settings button's action (fbSetClick) with this dialog: shows it owned
+// The settings button's action (EditSettings) with this dialog: shows it owned
 // by `owner` (the interface window), and stores the values into the line's
 // section of `path` and *values when it ends with OK. Returns the store's
 // status, or why the dialog could not be shown.

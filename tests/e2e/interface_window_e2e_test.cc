@@ -15,13 +15,13 @@
 
 #include "entry/entry_points.h"
 #include "gtest/gtest.h"
-#include "interface_window/win32/interface_window_win32.h"
+#include "interface_window/win32/interface_window_frame.h"
 #include "testing/win32/driver.h"
 
 namespace skjk::e2e {
 namespace {
 
-using Ids = win32::InterfaceWindowWin32;
+using Ids = win32::InterfaceWindowFrame;
 
 // The screen area of `window` as a 24-bit BMP file.
 bool SaveWindowShot(HWND window, const std::wstring& path) {

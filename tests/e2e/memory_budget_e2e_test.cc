@@ -16,13 +16,13 @@
 
 #include "entry/entry_points.h"
 #include "gtest/gtest.h"
-#include "interface_window/win32/interface_window_win32.h"
+#include "interface_window/win32/interface_window_frame.h"
 #include "testing/win32/driver.h"
 
 namespace skjk::e2e {
 namespace {
 
-using Ids = win32::InterfaceWindowWin32;
+using Ids = win32::InterfaceWindowFrame;
 
 constexpr char kSettings[] =
     "[BBSK]\r\nread=C:\\in.txt\r\nwrite1=C:\\s.txt\r\nwrite2=C:\\v.txt\r\n"

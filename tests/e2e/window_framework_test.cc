@@ -1,9 +1,11 @@
 // The window framework under Wine: errors escaping a handler, the modal loop
-// and its owner chain, the deferred release, on real windows of this process.
+// and its owner chain, the deferred release, the control objects and the
+// splitter, on real windows of this process.
 #include <windows.h>
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -13,8 +15,10 @@
 #include "gtest/gtest.h"
 #include "testing/win32/driver.h"
 #include "window_framework/base_window.h"
+#include "window_framework/controls.h"
 #include "window_framework/error_display.h"
 #include "window_framework/modal.h"
+#include "window_framework/splitter.h"
 
 namespace skjk::win32 {
 namespace {
@@ -301,6 +305,197 @@ TEST_F(WindowFrameworkTest, NestedModalWindowsKeepTheOwnerChainDisabled) {
   EXPECT_TRUE(inner_status.ok()) << inner_status.message();
   EXPECT_TRUE(IsWindowEnabled(owner_))
       << "host disabled after the outer window";
+}
+
+// One control of each kind on the owner window; each callback writes what
+// it heard into `heard`.
+class ControlSetTest : public WindowFrameworkTest {
+ protected:
+  enum : int {
+    kButtonId = 201,
+    kFirstRadioId,
+    kSecondRadioId,
+    kListId,
+    kPickerId
+  };
+
+  void SetUp() override {
+    WindowFrameworkTest::SetUp();
+    ASSERT_TRUE(button_.Create(Params(kButtonId, BS_PUSHBUTTON),
+                               [this] { heard_.push_back("button"); }));
+    ASSERT_TRUE(first_radio_.Create(
+        Params(kFirstRadioId, BS_AUTORADIOBUTTON | WS_GROUP),
+        [this] { heard_.push_back("first radio"); }));
+    ASSERT_TRUE(
+        second_radio_.Create(Params(kSecondRadioId, BS_AUTORADIOBUTTON),
+                             [this] { heard_.push_back("second radio"); }));
+    ASSERT_TRUE(
+        list_.Create(Params(kListId, CBS_DROPDOWNLIST), [this](int item) {
+          heard_.push_back("item " + std::to_string(item));
+        }));
+    list_.AddItem(L"a");
+    list_.AddItem(L"b");
+    ASSERT_TRUE(picker_.Create(Params(kPickerId, 0),
+                               [this] { heard_.push_back("picker"); }));
+    for (Control* c : std::initializer_list<Control*>{
+             &button_, &first_radio_, &second_radio_, &list_, &picker_}) {
+      set_.Add(c);
+    }
+  }
+
+  ControlParams Params(int id, DWORD style) {
+    return {
+        .parent = owner_, .id = id, .style = style, .width = 80, .height = 20};
+  }
+
+  PushButton button_;
+  RadioButton first_radio_, second_radio_;
+  DropDownList list_;
+  DatePicker picker_;
+  ControlSet set_;
+  std::vector<std::string> heard_;
+};
+
+TEST_F(ControlSetTest, EachMessageReachesTheControlItComesFrom) {
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    int id;
+    UINT code;  // WM_COMMAND notification, or WM_NOTIFY code when notify
+    bool notify;
+    bool handled;
+    std::vector<std::string> heard;
+  };
+  const Case cases[] = {
+      {"button clicked",
+       nullptr,
+       kButtonId,
+       BN_CLICKED,
+       false,
+       true,
+       {"button"}},
+      {"button gets focus", nullptr, kButtonId, BN_SETFOCUS, false, true, {}},
+      {"second radio checked by the click",
+       [&] { second_radio_.SetChecked(true); },
+       kSecondRadioId,
+       BN_CLICKED,
+       false,
+       true,
+       {"second radio"}},
+      {"first radio clicked but left unchecked",
+       [&] { first_radio_.SetChecked(false); },
+       kFirstRadioId,
+       BN_CLICKED,
+       false,
+       true,
+       {}},
+      {"list selection changed",
+       [&] { list_.Select(1); },
+       kListId,
+       CBN_SELCHANGE,
+       false,
+       true,
+       {"item 1"}},
+      {"list dropped down", nullptr, kListId, CBN_DROPDOWN, false, true, {}},
+      {"unknown identifier", nullptr, 999, BN_CLICKED, false, false, {}},
+      {"picker calendar closed",
+       nullptr,
+       kPickerId,
+       DTN_CLOSEUP,
+       true,
+       true,
+       {"picker"}},
+      {"picker date changed",
+       nullptr,
+       kPickerId,
+       DTN_DATETIMECHANGE,
+       true,
+       false,
+       {}},
+      {"close-up from a button",
+       nullptr,
+       kButtonId,
+       DTN_CLOSEUP,
+       true,
+       false,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    heard_.clear();
+    if (c.prepare) c.prepare();
+    bool handled = false;
+    if (c.notify) {
+      NMHDR header{GetDlgItem(owner_, c.id), static_cast<UINT_PTR>(c.id),
+                   c.code};
+      LRESULT result = -1;
+      handled = set_.Notify(&header, &result);
+      if (handled) {
+        EXPECT_EQ(result, 0);
+      }
+    } else {
+      handled = set_.Command(MAKEWPARAM(c.id, c.code));
+    }
+    EXPECT_EQ(handled, c.handled);
+    EXPECT_EQ(heard_, c.heard);
+  }
+}
+
+TEST_F(ControlSetTest, ControlsChangedByCodeRunNoCallback) {
+  list_.Select(1);
+  EXPECT_EQ(list_.selection(), 1);
+  second_radio_.SetChecked(true);
+  EXPECT_TRUE(second_radio_.checked());
+  SYSTEMTIME day{};
+  day.wYear = 2002;
+  day.wMonth = 8;
+  day.wDay = 23;
+  picker_.SetDate(day);
+  const SYSTEMTIME shown = picker_.date();
+  EXPECT_EQ(shown.wYear, 2002);
+  EXPECT_EQ(shown.wMonth, 8);
+  EXPECT_EQ(shown.wDay, 23);
+  e2e::PumpMessages();
+  EXPECT_TRUE(heard_.empty());
+}
+
+TEST_F(WindowFrameworkTest, SplitterReportsWhereItIsDraggedTo) {
+  // The band lies at y 100..104; each case presses at `press`, then moves
+  // the mouse through `moves` with the button held, the capture ended
+  // before the last move when `ended`.
+  enum class End { kNone, kButtonUp, kCaptureLost };
+  struct Case {
+    const char* name;
+    int press;
+    End end;
+    std::vector<int> moves;
+    std::vector<int> tops;
+  };
+  const Case cases[] = {
+      {"pressed on the band's top edge", 100, End::kNone, {150, 40}, {150, 40}},
+      {"pressed inside the band", 103, End::kNone, {150, 0}, {147, -3}},
+      {"pressed above the band", 99, End::kNone, {150}, {}},
+      {"pressed below the band", 105, End::kNone, {150}, {}},
+      {"button released", 102, End::kButtonUp, {150}, {}},
+      {"capture taken away", 102, End::kCaptureLost, {150}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<int> tops;
+    Splitter splitter([&](int top) { tops.push_back(top); });
+    splitter.Place(RECT{0, 100, 200, 105});
+    splitter.MouseDown(owner_, MAKELPARAM(10, c.press));
+    const bool on_band = c.press >= 100 && c.press < 105;
+    EXPECT_EQ(splitter.dragging(), on_band);
+    EXPECT_EQ(GetCapture() == owner_, on_band);
+    if (c.end != End::kNone) splitter.EndDrag(c.end == End::kButtonUp);
+    if (c.end == End::kButtonUp) {
+      EXPECT_EQ(GetCapture(), nullptr);
+    }
+    for (int y : c.moves) splitter.MouseMove(MAKELPARAM(10, y));
+    EXPECT_EQ(tops, c.tops);
+    ReleaseCapture();
+  }
 }
 
 }  // namespace

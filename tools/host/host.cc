@@ -44,7 +44,7 @@
 #include <vector>
 
 #include "entry/entry_points.h"
-#include "interface_window/win32/interface_window_win32.h"
+#include "interface_window/win32/interface_window_frame.h"
 #include "testing/win32/driver.h"
 
 namespace skjk::host {
@@ -212,7 +212,7 @@ void AnswerBox(HWND box, const std::wstring& shot) {
 // range holds none).
 void Query(HWND window, int first_month, int first_day, int last_month,
            int last_day) {
-  using Ids = win32::InterfaceWindowWin32;
+  using Ids = win32::InterfaceWindowFrame;
   SetDate(GetDlgItem(window, Ids::kStartDateId), 2024, first_month, first_day);
   SetDate(GetDlgItem(window, Ids::kEndDateId), 2024, last_month, last_day);
   e2e::PostClick(GetDlgItem(window, Ids::kRefreshId));
@@ -380,7 +380,7 @@ int PrintInvoiceNumbers(HWND list, const char* key, const std::string& what,
 // none has a number.
 bool ShowInvoiceNumbers(HWND window,
                         const std::vector<std::wstring>& exported) {
-  using Ids = win32::InterfaceWindowWin32;
+  using Ids = win32::InterfaceWindowFrame;
   HWND documents = GetDlgItem(window, Ids::kDocumentGridId);
   HWND lines = GetDlgItem(window, Ids::kLineGridId);
   const std::vector<std::wstring> numbers = ColumnTexts(documents, "单号");
@@ -415,7 +415,7 @@ bool ShowInvoiceNumbers(HWND window,
 
 // The invoicing cycle in one window; false when a step failed.
 bool RunCycle(const CycleDates& cycle, const std::wstring& outdir) {
-  using Ids = win32::InterfaceWindowWin32;
+  using Ids = win32::InterfaceWindowFrame;
   const Line& line = kLines[cycle.line];
   auto shot = [&](const char* name) {
     return outdir + L"\\" + W(cycle.file) + L"-" + W(name) + L".bmp";
@@ -519,7 +519,7 @@ double PeakWorkingSetMb() {
 // "记录数=<count>" after its query of every date. Every outcome is printed
 // as a line beginning "load: ".
 bool RunLoad(const std::wstring& outdir, long long count) {
-  using Ids = win32::InterfaceWindowWin32;
+  using Ids = win32::InterfaceWindowFrame;
   using Clock = std::chrono::steady_clock;
   auto seconds = [](Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();

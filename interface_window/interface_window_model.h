@@ -2,7 +2,7 @@
 // window: the handlers decide, a Display shows.
 //
 // The window owns its connection (DCOMConnection1), its nine document sets
-// and its window values. DataSource1/DataSource2 are the view binding: the
+// and its window values. documents() and lines() are the view binding: the
 // master and detail set of the current view.
 //
 // Long actions and re-entry. Query, export, import and the settings dialog
@@ -19,8 +19,8 @@
 // Everything runs on the window's one thread; nothing is locked.
 //
 // No method throws; failures are shown through the Display.
-#ifndef SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_
-#define SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_
+#ifndef SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_MODEL_H_
+#define SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_MODEL_H_
 
 #include <functional>
 #include <map>
@@ -45,61 +45,70 @@ inline constexpr int kSalesItem = 0;  // "销售单据"
 inline constexpr int kVoidItem = 1;   // "报废单据"
 inline constexpr int kNoItem = -1;    // nothing chosen (the list is empty)
 
-class InterfaceWindow {
+class InterfaceWindowModel {
  public:
   // `env` and `display` are not owned and must outlive the window.
-  InterfaceWindow(const BusinessLine& business_line, Env* env,
-                  Display* display);
-  InterfaceWindow(const InterfaceWindow&) = delete;
-  InterfaceWindow& operator=(const InterfaceWindow&) = delete;
-  ~InterfaceWindow();
+  InterfaceWindowModel(const BusinessLine& business_line, Env* env,
+                       Display* display);
+  InterfaceWindowModel(const InterfaceWindowModel&) = delete;
+  InterfaceWindowModel& operator=(const InterfaceWindowModel&) = delete;
+  ~InterfaceWindowModel();
 
-  // ---- Handlers, named after component and event.
-  // Window creation: loads the settings into the window values.
-  void FormCreate();
-  // Window shown: connects to `machine_name` (host text 5), resets the view
-  // and runs the line's copy step (the customer window's synchronisation),
-  // which nothing runs when the connection failed.
-  void FormShow(std::string_view machine_name);
-  // Activation; only the first call does anything: asks for the settings
-  // when a file location is missing.
-  void FormActivate();
+  // ---- Handlers: what the window does on the user's and the system's
+  // events. The comments name the form's components where that helps.
+  // Loads the settings into the window values (window creation).
+  void LoadSettings();
+  // Connects to `machine_name` (host text 5), resets the view and runs the
+  // line's copy step (the customer window's synchronisation), which nothing
+  // runs when the connection failed (window shown).
+  void Connect(std::string_view machine_name);
+  // Asks for the settings when a file location is missing (activation);
+  // only the first call does anything.
+  void AskForMissingSettings();
   // The view controls' events, with the value the user chose: RB1
   // "已开发票" (`invoiced`) or RB2 "未开发票" became checked; the pick list's
-  // selection became `item`. Each runs RB1Click when the choice differs from
-  // the one the window holds (clicking the checked radio button again does
-  // nothing).
+  // selection became `item`. Each runs ChooseView when the choice differs
+  // from the one the window holds (clicking the checked radio button again
+  // does nothing).
   void RadioChecked(bool invoiced);
   void PickListChanged(int item);
-  // View selection: binds the view of the chosen radio button and pick-list
-  // item ("销售单据" means sales documents, any other item or none void
-  // documents) and queries its set when it is closed; an open set is shown
-  // as last loaded, and the document count and panel 0 then give its number
-  // of documents.
-  void RB1Click();
-  // Refresh clicked, or the end-date calendar closed: queries the bound set.
-  void fbRefreshClick();
-  void DateTimePicker1CloseUp();
-  void DateTimePicker2CloseUp() { fbRefreshClick(); }
-  void fbSetClick();
-  // Export clicked: writes the not-invoiced documents of the view into the
-  // sales-document or void-document file (exchange/export.h).
-  void fbExportClick();
-  // Import clicked: reads the issued-invoice file and writes its invoice
-  // numbers back (exchange/import.h); on success selects the invoiced view.
-  void fbImportClick();
-  void fbExitClick();
+  // Binds the view of the chosen radio button and pick-list item ("销售单据"
+  // means sales documents, any other item or none void documents) and
+  // queries its set when it is closed; an open set is shown as last loaded,
+  // and the document count and panel 0 then give its number of documents.
+  void ChooseView();
+  // Queries the bound set (button fbRefresh).
+  void Refresh();
+  // The start date was chosen (DateTimePicker1 closed up): with the
+  // one-day setting the end date becomes the start date and the set is
+  // queried; otherwise the end date picker gets the focus.
+  void StartDateChosen();
+  // The end date was chosen (DateTimePicker2 closed up): queries the set.
+  void EndDateChosen() { Refresh(); }
+  // Runs the settings dialog on the window values (button fbSet).
+  void EditSettings();
+  // Writes the not-invoiced documents of the view into the sales-document or
+  // void-document file (exchange/export.h; button fbExport).
+  void ExportDocuments();
+  // Reads the issued-invoice file and writes its invoice numbers back
+  // (exchange/import.h; button fbImport); on success selects the invoiced
+  // view.
+  void ImportInvoices();
+  // Closes the window unless a long action runs; it then closes once the
+  // action has ended (button fbExit).
+  void Exit();
   // The user moved past the last document of the document grid (down arrow
   // or page down on it, or scrolling on at the end): the bound set's cursor
   // goes to its last document, unless the set holds all there is and the
   // cursor stands elsewhere, and then past it. For a set loaded in packets
   // that runs the scroll step, which fetches the next packet.
   void MovePastLastDocument();
-  // The window asks to close (close box, Alt+F4): false while a long action
-  // runs; it then closes once the action has ended.
-  bool CloseQuery();
-  // The window closes.
-  void FormClose();
+  // Whether the window may close now (close box, Alt+F4): false while a
+  // long action runs; it then closes once the action has ended.
+  bool CanClose();
+  // The window closes: the open sets are closed and no handler does
+  // anything any more.
+  void Close();
 
   // ---- Document filter (a line whose document columns are filterable).
   // Lets only the documents whose column `column` (index into the line's
@@ -126,8 +135,10 @@ class InterfaceWindow {
   int pick_item() const { return pick_item_; }
   // The pick list's text: "销售单据", "报废单据" or empty (GBK).
   std::string PickListText() const;
-  DocumentSet& DataSource1() { return sets_->master(view_); }
-  DetailSet& DataSource2() { return sets_->detail(view_); }
+  // The master and detail set of the current view (DataSource1 and
+  // DataSource2).
+  DocumentSet& documents() { return sets_->master(view_); }
+  DetailSet& lines() { return sets_->detail(view_); }
   WindowSets& sets() { return *sets_; }
   Connection& connection() { return connection_; }
   Display& display() { return *display_; }
@@ -147,14 +158,14 @@ class InterfaceWindow {
   // was asked for meanwhile runs (view change, query, close).
   class LongAction {
    public:
-    explicit LongAction(InterfaceWindow* window);
+    explicit LongAction(InterfaceWindowModel* window);
     ~LongAction();
     LongAction(const LongAction&) = delete;
     LongAction& operator=(const LongAction&) = delete;
     bool started() const { return started_; }
 
    private:
-    InterfaceWindow* window_;
+    InterfaceWindowModel* window_;
     bool started_;
   };
 
@@ -171,7 +182,7 @@ class InterfaceWindow {
   // ClientDataSet5AfterScroll: at the end of a set loaded in packets, the
   // next packet is fetched with the busy display.
   void ScrollStep(DocumentSet& set);
-  // Puts the document filter on DataSource1 (none when empty).
+  // Puts the document filter on the bound master set (none when empty).
   void ApplyFilter();
   // Document count and panel 0 := the number of documents of `set`.
   void ShowCount(DocumentSet& set);
@@ -205,4 +216,4 @@ class InterfaceWindow {
 
 }  // namespace skjk
 
-#endif  // SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_
+#endif  // SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_MODEL_H_

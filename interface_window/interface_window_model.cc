@@ -1,4 +1,4 @@
-#include "interface_window/interface_window.h"
+#include "interface_window/interface_window_model.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -20,8 +20,8 @@ namespace {
 constexpr int kFreeStep = 32;
 }  // namespace
 
-InterfaceWindow::InterfaceWindow(const BusinessLine& business_line, Env* env,
-                                 Display* display)
+InterfaceWindowModel::InterfaceWindowModel(const BusinessLine& business_line,
+                                           Env* env, Display* display)
     : business_line_(business_line),
       env_(env),
       display_(display),
@@ -50,15 +50,15 @@ InterfaceWindow::InterfaceWindow(const BusinessLine& business_line, Env* env,
   }
 }
 
-InterfaceWindow::~InterfaceWindow() = default;
+InterfaceWindowModel::~InterfaceWindowModel() = default;
 
-void InterfaceWindow::FormCreate() {
-  Status status = LoadSettings(env_, SettingsPath(env_),
-                               business_line_.settings().section, &values_);
+void InterfaceWindowModel::LoadSettings() {
+  Status status = skjk::LoadSettings(
+      env_, SettingsPath(env_), business_line_.settings().section, &values_);
   if (!status.ok()) display_->ShowError(status.message());
 }
 
-void InterfaceWindow::FormShow(std::string_view machine_name) {
+void InterfaceWindowModel::Connect(std::string_view machine_name) {
   connection_.Close();
   connection_.set_machine_name(std::string(machine_name));
   if (!connection_.Open().ok()) {
@@ -73,7 +73,7 @@ void InterfaceWindow::FormShow(std::string_view machine_name) {
   if (!business_line_.show_sync.empty()) Synchronise();
 }
 
-void InterfaceWindow::Synchronise() {
+void InterfaceWindowModel::Synchronise() {
   // A query asked for meanwhile waits for the copy.
   LongAction action(this);
   if (!action.started()) return;
@@ -92,30 +92,30 @@ void InterfaceWindow::Synchronise() {
   display_->SetBusyCursor(false);
 }
 
-void InterfaceWindow::FormActivate() {
+void InterfaceWindowModel::AskForMissingSettings() {
   if (activated_) return;
   activated_ = true;
   if (values_.invoice_file.empty() || values_.sales_file.empty() ||
       values_.void_file.empty()) {
     display_->ShowMessage("请先设置接口参数！"_gbk, MessageKind::kInfo,
                           MessageOwner::kNone);
-    fbSetClick();
+    EditSettings();
   }
 }
 
-void InterfaceWindow::RadioChecked(bool invoiced) {
+void InterfaceWindowModel::RadioChecked(bool invoiced) {
   if (invoiced == invoiced_) return;
   invoiced_ = invoiced;
-  RB1Click();
+  ChooseView();
 }
 
-void InterfaceWindow::PickListChanged(int item) {
+void InterfaceWindowModel::PickListChanged(int item) {
   if (item == pick_item_) return;
   pick_item_ = item;
-  RB1Click();
+  ChooseView();
 }
 
-void InterfaceWindow::RB1Click() {
+void InterfaceWindowModel::ChooseView() {
   if (closed_) return;
   if (busy_) {
     // Rebinding now would pull the set from under the running action.
@@ -125,25 +125,25 @@ void InterfaceWindow::RB1Click() {
   const bool sales = pick_item_ == kSalesItem;
   Bind(invoiced_ ? (sales ? View::kDoneSales : View::kDoneVoid)
                  : (sales ? View::kOpenSales : View::kOpenVoid));
-  if (!DataSource1().active()) {
-    fbRefreshClick();
+  if (!documents().active()) {
+    Refresh();
   } else {
     // Shown as last loaded, without a query; the count is the one of the
     // documents shown, not of the set queried last.
-    ShowCount(DataSource1());
+    ShowCount(documents());
   }
 }
 
-void InterfaceWindow::Bind(View view) {
+void InterfaceWindowModel::Bind(View view) {
   if (view == view_) return;
   // The document filter goes along with the binding.
-  if (!filters_.empty()) DataSource1().SetFilter(nullptr);
+  if (!filters_.empty()) documents().SetFilter(nullptr);
   view_ = view;
   if (!filters_.empty()) ApplyFilter();
   display_->RebindGrids();
 }
 
-void InterfaceWindow::fbRefreshClick() {
+void InterfaceWindowModel::Refresh() {
   if (closed_) return;
   if (busy_) {
     pending_query_ = true;
@@ -152,7 +152,7 @@ void InterfaceWindow::fbRefreshClick() {
   Query();
 }
 
-void InterfaceWindow::Query() {
+void InterfaceWindowModel::Query() {
   const CalendarDate start = display_->StartDate();
   const CalendarDate end = display_->EndDate();
   if (start > end) {
@@ -168,7 +168,7 @@ void InterfaceWindow::Query() {
   display_->SetStatusText(kBusyPanel, "查询中，请稍候……"_gbk);
   display_->ProcessMessages();
 
-  DocumentSet& set = DataSource1();
+  DocumentSet& set = documents();
   // Freeing a million documents with their lines at once would keep the
   // window from answering for longer than the user should wait: the old
   // records go in steps, with messages processed in between.
@@ -190,11 +190,11 @@ void InterfaceWindow::Query() {
   if (!status.ok()) display_->ShowError(status.message());
 }
 
-void InterfaceWindow::AfterOpen(DocumentSet& set) { ShowCount(set); }
+void InterfaceWindowModel::AfterOpen(DocumentSet& set) { ShowCount(set); }
 
-void InterfaceWindow::MovePastLastDocument() {
+void InterfaceWindowModel::MovePastLastDocument() {
   if (closed_) return;
-  DocumentSet& set = DataSource1();
+  DocumentSet& set = documents();
   // An export walking the set has it detached from the grid.
   if (set.ControlsDisabled() || set.RecordCount() == 0) return;
   const int last = set.RecordCount() - 1;
@@ -207,8 +207,8 @@ void InterfaceWindow::MovePastLastDocument() {
   set.Next();
 }
 
-void InterfaceWindow::ScrollStep(DocumentSet& set) {
-  if (&set != &DataSource1() || !set.Eof() || set.exhausted()) return;
+void InterfaceWindowModel::ScrollStep(DocumentSet& set) {
+  if (&set != &documents() || !set.Eof() || set.exhausted()) return;
   // A query, view change or close asked for meanwhile waits for the packet.
   LongAction action(this);
   if (!action.started()) return;
@@ -221,8 +221,8 @@ void InterfaceWindow::ScrollStep(DocumentSet& set) {
   if (!added.ok()) display_->ShowError(added.status().message());
 }
 
-bool InterfaceWindow::SetColumnFilter(int column,
-                                      std::optional<std::string> text) {
+bool InterfaceWindowModel::SetColumnFilter(int column,
+                                           std::optional<std::string> text) {
   const auto& columns = business_line_.look.document_columns;
   if (busy_ || closed_ || column < 0 ||
       column >= static_cast<int>(columns.size()) ||
@@ -235,11 +235,11 @@ bool InterfaceWindow::SetColumnFilter(int column,
     filters_.erase(column);
   }
   ApplyFilter();
-  if (DataSource1().active()) ShowCount(DataSource1());
+  if (documents().active()) ShowCount(documents());
   return true;
 }
 
-const std::string* InterfaceWindow::ColumnFilter(int column) const {
+const std::string* InterfaceWindowModel::ColumnFilter(int column) const {
   auto it = filters_.find(column);
   return it == filters_.end() ? nullptr : &it->second;
 }
@@ -277,8 +277,8 @@ bool Passes(const DocumentSet& set, int record,
 
 }  // namespace
 
-void InterfaceWindow::ApplyFilter() {
-  DocumentSet& set = DataSource1();
+void InterfaceWindowModel::ApplyFilter() {
+  DocumentSet& set = documents();
   if (filters_.empty()) {
     if (set.filtered()) set.SetFilter(nullptr);
     return;
@@ -294,7 +294,7 @@ void InterfaceWindow::ApplyFilter() {
       });
 }
 
-std::vector<std::string> InterfaceWindow::FilterChoices(int column) const {
+std::vector<std::string> InterfaceWindowModel::FilterChoices(int column) const {
   const auto& columns = business_line_.look.document_columns;
   if (column < 0 || column >= static_cast<int>(columns.size())) return {};
   const DocumentSet& set = sets_->master(view_);
@@ -324,30 +324,30 @@ std::vector<std::string> InterfaceWindow::FilterChoices(int column) const {
   return choices;
 }
 
-void InterfaceWindow::ShowCount(DocumentSet& set) {
+void InterfaceWindowModel::ShowCount(DocumentSet& set) {
   document_count_ = set.RecordCount();
   display_->SetStatusText(kCountPanel,
                           "记录数="_gbk + std::to_string(document_count_));
 }
 
-void InterfaceWindow::DateTimePicker1CloseUp() {
+void InterfaceWindowModel::StartDateChosen() {
   if (closed_) return;
   if (values_.one_day_range) {
     display_->SetEndDate(display_->StartDate());
-    fbRefreshClick();
+    Refresh();
   } else {
     display_->FocusEndDate();
   }
 }
 
-void InterfaceWindow::fbSetClick() {
+void InterfaceWindowModel::EditSettings() {
   if (closed_) return;
   LongAction action(this);
   if (!action.started()) return;
   RunSettingsDialog();
 }
 
-void InterfaceWindow::RunSettingsDialog() {
+void InterfaceWindowModel::RunSettingsDialog() {
   Status status =
       display_->RunSettingsDialog(business_line_.settings(), &values_);
   if (!status.ok()) display_->ShowError(status.message());
@@ -361,7 +361,8 @@ class ExchangeSite : public Host {
  public:
   using Notice = ExchangeHost::Notice;
 
-  ExchangeSite(InterfaceWindow* window, std::function<void()> open_settings)
+  ExchangeSite(InterfaceWindowModel* window,
+               std::function<void()> open_settings)
       : window_(window), open_settings_(std::move(open_settings)) {}
 
   void Tell(Notice kind, std::string_view text) override {
@@ -378,10 +379,10 @@ class ExchangeSite : public Host {
 
  protected:
   Display& display() { return window_->display(); }
-  InterfaceWindow* window() { return window_; }
+  InterfaceWindowModel* window() { return window_; }
 
  private:
-  InterfaceWindow* window_;
+  InterfaceWindowModel* window_;
   std::function<void()> open_settings_;
 };
 
@@ -441,7 +442,7 @@ class ImportSite final : public ExchangeSite<ImportHost> {
 
 }  // namespace
 
-void InterfaceWindow::fbImportClick() {
+void InterfaceWindowModel::ImportInvoices() {
   if (closed_) return;
   LongAction action(this);
   if (!action.started()) return;
@@ -450,7 +451,7 @@ void InterfaceWindow::fbImportClick() {
             &site);
 }
 
-std::string InterfaceWindow::PickListText() const {
+std::string InterfaceWindowModel::PickListText() const {
   switch (pick_item_) {
     case kSalesItem:
       return "销售单据"_gbk;
@@ -474,7 +475,7 @@ ExportSettings ExportSettingsOf(const Settings& values) {
 
 }  // namespace
 
-void InterfaceWindow::fbExportClick() {
+void InterfaceWindowModel::ExportDocuments() {
   if (closed_) return;
   LongAction action(this);
   if (!action.started()) return;
@@ -486,16 +487,16 @@ void InterfaceWindow::fbExportClick() {
   request.list_text = list_text;
   request.start = display_->StartDate();
   request.end = display_->EndDate();
-  request.documents = &DataSource1();
+  request.documents = &documents();
   ExportSite site(this, [this] { RunSettingsDialog(); });
   RunExport(business_line_.exporting, request, env_, &site);
 }
 
-void InterfaceWindow::fbExitClick() {
-  if (CloseQuery()) display_->CloseWindow();
+void InterfaceWindowModel::Exit() {
+  if (CanClose()) display_->CloseWindow();
 }
 
-bool InterfaceWindow::CloseQuery() {
+bool InterfaceWindowModel::CanClose() {
   if (busy_) {
     pending_close_ = true;
     return false;
@@ -503,35 +504,35 @@ bool InterfaceWindow::CloseQuery() {
   return true;
 }
 
-void InterfaceWindow::FormClose() {
+void InterfaceWindowModel::Close() {
   closed_ = true;
   sets_->master(View::kOpenSales).Close();
   sets_->master(View::kOpenVoid).Close();
 }
 
-void InterfaceWindow::BeginBusy(std::string_view text) {
+void InterfaceWindowModel::BeginBusy(std::string_view text) {
   display_->SetBusyCursor(true);
   display_->SetStatusText(kBusyPanel, text);
   display_->ProcessMessages();
 }
 
-void InterfaceWindow::EndBusy() {
+void InterfaceWindowModel::EndBusy() {
   display_->SetStatusText(kBusyPanel, "");
   display_->SetBusyCursor(false);
 }
 
-InterfaceWindow::LongAction::LongAction(InterfaceWindow* window)
+InterfaceWindowModel::LongAction::LongAction(InterfaceWindowModel* window)
     : window_(window), started_(!window->busy_) {
   if (started_) window_->busy_ = true;
 }
 
-InterfaceWindow::LongAction::~LongAction() {
+InterfaceWindowModel::LongAction::~LongAction() {
   if (!started_) return;
   window_->busy_ = false;
   window_->RunDeferred();
 }
 
-void InterfaceWindow::RunDeferred() {
+void InterfaceWindowModel::RunDeferred() {
   if (pending_close_) {
     pending_close_ = pending_view_ = pending_query_ = false;
     display_->CloseWindow();
@@ -542,7 +543,7 @@ void InterfaceWindow::RunDeferred() {
   pending_query_ = pending_view_ = false;
   if (want_view) {
     const int queries_before = queries_started_;
-    RB1Click();
+    ChooseView();
     // The view change queried already: that serves the query asked for.
     if (queries_started_ != queries_before) want_query = false;
   }

@@ -1,11 +1,13 @@
-#include "interface_window/win32/interface_window_win32.h"
+#include "interface_window/win32/interface_window_frame.h"
 
 #include <commctrl.h>
 #include <uxtheme.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -35,15 +37,17 @@ struct ToolButton {
   std::string_view caption;  // UTF-8
   std::string_view hint;     // UTF-8
   Picture picture;
+  void (InterfaceWindowModel::*action)();
 };
 constexpr ToolButton kToolButtons[] = {
-    {InterfaceWindowWin32::kImportId, 88, "读入", "读入税控机的传出文件",
-     Picture::kImport},
-    {InterfaceWindowWin32::kExportId, 176, "导出", "导出指定的文件到税控机",
-     Picture::kExport},
-    {InterfaceWindowWin32::kSetId, 392, "设置", "设置税控机接口的参数",
-     Picture::kSettings},
-    {InterfaceWindowWin32::kExitId, 504, "退出", "退出", Picture::kExit},
+    {InterfaceWindowFrame::kImportId, 88, "读入", "读入税控机的传出文件",
+     Picture::kImport, &InterfaceWindowModel::ImportInvoices},
+    {InterfaceWindowFrame::kExportId, 176, "导出", "导出指定的文件到税控机",
+     Picture::kExport, &InterfaceWindowModel::ExportDocuments},
+    {InterfaceWindowFrame::kSetId, 392, "设置", "设置税控机接口的参数",
+     Picture::kSettings, &InterfaceWindowModel::EditSettings},
+    {InterfaceWindowFrame::kExitId, 504, "退出", "退出", Picture::kExit,
+     &InterfaceWindowModel::Exit},
 };
 
 CalendarDate FromSystemTime(const SYSTEMTIME& st) {
@@ -61,16 +65,16 @@ SYSTEMTIME ToSystemTime(CalendarDate date) {
 
 }  // namespace
 
-InterfaceWindowWin32::InterfaceWindowWin32(const BusinessLine& business_line,
+InterfaceWindowFrame::InterfaceWindowFrame(const BusinessLine& business_line,
                                            const InterfaceContext& context)
     : business_line_(business_line),
       look_(business_line.look),
       context_(context) {
-  model_ = std::make_unique<skjk::InterfaceWindow>(business_line_,
-                                                   Env::Default(), this);
+  model_ = std::make_unique<InterfaceWindowModel>(business_line_,
+                                                  Env::Default(), this);
 }
 
-InterfaceWindowWin32::~InterfaceWindowWin32() {
+InterfaceWindowFrame::~InterfaceWindowFrame() {
   // The grids and the totals stop following the sets before the sets go.
   documents_.Bind(nullptr);
   lines_.Bind(nullptr);
@@ -83,7 +87,7 @@ InterfaceWindowWin32::~InterfaceWindowWin32() {
   if (background_ != nullptr) DeleteObject(background_);
 }
 
-Status InterfaceWindowWin32::Create() {
+Status InterfaceWindowFrame::Create() {
   CreateParams params;
   params.class_name = WideFromUtf8(business_line_.window_class);
   params.caption = WideFromUtf8(business_line_.caption);
@@ -105,17 +109,36 @@ Status InterfaceWindowWin32::Create() {
   SKJK_RETURN_IF_ERROR(CreateHandle(params));
   CreateControls();
   Layout();
-  model_->FormCreate();
+  model_->LoadSettings();
   return Status::OK();
 }
 
-void InterfaceWindowWin32::CreateControls() {
+void InterfaceWindowFrame::CreateControls() {
   HFONT main_font = window_font_ != nullptr ? window_font_ : simsun_;
+  CreateToolbar(main_font);
+  CreateQueryBar();
+  CreateGrids(main_font);
+  if (look_.work_panel) CreateTotals();
+  CreateStatusBar();
+  RebindGrids();
+}
+
+void InterfaceWindowFrame::CreateToolbar(HFONT font) {
   for (size_t i = 0; i < std::size(kToolButtons); ++i) {
     const ToolButton& b = kToolButtons[i];
-    toolbar_[i] = AddControl(WC_BUTTONW, WideFromUtf8(b.caption),
-                             WS_TABSTOP | BS_OWNERDRAW, b.id, b.left, 4, 49, 49,
-                             main_font);
+    toolbar_[i].Create(
+        {.parent = hwnd(),
+         .id = b.id,
+         .text = WideFromUtf8(b.caption),
+         .style = WS_TABSTOP | BS_OWNERDRAW,
+         .x = b.left,
+         .y = 4,
+         .width = 49,
+         .height = 49,
+         .font = font},
+        b.picture, PictureButton::Layout::kToolbar, background_,
+        [this, action = b.action] { (model_.get()->*action)(); });
+    controls_.Add(&toolbar_[i]);
   }
   // The buttons' hints are held by a tooltip that stays switched off.
   hints_ =
@@ -128,77 +151,106 @@ void InterfaceWindowWin32::CreateControls() {
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = hwnd();
-    tool.uId = reinterpret_cast<UINT_PTR>(toolbar_[i]);
+    tool.uId = reinterpret_cast<UINT_PTR>(toolbar_[i].hwnd());
     tool.lpszText = hint.data();
     SendMessageW(hints_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
   SendMessageW(hints_, TTM_ACTIVATE, FALSE, 0);
-  // Query bar (SimSun in every business line); positions are set by Layout().
-  rb1_ = AddControl(WC_BUTTONW, WideFromUtf8("已开发票"),
-                    WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, kInvoicedId, 0,
-                    0, 0, 0, simsun_);
-  rb2_ = AddControl(WC_BUTTONW, WideFromUtf8("未开发票"), BS_AUTORADIOBUTTON,
-                    kNotInvoicedId, 0, 0, 0, 0, simsun_);
+}
+
+void InterfaceWindowFrame::CreateQueryBar() {
+  // SimSun in every business line; positions are set by Layout().
+  CreateViewButtons();
+  CreateDatePickers();
+  refresh_.Create({.parent = hwnd(),
+                   .id = kRefreshId,
+                   .text = WideFromUtf8("刷新"),
+                   .style = WS_TABSTOP | BS_OWNERDRAW,
+                   .font = simsun_},
+                  Picture::kRefresh, PictureButton::Layout::kInline,
+                  background_, [this] { model_->Refresh(); });
+  pick_list_.Create({.parent = hwnd(),
+                     .id = kPickListId,
+                     .style = WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+                     .font = simsun_},
+                    [this](int item) { model_->PickListChanged(item); });
+  for (const char* item : {"销售单据", "报废单据"}) {
+    pick_list_.AddItem(WideFromUtf8(item));
+  }
+  pick_list_.Select(model_->pick_item());
+  for (Control* control : std::initializer_list<Control*>{
+           &invoiced_button_, &not_invoiced_button_, &start_date_, &end_date_,
+           &refresh_, &pick_list_}) {
+    controls_.Add(control);
+  }
+}
+
+void InterfaceWindowFrame::CreateViewButtons() {
+  invoiced_button_.Create({.parent = hwnd(),
+                           .id = kInvoicedId,
+                           .text = WideFromUtf8("已开发票"),
+                           .style = WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON,
+                           .font = simsun_},
+                          [this] { model_->RadioChecked(true); });
+  not_invoiced_button_.Create({.parent = hwnd(),
+                               .id = kNotInvoicedId,
+                               .text = WideFromUtf8("未开发票"),
+                               .style = BS_AUTORADIOBUTTON,
+                               .font = simsun_},
+                              [this] { model_->RadioChecked(false); });
   // The view controls start as the model's view state.
-  SendMessageW(model_->invoiced() ? rb1_ : rb2_, BM_SETCHECK, BST_CHECKED, 0);
+  (model_->invoiced() ? invoiced_button_ : not_invoiced_button_)
+      .SetChecked(true);
+}
+
+void InterfaceWindowFrame::CreateDatePickers() {
   date_label_ = AddControl(WC_STATICW, WideFromUtf8(look_.date_label),
                            SS_LEFT | WS_GROUP, -1, 0, 0, 0, 0, simsun_);
-  start_date_ = AddControl(DATETIMEPICK_CLASSW, L"",
-                           WS_TABSTOP | WS_GROUP | DTS_SHORTDATEFORMAT,
-                           kStartDateId, 0, 0, 0, 0, simsun_);
+  start_date_.Create({.parent = hwnd(),
+                      .id = kStartDateId,
+                      .style = WS_TABSTOP | WS_GROUP | DTS_SHORTDATEFORMAT,
+                      .font = simsun_},
+                     [this] { model_->StartDateChosen(); });
   to_label_ = AddControl(WC_STATICW, WideFromUtf8("至"), SS_LEFT, -1, 0, 0, 0,
                          0, simsun_);
-  end_date_ =
-      AddControl(DATETIMEPICK_CLASSW, L"", WS_TABSTOP | DTS_SHORTDATEFORMAT,
-                 kEndDateId, 0, 0, 0, 0, simsun_);
+  end_date_.Create({.parent = hwnd(),
+                    .id = kEndDateId,
+                    .style = WS_TABSTOP | DTS_SHORTDATEFORMAT,
+                    .font = simsun_},
+                   [this] { model_->EndDateChosen(); });
   // The date stored with the window's layout: 23 August 2002.
-  SYSTEMTIME initial =
+  const SYSTEMTIME initial =
       ToSystemTime(std::chrono::year{2002} / std::chrono::August / 23);
-  for (HWND picker : {start_date_, end_date_}) {
-    SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID,
-                 reinterpret_cast<LPARAM>(&initial));
-  }
-  refresh_ =
-      AddControl(WC_BUTTONW, WideFromUtf8("刷新"), WS_TABSTOP | BS_OWNERDRAW,
-                 kRefreshId, 0, 0, 0, 0, simsun_);
-  pick_list_ =
-      AddControl(WC_COMBOBOXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                 kPickListId, 0, 0, 0, 0, simsun_);
-  for (const char* item : {"销售单据", "报废单据"}) {
-    SendMessageW(pick_list_, CB_ADDSTRING, 0,
-                 reinterpret_cast<LPARAM>(WideFromUtf8(item).c_str()));
-  }
-  SendMessageW(pick_list_, CB_SETCURSEL, model_->pick_item(), 0);
+  start_date_.SetDate(initial);
+  end_date_.SetDate(initial);
+}
 
+void InterfaceWindowFrame::CreateGrids(HFONT font) {
   documents_.Create(hwnd(), kDocumentGridId, look_.document_columns,
-                    /*columns_sizable=*/false, main_font, kWindowColour);
+                    /*columns_sizable=*/false, font, kWindowColour);
   lines_.Create(hwnd(), kLineGridId, look_.line_columns,
-                look_.line_columns_sizable, main_font, kWindowColour,
-                kLineFooterId);
+                look_.line_columns_sizable, font, kWindowColour, kLineFooterId);
   documents_.set_on_past_end([this] { model_->MovePastLastDocument(); });
   documents_.set_on_column_click(
       [this](int column, POINT below) { ShowFilterMenu(column, below); });
-  documents_.set_on_select([this](int row) {
-    DocumentSet& set = model_->DataSource1();
-    // While the grid is detached (an export walks the set) a click must not
-    // move the walk's cursor; the grid takes the cursor's row back when it
-    // is attached again.
-    if (set.ControlsDisabled()) return;
-    if (set.RecNo() != row) set.MoveTo(row);
-  });
+  documents_.set_on_select([this](int row) { SelectDocument(row); });
+  controls_.Add(&documents_);
+  controls_.Add(&lines_);
+}
 
-  if (look_.work_panel) {
-    totals_label1_ = AddControl(WC_STATICW, WideFromUtf8("合       计"),
-                                SS_LEFT, -1, 0, 0, 0, 0, simsun_);
-    totals_label2_ = AddControl(WC_STATICW, WideFromUtf8("价 税 合 计"),
-                                SS_LEFT, -1, 0, 0, 0, 0, simsun_);
-    for (size_t i = 0; i < look_.totals.size() && i < totals_.size(); ++i) {
-      totals_[i] = AddControl(WC_EDITW, L"", ES_READONLY | ES_AUTOHSCROLL,
-                              kTotalsFirstId + static_cast<int>(i), 0, 0, 0, 0,
-                              simsun_, WS_EX_CLIENTEDGE);
-    }
+void InterfaceWindowFrame::CreateTotals() {
+  totals_label1_ = AddControl(WC_STATICW, WideFromUtf8("合       计"), SS_LEFT,
+                              -1, 0, 0, 0, 0, simsun_);
+  totals_label2_ = AddControl(WC_STATICW, WideFromUtf8("价 税 合 计"), SS_LEFT,
+                              -1, 0, 0, 0, 0, simsun_);
+  for (size_t i = 0; i < look_.totals.size() && i < totals_.size(); ++i) {
+    totals_[i] = AddControl(WC_EDITW, L"", ES_READONLY | ES_AUTOHSCROLL,
+                            kTotalsFirstId + static_cast<int>(i), 0, 0, 0, 0,
+                            simsun_, WS_EX_CLIENTEDGE);
   }
+}
 
+void InterfaceWindowFrame::CreateStatusBar() {
   // Placed by Layout() at its own height. Without a visual style the bar
   // takes the window colour (a style would paint its own background).
   status_bar_ = AddControl(STATUSCLASSNAMEW, L"",
@@ -211,18 +263,23 @@ void InterfaceWindowWin32::CreateControls() {
   SetStatusText(kCountPanel, "记录数=0"_gbk);
   // Panel 1 is drawn by the window, which draws nothing there.
   SendMessageW(status_bar_, SB_SETTEXTW, kProgressPanel | SBT_OWNERDRAW, 0);
-
-  RebindGrids();
 }
 
-RECT InterfaceWindowWin32::SplitterRect() const {
-  RECT client;
-  GetClientRect(hwnd(), &client);
-  const int top = WorkTop() + kQueryBarHeight + document_height_;
-  return RECT{0, top, client.right, top + kSplitterHeight};
+void InterfaceWindowFrame::SelectDocument(int row) {
+  DocumentSet& set = model_->documents();
+  // While the grid is detached (an export walks the set) a click must not
+  // move the walk's cursor; the grid takes the cursor's row back when it is
+  // attached again.
+  if (set.ControlsDisabled()) return;
+  if (set.RecNo() != row) set.MoveTo(row);
 }
 
-void InterfaceWindowWin32::Layout() {
+void InterfaceWindowFrame::MoveSplitter(int top) {
+  document_height_ = std::max(0, top - (WorkTop() + kQueryBarHeight));
+  Layout();
+}
+
+void InterfaceWindowFrame::Layout() {
   if (hwnd() == nullptr) return;
   RECT client;
   GetClientRect(hwnd(), &client);
@@ -232,16 +289,16 @@ void InterfaceWindowWin32::Layout() {
              status_height, FALSE);
 
   const int query = WorkTop();
-  MoveWindow(rb1_, 16, query + 4, 73, 17, FALSE);
-  MoveWindow(rb2_, 96, query + 4, 73, 17, FALSE);
+  invoiced_button_.Move(16, query + 4, 73, 17);
+  not_invoiced_button_.Move(96, query + 4, 73, 17);
   const Box& label = look_.date_label_box;
   MoveWindow(date_label_, label.left, query + label.top, label.width,
              label.height, FALSE);
-  MoveWindow(start_date_, 272, query + 2, 89, 20, FALSE);
+  start_date_.Move(272, query + 2, 89, 20);
   MoveWindow(to_label_, 370, query + 6, 16, 13, FALSE);
-  MoveWindow(end_date_, 392, query + 2, 89, 20, FALSE);
-  MoveWindow(refresh_, 496, query + 2, 55, 20, FALSE);
-  MoveWindow(pick_list_, 624, query + 2, 159, 120, FALSE);
+  end_date_.Move(392, query + 2, 89, 20);
+  refresh_.Move(496, query + 2, 55, 20);
+  pick_list_.Move(624, query + 2, 159, 120);
 
   const int bottom = client.bottom - status_height;
   const int totals_top = look_.work_panel ? bottom - kTotalsHeight : bottom;
@@ -249,7 +306,9 @@ void InterfaceWindowWin32::Layout() {
   const int max_doc = std::max(0, totals_top - grid_top - kSplitterHeight);
   document_height_ = std::clamp(document_height_, 0, max_doc);
   documents_.Move(0, grid_top, width, document_height_);
-  const int lines_top = grid_top + document_height_ + kSplitterHeight;
+  const int splitter_top = grid_top + document_height_;
+  splitter_.Place({0, splitter_top, width, splitter_top + kSplitterHeight});
+  const int lines_top = splitter_top + kSplitterHeight;
   lines_.Move(0, lines_top, width, std::max(0, totals_top - lines_top));
   if (look_.work_panel) {
     MoveWindow(totals_label1_, 368, totals_top + 5, 72, 13, FALSE);
@@ -265,7 +324,7 @@ void InterfaceWindowWin32::Layout() {
                RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-void InterfaceWindowWin32::Paint() {
+void InterfaceWindowFrame::Paint() {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd(), &ps);
   RECT client;
@@ -273,8 +332,7 @@ void InterfaceWindowWin32::Paint() {
   FillRect(dc, &client, background_);
   RECT toolbar{0, 0, client.right, kToolbarHeight};
   DrawEdge(dc, &toolbar, BDR_RAISEDINNER, BF_RECT);
-  RECT splitter = SplitterRect();
-  DrawEdge(dc, &splitter, BDR_RAISEDINNER, BF_TOP | BF_BOTTOM);
+  splitter_.Paint(dc);
   if (look_.work_panel) {
     const int bottom = client.bottom - kStatusBarHeight;
     RECT totals{0, bottom - kTotalsHeight, client.right, bottom};
@@ -283,42 +341,7 @@ void InterfaceWindowWin32::Paint() {
   EndPaint(hwnd(), &ps);
 }
 
-void InterfaceWindowWin32::DrawButton(const DRAWITEMSTRUCT& item) {
-  HDC dc = item.hDC;
-  RECT r = item.rcItem;
-  FillRect(dc, &r, background_);
-  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
-  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-  if (pressed) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
-  if ((item.itemState & ODS_FOCUS) != 0 && !pressed) {
-    DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
-  }
-  const int shift = pressed ? 1 : 0;
-  std::wstring caption = WindowTextW(item.hwndItem);
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
-  if (item.CtlID == kRefreshId) {
-    DrawPicture(dc, Picture::kRefresh, r.left + 4 + shift,
-                (r.top + r.bottom - 16) / 2 + shift, 16, disabled);
-    RECT text = r;
-    text.left += 22 + shift;
-    text.top += shift;
-    DrawTextW(dc, caption.c_str(), -1, &text,
-              DT_SINGLELINE | DT_VCENTER | DT_LEFT);
-    return;
-  }
-  Picture picture = Picture::kImport;
-  for (const ToolButton& b : kToolButtons) {
-    if (b.id == static_cast<int>(item.CtlID)) picture = b.picture;
-  }
-  const int x = (r.left + r.right - 24) / 2 + shift;
-  DrawPicture(dc, picture, x, r.top + 4 + shift, 24, disabled);
-  RECT text{r.left + shift, r.top + 30 + shift, r.right + shift,
-            r.bottom + shift};
-  DrawTextW(dc, caption.c_str(), -1, &text, DT_SINGLELINE | DT_CENTER | DT_TOP);
-}
-
-void InterfaceWindowWin32::UpdateTotals() {
+void InterfaceWindowFrame::UpdateTotals() {
   if (!look_.work_panel || totals_set_ == nullptr) return;
   DocumentSet& set = *totals_set_;
   const int record = set.RecNo();
@@ -334,7 +357,7 @@ void InterfaceWindowWin32::UpdateTotals() {
   }
 }
 
-void InterfaceWindowWin32::ShowFilterMenu(int column, POINT below) {
+void InterfaceWindowFrame::ShowFilterMenu(int column, POINT below) {
   const auto& columns = look_.document_columns;
   if (column < 0 || static_cast<size_t>(column) >= columns.size() ||
       !columns[static_cast<size_t>(column)].filterable || model_->busy()) {
@@ -371,77 +394,23 @@ void InterfaceWindowWin32::ShowFilterMenu(int column, POINT below) {
   documents_.SetFiltered(column, model_->ColumnFilter(column) != nullptr);
 }
 
-bool InterfaceWindowWin32::OnCommand(int id, int code) {
-  switch (id) {
-    case kRefreshId:
-      if (code == BN_CLICKED) model_->fbRefreshClick();
-      return true;
-    case kImportId:
-      if (code == BN_CLICKED) model_->fbImportClick();
-      return true;
-    case kExportId:
-      if (code == BN_CLICKED) model_->fbExportClick();
-      return true;
-    case kSetId:
-      if (code == BN_CLICKED) model_->fbSetClick();
-      return true;
-    case kExitId:
-      if (code == BN_CLICKED) model_->fbExitClick();
-      return true;
-    case kInvoicedId:
-    case kNotInvoicedId:
-      if (code == BN_CLICKED &&
-          SendMessageW(GetDlgItem(hwnd(), id), BM_GETCHECK, 0, 0) ==
-              BST_CHECKED) {
-        model_->RadioChecked(id == kInvoicedId);
-      }
-      return true;
-    case kPickListId:
-      if (code == CBN_SELCHANGE) {
-        model_->PickListChanged(
-            static_cast<int>(SendMessageW(pick_list_, CB_GETCURSEL, 0, 0)));
-      }
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool InterfaceWindowWin32::OnNotify(NMHDR* header, LRESULT* result) {
-  if (documents_.OnNotify(header, result)) return true;
-  if (lines_.OnNotify(header, result)) return true;
-  if (header->code == DTN_CLOSEUP) {
-    if (header->hwndFrom == start_date_) {
-      model_->DateTimePicker1CloseUp();
-    } else if (header->hwndFrom == end_date_) {
-      model_->DateTimePicker2CloseUp();
-    }
-    *result = 0;
-    return true;
-  }
-  return false;
-}
-
-LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
-                                            LPARAM lparam) {
+bool InterfaceWindowFrame::OnControlMessage(UINT message, WPARAM wparam,
+                                            LPARAM lparam, LRESULT* result) {
   switch (message) {
     case WM_COMMAND:
-      if (OnCommand(LOWORD(wparam), HIWORD(wparam))) return 0;
-      break;
-    case WM_NOTIFY: {
-      LRESULT result = 0;
-      if (OnNotify(reinterpret_cast<NMHDR*>(lparam), &result)) return result;
-      break;
-    }
+      *result = 0;
+      return controls_.Command(wparam);
+    case WM_NOTIFY:
+      *result = 0;
+      return controls_.Notify(reinterpret_cast<NMHDR*>(lparam), result);
     case WM_DRAWITEM: {
-      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lparam);
-      if (item->CtlType == ODT_BUTTON) {
-        DrawButton(*item);
-      } else if (item->hwndItem == status_bar_) {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+      if (!controls_.DrawItem(item) && item.hwndItem == status_bar_) {
         // Status panel 1: nothing of its own; the progress bar lies on it.
-        FillRect(item->hDC, &item->rcItem, background_);
+        FillRect(item.hDC, &item.rcItem, background_);
       }
-      return TRUE;
+      *result = TRUE;
+      return true;
     }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
@@ -449,12 +418,57 @@ LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
       HDC dc = reinterpret_cast<HDC>(wparam);
       if (std::find(totals_.begin(), totals_.end(), control) != totals_.end()) {
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        *result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        return true;
       }
       SetBkColor(dc, kWindowColour);
       SetTextColor(dc, RGB(0, 0, 0));
-      return reinterpret_cast<LRESULT>(background_);
+      *result = reinterpret_cast<LRESULT>(background_);
+      return true;
     }
+    default:
+      return false;
+  }
+}
+
+bool InterfaceWindowFrame::OnMouseMessage(UINT message, WPARAM wparam,
+                                          LPARAM lparam, LRESULT* result) {
+  *result = 0;
+  switch (message) {
+    case WM_SETCURSOR:
+      if (busy_cursor_) {
+        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));
+        *result = TRUE;
+        return true;
+      }
+      if (splitter_.SetCursor(hwnd(), wparam, lparam)) {
+        *result = TRUE;
+        return true;
+      }
+      return false;
+    case WM_LBUTTONDOWN:
+      splitter_.MouseDown(hwnd(), lparam);
+      return true;
+    case WM_MOUSEMOVE:
+      splitter_.MouseMove(lparam);
+      return true;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+      splitter_.EndDrag(message == WM_LBUTTONUP);
+      return true;
+    default:
+      return false;
+  }
+}
+
+LRESULT InterfaceWindowFrame::HandleMessage(UINT message, WPARAM wparam,
+                                            LPARAM lparam) {
+  LRESULT result = 0;
+  if (OnControlMessage(message, wparam, lparam, &result) ||
+      OnMouseMessage(message, wparam, lparam, &result)) {
+    return result;
+  }
+  switch (message) {
     case WM_ERASEBKGND:
       return TRUE;
     case WM_PAINT:
@@ -463,53 +477,10 @@ LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
     case WM_SIZE:
       Layout();
       return 0;
-    case WM_SETCURSOR:
-      if (busy_cursor_) {
-        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));
-        return TRUE;
-      }
-      if (reinterpret_cast<HWND>(wparam) == hwnd() &&
-          LOWORD(lparam) == HTCLIENT) {
-        POINT pt;
-        GetCursorPos(&pt);
-        ScreenToClient(hwnd(), &pt);
-        RECT splitter = SplitterRect();
-        if (PtInRect(&splitter, pt)) {
-          SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32645)));
-          return TRUE;
-        }
-      }
-      break;
-    case WM_LBUTTONDOWN: {
-      POINT pt{static_cast<short>(LOWORD(lparam)),
-               static_cast<short>(HIWORD(lparam))};
-      RECT splitter = SplitterRect();
-      if (PtInRect(&splitter, pt)) {
-        dragging_ = true;
-        drag_offset_ = pt.y - splitter.top;
-        SetCapture(hwnd());
-      }
-      return 0;
-    }
-    case WM_MOUSEMOVE:
-      if (dragging_) {
-        const int y = static_cast<short>(HIWORD(lparam));
-        document_height_ =
-            std::max(0, y - drag_offset_ - (WorkTop() + kQueryBarHeight));
-        Layout();
-      }
-      return 0;
-    case WM_LBUTTONUP:
-    case WM_CAPTURECHANGED:
-      if (dragging_) {
-        dragging_ = false;
-        if (message == WM_LBUTTONUP) ReleaseCapture();
-      }
-      return 0;
     case WM_SHOWWINDOW:
       if (wparam != 0 && !shown_) {
         shown_ = true;
-        model_->FormShow(context_.server_machine);
+        model_->Connect(context_.server_machine);
       }
       break;
     case WM_ACTIVATE:
@@ -519,10 +490,10 @@ LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
       }
       break;
     case kActivateMessage:
-      model_->FormActivate();
+      model_->AskForMissingSettings();
       return 0;
     case WM_CLOSE:
-      if (!model_->CloseQuery()) return 0;
+      if (!model_->CanClose()) return 0;
       break;
     default:
       break;
@@ -530,11 +501,11 @@ LRESULT InterfaceWindowWin32::HandleMessage(UINT message, WPARAM wparam,
   return InterfaceWindow::HandleMessage(message, wparam, lparam);
 }
 
-void InterfaceWindowWin32::OnClose() { model_->FormClose(); }
+void InterfaceWindowFrame::OnClose() { model_->Close(); }
 
 // ---- Display.
 
-bool InterfaceWindowWin32::ShowMessage(std::string_view text, MessageKind kind,
+bool InterfaceWindowFrame::ShowMessage(std::string_view text, MessageKind kind,
                                        MessageOwner owner) {
   const char* caption = "错误";
   UINT flags = MB_OK | MB_ICONERROR;
@@ -566,23 +537,23 @@ bool InterfaceWindowWin32::ShowMessage(std::string_view text, MessageKind kind,
   return kind == MessageKind::kConfirm && answer == IDYES;
 }
 
-void InterfaceWindowWin32::ShowError(std::string_view text) {
+void InterfaceWindowFrame::ShowError(std::string_view text) {
   HWND owner = OwnerWindow();
   ShowGeneralError(owner != nullptr ? owner : hwnd(), text);
 }
 
-void InterfaceWindowWin32::SetStatusText(int panel, std::string_view text) {
+void InterfaceWindowFrame::SetStatusText(int panel, std::string_view text) {
   if (status_bar_ == nullptr || panel == kProgressPanel) return;
   SendMessageW(status_bar_, SB_SETTEXTW, panel,
                reinterpret_cast<LPARAM>(Wide(text).c_str()));
 }
 
-void InterfaceWindowWin32::SetBusyCursor(bool busy) {
+void InterfaceWindowFrame::SetBusyCursor(bool busy) {
   busy_cursor_ = busy;
   SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(busy ? 32514 : 32512)));
 }
 
-void InterfaceWindowWin32::StartProgress(int n) {
+void InterfaceWindowFrame::StartProgress(int n) {
   EndProgress();
   progress_ =
       CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 101, 1,
@@ -593,16 +564,16 @@ void InterfaceWindowWin32::StartProgress(int n) {
   SendMessageW(progress_, PBM_SETPOS, 0, 0);
 }
 
-void InterfaceWindowWin32::StepProgress() {
+void InterfaceWindowFrame::StepProgress() {
   if (progress_ != nullptr) SendMessageW(progress_, PBM_STEPIT, 0, 0);
 }
 
-void InterfaceWindowWin32::EndProgress() {
+void InterfaceWindowFrame::EndProgress() {
   if (progress_ != nullptr) DestroyWindow(progress_);
   progress_ = nullptr;
 }
 
-void InterfaceWindowWin32::ProcessMessages() {
+void InterfaceWindowFrame::ProcessMessages() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
@@ -617,57 +588,47 @@ void InterfaceWindowWin32::ProcessMessages() {
   }
 }
 
-void InterfaceWindowWin32::RebindGrids() {
-  documents_.Bind(&model_->DataSource1());
-  lines_.Bind(&model_->DataSource2());
+void InterfaceWindowFrame::RebindGrids() {
+  documents_.Bind(&model_->documents());
+  lines_.Bind(&model_->lines());
   if (totals_set_ != nullptr) totals_set_->RemoveObserver(this);
-  totals_set_ = &model_->DataSource1();
+  totals_set_ = &model_->documents();
   totals_set_->AddObserver(this);
   UpdateTotals();
 }
 
-CalendarDate InterfaceWindowWin32::StartDate() {
-  SYSTEMTIME st{};
-  SendMessageW(start_date_, DTM_GETSYSTEMTIME, 0,
-               reinterpret_cast<LPARAM>(&st));
-  return FromSystemTime(st);
+CalendarDate InterfaceWindowFrame::StartDate() {
+  return FromSystemTime(start_date_.date());
 }
 
-CalendarDate InterfaceWindowWin32::EndDate() {
-  SYSTEMTIME st{};
-  SendMessageW(end_date_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
-  return FromSystemTime(st);
+CalendarDate InterfaceWindowFrame::EndDate() {
+  return FromSystemTime(end_date_.date());
 }
 
-void InterfaceWindowWin32::SetStartDate(CalendarDate date) {
-  SYSTEMTIME st = ToSystemTime(date);
-  SendMessageW(start_date_, DTM_SETSYSTEMTIME, GDT_VALID,
-               reinterpret_cast<LPARAM>(&st));
+void InterfaceWindowFrame::SetStartDate(CalendarDate date) {
+  start_date_.SetDate(ToSystemTime(date));
 }
 
-void InterfaceWindowWin32::CheckInvoiced() {
-  SendMessageW(rb1_, BM_SETCHECK, BST_CHECKED, 0);
-  SendMessageW(rb2_, BM_SETCHECK, BST_UNCHECKED, 0);
+void InterfaceWindowFrame::CheckInvoiced() {
+  invoiced_button_.SetChecked(true);
+  not_invoiced_button_.SetChecked(false);
 }
 
-void InterfaceWindowWin32::SetEndDate(CalendarDate date) {
-  SYSTEMTIME st = ToSystemTime(date);
-  SendMessageW(end_date_, DTM_SETSYSTEMTIME, GDT_VALID,
-               reinterpret_cast<LPARAM>(&st));
+void InterfaceWindowFrame::SetEndDate(CalendarDate date) {
+  end_date_.SetDate(ToSystemTime(date));
 }
 
-void InterfaceWindowWin32::FocusEndDate() { SetFocus(end_date_); }
+void InterfaceWindowFrame::FocusEndDate() { SetFocus(end_date_.hwnd()); }
 
-void InterfaceWindowWin32::EnableRefresh(bool enabled) {
-  EnableWindow(refresh_, enabled ? TRUE : FALSE);
+void InterfaceWindowFrame::EnableRefresh(bool enabled) {
+  refresh_.Enable(enabled);
 }
 
-void InterfaceWindowWin32::SelectPickListItem(int index) {
-  // CB_SETCURSEL sends no CBN_SELCHANGE.
-  SendMessageW(pick_list_, CB_SETCURSEL, index, 0);
+void InterfaceWindowFrame::SelectPickListItem(int index) {
+  pick_list_.Select(index);
 }
 
-std::string InterfaceWindowWin32::RegionalDateTime(double value) {
+std::string InterfaceWindowFrame::RegionalDateTime(double value) {
   const std::optional<text::Day> day = text::DayOf(value);
   if (!day) return std::string();
   SYSTEMTIME st = ToSystemTime(*day);
@@ -690,16 +651,16 @@ std::string InterfaceWindowWin32::RegionalDateTime(double value) {
   return Gbk(out);
 }
 
-Status InterfaceWindowWin32::RunSettingsDialog(const SettingsRules& line,
+Status InterfaceWindowFrame::RunSettingsDialog(const SettingsRules& line,
                                                Settings* values) {
   return RunSettingsDialogWin32(hwnd(), line, values);
 }
 
-void InterfaceWindowWin32::CloseWindow() { Close(); }
+void InterfaceWindowFrame::CloseWindow() { Close(); }
 
 std::unique_ptr<InterfaceWindow> CreateInterfaceWindow(
     const BusinessLine& business_line, const InterfaceContext& context) {
-  return std::make_unique<InterfaceWindowWin32>(business_line, context);
+  return std::make_unique<InterfaceWindowFrame>(business_line, context);
 }
 
 }  // namespace skjk::win32

@@ -1,13 +1,14 @@
 // The Win32 interface window under Wine, without a server and without being
-// shown: its layout from the business-line tables and the display operations
+// shown: its layout from the business line tables and the display operations
 // the window model calls.
-#include "interface_window/win32/interface_window_win32.h"
+#include "interface_window/win32/interface_window_frame.h"
 
 #include <windows.h>
 // After windows.h:
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ namespace skjk::win32 {
 namespace {
 
 using text::literals::operator""_gbk;
-using Ids = InterfaceWindowWin32;
+using Ids = InterfaceWindowFrame;
 
 RECT ChildRect(HWND parent, HWND child) {
   RECT r{};
@@ -55,14 +56,14 @@ std::string StatusText(HWND bar, int panel) {
 
 std::string PickListText(HWND window) {
   return Gbk(
-      WindowTextW(GetDlgItem(window, InterfaceWindowWin32::kPickListId)));
+      WindowTextW(GetDlgItem(window, InterfaceWindowFrame::kPickListId)));
 }
 
 CalendarDate D(int y, unsigned m, unsigned d) {
   return std::chrono::year{y} / m / d;
 }
 
-class InterfaceWindowWin32Test : public ::testing::Test {
+class InterfaceWindowFrameTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_DATE_CLASSES |
@@ -70,16 +71,17 @@ class InterfaceWindowWin32Test : public ::testing::Test {
                                              ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
   }
-  std::unique_ptr<InterfaceWindowWin32> Make(const BusinessLine& line) {
-    auto window =
-        std::make_unique<InterfaceWindowWin32>(line, InterfaceContext{});
+  std::unique_ptr<InterfaceWindowFrame> Make(
+      const BusinessLine& business_line) {
+    auto window = std::make_unique<InterfaceWindowFrame>(business_line,
+                                                         InterfaceContext{});
     Status s = window->Create();
     EXPECT_TRUE(s.ok()) << s.message();
     return window;
   }
 };
 
-TEST_F(InterfaceWindowWin32Test, HeadOfficeLayout) {
+TEST_F(InterfaceWindowFrameTest, HeadOfficeLayout) {
   auto window = Make(GetBusinessLine(BusinessLineKey::kBbsk));
   HWND w = window->hwnd();
   ASSERT_NE(w, nullptr);
@@ -192,7 +194,7 @@ bool RefusesColumnSizing(HWND list) {
          FALSE;
 }
 
-TEST_F(InterfaceWindowWin32Test, ToolbarHintsAndFixedColumns) {
+TEST_F(InterfaceWindowFrameTest, ToolbarHintsAndFixedColumns) {
   auto window = Make(GetBusinessLine(BusinessLineKey::kBbsk));
   HWND w = window->hwnd();
   HWND hints = OwnedTooltip(w);
@@ -227,7 +229,7 @@ TEST_F(InterfaceWindowWin32Test, ToolbarHintsAndFixedColumns) {
   }
 }
 
-TEST_F(InterfaceWindowWin32Test, DisplayOperations) {
+TEST_F(InterfaceWindowFrameTest, DisplayOperations) {
   auto window = Make(GetBusinessLine(BusinessLineKey::kBbsk));
   HWND w = window->hwnd();
   HWND status = GetDlgItem(w, Ids::kStatusBarId);
@@ -264,7 +266,45 @@ TEST_F(InterfaceWindowWin32Test, DisplayOperations) {
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(w, Ids::kRefreshId)));
 }
 
-TEST_F(InterfaceWindowWin32Test, OtherBusinessLinesFollowTheirTables) {
+TEST_F(InterfaceWindowFrameTest, DraggingTheSplitterSizesTheGrids) {
+  // The head-office window: the document grid from y 81, 216 high, the
+  // splitter band under it (297..301), the line grid from 302 down to the
+  // totals. Each case presses at `press` and lets go at `release`.
+  struct Case {
+    const char* name;
+    int press, release;
+    int document_height;  // -1: all the room there is
+  };
+  const Case cases[] = {
+      {"down by 50", 299, 349, 266},
+      {"up by 16", 297, 281, 200},
+      {"above the query bar", 301, 10, 0},
+      {"into the totals", 299, 2000, -1},
+      {"pressed under the band", 302, 349, 216},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto window = Make(GetBusinessLine(BusinessLineKey::kBbsk));
+    HWND w = window->hwnd();
+    SendMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, c.press));
+    SendMessageW(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(10, c.release));
+    SendMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(10, c.release));
+    // Moves after the release change nothing.
+    SendMessageW(w, WM_MOUSEMOVE, 0, MAKELPARAM(10, c.release + 7));
+    const RECT documents = ChildRect(w, GetDlgItem(w, Ids::kDocumentGridId));
+    const RECT lines = ChildRect(w, GetDlgItem(w, Ids::kLineGridId));
+    const RECT bar = ChildRect(w, GetDlgItem(w, Ids::kStatusBarId));
+    const int totals_top = bar.top - 42;
+    const int height =
+        c.document_height >= 0 ? c.document_height : totals_top - 81 - 5;
+    EXPECT_EQ(documents.top, 81);
+    EXPECT_EQ(documents.bottom - documents.top, height);
+    EXPECT_EQ(lines.top, 81 + height + 5);
+    EXPECT_EQ(lines.bottom, std::max<LONG>(lines.top, totals_top));
+  }
+}
+
+TEST_F(InterfaceWindowFrameTest, OtherBusinessLinesFollowTheirTables) {
   struct Case {
     const BusinessLine* line;
     LONG left, top;

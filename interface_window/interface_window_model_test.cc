@@ -1,6 +1,6 @@
 // The interface window's rules, against a real skjk-server on a hand-filled
 // database, through a display that records what the window shows.
-#include "interface_window/interface_window.h"
+#include "interface_window/interface_window_model.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -225,18 +225,18 @@ class InterfaceWindowTest : public ::testing::Test {
 
   // A window created and shown against the test server, with all file
   // settings present.
-  InterfaceWindow& Open(const BusinessLine& business_line = kBbsk) {
-    window_ =
-        std::make_unique<InterfaceWindow>(business_line, env_.get(), &display_);
-    window_->FormCreate();
+  InterfaceWindowModel& Open(const BusinessLine& business_line = kBbsk) {
+    window_ = std::make_unique<InterfaceWindowModel>(business_line, env_.get(),
+                                                     &display_);
+    window_->LoadSettings();
     window_->values().invoice_file = "r.txt";
     window_->values().sales_file = "w1.txt";
     window_->values().void_file = "w2.txt";
     window_->set_request_hook([this](bool begin) {
       if (begin) ++requests_;
     });
-    window_->FormShow(server_->machine());
-    window_->FormActivate();
+    window_->Connect(server_->machine());
+    window_->AskForMissingSettings();
     display_.log.clear();
     return *window_;
   }
@@ -244,7 +244,7 @@ class InterfaceWindowTest : public ::testing::Test {
   void Query(CalendarDate start, CalendarDate end) {
     display_.start = start;
     display_.end = end;
-    window_->fbRefreshClick();
+    window_->Refresh();
   }
 
   std::vector<double> Numbers(RecordSet& set, std::string_view field) {
@@ -262,29 +262,30 @@ class InterfaceWindowTest : public ::testing::Test {
   std::string dir_;
   std::unique_ptr<DirEnv> env_;
   RecordingDisplay display_;
-  std::unique_ptr<InterfaceWindow> window_;
+  std::unique_ptr<InterfaceWindowModel> window_;
   int requests_ = 0;
 };
 
 testing::ServerProcess* InterfaceWindowTest::server_ = nullptr;
 
 TEST_F(InterfaceWindowTest, ShowResetsTheViewWithoutQuerying) {
-  window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
-  window_->FormCreate();
-  window_->FormShow(server_->machine());
+  window_ =
+      std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
+  window_->LoadSettings();
+  window_->Connect(server_->machine());
   EXPECT_EQ(display_.pick_item, kSalesItem);
   EXPECT_EQ(window_->pick_item(), kSalesItem);
   EXPECT_EQ(window_->document_count(), 0);
   EXPECT_EQ(window_->view(), View::kOpenSales);
-  EXPECT_FALSE(window_->DataSource1().active());
+  EXPECT_FALSE(window_->documents().active());
   EXPECT_TRUE(display_.messages.empty());
 }
 
 TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 10));
 
-  DocumentSet& documents = w.DataSource1();
+  DocumentSet& documents = w.documents();
   EXPECT_EQ(documents.name(), "ClientDataSet1");
   EXPECT_EQ(documents.params(),
             (std::vector<std::string>{"2002-08-01", "2002-08-10"}));
@@ -294,9 +295,9 @@ TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
   // On the first document, whose two lines the detail set shows.
   EXPECT_EQ(documents.RecNo(), 0);
   EXPECT_EQ(documents.AsString("JSHJ00").value(), "壹仟肆佰零肆元整"_gbk);
-  EXPECT_EQ(w.DataSource2().RecordCount(), 2);
+  EXPECT_EQ(w.lines().RecordCount(), 2);
   documents.MoveTo(1);
-  EXPECT_THAT(Numbers(w.DataSource2(), "JE0000"), ElementsAre(300.5));
+  EXPECT_THAT(Numbers(w.lines(), "JE0000"), ElementsAre(300.5));
   // Busy display around the request; everything restored afterwards.
   EXPECT_THAT(display_.log,
               ElementsAre("cursor busy", "refresh off",
@@ -320,25 +321,25 @@ TEST_F(InterfaceWindowTest, QueryLoadsDocumentsWithLinesAndShowsTheCount) {
 // take: the user reads why and what to do, nothing half-loaded shows, and
 // the window comes back to its normal state, ready for a smaller query.
 TEST_F(InterfaceWindowTest, QueryBeyondTheMemoryBudgetSaysWhatToDo) {
-  InterfaceWindow& w = Open();
-  w.DataSource1().set_memory_budget(std::make_shared<MemoryBudget>(4096));
+  InterfaceWindowModel& w = Open();
+  w.documents().set_memory_budget(std::make_shared<MemoryBudget>(4096));
   Query(D(2002, 8, 1), D(2002, 8, 10));
   ASSERT_EQ(display_.errors.size(), 1u);
   EXPECT_THAT(display_.errors[0],
               ::testing::StartsWith("内存不足，容纳不下查询到的单据"_gbk));
   EXPECT_THAT(display_.errors[0],
               ::testing::EndsWith("请缩小日期区间后重新查询。"_gbk));
-  EXPECT_FALSE(w.DataSource1().active());
-  EXPECT_EQ(w.DataSource2().RecordCount(), 0);
+  EXPECT_FALSE(w.documents().active());
+  EXPECT_EQ(w.lines().RecordCount(), 0);
   EXPECT_TRUE(display_.refresh_enabled);
   EXPECT_FALSE(display_.busy_cursor);
   EXPECT_EQ(display_.status[kBusyPanel], "");
 
-  w.DataSource1().set_memory_budget(
+  w.documents().set_memory_budget(
       std::make_shared<MemoryBudget>(size_t{16} << 20));
   Query(D(2002, 8, 1), D(2002, 8, 10));
   EXPECT_EQ(display_.errors.size(), 1u);
-  EXPECT_EQ(w.DataSource1().RecordCount(), 3);
+  EXPECT_EQ(w.documents().RecordCount(), 3);
   EXPECT_EQ(display_.status[kCountPanel], "记录数=3"_gbk);
 }
 
@@ -353,7 +354,7 @@ TEST_F(InterfaceWindowTest, DateRangeChecks) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(text::IsoDate(c.start) + " .. " + text::IsoDate(c.end));
-    InterfaceWindow& w = Open();
+    InterfaceWindowModel& w = Open();
     Query(D(2002, 8, 1), D(2002, 8, 31));
     ASSERT_EQ(w.document_count(), 3);
     display_.messages.clear();
@@ -367,35 +368,35 @@ TEST_F(InterfaceWindowTest, DateRangeChecks) {
       EXPECT_EQ(display_.messages[0].owner, MessageOwner::kOwnerWindow);
       EXPECT_EQ(requests_, 0);
       EXPECT_EQ(w.document_count(), 3);  // nothing changed
-      EXPECT_EQ(w.DataSource1().RecordCount(), 3);
+      EXPECT_EQ(w.documents().RecordCount(), 3);
     } else {
       EXPECT_TRUE(display_.messages.empty());
       EXPECT_EQ(requests_, 1);
-      EXPECT_TRUE(w.DataSource1().active());
+      EXPECT_TRUE(w.documents().active());
       EXPECT_EQ(w.document_count(), c.documents);
       EXPECT_EQ(display_.status[kCountPanel],
                 "记录数="_gbk + std::to_string(c.documents));
       if (c.documents == 0) {
-        EXPECT_EQ(w.DataSource2().RecordCount(), 0);
+        EXPECT_EQ(w.lines().RecordCount(), 0);
       }
     }
   }
 }
 
 TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   ASSERT_EQ(requests_, 1);
 
   // Void documents: a closed set, queried with the dates in the pickers.
   w.PickListChanged(kVoidItem);
   EXPECT_EQ(w.view(), View::kOpenVoid);
-  EXPECT_EQ(w.DataSource1().name(), "ClientDataSet3");
-  EXPECT_EQ(w.DataSource2().name(), "ClientDataSet4");
+  EXPECT_EQ(w.documents().name(), "ClientDataSet3");
+  EXPECT_EQ(w.lines().name(), "ClientDataSet4");
   EXPECT_EQ(requests_, 2);
   EXPECT_EQ(w.document_count(), 1);
   EXPECT_EQ(display_.status[kCountPanel], "记录数=1"_gbk);
-  EXPECT_EQ(w.DataSource2().RecordCount(), 1);
+  EXPECT_EQ(w.lines().RecordCount(), 1);
 
   // Back to sales: shown as last loaded, without a query; the count follows
   // the documents shown.
@@ -403,8 +404,8 @@ TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
   w.PickListChanged(kSalesItem);
   EXPECT_EQ(w.view(), View::kOpenSales);
   EXPECT_EQ(requests_, 2);
-  EXPECT_EQ(w.DataSource1().RecordCount(), 3);
-  EXPECT_EQ(w.DataSource1().params(),
+  EXPECT_EQ(w.documents().RecordCount(), 3);
+  EXPECT_EQ(w.documents().params(),
             (std::vector<std::string>{"2002-08-01", "2002-08-31"}));
   EXPECT_EQ(w.document_count(), 3);
   EXPECT_EQ(display_.status[kCountPanel], "记录数=3"_gbk);
@@ -412,8 +413,8 @@ TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
   // Invoiced sales: ClientDataSet5 with the invoiced document only.
   display_.start = D(2002, 8, 1);
   w.RadioChecked(true);
-  EXPECT_EQ(w.DataSource1().name(), "ClientDataSet5");
-  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(1003));
+  EXPECT_EQ(w.documents().name(), "ClientDataSet5");
+  EXPECT_THAT(Numbers(w.documents(), "DHAO00"), ElementsAre(1003));
   EXPECT_EQ(requests_, 3);
   EXPECT_GE(display_.rebinds, 3);
 
@@ -429,17 +430,17 @@ TEST_F(InterfaceWindowTest, ViewSwitchQueriesOnlyClosedSets) {
 TEST_F(InterfaceWindowTest, StartDateCloseUpFollowsTheOneDayFlag) {
   for (bool d : {false, true}) {
     SCOPED_TRACE(d ? "d=1" : "d=0");
-    InterfaceWindow& w = Open();
+    InterfaceWindowModel& w = Open();
     w.values().one_day_range = d;
     requests_ = 0;
     display_.start = D(2002, 8, 2);
     display_.end = D(2002, 8, 31);
-    w.DateTimePicker1CloseUp();
+    w.StartDateChosen();
     if (d) {
       EXPECT_EQ(display_.end, (D(2002, 8, 2)));
       EXPECT_EQ(requests_, 1);
       EXPECT_EQ(w.document_count(), 1);
-      EXPECT_EQ(w.DataSource1().params(),
+      EXPECT_EQ(w.documents().params(),
                 (std::vector<std::string>{"2002-08-02", "2002-08-02"}));
     } else {
       EXPECT_EQ(display_.end, (D(2002, 8, 31)));
@@ -447,7 +448,7 @@ TEST_F(InterfaceWindowTest, StartDateCloseUpFollowsTheOneDayFlag) {
       EXPECT_THAT(display_.log, ElementsAre("focus end date"));
     }
     // Closing the end-date calendar always queries.
-    w.DateTimePicker2CloseUp();
+    w.EndDateChosen();
     EXPECT_EQ(requests_, d ? 2 : 1);
   }
 }
@@ -468,9 +469,10 @@ TEST_F(InterfaceWindowTest, ActivationAsksForMissingFileSettingsOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     display_ = RecordingDisplay();
-    window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
+    window_ =
+        std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
     window_->values() = c.values;
-    window_->FormActivate();
+    window_->AskForMissingSettings();
     if (c.prompt) {
       ASSERT_EQ(display_.messages.size(), 1u);
       EXPECT_EQ(display_.messages[0].text, "请先设置接口参数！"_gbk);
@@ -482,28 +484,30 @@ TEST_F(InterfaceWindowTest, ActivationAsksForMissingFileSettingsOnce) {
     }
     // Later activations (after a dialog or a message box) do nothing.
     display_.log.clear();
-    window_->FormActivate();
+    window_->AskForMissingSettings();
     EXPECT_TRUE(display_.log.empty());
   }
 }
 
 TEST_F(InterfaceWindowTest, FirstStartCreatesTheSettingsFileAndAsks) {
-  window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
-  window_->FormCreate();
+  window_ =
+      std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
+  window_->LoadSettings();
   EXPECT_TRUE(env_->FileExists(dir_ + "/params.cfg"));
   Settings typed{"C:\\in.txt", "C:\\s.txt", "C:\\v.txt", "", "", "", true};
   display_.dialog_result = &typed;
-  window_->FormActivate();
+  window_->AskForMissingSettings();
   EXPECT_EQ(display_.settings_runs, 1);
   EXPECT_EQ(display_.settings_section, "Bbsk");
   EXPECT_EQ(window_->values(), typed);
 }
 
 TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
-  window_ = std::make_unique<InterfaceWindow>(kBbsk, env_.get(), &display_);
-  window_->FormCreate();
+  window_ =
+      std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
+  window_->LoadSettings();
   // A port nobody listens on.
-  window_->FormShow("127.0.0.1:1");
+  window_->Connect("127.0.0.1:1");
   ASSERT_EQ(display_.messages.size(), 1u);
   EXPECT_EQ(display_.messages[0].text, "无法建立数据库连接！"_gbk);
   EXPECT_EQ(display_.messages[0].kind, MessageKind::kError);
@@ -515,10 +519,10 @@ TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
   // A query tries again, fails with the system's message, and leaves the
   // window usable.
   display_.log.clear();
-  window_->fbRefreshClick();
+  window_->Refresh();
   ASSERT_EQ(display_.errors.size(), 1u);
   EXPECT_FALSE(display_.errors[0].empty());
-  EXPECT_FALSE(window_->DataSource1().active());
+  EXPECT_FALSE(window_->documents().active());
   EXPECT_TRUE(display_.refresh_enabled);
   EXPECT_FALSE(display_.busy_cursor);
   EXPECT_EQ(display_.status[kBusyPanel], "");
@@ -530,21 +534,21 @@ TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
 
 // Input handled while a query processes messages.
 TEST_F(InterfaceWindowTest, SecondLongActionWaitsForTheFirst) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   display_.start = D(2002, 8, 1);
   display_.end = D(2002, 8, 31);
   display_.on_process = [&] {
     EXPECT_TRUE(w.busy());
     // Another query, the settings dialog and a view change, all at once.
-    w.fbRefreshClick();
-    w.DateTimePicker2CloseUp();
-    w.fbSetClick();
+    w.Refresh();
+    w.EndDateChosen();
+    w.EditSettings();
     w.PickListChanged(kVoidItem);
     // Nothing happened yet: the running query still has its set.
     EXPECT_EQ(w.view(), View::kOpenSales);
     EXPECT_EQ(requests_, 0);
   };
-  w.fbRefreshClick();
+  w.Refresh();
   // The query ran on the sales set, then the view change queried the void
   // set; the queries asked for meanwhile were served by that one.
   EXPECT_EQ(display_.settings_runs, 0);
@@ -554,20 +558,20 @@ TEST_F(InterfaceWindowTest, SecondLongActionWaitsForTheFirst) {
   EXPECT_EQ(w.document_count(), 1);
   EXPECT_FALSE(w.busy());
   // Afterwards the settings dialog opens again.
-  w.fbSetClick();
+  w.EditSettings();
   EXPECT_EQ(display_.settings_runs, 1);
 }
 
 TEST_F(InterfaceWindowTest, QueryAskedForDuringALongActionRunsAfterIt) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   display_.start = D(2002, 8, 1);
   display_.end = D(2002, 8, 31);
   {
-    InterfaceWindow::LongAction export_run(&w);
+    InterfaceWindowModel::LongAction export_run(&w);
     ASSERT_TRUE(export_run.started());
-    InterfaceWindow::LongAction second(&w);
+    InterfaceWindowModel::LongAction second(&w);
     EXPECT_FALSE(second.started());
-    w.fbRefreshClick();
+    w.Refresh();
     EXPECT_EQ(requests_, 0);
   }
   EXPECT_EQ(requests_, 1);
@@ -575,41 +579,41 @@ TEST_F(InterfaceWindowTest, QueryAskedForDuringALongActionRunsAfterIt) {
 }
 
 TEST_F(InterfaceWindowTest, ClosingDuringAQueryWaitsForItsEnd) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   display_.start = D(2002, 8, 1);
   display_.end = D(2002, 8, 31);
   display_.on_process = [&] {
-    EXPECT_FALSE(w.CloseQuery());  // close box
-    w.fbExitClick();
+    EXPECT_FALSE(w.CanClose());  // close box
+    w.Exit();
     w.PickListChanged(kVoidItem);
     EXPECT_EQ(display_.closes, 0);
   };
-  w.fbRefreshClick();
+  w.Refresh();
   EXPECT_EQ(display_.closes, 1);
   EXPECT_EQ(requests_, 1);  // the view change is dropped: the window goes
   EXPECT_EQ(w.document_count(), 3);
   // Exit when idle closes at once.
   display_.closes = 0;
-  w.fbExitClick();
+  w.Exit();
   EXPECT_EQ(display_.closes, 1);
 }
 
 TEST_F(InterfaceWindowTest, CloseDropsTheNotInvoicedSets) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   w.RadioChecked(true);
   ASSERT_TRUE(w.sets().master(View::kDoneSales).active());
-  w.FormClose();
+  w.Close();
   EXPECT_FALSE(w.sets().master(View::kOpenSales).active());
   EXPECT_FALSE(w.sets().master(View::kOpenVoid).active());
   // Nothing runs any more once the window is closing.
   requests_ = 0;
-  w.fbRefreshClick();
+  w.Refresh();
   EXPECT_EQ(requests_, 0);
 }
 
 TEST_F(InterfaceWindowTest, BusyAndProgressDisplaysForExportAndImport) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   w.BeginBusy("导出中"_gbk);
   w.StartProgress(2);
   w.StepProgress();
@@ -623,7 +627,7 @@ TEST_F(InterfaceWindowTest, BusyAndProgressDisplaysForExportAndImport) {
 }
 
 TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   ASSERT_EQ(w.document_count(), 3);
   const std::string path = dir_ + "/w1.txt";
@@ -636,11 +640,11 @@ TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
   display_.messages.clear();
   display_.on_process = [&] {
     // Neither a second export nor a query starts inside the running one.
-    w.fbExportClick();
-    w.fbRefreshClick();
+    w.ExportDocuments();
+    w.Refresh();
     EXPECT_EQ(requests_, 1);
   };
-  w.fbExportClick();
+  w.ExportDocuments();
 
   ASSERT_EQ(display_.messages.size(), 2u);
   EXPECT_EQ(display_.messages[0].kind, MessageKind::kConfirm);
@@ -676,7 +680,7 @@ TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
 // The export reads each setting from its own member: the question names the
 // file of the view's kind and the three invoice texts.
 TEST_F(InterfaceWindowTest, ExportTakesEachSettingFromItsOwnMember) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   w.values() = Settings{.invoice_file = "in.txt",
                         .sales_file = "sales.txt",
@@ -697,7 +701,7 @@ TEST_F(InterfaceWindowTest, ExportTakesEachSettingFromItsOwnMember) {
     SCOPED_TRACE(c.file);
     w.PickListChanged(c.item);
     display_.messages.clear();
-    w.fbExportClick();
+    w.ExportDocuments();
     ASSERT_EQ(display_.messages.size(), 1u);
     EXPECT_EQ(display_.messages[0].text,
               text::Utf8ToGbk(std::string("是否导出日期为2002年08月01日至"
@@ -710,11 +714,11 @@ TEST_F(InterfaceWindowTest, ExportTakesEachSettingFromItsOwnMember) {
 }
 
 TEST_F(InterfaceWindowTest, ExportWithoutFileLocationsOpensTheSettings) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   w.values().void_file.clear();
   display_.messages.clear();
-  w.fbExportClick();
+  w.ExportDocuments();
   ASSERT_EQ(display_.messages.size(), 1u);
   EXPECT_EQ(display_.messages[0].text, "请指定导出文件位置！"_gbk);
   EXPECT_EQ(display_.messages[0].kind, MessageKind::kWarning);
@@ -723,7 +727,7 @@ TEST_F(InterfaceWindowTest, ExportWithoutFileLocationsOpensTheSettings) {
 }
 
 TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   const std::string path = dir_ + "/invoices.txt";
   ASSERT_TRUE(Env::Default()
                   ->WriteFile(path,
@@ -737,9 +741,9 @@ TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
   display_.confirm_answer = true;
   display_.on_process = [&] {
     // No export starts inside the running import.
-    w.fbExportClick();
+    w.ExportDocuments();
   };
-  w.fbImportClick();
+  w.ImportInvoices();
 
   ASSERT_EQ(display_.messages.size(), 2u);
   EXPECT_EQ(display_.messages[0].text, "是否读入销售发票文件"_gbk + path);
@@ -752,7 +756,7 @@ TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
   // 1003 was invoiced before, 1002 now.
   EXPECT_TRUE(w.invoiced());
   EXPECT_EQ(w.view(), View::kDoneSales);
-  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(1002.0, 1003.0));
+  EXPECT_THAT(Numbers(w.documents(), "DHAO00"), ElementsAre(1002.0, 1003.0));
   EXPECT_FALSE(display_.busy_cursor);
   EXPECT_EQ(display_.status[kBusyPanel], "");
   EXPECT_FALSE(w.busy());
@@ -772,7 +776,7 @@ TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
         d + ", '10010101', 100, 1, 100)");
   }
   ASSERT_TRUE(server_->Fill(fill).ok());
-  InterfaceWindow& w =
+  InterfaceWindowModel& w =
       Open(GetBusinessLine(BusinessLineKey::kJqsk));  // copies both
   // 8001 is invoiced through the visit-sales window meanwhile.
   ASSERT_TRUE(server_
@@ -789,7 +793,7 @@ TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
                   .ok());
   w.values().invoice_file = path;
   display_.confirm_answer = true;
-  w.fbImportClick();
+  w.ImportInvoices();
   ASSERT_EQ(display_.messages.size(), 2u);
   EXPECT_EQ(display_.messages[1].text, "读入成功！"_gbk);
   EXPECT_EQ(server_->Select("SELECT DHAO00, FPBBH0, FPHAO0 FROM XSTFXPS2 "
@@ -805,9 +809,9 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
   for (int showing = 0; showing < 2; ++showing) {
     display_.log.clear();
     window_ =
-        std::make_unique<InterfaceWindow>(customer, env_.get(), &display_);
-    window_->FormCreate();
-    window_->FormShow(server_->machine());
+        std::make_unique<InterfaceWindowModel>(customer, env_.get(), &display_);
+    window_->LoadSettings();
+    window_->Connect(server_->machine());
     EXPECT_THAT(display_.log,
                 ::testing::IsSupersetOf(
                     {"status2=" + "正在同步数据库，请稍候……"_gbk,
@@ -816,9 +820,9 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
     EXPECT_FALSE(display_.busy_cursor);
     Query(D(2002, 8, 1), D(2002, 8, 31));
     // Copied once, with its one line of a quantity other than 0.
-    EXPECT_THAT(Numbers(window_->DataSource1(), "DHAO00"), ElementsAre(3001.0))
+    EXPECT_THAT(Numbers(window_->documents(), "DHAO00"), ElementsAre(3001.0))
         << "showing " << showing;
-    EXPECT_EQ(window_->DataSource2().RecordCount(), 1);
+    EXPECT_EQ(window_->lines().RecordCount(), 1);
   }
 
   // The server goes away during the copy: the failure is told in the
@@ -830,10 +834,10 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
     display_.errors.clear();
     display_.messages.clear();
     window_ =
-        std::make_unique<InterfaceWindow>(customer, env_.get(), &display_);
-    window_->FormCreate();
+        std::make_unique<InterfaceWindowModel>(customer, env_.get(), &display_);
+    window_->LoadSettings();
     display_.on_process = [&] { ASSERT_TRUE((*lost)->Stop().ok()); };
-    window_->FormShow((*lost)->machine());
+    window_->Connect((*lost)->machine());
     EXPECT_EQ(display_.status[kBusyPanel], "同步化发生错误！"_gbk);
     EXPECT_FALSE(display_.busy_cursor);
     EXPECT_TRUE(display_.errors.empty());
@@ -844,9 +848,10 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
   // Without a connection nothing is copied and nothing is said about it.
   display_.log.clear();
   display_.status.clear();
-  window_ = std::make_unique<InterfaceWindow>(customer, env_.get(), &display_);
-  window_->FormCreate();
-  window_->FormShow("127.0.0.1:1");
+  window_ =
+      std::make_unique<InterfaceWindowModel>(customer, env_.get(), &display_);
+  window_->LoadSettings();
+  window_->Connect("127.0.0.1:1");
   EXPECT_EQ(display_.status.count(kBusyPanel), 0u);
 }
 
@@ -876,11 +881,11 @@ TEST_F(InterfaceWindowTest, InvoicedViewFetchesAPacketPastItsLastDocument) {
   ASSERT_TRUE(server_->Fill(InvoicedDocuments(5001, 25, "2003-05-10")).ok());
   for (BusinessLineKey key : {BusinessLineKey::kFxsk, BusinessLineKey::kJqsk}) {
     SCOPED_TRACE(GetBusinessLine(key).name);
-    InterfaceWindow& w = Open(GetBusinessLine(key));
+    InterfaceWindowModel& w = Open(GetBusinessLine(key));
     display_.start = D(2003, 5, 1);
     display_.end = D(2003, 5, 31);
     w.RadioChecked(true);
-    DocumentSet& set = w.DataSource1();
+    DocumentSet& set = w.documents();
     EXPECT_EQ(display_.status[kCountPanel], "记录数=10"_gbk);
     // Moving within the loaded documents fetches nothing.
     int before = requests_;
@@ -923,16 +928,16 @@ TEST_F(InterfaceWindowTest, InvoicedViewFetchesAPacketPastItsLastDocument) {
 
   // The head-office window loads everything at once: nothing to fetch, and
   // scrolling on at the end does not move the cursor to the last document.
-  InterfaceWindow& w = Open();
+  InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   const int before = requests_;
   display_.log.clear();
   w.MovePastLastDocument();
-  EXPECT_EQ(w.DataSource1().RecNo(), 0);
-  EXPECT_FALSE(w.DataSource1().Eof());
-  w.DataSource1().MoveTo(2);
+  EXPECT_EQ(w.documents().RecNo(), 0);
+  EXPECT_FALSE(w.documents().Eof());
+  w.documents().MoveTo(2);
   w.MovePastLastDocument();
-  EXPECT_TRUE(w.DataSource1().Eof());
+  EXPECT_TRUE(w.documents().Eof());
   EXPECT_EQ(requests_, before);
   EXPECT_THAT(display_.log, ::testing::IsEmpty());
 }
@@ -959,11 +964,11 @@ TEST_F(InterfaceWindowTest,
                             "UPDATE XSTJQSK1 SET FPHAO0=DHAO00 WHERE "
                             "DHAO00 BETWEEN 5101 AND 5105"})
                     .ok());
-    InterfaceWindow& w = Open(GetBusinessLine(c.key));
+    InterfaceWindowModel& w = Open(GetBusinessLine(c.key));
     display_.start = D(2003, 7, 1);
     display_.end = D(2003, 7, 31);
     w.RadioChecked(true);
-    ASSERT_EQ(w.DataSource1().RecordCount(), 10);
+    ASSERT_EQ(w.documents().RecordCount(), 10);
     // Five loaded documents drop out of the view, three new ones come in.
     std::vector<std::string> meanwhile =
         InvoicedDocuments(added, 3, "2003-07-11");
@@ -974,7 +979,7 @@ TEST_F(InterfaceWindowTest,
     for (int d = 5101; d <= 5125; ++d) expected.push_back(d);
     for (int d = 5126; d < added + 3; ++d) expected.push_back(d);
     added += 3;
-    EXPECT_EQ(Numbers(w.DataSource1(), "DHAO00"), expected);
+    EXPECT_EQ(Numbers(w.documents(), "DHAO00"), expected);
   }
 }
 
@@ -1003,11 +1008,11 @@ TEST_F(InterfaceWindowTest, RefreshOrCloseDuringAPacketWaitsForIt) {
        {Case{"refresh", true, false}, Case{"close", false, true},
         Case{"refresh, then close", true, true}}) {
     SCOPED_TRACE(c.name);
-    InterfaceWindow& w = Open(GetBusinessLine(BusinessLineKey::kFxsk));
+    InterfaceWindowModel& w = Open(GetBusinessLine(BusinessLineKey::kFxsk));
     display_.start = D(2003, 9, 1);
     display_.end = D(2003, 9, 30);
     w.RadioChecked(true);
-    DocumentSet& set = w.DataSource1();
+    DocumentSet& set = w.documents();
     ASSERT_EQ(set.RecordCount(), 10);
 
     // The first request from here on is the next packet's: the server is
@@ -1023,10 +1028,10 @@ TEST_F(InterfaceWindowTest, RefreshOrCloseDuringAPacketWaitsForIt) {
         ResumeServer(server_->pid());
         // Clicking outside a long action would free the set being filled.
         ASSERT_TRUE(w.busy());
-        if (c.refresh) w.fbRefreshClick();
+        if (c.refresh) w.Refresh();
         if (c.close) {
-          EXPECT_FALSE(w.CloseQuery());
-          w.fbExitClick();
+          EXPECT_FALSE(w.CanClose());
+          w.Exit();
         }
         clicked = true;
         // Nothing happened yet.
@@ -1062,7 +1067,7 @@ TEST_F(InterfaceWindowTest, RefreshOrCloseDuringAPacketWaitsForIt) {
       EXPECT_EQ(w.document_count(), 10);
       for (int d = 6001; d <= 6010; ++d) expected.push_back(d);
     }
-    EXPECT_EQ(Numbers(w.DataSource1(), "DHAO00"), expected);
+    EXPECT_EQ(Numbers(w.documents(), "DHAO00"), expected);
     EXPECT_TRUE(display_.errors.empty());
     display_.closes = 0;
   }
@@ -1088,7 +1093,7 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
         d + ",'10010101','红塔山',1,100)");
   }
   ASSERT_TRUE(server_->Fill(fill).ok());
-  InterfaceWindow& w = Open(GetBusinessLine(BusinessLineKey::kJqsk));
+  InterfaceWindowModel& w = Open(GetBusinessLine(BusinessLineKey::kJqsk));
   Query(D(2003, 6, 1), D(2003, 6, 30));
   ASSERT_EQ(w.document_count(), 4);
   constexpr int kNumber = 0, kDate = 1, kCode = 2, kInvoiceDate = 8,
@@ -1098,7 +1103,7 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
               ElementsAre("2003-06-01", "2003-06-02", "2003-06-03"));
   EXPECT_THAT(w.FilterChoices(kInvoiceDate), ElementsAre(""));
   ASSERT_TRUE(w.SetColumnFilter(kDate, "2003-06-02"));
-  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(7002.0, 7003.0));
+  EXPECT_THAT(Numbers(w.documents(), "DHAO00"), ElementsAre(7002.0, 7003.0));
   EXPECT_EQ(w.document_count(), 2);
   EXPECT_EQ(display_.status[kCountPanel], "记录数=2"_gbk);
   // The choices of a column are those left by the other columns' filters.
@@ -1107,7 +1112,7 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
               ElementsAre("2003-06-01", "2003-06-02", "2003-06-03"));
   ASSERT_TRUE(w.SetColumnFilter(kNumber, "7003"));
   ASSERT_TRUE(w.SetColumnFilter(kInvoice, ""));
-  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(7003.0));
+  EXPECT_THAT(Numbers(w.documents(), "DHAO00"), ElementsAre(7003.0));
   EXPECT_FALSE(w.SetColumnFilter(kCode, "K9"));
   EXPECT_EQ(w.ColumnFilter(kCode), nullptr);
   ASSERT_NE(w.ColumnFilter(kNumber), nullptr);
@@ -1118,7 +1123,7 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
   w.values().sales_file = path;
   display_.confirm_answer = true;
   auto exported = [&] {
-    w.fbExportClick();
+    w.ExportDocuments();
     std::string file;
     EXPECT_TRUE(Env::Default()->ReadFile(path, &file).ok());
     std::vector<std::string> numbers;
@@ -1136,11 +1141,11 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
   // The filter goes with the binding, and stays over a new query.
   w.RadioChecked(true);
   EXPECT_FALSE(w.sets().master(View::kOpenSales).filtered());
-  EXPECT_TRUE(w.DataSource1().filtered());
+  EXPECT_TRUE(w.documents().filtered());
   w.RadioChecked(false);
   EXPECT_EQ(display_.status[kCountPanel], "记录数=2"_gbk);
-  w.fbRefreshClick();
-  EXPECT_THAT(Numbers(w.DataSource1(), "DHAO00"), ElementsAre(7002.0, 7003.0));
+  w.Refresh();
+  EXPECT_THAT(Numbers(w.documents(), "DHAO00"), ElementsAre(7002.0, 7003.0));
   EXPECT_EQ(w.document_count(), 2);
 
   // No change while a long action runs: the export walks the set.
@@ -1151,7 +1156,7 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
   ASSERT_TRUE(w.SetColumnFilter(kDate, std::nullopt));
   ASSERT_TRUE(w.SetColumnFilter(kInvoice, std::nullopt));
   EXPECT_EQ(w.document_count(), 4);
-  EXPECT_FALSE(w.DataSource1().filtered());
+  EXPECT_FALSE(w.documents().filtered());
 }
 
 }  // namespace
