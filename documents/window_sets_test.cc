@@ -26,7 +26,7 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
                                "qry_bbbf4"};
   std::vector<Request> requests;
   WindowSets sets(kSpec, [&](std::string_view provider, int packet_size, bool,
-                             const std::vector<std::string>&, Packet*) {
+                             const std::vector<std::string>&, RecordReceiver*) {
     requests.push_back({std::string(provider), packet_size});
     return Status::Error("offline");
   });
@@ -56,7 +56,7 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheSpec) {
 TEST(WindowSetsTest, VoidSetsOfEveryWindowLackCustomerFields) {
   WindowSets sets(
       kSpec, [](std::string_view, int, bool, const std::vector<std::string>&,
-                Packet*) { return Status::Error("unused"); });
+                RecordReceiver*) { return Status::Error("unused"); });
   for (View view : {View::kOpenVoid, View::kDoneVoid}) {
     for (const char* name : {"KHDM00", "DWDZ00", "KPRQ00"}) {
       EXPECT_EQ(sets.master(view).FieldIndex(name), -1) << name;

@@ -22,7 +22,6 @@
 #ifndef SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_
 #define SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_H_
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -45,10 +44,22 @@ inline constexpr int kSalesItem = 0;  // "销售单据"
 inline constexpr int kVoidItem = 1;   // "报废单据"
 inline constexpr int kNoItem = -1;    // nothing chosen (the list is empty)
 
+// Told about each get-records request of a window's sets: before it goes
+// out and after it ended (answered or failed). A benchmark times the
+// server's answers with it; a test counts the requests.
+class RequestObserver {
+ public:
+  virtual ~RequestObserver() = default;
+  virtual void RequestBegins() = 0;
+  virtual void RequestEnds() = 0;
+};
+
 class InterfaceWindow {
  public:
-  // `env` and `display` are not owned and must outlive the window.
-  InterfaceWindow(const Variant& variant, Env* env, Display* display);
+  // `env`, `display` and `requests` (when given) are not owned and must
+  // outlive the window.
+  InterfaceWindow(const Variant& variant, Env* env, Display* display,
+                  RequestObserver* requests = nullptr);
   InterfaceWindow(const InterfaceWindow&) = delete;
   InterfaceWindow& operator=(const InterfaceWindow&) = delete;
   ~InterfaceWindow();
@@ -157,12 +168,6 @@ class InterfaceWindow {
     bool started_;
   };
 
-  // Called around every get-records request with true before and false
-  // after (the benchmark times the server's answer with it).
-  void set_request_hook(std::function<void(bool)> hook) {
-    request_hook_ = std::move(hook);
-  }
-
  private:
   void Bind(View view);
   void Query();
@@ -199,7 +204,6 @@ class InterfaceWindow {
   bool closed_ = false;
   int queries_started_ = 0;
   std::map<int, std::string> filters_;  // document column -> text
-  std::function<void(bool)> request_hook_;
 };
 
 }  // namespace skjk
