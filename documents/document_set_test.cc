@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "testing/packet_source.h"
+#include "testing/row_encoder.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
 #include "wire/protocol.h"
@@ -107,7 +108,7 @@ class FakeServer {
         protocol::Writer w(&payload);
         w.Varint(n);
         for (size_t i = first; i < first + n; ++i) {
-          protocol::EncodeRow(layout_, Utf8Row(packet.rows[i]), &w);
+          testing::EncodeRow(layout_, Utf8Row(packet.rows[i]), &w);
         }
         SKJK_RETURN_IF_ERROR(receiver->Chunk(payload));
       }

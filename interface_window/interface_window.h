@@ -128,7 +128,6 @@ class InterfaceWindow {
   std::vector<std::string> FilterChoices(int column) const;
 
   // ---- State.
-  const Variant& variant() const { return variant_; }
   Settings& values() { return values_; }
   int document_count() const { return document_count_; }
   View view() const { return view_; }
@@ -139,7 +138,6 @@ class InterfaceWindow {
   DocumentSet& DataSource1() { return sets_->master(view_); }
   DetailSet& DataSource2() { return sets_->detail(view_); }
   WindowSets& sets() { return *sets_; }
-  Connection& connection() { return connection_; }
   Display& display() { return *display_; }
   bool busy() const { return busy_; }
 
