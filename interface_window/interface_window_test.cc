@@ -99,7 +99,11 @@ class InterfaceWindowTest : public ::testing::Test, public RequestObserver {
     server_ = nullptr;
   }
 
-  void TearDown() override { window_.reset(); }
+  void TearDown() override {
+    window_.reset();
+    // Every request told as begun was told as ended, failed ones included.
+    EXPECT_EQ(open_requests_, 0);
+  }
 
   // A window created and shown against the test server, with all file
   // settings present.
@@ -144,10 +148,12 @@ class InterfaceWindowTest : public ::testing::Test, public RequestObserver {
   // (when set) runs as one begins.
   void RequestBegins() override {
     ++requests_;
+    ++open_requests_;
     if (on_request_) on_request_();
   }
-  void RequestEnds() override {}
+  void RequestEnds() override { --open_requests_; }
   int requests_ = 0;
+  int open_requests_ = 0;
   std::function<void()> on_request_;
 };
 
