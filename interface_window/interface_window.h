@@ -44,9 +44,9 @@ inline constexpr int kSalesItem = 0;  // "销售单据"
 inline constexpr int kVoidItem = 1;   // "报废单据"
 inline constexpr int kNoItem = -1;    // nothing chosen (the list is empty)
 
-// Told about each get-records request of a window's sets: before it goes
-// out and after it ended (answered or failed). A benchmark times the
-// server's answers with it; a test counts the requests.
+// Told about each get-records request of a window's sets, on the window's
+// thread: before it goes out and after it ended (answered or failed), so
+// that its caller can count the requests or time the server's answers.
 class RequestObserver {
  public:
   virtual ~RequestObserver() = default;
