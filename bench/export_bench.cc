@@ -30,6 +30,7 @@
 #include "base/env.h"
 #include "documents/document_set.h"
 #include "exchange/export.h"
+#include "testing/packet_source.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
@@ -377,16 +378,17 @@ int Main(int argc, char** argv) {
                     floor_path = dir + "/floor.txt";
 
   Rows rows = MakeDocuments(documents);
-  DocumentSet set(
-      "ClientDataSet1",
-      [&rows](std::string_view, int, bool with_layout,
-              const std::vector<std::string>&, Packet* packet) {
-        if (with_layout) packet->layout = *layouts::ProviderLayout(kProvider);
-        packet->rows = std::move(rows);
-        return Status::OK();
-      },
-      kProvider, Connection::kAllRecords, layouts::ProviderLayout(kProvider),
-      "ClientDataSet2");
+  DocumentSet set("ClientDataSet1",
+                  testing::FromPackets(
+                      [&rows](std::string_view, int, bool with_layout,
+                              const std::vector<std::string>&, Packet* packet) {
+                        if (with_layout)
+                          packet->layout = *layouts::ProviderLayout(kProvider);
+                        packet->rows = std::move(rows);
+                        return Status::OK();
+                      }),
+                  kProvider, Connection::kAllRecords,
+                  layouts::ProviderLayout(kProvider), "ClientDataSet2");
   if (Status s = set.Open({"2024-01-01", "2024-12-31"}); !s.ok()) {
     std::fprintf(stderr, "export-bench: %s\n", s.message().c_str());
     return 1;

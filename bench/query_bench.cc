@@ -149,7 +149,7 @@ bool ThroughServer(Connection* c, int64_t* documents, int64_t* lines) {
   std::vector<std::unique_ptr<DocumentSet>> sets;
   for (const char* provider : kProviders) {
     DocumentSet& set = *sets.emplace_back(std::make_unique<DocumentSet>(
-        "ClientDataSet1", c, provider, Connection::kAllRecords,
+        "ClientDataSet1", RequestsOver(*c), provider, Connection::kAllRecords,
         layouts::ProviderLayout(provider), "ClientDataSet2"));
     Status s = set.Open({kFrom, kTo});
     if (!s.ok()) {

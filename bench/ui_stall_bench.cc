@@ -27,6 +27,7 @@
 #include "interface_window/display.h"
 #include "interface_window/grid_columns.h"
 #include "interface_window/interface_window_model.h"
+#include "testing/recording_display.h"
 #include "text/forms.h"
 #include "text/gbk.h"
 
@@ -43,7 +44,7 @@ double Ms(Clock::duration d) {
 // round of message processing to the next, whatever the thread does
 // meanwhile (decoding, freeing, waiting for the server). The time inside
 // the get-records request is added up apart, for information.
-class Timeline {
+class Timeline : public RequestObserver {
  public:
   void Start() {
     last_ = Clock::now();
@@ -56,8 +57,8 @@ class Timeline {
     longest_ = std::max(longest_, now - last_);
     last_ = now;
   }
-  void RequestBegins() { request_start_ = Clock::now(); }
-  void RequestEnds() { request_ += Clock::now() - request_start_; }
+  void RequestBegins() override { request_start_ = Clock::now(); }
+  void RequestEnds() override { request_ += Clock::now() - request_start_; }
   Clock::duration longest() const { return longest_; }
   Clock::duration request() const { return request_; }
 
@@ -108,54 +109,37 @@ class PageGrid : public RecordSetObserver {
   size_t chars_ = 0;
 };
 
-class BenchDisplay : public Display {
+// The Win32 window as the benchmark sees it: message processing marks the
+// timeline, the grids read a page on every change, and whatever it shows
+// otherwise is recorded (a message or an error fails the run).
+class BenchDisplay : public testing::RecordingDisplay {
  public:
-  explicit BenchDisplay(Timeline* timeline) : timeline_(timeline) {}
+  explicit BenchDisplay(Timeline* timeline) : timeline_(timeline) {
+    start = std::chrono::year{2024} / 1 / 1;
+    end = std::chrono::year{2024} / 12 / 31;
+  }
   void Attach(InterfaceWindowModel* window) {
     window_ = window;
     RebindGrids();
   }
-  bool ShowMessage(std::string_view text, MessageKind, MessageOwner) override {
+  bool ShowMessage(std::string_view text, MessageKind kind,
+                   MessageOwner owner) override {
     std::fprintf(stderr, "ui-bench: message: %s\n", std::string(text).c_str());
-    failed = true;
-    return false;
+    return RecordingDisplay::ShowMessage(text, kind, owner);
   }
   void ShowError(std::string_view text) override {
     std::fprintf(stderr, "ui-bench: error: %s\n", std::string(text).c_str());
-    failed = true;
+    RecordingDisplay::ShowError(text);
   }
-  void SetStatusText(int panel, std::string_view text) override {
-    if (panel == kCountPanel) count_text = std::string(text);
-  }
-  void SetBusyCursor(bool) override {}
-  void StartProgress(int) override {}
-  void StepProgress() override {}
-  void EndProgress() override {}
+  // Marks the timeline only: the log would grow with every round.
   void ProcessMessages() override { timeline_->Responsive(); }
   void RebindGrids() override {
     documents_.Bind(&window_->documents());
     lines_.Bind(&window_->lines());
   }
-  CalendarDate StartDate() override { return start; }
-  CalendarDate EndDate() override { return end; }
-  void SetEndDate(CalendarDate date) override { end = date; }
-  void FocusEndDate() override {}
-  void EnableRefresh(bool) override {}
-  void SetStartDate(CalendarDate) override {}
-  void CheckInvoiced() override {}
-  void SelectPickListItem(int) override {}
-  Status RunSettingsDialog(const SettingsRules&, Settings*) override {
-    return Status::OK();
-  }
-  std::string RegionalDateTime(double) override { return std::string(); }
-  void CloseWindow() override {}
 
   int shown() const { return documents_.count(); }
-
-  CalendarDate start = std::chrono::year{2024} / 1 / 1;
-  CalendarDate end = std::chrono::year{2024} / 12 / 31;
-  std::string count_text;
-  bool failed = false;
+  bool failed() const { return !messages.empty() || !errors.empty(); }
 
  private:
   Timeline* timeline_;
@@ -198,17 +182,10 @@ int Main(int argc, char** argv) {
   }
 
   InterfaceWindowModel window(GetBusinessLine(BusinessLineKey::kBbsk),
-                              Env::Default(), &display);
+                              Env::Default(), &display, &timeline);
   display.Attach(&window);
-  window.set_request_hook([&](bool begins) {
-    if (begins) {
-      timeline.RequestBegins();
-    } else {
-      timeline.RequestEnds();
-    }
-  });
   window.Connect(machine);
-  if (display.failed) return 1;
+  if (display.failed()) return 1;
 
   double worst_stall = 0, best_total = 1e300, request_of_best = 0;
   int documents = 0;
@@ -219,7 +196,7 @@ int Main(int argc, char** argv) {
     // Back in the message loop, with the grids showing the documents.
     timeline.Responsive();
     const double total = Ms(Clock::now() - press);
-    if (display.failed) return 1;
+    if (display.failed()) return 1;
     documents = display.shown();
     const double stall = Ms(timeline.longest());
     std::printf(
@@ -236,7 +213,7 @@ int Main(int argc, char** argv) {
       "ui: press to %d documents shown: %.0f ms (server answer %.0f "
       "ms), %s\n",
       documents, best_total, request_of_best,
-      display.count_text ==
+      display.status[kCountPanel] ==
               text::Utf8ToGbk("记录数=") + std::to_string(documents)
           ? "count shown"
           : "count NOT shown");

@@ -267,17 +267,10 @@ class DetailSet : public RecordSet {
 class DocumentSet : public RecordSet {
  public:
   // The get-records request, streaming (Connection::GetRecords with a
-  // RecordReceiver).
+  // RecordReceiver); RequestsOver() makes one of a connection.
   using ReceiveRecordsFn = std::function<Status(
       std::string_view provider, int packet_size, bool with_layout,
       const std::vector<std::string>& params, RecordReceiver* receiver)>;
-  // The same with the records decoded at once (tests and tools).
-  using GetRecordsFn = std::function<Status(
-      std::string_view provider, int packet_size, bool with_layout,
-      const std::vector<std::string>& params, Packet* packet)>;
-  // A streaming source that gives a whole packet to the receiver: its
-  // layout (when it has one, or when it was asked for) and its records.
-  static ReceiveRecordsFn FromPackets(GetRecordsFn get_records);
   // A record filter: true lets raw record `record` (read it with RawValue)
   // through.
   using RecordFilter = std::function<bool(const DocumentSet&, int record)>;
@@ -289,19 +282,6 @@ class DocumentSet : public RecordSet {
   DocumentSet(std::string name, ReceiveRecordsFn receive_records,
               std::string provider, int packet_size,
               const layouts::Layout* layout, std::string detail_name = "");
-  DocumentSet(std::string name, GetRecordsFn get_records, std::string provider,
-              int packet_size, const layouts::Layout* layout,
-              std::string detail_name = "")
-      : DocumentSet(std::move(name), FromPackets(std::move(get_records)),
-                    std::move(provider), packet_size, layout,
-                    std::move(detail_name)) {}
-  // Requests go through `connection` (not owned; must outlive the set).
-  DocumentSet(std::string name, Connection* connection, std::string provider,
-              int packet_size, const layouts::Layout* layout,
-              std::string detail_name = "")
-      : DocumentSet(std::move(name), ConnectionFn(connection),
-                    std::move(provider), packet_size, layout,
-                    std::move(detail_name)) {}
   ~DocumentSet() override;
 
   const std::string& provider() const { return provider_; }
@@ -366,15 +346,6 @@ class DocumentSet : public RecordSet {
 
  private:
   class Loader;
-  static ReceiveRecordsFn ConnectionFn(Connection* connection) {
-    return
-        [connection](std::string_view provider, int packet_size,
-                     bool with_layout, const std::vector<std::string>& params,
-                     RecordReceiver* receiver) {
-          return connection->GetRecords(provider, packet_size, with_layout,
-                                        params, receiver);
-        };
-  }
   View CurrentView() const override;
   // The current document's store index, or -1 when there is none.
   int64_t CurrentIndex() const;
@@ -405,6 +376,10 @@ class DocumentSet : public RecordSet {
 
   friend class DetailSet;
 };
+
+// The request function of sets whose get-records requests go through
+// `connection` (not owned; it must outlive the sets that use it).
+DocumentSet::ReceiveRecordsFn RequestsOver(Connection& connection);
 
 }  // namespace skjk
 

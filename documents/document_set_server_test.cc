@@ -125,7 +125,7 @@ std::map<testing::Backend, std::unique_ptr<testing::ServerProcess>>
 
 TEST_P(DocumentSetServerTest, EveryProviderLayoutIsAccepted) {
   for (const WindowSetsRules* rules : {&kBbsk, &kFxsk, &kJqsk}) {
-    WindowSets sets(*rules, &connection_);
+    WindowSets sets(*rules, RequestsOver(connection_));
     for (View view : {View::kOpenSales, View::kOpenVoid, View::kDoneSales,
                       View::kDoneVoid}) {
       DocumentSet& set = sets.master(view);
@@ -161,7 +161,7 @@ TEST_P(DocumentSetServerTest, PacketsOfTenThroughTheServer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    WindowSets sets(kFxsk, &connection_);
+    WindowSets sets(kFxsk, RequestsOver(connection_));
     DocumentSet& set = sets.master(View::kDoneSales);
     ASSERT_EQ(set.name(), "ClientDataSet5");
     ASSERT_TRUE(set.Open({c.from, c.to}).ok());
@@ -190,7 +190,7 @@ TEST_P(DocumentSetServerTest, PacketsOfTenThroughTheServer) {
 }
 
 TEST_P(DocumentSetServerTest, VoidSetOfTheCustomerWindowLacksCustomerFields) {
-  WindowSets sets(kJqsk, &connection_);
+  WindowSets sets(kJqsk, RequestsOver(connection_));
   DocumentSet& void_set = sets.master(View::kOpenVoid);
   ASSERT_TRUE(void_set.Open({"2024-01-01", "2024-12-31"}).ok());
   ASSERT_GT(void_set.RecordCount(), 0);
@@ -219,7 +219,7 @@ TEST_P(DocumentSetServerTest, VoidSetOfTheCustomerWindowLacksCustomerFields) {
 
 TEST_P(DocumentSetServerTest, TextsArriveInGbkCutToTheirWidth) {
   // The customer name has 26 characters (52 bytes); DWMC00 holds 50.
-  WindowSets sets(kFxsk, &connection_);
+  WindowSets sets(kFxsk, RequestsOver(connection_));
   DocumentSet& set = sets.master(View::kDoneSales);
   ASSERT_TRUE(set.Open({Day(3, 1), Day(3, 31)}).ok());
   ASSERT_GT(set.RecordCount(), 0);
@@ -231,7 +231,7 @@ TEST_P(DocumentSetServerTest, TextsArriveInGbkCutToTheirWidth) {
 }
 
 TEST_P(DocumentSetServerTest, EmptyRangeAndDocumentWithoutLines) {
-  WindowSets sets(kBbsk, &connection_);
+  WindowSets sets(kBbsk, RequestsOver(connection_));
   DocumentSet& set = sets.master(View::kOpenSales);
   int opened = -1;
   set.set_after_open([&](DocumentSet& s) { opened = s.RecordCount(); });
@@ -250,7 +250,7 @@ TEST_P(DocumentSetServerTest, EmptyRangeAndDocumentWithoutLines) {
 }
 
 TEST_P(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
-  WindowSets sets(kBbsk, &connection_);
+  WindowSets sets(kBbsk, RequestsOver(connection_));
   DocumentSet& set = sets.master(View::kOpenSales);
   ASSERT_TRUE(set.Open({"2024-01-01", "2024-12-31"}).ok());
   Status s = set.Open({"2024-13-01", "2024-12-31"});
@@ -262,7 +262,7 @@ TEST_P(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
   // No server at all: the system's message, still closed.
   Connection nowhere;
   nowhere.set_machine_name("127.0.0.1:1");
-  WindowSets offline(kBbsk, &nowhere);
+  WindowSets offline(kBbsk, RequestsOver(nowhere));
   Status o =
       offline.master(View::kOpenSales).Open({"2024-01-01", "2024-12-31"});
   EXPECT_FALSE(o.ok());
@@ -271,7 +271,7 @@ TEST_P(DocumentSetServerTest, RefusedRequestLeavesTheSetClosed) {
 }
 
 TEST_P(DocumentSetServerTest, AWriteCommittedOnTheConnectionShowsInTheSets) {
-  WindowSets sets(kBbsk, &connection_);
+  WindowSets sets(kBbsk, RequestsOver(connection_));
   {
     Transaction write(&connection_);
     ASSERT_TRUE(write.Begin().ok());
@@ -289,7 +289,7 @@ TEST_P(DocumentSetServerTest, AWriteCommittedOnTheConnectionShowsInTheSets) {
 // Each provider keeps its own place: opening the set of another view in
 // between must not stop the invoiced sales set from fetching on.
 TEST_P(DocumentSetServerTest, NextPacketContinuesAfterAnotherViewWasOpened) {
-  WindowSets sets(kFxsk, &connection_);
+  WindowSets sets(kFxsk, RequestsOver(connection_));
   DocumentSet& done = sets.master(View::kDoneSales);
   ASSERT_TRUE(done.Open({Day(1, 1), Day(1, 31)}).ok());
   ASSERT_TRUE(sets.master(View::kOpenSales).Open({Day(1, 1), Day(1, 31)}).ok());

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/packet_source.h"
+#include "testing/row_encoder.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
 #include "wire/protocol.h"
@@ -63,7 +65,7 @@ class FakeServer {
   // Sends the layout along with every packet, also when not asked for it.
   void SendLayoutAlways() { layout_always_ = true; }
 
-  DocumentSet::GetRecordsFn Fn() {
+  testing::GetRecordsFn Fn() {
     return [this](std::string_view provider, int packet_size, bool with_layout,
                   const std::vector<std::string>& params, Packet* packet) {
       ++requests;
@@ -85,6 +87,9 @@ class FakeServer {
     };
   }
 
+  // Fn() as a set takes it: the whole packet at once.
+  DocumentSet::ReceiveRecordsFn Packets() { return testing::FromPackets(Fn()); }
+
   // The same records as the connection delivers them: the layout, then
   // chunks of `chunk_rows` records encoded as they travel (UTF-8 texts).
   DocumentSet::ReceiveRecordsFn Streamed(size_t chunk_rows = 3) {
@@ -103,7 +108,7 @@ class FakeServer {
         protocol::Writer w(&payload);
         w.Varint(n);
         for (size_t i = first; i < first + n; ++i) {
-          protocol::EncodeRow(layout_, Utf8Row(packet.rows[i]), &w);
+          testing::EncodeRow(layout_, Utf8Row(packet.rows[i]), &w);
         }
         SKJK_RETURN_IF_ERROR(receiver->Chunk(payload));
       }
@@ -149,7 +154,7 @@ class DocumentSetTest : public ::testing::Test {
  protected:
   DocumentSetTest()
       : server_(BbskSales()),
-        set_("ClientDataSet1", server_.Fn(), "dsp_bbsk1",
+        set_("ClientDataSet1", server_.Packets(), "dsp_bbsk1",
              Connection::kAllRecords, &BbskSales(), "ClientDataSet2") {}
 
   Status OpenRange() { return set_.Open({"2002-05-01", "2002-08-01"}); }
@@ -226,7 +231,7 @@ TEST_F(DocumentSetTest, LayoutCheckRefusesAndLeavesSetClosed) {
     SCOPED_TRACE(c.label);
     FakeServer server(BbskSales());
     server.AddDocuments(2);
-    DocumentSet set("ClientDataSet1", server.Fn(), "dsp_bbsk1",
+    DocumentSet set("ClientDataSet1", server.Packets(), "dsp_bbsk1",
                     Connection::kAllRecords, &BbskSales(), "ClientDataSet2");
     ASSERT_TRUE(set.Open({"a", "b"}).ok());  // was open with records
     c.damage(&server.layout());
@@ -450,7 +455,7 @@ class PacketSetTest : public ::testing::Test {
   PacketSetTest()
       : layout_(layouts::ProviderLayout("dsp_fxsk3")),
         server_(*layout_),
-        set_("ClientDataSet5", server_.Fn(), "dsp_fxsk3", 10, layout_,
+        set_("ClientDataSet5", server_.Packets(), "dsp_fxsk3", 10, layout_,
              "ClientDataSet6") {}
 
   const layouts::Layout* layout_;
@@ -586,8 +591,8 @@ TEST_F(PacketSetTest, NextPacketWithAnotherLayoutIsRefused) {
     FakeServer server(*layout_);
     server.AddDocuments(15);
     server.SendLayoutAlways();
-    DocumentSet set("ClientDataSet5", server.Fn(), "dsp_fxsk3", 10, layout_,
-                    "ClientDataSet6");
+    DocumentSet set("ClientDataSet5", server.Packets(), "dsp_fxsk3", 10,
+                    layout_, "ClientDataSet6");
     ASSERT_TRUE(set.Open({"a", "b"}).ok());
     c.change(&server.layout(), &server.rows());
     Result<int> next = set.NextPacket();
@@ -629,7 +634,7 @@ TEST(DocumentSetAllRecords, NextPacketNeverAsks) {
   FakeServer server(BbskSales());
   server.AddDocuments(10);
   // Even when "all records" happens to equal the packet size of others.
-  DocumentSet set("ClientDataSet1", server.Fn(), "dsp_bbsk1",
+  DocumentSet set("ClientDataSet1", server.Packets(), "dsp_bbsk1",
                   Connection::kAllRecords, &BbskSales());
   EXPECT_FALSE(set.NextPacket().ok());  // closed
   ASSERT_TRUE(set.Open({"a", "b"}).ok());
@@ -696,7 +701,7 @@ TEST_F(DocumentSetTest, ObserversAreHeldBackWhileControlsAreDisabled) {
 TEST_F(DocumentSetTest, FilterLimitsCountsWalksAndLaterPackets) {
   FakeServer server(*layouts::ProviderLayout("dsp_jqsk3"));
   server.AddDocuments(25);
-  DocumentSet set("ClientDataSet5", server.Fn(), "dsp_jqsk3", 10,
+  DocumentSet set("ClientDataSet5", server.Packets(), "dsp_jqsk3", 10,
                   layouts::ProviderLayout("dsp_jqsk3"), "ClientDataSet6");
   ASSERT_TRUE(set.Open({"a", "b"}).ok());
   const int dhao = set.FieldIndex("DHAO00");
@@ -772,7 +777,7 @@ TEST(DocumentSetStreamTest, ChunksAsTheyTravelGiveTheSameRecords) {
   rows[5].values[0] = std::monostate();  // nested: empty value
   rows[6].values.back() = Rows{Row{{1.0, std::string("abc")}}};
 
-  DocumentSet decoded("ClientDataSet1", server.Fn(), "dsp_bbsk1",
+  DocumentSet decoded("ClientDataSet1", server.Packets(), "dsp_bbsk1",
                       Connection::kAllRecords, &BbskSales(), "ClientDataSet2");
   ASSERT_TRUE(decoded.Open({"a", "b"}).ok());
   for (size_t chunk : {size_t{1}, size_t{3}, size_t{100}}) {
@@ -915,8 +920,7 @@ TEST(DocumentSetMemoryTest, OpenBeyondTheBudgetFailsClearlyAndFreesAll) {
   for (bool stream : {false, true}) {
     SCOPED_TRACE(stream ? "streamed" : "decoded");
     DocumentSet set(
-        "ClientDataSet1",
-        stream ? server.Streamed(100) : DocumentSet::FromPackets(server.Fn()),
+        "ClientDataSet1", stream ? server.Streamed(100) : server.Packets(),
         "dsp_bbsk1", Connection::kAllRecords, &BbskSales(), "ClientDataSet2");
     CountingObserver seen(&set);
     set.AddObserver(&seen);

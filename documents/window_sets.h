@@ -12,9 +12,9 @@
 // The sets only read. Writes to the database go through a Transaction
 // (client/transaction.h) on the same connection, never statement by
 // statement. The sets do not own the connection: the window owns
-// DCOMConnection1 (it connects it at show time) and gives it to WindowSets,
-// which must not outlive it. All sets start
-// closed. Not thread-safe.
+// DCOMConnection1 (it connects it at show time) and gives WindowSets
+// requests over it (RequestsOver), so the sets must not outlive it. All sets
+// start closed. Not thread-safe.
 #ifndef SKJK_DOCUMENTS_WINDOW_SETS_H_
 #define SKJK_DOCUMENTS_WINDOW_SETS_H_
 
@@ -52,23 +52,12 @@ using WindowSetsRules = std::array<MasterSetSource, 4>;
 
 class WindowSets {
  public:
-  // Sets whose requests go through `connection` (not owned).
-  WindowSets(const WindowSetsRules& rules, Connection* connection)
-      : WindowSets(rules, [connection](std::string_view provider,
-                                       int packet_size, bool with_layout,
-                                       const std::vector<std::string>& params,
-                                       RecordReceiver* receiver) {
-          return connection->GetRecords(provider, packet_size, with_layout,
-                                        params, receiver);
-        }) {}
-  // Sets on other request functions. The sets of a window share one memory
-  // budget (MemoryBudget::kDefaultLimit unless `budget` is given).
+  // Sets whose requests go through `receive_records` (RequestsOver() for a
+  // connection). The sets of a window share one memory budget
+  // (MemoryBudget::kDefaultLimit unless `budget` is given).
   WindowSets(const WindowSetsRules& rules,
              DocumentSet::ReceiveRecordsFn receive_records,
              std::shared_ptr<MemoryBudget> budget = nullptr);
-  WindowSets(const WindowSetsRules& rules,
-             DocumentSet::GetRecordsFn get_records)
-      : WindowSets(rules, DocumentSet::FromPackets(std::move(get_records))) {}
   WindowSets(const WindowSets&) = delete;
   WindowSets& operator=(const WindowSets&) = delete;
   ~WindowSets();

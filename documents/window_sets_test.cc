@@ -25,11 +25,12 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheirRules) {
   const char* line_fields[] = {"qry_jqsk2", "qry_bbbf2", "qry_jqsk4",
                                "qry_bbbf4"};
   std::vector<Request> requests;
-  WindowSets sets(kRules, [&](std::string_view provider, int packet_size, bool,
-                              const std::vector<std::string>&, Packet*) {
-    requests.push_back({std::string(provider), packet_size});
-    return Status::Error("offline");
-  });
+  WindowSets sets(kRules,
+                  [&](std::string_view provider, int packet_size, bool,
+                      const std::vector<std::string>&, RecordReceiver*) {
+                    requests.push_back({std::string(provider), packet_size});
+                    return Status::Error("offline");
+                  });
   for (int v = 0; v < 4; ++v) {
     View view = static_cast<View>(v);
     DocumentSet& master = sets.master(view);
@@ -56,7 +57,7 @@ TEST(WindowSetsTest, SetsTakeProvidersPacketsAndNamesFromTheirRules) {
 TEST(WindowSetsTest, VoidSetsOfEveryWindowLackCustomerFields) {
   WindowSets sets(
       kRules, [](std::string_view, int, bool, const std::vector<std::string>&,
-                 Packet*) { return Status::Error("unused"); });
+                 RecordReceiver*) { return Status::Error("unused"); });
   for (View view : {View::kOpenVoid, View::kDoneVoid}) {
     for (const char* name : {"KHDM00", "DWDZ00", "KPRQ00"}) {
       EXPECT_EQ(sets.master(view).FieldIndex(name), -1) << name;

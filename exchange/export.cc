@@ -12,7 +12,7 @@
 namespace skjk {
 
 using namespace text::literals;
-using exchange::AppendNumberText;
+using exchange::AppendExportNumberText;
 using exchange::BusinessDateText;
 using exchange::DateRangeText;
 using exchange::RateText;
@@ -110,7 +110,7 @@ void AppendValue(const CellValue& value, std::string* out) {
   if (const auto* s = std::get_if<std::string_view>(&value)) {
     out->append(*s);
   } else if (const double* d = std::get_if<double>(&value)) {
-    AppendNumberText(*d, out);
+    AppendExportNumberText(*d, out);
   }
 }
 

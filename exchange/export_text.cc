@@ -57,7 +57,7 @@ bool AppendShortDecimal(double value, std::string* out) {
 
 }  // namespace
 
-void AppendNumberText(double value, std::string* out) {
+void AppendExportNumberText(double value, std::string* out) {
   if (std::isnan(value)) {
     out->append("NAN");
     return;
@@ -116,16 +116,16 @@ void AppendNumberText(double value, std::string* out) {
   out->append(exp, e.ptr);
 }
 
-std::string NumberText(double value) {
+std::string ExportNumberText(double value) {
   std::string out;
-  AppendNumberText(value, &out);
+  AppendExportNumberText(value, &out);
   return out;
 }
 
 std::string RateText(std::optional<double> per_cent) {
   // nearbyint rounds halves to even in the default rounding mode.
   const double whole = per_cent ? std::nearbyint(*per_cent) : 0.0;
-  return NumberText(whole / 100);
+  return ExportNumberText(whole / 100);
 }
 
 std::string BusinessDateText(std::optional<double> date_time) {

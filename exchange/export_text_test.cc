@@ -13,7 +13,7 @@ namespace {
 using namespace std::chrono;
 using namespace text::literals;
 
-TEST(NumberTextTest, FifteenDigitsPlainOrScientific) {
+TEST(ExportNumberTextTest, FifteenDigitsPlainOrScientific) {
   const struct {
     double value;
     const char* text;
@@ -47,11 +47,11 @@ TEST(NumberTextTest, FifteenDigitsPlainOrScientific) {
       {-std::numeric_limits<double>::infinity(), "-INF"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(NumberText(c.value), c.text) << c.value;
+    EXPECT_EQ(ExportNumberText(c.value), c.text) << c.value;
   }
 }
 
-TEST(NumberTextTest, RateRoundsHalvesToEven) {
+TEST(ExportNumberTextTest, RateRoundsHalvesToEven) {
   const struct {
     std::optional<double> per_cent;
     const char* text;

@@ -13,6 +13,7 @@
 #include "exchange/invoice_file.h"
 #include "settings/profile.h"
 #include "settings/settings.h"
+#include "testing/row_encoder.h"
 #include "text/gbk.h"
 #include "wire/protocol.h"
 
@@ -180,7 +181,7 @@ std::string EncodedRows(std::string_view data) {
   std::string payload;
   protocol::Writer w(&payload);
   w.Varint(rows.size());
-  for (const Row& r : rows) protocol::EncodeRow(layout, r, &w);
+  for (const Row& r : rows) testing::EncodeRow(layout, r, &w);
 
   protocol::RowDecoder decoder;
   Rows decoded;

@@ -4,10 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <iterator>
 #include <latch>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +14,7 @@
 
 #include "base/env.h"
 #include "interface_window/interface_window_model.h"
+#include "testing/recording_display.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 
@@ -27,50 +26,10 @@ using ::testing::IsEmpty;
 
 const BusinessLine& kJqsk = GetBusinessLine(BusinessLineKey::kJqsk);
 
-// Keeps what the show step leaves on the screen; `on_process` runs when the
-// window processes its messages, just before the copy starts.
-class StatusDisplay : public Display {
- public:
-  bool ShowMessage(std::string_view text, MessageKind, MessageOwner) override {
-    messages.emplace_back(text);
-    return false;
-  }
-  void ShowError(std::string_view text) override { errors.emplace_back(text); }
-  void SetStatusText(int panel, std::string_view text) override {
-    status[panel] = std::string(text);
-  }
-  void SetBusyCursor(bool busy) override { busy_cursor = busy; }
-  void StartProgress(int) override {}
-  void StepProgress() override {}
-  void EndProgress() override {}
-  void ProcessMessages() override {
-    if (on_process) {
-      auto hook = std::move(on_process);  // once
-      on_process = nullptr;
-      hook();
-    }
-  }
-  void RebindGrids() override {}
-  CalendarDate StartDate() override { return std::chrono::year{2002} / 8 / 1; }
-  CalendarDate EndDate() override { return std::chrono::year{2002} / 8 / 31; }
-  void SetStartDate(CalendarDate) override {}
-  void SetEndDate(CalendarDate) override {}
-  void FocusEndDate() override {}
-  void EnableRefresh(bool) override {}
-  void CheckInvoiced() override {}
-  void SelectPickListItem(int) override {}
-  Status RunSettingsDialog(const SettingsRules&, Settings*) override {
-    return Status::OK();
-  }
-  std::string RegionalDateTime(double) override { return ""; }
-  void CloseWindow() override {}
-
-  std::vector<std::string> messages;
-  std::vector<std::string> errors;
-  std::map<int, std::string> status;
-  bool busy_cursor = false;
-  std::function<void()> on_process;
-};
+// The display keeps what the show step leaves on the screen; its
+// `on_process` runs when the window processes its messages, just before the
+// copy starts.
+using testing::RecordingDisplay;
 
 // Everything in the two tables of the customer window, in a fixed order.
 const std::string kBothTables =
@@ -122,7 +81,10 @@ class CustomerSyncTest : public ::testing::Test {
   // Shows a new customer window against the server, as the host does each
   // time it opens the window.
   InterfaceWindowModel& Show() {
-    display_ = StatusDisplay();
+    display_ = RecordingDisplay();
+    // A query covers the documents' month.
+    display_.start = std::chrono::year{2002} / 8 / 1;
+    display_.end = std::chrono::year{2002} / 8 / 31;
     window_ = std::make_unique<InterfaceWindowModel>(kJqsk, Env::Default(),
                                                      &display_);
     window_->Connect(server_->machine());
@@ -140,7 +102,7 @@ class CustomerSyncTest : public ::testing::Test {
   }
 
   std::unique_ptr<testing::ServerProcess> server_;
-  StatusDisplay display_;
+  RecordingDisplay display_;
   std::unique_ptr<InterfaceWindowModel> window_;
 };
 
@@ -414,10 +376,10 @@ TEST_F(CustomerSyncTest, TwoWindowsAtOnceCopyEachDocumentOnce) {
     Fill(rows);
     rows.clear();
 
-    StatusDisplay displays[2];
+    RecordingDisplay displays[2];
     std::latch before_copy(2);
     std::vector<std::thread> threads;
-    for (StatusDisplay& display : displays) {
+    for (RecordingDisplay& display : displays) {
       display.on_process = [&] { before_copy.arrive_and_wait(); };
       threads.emplace_back([&display, machine = server_->machine()] {
         InterfaceWindowModel window(kJqsk, Env::Default(), &display);
@@ -426,7 +388,7 @@ TEST_F(CustomerSyncTest, TwoWindowsAtOnceCopyEachDocumentOnce) {
     }
     for (std::thread& t : threads) t.join();
 
-    for (StatusDisplay& display : displays) {
+    for (RecordingDisplay& display : displays) {
       EXPECT_EQ(display.status[kBusyPanel], "");
       EXPECT_THAT(display.messages, IsEmpty());
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "interface_window/business_line.h"
+#include "testing/packet_source.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
@@ -169,13 +170,14 @@ class ExportTest : public ::testing::Test {
     const layouts::Layout* layout = layouts::ProviderLayout(provider);
     set_ = std::make_unique<DocumentSet>(
         "ClientDataSet1",
-        [layout, rows = std::move(rows)](
-            std::string_view, int, bool with_layout,
-            const std::vector<std::string>&, Packet* packet) {
+        testing::FromPackets([layout, rows = std::move(rows)](
+                                 std::string_view, int, bool with_layout,
+                                 const std::vector<std::string>&,
+                                 Packet* packet) {
           if (with_layout) packet->layout = *layout;
           packet->rows = rows;
           return Status::OK();
-        },
+        }),
         std::string(provider), Connection::kAllRecords, layout,
         "ClientDataSet2");
     ASSERT_TRUE(set_->Open({"2024-01-15", "2024-01-16"}).ok());

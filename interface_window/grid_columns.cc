@@ -77,7 +77,8 @@ std::string FooterText(const RecordSet& set, const GridColumn& column,
     const CellValue v = set.Cell(i, field);
     if (const auto* number = std::get_if<double>(&v)) sum += *number;
   }
-  return column.format == CellFormat::kMoney ? MoneyText(sum) : NumberText(sum);
+  return column.format == CellFormat::kMoney ? MoneyText(sum)
+                                             : GridNumberText(sum);
 }
 
 std::string DateText(double days) {
@@ -85,7 +86,7 @@ std::string DateText(double days) {
   return day ? text::IsoDate(*day) : std::string();
 }
 
-std::string NumberText(double value) {
+std::string GridNumberText(double value) {
   if (!std::isfinite(value)) return std::string();
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.6f", value);
@@ -123,7 +124,7 @@ std::string CellText(FieldType type, const CellValue& value,
   }
   if (type != FieldType::kNumber) return std::string();
   return format == CellFormat::kMoney ? MoneyText(*number)
-                                      : NumberText(*number);
+                                      : GridNumberText(*number);
 }
 
 }  // namespace skjk

@@ -5,6 +5,7 @@
 
 #include "documents/document_set.h"
 #include "interface_window/business_line.h"
+#include "testing/packet_source.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
 
@@ -87,14 +88,15 @@ class LinesFixture : public ::testing::Test {
                           {"JE0000", FieldType::kNumber, 0, {}}};
   std::vector<std::vector<Value>> rows_;
   DocumentSet set_{"ClientDataSet2",
-                   [this](std::string_view, int, bool,
-                          const std::vector<std::string>&, Packet* packet) {
+                   testing::FromPackets([this](std::string_view, int, bool,
+                                               const std::vector<std::string>&,
+                                               Packet* packet) {
                      packet->layout = layout_;
                      for (auto& values : rows_) {
                        packet->rows.push_back(Row{values});
                      }
                      return Status::OK();
-                   },
+                   }),
                    "lines", Connection::kAllRecords, &layout_};
 };
 

@@ -21,21 +21,27 @@ constexpr int kFreeStep = 32;
 }  // namespace
 
 InterfaceWindowModel::InterfaceWindowModel(const BusinessLine& business_line,
-                                           Env* env, Display* display)
+                                           Env* env, Display* display,
+                                           RequestObserver* requests)
     : business_line_(business_line),
       env_(env),
       display_(display),
       pick_item_(business_line.look.pick_list_preset ? kSalesItem : kNoItem) {
-  sets_ = std::make_unique<WindowSets>(
-      business_line_.sets,
-      [this](std::string_view provider, int packet_size, bool with_layout,
-             const std::vector<std::string>& params, RecordReceiver* receiver) {
-        if (request_hook_) request_hook_(true);
-        Status status = connection_.GetRecords(provider, packet_size,
-                                               with_layout, params, receiver);
-        if (request_hook_) request_hook_(false);
-        return status;
-      });
+  DocumentSet::ReceiveRecordsFn receive_records = RequestsOver(connection_);
+  if (requests != nullptr) {
+    receive_records =
+        [requests, over = std::move(receive_records)](
+            std::string_view provider, int packet_size, bool with_layout,
+            const std::vector<std::string>& params, RecordReceiver* receiver) {
+          requests->RequestBegins();
+          Status status =
+              over(provider, packet_size, with_layout, params, receiver);
+          requests->RequestEnds();
+          return status;
+        };
+  }
+  sets_ = std::make_unique<WindowSets>(business_line_.sets,
+                                       std::move(receive_records));
   // The answer of a large query takes seconds to come and to be stored:
   // meanwhile the window goes on answering (its busy state holds back
   // anything that would use the connection or the sets).

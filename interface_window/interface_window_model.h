@@ -22,7 +22,6 @@
 #ifndef SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_MODEL_H_
 #define SKJK_INTERFACE_WINDOW_INTERFACE_WINDOW_MODEL_H_
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -45,11 +44,22 @@ inline constexpr int kSalesItem = 0;  // "销售单据"
 inline constexpr int kVoidItem = 1;   // "报废单据"
 inline constexpr int kNoItem = -1;    // nothing chosen (the list is empty)
 
+// Told about each get-records request of a window's sets, on the window's
+// thread: before it goes out and after it ended (answered or failed), so
+// that its caller can count the requests or time the server's answers.
+class RequestObserver {
+ public:
+  virtual ~RequestObserver() = default;
+  virtual void RequestBegins() = 0;
+  virtual void RequestEnds() = 0;
+};
+
 class InterfaceWindowModel {
  public:
-  // `env` and `display` are not owned and must outlive the window.
+  // `env`, `display` and `requests` (when given) are not owned and must
+  // outlive the window.
   InterfaceWindowModel(const BusinessLine& business_line, Env* env,
-                       Display* display);
+                       Display* display, RequestObserver* requests = nullptr);
   InterfaceWindowModel(const InterfaceWindowModel&) = delete;
   InterfaceWindowModel& operator=(const InterfaceWindowModel&) = delete;
   ~InterfaceWindowModel();
@@ -127,7 +137,6 @@ class InterfaceWindowModel {
   std::vector<std::string> FilterChoices(int column) const;
 
   // ---- State.
-  const BusinessLine& business_line() const { return business_line_; }
   Settings& values() { return values_; }
   int document_count() const { return document_count_; }
   View view() const { return view_; }
@@ -140,7 +149,6 @@ class InterfaceWindowModel {
   DocumentSet& documents() { return sets_->master(view_); }
   DetailSet& lines() { return sets_->detail(view_); }
   WindowSets& sets() { return *sets_; }
-  Connection& connection() { return connection_; }
   Display& display() { return *display_; }
   bool busy() const { return busy_; }
 
@@ -168,12 +176,6 @@ class InterfaceWindowModel {
     InterfaceWindowModel* window_;
     bool started_;
   };
-
-  // Called around every get-records request with true before and false
-  // after (the benchmark times the server's answer with it).
-  void set_request_hook(std::function<void(bool)> hook) {
-    request_hook_ = std::move(hook);
-  }
 
  private:
   void Bind(View view);
@@ -211,7 +213,6 @@ class InterfaceWindowModel {
   bool closed_ = false;
   int queries_started_ = 0;
   std::map<int, std::string> filters_;  // document column -> text
-  std::function<void(bool)> request_hook_;
 };
 
 }  // namespace skjk

@@ -8,15 +8,15 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/env.h"
 #include "settings/settings.h"
+#include "testing/memory_env.h"
+#include "testing/recording_display.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 
@@ -31,119 +31,6 @@ const BusinessLine& kBbsk = GetBusinessLine(BusinessLineKey::kBbsk);
 CalendarDate D(int y, unsigned m, unsigned d) {
   return std::chrono::year{y} / m / d;
 }
-
-struct Message {
-  std::string text;
-  MessageKind kind;
-  MessageOwner owner;
-};
-
-// Records what the window shows; the controls are plain values.
-class RecordingDisplay : public Display {
- public:
-  bool ShowMessage(std::string_view text, MessageKind kind,
-                   MessageOwner owner) override {
-    messages.push_back({std::string(text), kind, owner});
-    log.push_back("message");
-    return confirm_answer;
-  }
-  void ShowError(std::string_view text) override {
-    errors.emplace_back(text);
-    log.push_back("error");
-  }
-  void SetStatusText(int panel, std::string_view text) override {
-    status[panel] = std::string(text);
-    log.push_back("status" + std::to_string(panel) + "=" + std::string(text));
-  }
-  void SetBusyCursor(bool busy) override {
-    busy_cursor = busy;
-    log.push_back(busy ? "cursor busy" : "cursor normal");
-  }
-  void StartProgress(int n) override {
-    log.push_back("progress " + std::to_string(n));
-  }
-  void StepProgress() override { log.push_back("step"); }
-  void EndProgress() override { log.push_back("progress end"); }
-  void ProcessMessages() override {
-    log.push_back("process");
-    if (on_process) {
-      auto hook = std::move(on_process);  // once
-      on_process = nullptr;
-      hook();
-    }
-  }
-  void RebindGrids() override { ++rebinds; }
-  CalendarDate StartDate() override { return start; }
-  CalendarDate EndDate() override { return end; }
-  void SetStartDate(CalendarDate date) override { start = date; }
-  void SetEndDate(CalendarDate date) override { end = date; }
-  void CheckInvoiced() override { log.push_back("check invoiced"); }
-  void FocusEndDate() override { log.push_back("focus end date"); }
-  void EnableRefresh(bool enabled) override {
-    refresh_enabled = enabled;
-    log.push_back(enabled ? "refresh on" : "refresh off");
-  }
-  void SelectPickListItem(int index) override {
-    pick_item = index;
-    log.push_back("pick " + std::to_string(index));
-  }
-  Status RunSettingsDialog(const SettingsRules& line,
-                           Settings* values) override {
-    settings_section = line.section;
-    ++settings_runs;
-    log.push_back("settings");
-    if (dialog_result) *values = *dialog_result;
-    return Status::OK();
-  }
-  std::string RegionalDateTime(double value) override {
-    return "date " + std::to_string(value);
-  }
-  void CloseWindow() override {
-    ++closes;
-    log.push_back("close");
-  }
-
-  std::vector<std::string> log;
-  std::vector<Message> messages;
-  std::vector<std::string> errors;
-  std::map<int, std::string> status;
-  bool busy_cursor = false;
-  bool refresh_enabled = true;
-  bool confirm_answer = false;
-  CalendarDate start = D(2002, 8, 23);
-  CalendarDate end = D(2002, 8, 23);
-  int pick_item = kNoItem;
-  std::string_view settings_section;
-  int rebinds = 0;
-  int settings_runs = 0;
-  int closes = 0;
-  const Settings* dialog_result = nullptr;
-  std::function<void()> on_process;
-};
-
-// The POSIX Env with params.cfg in a directory of the test's own.
-class DirEnv : public Env {
- public:
-  explicit DirEnv(std::string dir) : dir_(std::move(dir)) {}
-  Status ReadFile(std::string_view path, std::string* data) override {
-    return Env::Default()->ReadFile(path, data);
-  }
-  Status WriteFile(std::string_view path, std::string_view data) override {
-    return Env::Default()->WriteFile(path, data);
-  }
-  Status NewWritableFile(std::string_view path,
-                         std::unique_ptr<WritableFile>* file) override {
-    return Env::Default()->NewWritableFile(path, file);
-  }
-  bool FileExists(std::string_view path) override {
-    return Env::Default()->FileExists(path);
-  }
-  std::string ExecutableDirectory() override { return dir_ + "/"; }
-  uint64_t NowMillis() override { return Env::Default()->NowMillis(); }
-
- private:
-  std::string dir_;
-};
 
 // Head-office documents of August 2002 (sales 1001..1004, one of them
 // invoiced; void 2001) with goods and lines.
@@ -198,7 +85,7 @@ std::vector<std::string> Fill() {
   };
 }
 
-class InterfaceWindowTest : public ::testing::Test {
+class InterfaceWindowTest : public ::testing::Test, public RequestObserver {
  protected:
   static void SetUpTestSuite() {
     auto server = testing::ServerProcess::Start();
@@ -212,29 +99,22 @@ class InterfaceWindowTest : public ::testing::Test {
     server_ = nullptr;
   }
 
-  void SetUp() override {
-    dir_ = testing::MakeTestDirectory("window");
-    ASSERT_FALSE(dir_.empty());
-    env_ = std::make_unique<DirEnv>(dir_);
-  }
   void TearDown() override {
     window_.reset();
-    std::string rm = "rm -rf " + dir_;
-    EXPECT_EQ(std::system(rm.c_str()), 0);
+    // Every request told as begun was told as ended, failed ones included.
+    EXPECT_EQ(open_requests_, 0);
   }
 
   // A window created and shown against the test server, with all file
   // settings present.
   InterfaceWindowModel& Open(const BusinessLine& business_line = kBbsk) {
-    window_ = std::make_unique<InterfaceWindowModel>(business_line, env_.get(),
-                                                     &display_);
+    window_ = std::make_unique<InterfaceWindowModel>(business_line, &env_,
+                                                     &display_, this);
     window_->LoadSettings();
     window_->values().invoice_file = "r.txt";
     window_->values().sales_file = "w1.txt";
     window_->values().void_file = "w2.txt";
-    window_->set_request_hook([this](bool begin) {
-      if (begin) ++requests_;
-    });
+    on_request_ = nullptr;
     window_->Connect(server_->machine());
     window_->AskForMissingSettings();
     display_.log.clear();
@@ -259,18 +139,28 @@ class InterfaceWindowTest : public ::testing::Test {
   }
 
   static testing::ServerProcess* server_;
-  std::string dir_;
-  std::unique_ptr<DirEnv> env_;
-  RecordingDisplay display_;
+  // params.cfg and the exchanged files, beside the host program.
+  testing::MemoryEnv env_;
+  testing::RecordingDisplay display_;
   std::unique_ptr<InterfaceWindowModel> window_;
+
+  // The requests of windows made by Open(): counted, then `on_request_`
+  // (when set) runs as one begins.
+  void RequestBegins() override {
+    ++requests_;
+    ++open_requests_;
+    if (on_request_) on_request_();
+  }
+  void RequestEnds() override { --open_requests_; }
   int requests_ = 0;
+  int open_requests_ = 0;
+  std::function<void()> on_request_;
 };
 
 testing::ServerProcess* InterfaceWindowTest::server_ = nullptr;
 
 TEST_F(InterfaceWindowTest, ShowResetsTheViewWithoutQuerying) {
-  window_ =
-      std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
+  window_ = std::make_unique<InterfaceWindowModel>(kBbsk, &env_, &display_);
   window_->LoadSettings();
   window_->Connect(server_->machine());
   EXPECT_EQ(display_.pick_item, kSalesItem);
@@ -468,9 +358,8 @@ TEST_F(InterfaceWindowTest, ActivationAsksForMissingFileSettingsOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    display_ = RecordingDisplay();
-    window_ =
-        std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
+    display_ = testing::RecordingDisplay();
+    window_ = std::make_unique<InterfaceWindowModel>(kBbsk, &env_, &display_);
     window_->values() = c.values;
     window_->AskForMissingSettings();
     if (c.prompt) {
@@ -490,10 +379,9 @@ TEST_F(InterfaceWindowTest, ActivationAsksForMissingFileSettingsOnce) {
 }
 
 TEST_F(InterfaceWindowTest, FirstStartCreatesTheSettingsFileAndAsks) {
-  window_ =
-      std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
+  window_ = std::make_unique<InterfaceWindowModel>(kBbsk, &env_, &display_);
   window_->LoadSettings();
-  EXPECT_TRUE(env_->FileExists(dir_ + "/params.cfg"));
+  EXPECT_TRUE(env_.FileExists("C:\\HOST\\params.cfg"));
   Settings typed{"C:\\in.txt", "C:\\s.txt", "C:\\v.txt", "", "", "", true};
   display_.dialog_result = &typed;
   window_->AskForMissingSettings();
@@ -503,8 +391,7 @@ TEST_F(InterfaceWindowTest, FirstStartCreatesTheSettingsFileAndAsks) {
 }
 
 TEST_F(InterfaceWindowTest, ConnectionFailureAtShow) {
-  window_ =
-      std::make_unique<InterfaceWindowModel>(kBbsk, env_.get(), &display_);
+  window_ = std::make_unique<InterfaceWindowModel>(kBbsk, &env_, &display_);
   window_->LoadSettings();
   // A port nobody listens on.
   window_->Connect("127.0.0.1:1");
@@ -630,7 +517,7 @@ TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
   InterfaceWindowModel& w = Open();
   Query(D(2002, 8, 1), D(2002, 8, 31));
   ASSERT_EQ(w.document_count(), 3);
-  const std::string path = dir_ + "/w1.txt";
+  const std::string path = "C:\\HOST\\w1.txt";
   w.values().sales_file = path;
   w.values().reviewer = "复核"_gbk;
   w.values().payee = "@dwmc00"_gbk;
@@ -663,7 +550,7 @@ TEST_F(InterfaceWindowTest, ExportWritesTheViewAndRestoresTheWindow) {
   EXPECT_EQ(display_.status[kBusyPanel], "");
 
   std::string file;
-  ASSERT_TRUE(Env::Default()->ReadFile(path, &file).ok());
+  ASSERT_TRUE(env_.ReadFile(path, &file).ok());
   EXPECT_THAT(file,
               ::testing::StartsWith(
                   "SJJK0101~~销售单据传入~~2002年08月01日至2002年08月31日\r\n"
@@ -728,14 +615,13 @@ TEST_F(InterfaceWindowTest, ExportWithoutFileLocationsOpensTheSettings) {
 
 TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
   InterfaceWindowModel& w = Open();
-  const std::string path = dir_ + "/invoices.txt";
-  ASSERT_TRUE(Env::Default()
-                  ->WriteFile(path,
-                              "SJJK0201\r\n2~~20020801~~20020831\r\n"
-                              "0~~x~~x~~0100000009~~00000077~~0~~20020805~~x~~"
-                              "1002\r\n"
-                              "1~~x~~x~~0100000009~~00000078~~0~~20020805~~x~~"
-                              "2001\r\n")
+  const std::string path = "C:\\HOST\\invoices.txt";
+  ASSERT_TRUE(env_.WriteFile(path,
+                             "SJJK0201\r\n2~~20020801~~20020831\r\n"
+                             "0~~x~~x~~0100000009~~00000077~~0~~20020805~~x~~"
+                             "1002\r\n"
+                             "1~~x~~x~~0100000009~~00000078~~0~~20020805~~x~~"
+                             "2001\r\n")
                   .ok());
   w.values().invoice_file = path;
   display_.confirm_answer = true;
@@ -783,13 +669,12 @@ TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
                   ->Fill({"update XSTFXPS2 set FPBBH0='220022',"
                           "FPHAO0='00000066' where SL0000<>0 AND DHAO00=8001"})
                   .ok());
-  const std::string path = dir_ + "/customer-invoices.txt";
-  ASSERT_TRUE(Env::Default()
-                  ->WriteFile(path,
-                              "SJJK0201\r\n1~~20030801~~20030831\r\n"
-                              "0~~x~~x~~110012~~00000088~~1~~20030805~~x~~"
-                              "8002\r\n"
-                              "1~~红塔山~~x~~x~~1~~100~~0.17~~17\r\n"_gbk)
+  const std::string path = "C:\\HOST\\customer-invoices.txt";
+  ASSERT_TRUE(env_.WriteFile(path,
+                             "SJJK0201\r\n1~~20030801~~20030831\r\n"
+                             "0~~x~~x~~110012~~00000088~~1~~20030805~~x~~"
+                             "8002\r\n"
+                             "1~~红塔山~~x~~x~~1~~100~~0.17~~17\r\n"_gbk)
                   .ok());
   w.values().invoice_file = path;
   display_.confirm_answer = true;
@@ -809,7 +694,7 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
   for (int showing = 0; showing < 2; ++showing) {
     display_.log.clear();
     window_ =
-        std::make_unique<InterfaceWindowModel>(customer, env_.get(), &display_);
+        std::make_unique<InterfaceWindowModel>(customer, &env_, &display_);
     window_->LoadSettings();
     window_->Connect(server_->machine());
     EXPECT_THAT(display_.log,
@@ -834,7 +719,7 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
     display_.errors.clear();
     display_.messages.clear();
     window_ =
-        std::make_unique<InterfaceWindowModel>(customer, env_.get(), &display_);
+        std::make_unique<InterfaceWindowModel>(customer, &env_, &display_);
     window_->LoadSettings();
     display_.on_process = [&] { ASSERT_TRUE((*lost)->Stop().ok()); };
     window_->Connect((*lost)->machine());
@@ -848,8 +733,7 @@ TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
   // Without a connection nothing is copied and nothing is said about it.
   display_.log.clear();
   display_.status.clear();
-  window_ =
-      std::make_unique<InterfaceWindowModel>(customer, env_.get(), &display_);
+  window_ = std::make_unique<InterfaceWindowModel>(customer, &env_, &display_);
   window_->LoadSettings();
   window_->Connect("127.0.0.1:1");
   EXPECT_EQ(display_.status.count(kBusyPanel), 0u);
@@ -1020,8 +904,8 @@ TEST_F(InterfaceWindowTest, RefreshOrCloseDuringAPacketWaitsForIt) {
     // the clicks come then.
     const int before = requests_;
     bool clicked = false;
-    w.set_request_hook([&](bool begin) {
-      if (!begin || requests_++ != before) return;
+    on_request_ = [&] {
+      if (requests_ != before + 1) return;
       PauseServer(server_->pid());
       display_.on_process = [&] {
         // The answer comes now, and is read once the clicks are done.
@@ -1039,7 +923,7 @@ TEST_F(InterfaceWindowTest, RefreshOrCloseDuringAPacketWaitsForIt) {
         EXPECT_EQ(display_.closes, 0);
         EXPECT_EQ(set.RecordCount(), 10);
       };
-    });
+    };
     display_.log.clear();
     w.MovePastLastDocument();
     ResumeServer(server_->pid());
@@ -1119,13 +1003,13 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
   EXPECT_EQ(*w.ColumnFilter(kNumber), "7003");
 
   // The export walks the filtered set.
-  const std::string path = dir_ + "/w1.txt";
+  const std::string path = "C:\\HOST\\w1.txt";
   w.values().sales_file = path;
   display_.confirm_answer = true;
   auto exported = [&] {
     w.ExportDocuments();
     std::string file;
-    EXPECT_TRUE(Env::Default()->ReadFile(path, &file).ok());
+    EXPECT_TRUE(env_.ReadFile(path, &file).ok());
     std::vector<std::string> numbers;
     const std::string marker = "//单据\r\n"_gbk;
     for (size_t at = file.find(marker); at != std::string::npos;

@@ -4,11 +4,11 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "testing/memory_env.h"
 #include "text/gbk.h"
 
 namespace skjk {
@@ -45,30 +45,7 @@ class ScriptedHost final : public SettingsDialogHost {
   int shown = 0;
 };
 
-class MemoryEnv final : public Env {
- public:
-  Status ReadFile(std::string_view path, std::string* data) override {
-    *data = files[std::string(path)];
-    return Status::OK();
-  }
-  Status WriteFile(std::string_view path, std::string_view data) override {
-    if (fail_writes) return Status::Error("read-only");
-    files[std::string(path)] = std::string(data);
-    return Status::OK();
-  }
-  Status NewWritableFile(std::string_view,
-                         std::unique_ptr<WritableFile>*) override {
-    return Status::IoError("no streamed files here");
-  }
-  bool FileExists(std::string_view path) override {
-    return files.count(std::string(path)) > 0;
-  }
-  std::string ExecutableDirectory() override { return "C:\\H\\"; }
-  uint64_t NowMillis() override { return 0; }
-
-  std::map<std::string, std::string> files;
-  bool fail_writes = false;
-};
+using testing::MemoryEnv;
 
 TEST(SettingsDialogTest, FillSetsFieldsWithoutEnablingApply) {
   ScriptedHost host;
@@ -206,7 +183,7 @@ TEST(RunSettingsDialogTest, ApplyThenCancelStoresNothing) {
 TEST(RunSettingsDialogTest, FailuresReachTheCaller) {
   ScriptedHost host;
   MemoryEnv env;
-  env.fail_writes = true;
+  env.writes_left = 0;
   Settings values{"r", "w1", "w2", "f", "s", "m", false};
   host.script = [](SettingsDialog* d) {
     d->SetText(Field::kInvoiceFile, "new");

@@ -4,12 +4,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
 
 #include "settings/profile.h"
+#include "testing/memory_env.h"
 #include "text/gbk.h"
 
 namespace skjk {
@@ -17,36 +17,7 @@ namespace {
 
 using namespace text::literals;
 
-// Files in memory; writes fail once `writes_left` reaches 0.
-class MemoryEnv final : public Env {
- public:
-  Status ReadFile(std::string_view path, std::string* data) override {
-    auto it = files.find(std::string(path));
-    if (it == files.end()) return Status::Error("no file");
-    *data = it->second;
-    return Status::OK();
-  }
-  Status WriteFile(std::string_view path, std::string_view data) override {
-    if (writes_left == 0) return Status::Error("disk full");
-    --writes_left;
-    ++writes;
-    files[std::string(path)] = std::string(data);
-    return Status::OK();
-  }
-  Status NewWritableFile(std::string_view,
-                         std::unique_ptr<WritableFile>*) override {
-    return Status::IoError("no streamed files here");
-  }
-  bool FileExists(std::string_view path) override {
-    return files.count(std::string(path)) > 0;
-  }
-  std::string ExecutableDirectory() override { return "C:\\HOST\\"; }
-  uint64_t NowMillis() override { return 0; }
-
-  std::map<std::string, std::string> files;
-  int writes_left = -1;  // unlimited
-  int writes = 0;
-};
+using testing::MemoryEnv;
 
 constexpr const char* kPath = "C:\\HOST\\params.cfg";
 
@@ -147,10 +118,10 @@ TEST(SettingsTest, LoadReportsAFailedFirstWrite) {
 class ScratchDirectory {
  public:
   ScratchDirectory() {
-    const std::string temp = testing::TempDir();  // ends in a separator
+    const std::string temp = ::testing::TempDir();  // ends in a separator
     const std::string base =
         temp + "settings_test_" +
-        testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+        ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     // create_directory() is false for a name that is already taken.
     std::error_code ec;

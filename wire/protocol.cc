@@ -374,27 +374,6 @@ Status DecodeLayout(std::string_view payload, std::vector<FieldDef>* layout) {
   return Finish(r, "RecordsHeader");
 }
 
-void EncodeRow(const std::vector<FieldDef>& layout, const Row& row, Writer* w) {
-  for (size_t i = 0; i < layout.size(); ++i) {
-    const Value* v = i < row.values.size() ? &row.values[i] : nullptr;
-    if (v == nullptr || std::holds_alternative<std::monostate>(*v)) {
-      PutNull(w);
-    } else if (const auto* s = std::get_if<std::string>(v)) {
-      PutText(w, *s);
-    } else if (const auto* d = std::get_if<double>(v)) {
-      if (layout[i].type == FieldType::kDateTime) {
-        PutDateTime(w, *d);
-      } else {
-        PutNumber(w, *d);
-      }
-    } else {
-      const Rows& rows = std::get<Rows>(*v);
-      PutNested(w, rows.size());
-      for (const Row& r : rows) EncodeRow(layout[i].nested, r, w);
-    }
-  }
-}
-
 std::string_view TextDecoder::Gbk(std::string_view utf8) {
   bool ascii = true;
   for (unsigned char c : utf8) {

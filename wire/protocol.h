@@ -204,9 +204,6 @@ inline void PutNested(Writer* w, uint64_t row_count) {
   w->U8(static_cast<uint8_t>(Tag::kNested));
   w->Varint(row_count);
 }
-// Encodes a whole row of UTF-8 texts (for tests and tools; the server writes
-// its rows value by value).
-void EncodeRow(const std::vector<FieldDef>& layout, const Row& row, Writer* w);
 
 // Turns the UTF-8 texts of record chunks into GBK. Texts repeat a lot
 // (customers, goods, banks), so the conversions of the last few thousand

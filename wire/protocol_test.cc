@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/row_encoder.h"
 #include "text/gbk.h"
 #include "wire/chunk_reader.h"
 
@@ -24,7 +25,7 @@ std::string Chunk(const Rows& rows) {
   std::string body;
   Writer w(&body);
   w.Varint(rows.size());
-  for (const Row& r : rows) EncodeRow(kLayout, r, &w);
+  for (const Row& r : rows) testing::EncodeRow(kLayout, r, &w);
   return body;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "interface_window/business_line.h"
+#include "testing/win32/driver.h"
 #include "text/gbk.h"
 #include "window_framework/ui_text.h"
 
@@ -39,19 +40,11 @@ std::vector<int> ColumnWidths(HWND list) {
 }
 
 std::string ColumnCaption(HWND list, int column) {
-  wchar_t text[64] = {};
-  LVCOLUMNW lvc{};
-  lvc.mask = LVCF_TEXT;
-  lvc.pszText = text;
-  lvc.cchTextMax = 64;
-  SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&lvc));
-  return Gbk(text);
+  return Gbk(e2e::ListColumnCaption(list, column));
 }
 
 std::string StatusText(HWND bar, int panel) {
-  wchar_t text[256] = {};
-  SendMessageW(bar, SB_GETTEXTW, panel, reinterpret_cast<LPARAM>(text));
-  return Gbk(text);
+  return Gbk(e2e::StatusText(bar, panel));
 }
 
 std::string PickListText(HWND window) {

@@ -404,6 +404,41 @@ std::wstring ListCellText(HWND list, int row, int column) {
   return buffer;
 }
 
+namespace {
+
+// The caption of column `column` into *caption; false when the list has no
+// such column.
+bool GetColumnCaption(HWND list, int column, std::wstring* caption) {
+  wchar_t text[64] = {};
+  LVCOLUMNW lvc{};
+  lvc.mask = LVCF_TEXT;
+  lvc.pszText = text;
+  lvc.cchTextMax = 64;
+  if (!SendMessageW(list, LVM_GETCOLUMNW, column,
+                    reinterpret_cast<LPARAM>(&lvc))) {
+    return false;
+  }
+  *caption = text;
+  return true;
+}
+
+}  // namespace
+
+std::wstring ListColumnCaption(HWND list, int column) {
+  std::wstring caption;
+  GetColumnCaption(list, column, &caption);
+  return caption;
+}
+
+int ListColumnIndex(HWND list, std::string_view caption) {
+  HWND header = ListView_GetHeader(list);
+  for (int i = 0; i < Header_GetItemCount(header); ++i) {
+    std::wstring text;
+    if (GetColumnCaption(list, i, &text) && U8(text) == caption) return i;
+  }
+  return -1;
+}
+
 bool SaveScreenBitmap(HWND window, const std::wstring& path) {
   const RECT screen_rect{0, 0, GetSystemMetrics(SM_CXSCREEN),
                          GetSystemMetrics(SM_CYSCREEN)};

@@ -154,6 +154,11 @@ bool WriteWholeFile(const std::wstring& path, const std::string& data);
 // Text of one cell of a list view (LVM_GETITEMTEXTW; this process only, also
 // on an owner-data list).
 std::wstring ListCellText(HWND list, int row, int column);
+// Caption of column `column` of a list view (LVM_GETCOLUMNW, at most 63
+// characters; this process only); empty when the list has no such column.
+std::wstring ListColumnCaption(HWND list, int column);
+// The column of a list view whose caption is `caption` (UTF-8), or -1.
+int ListColumnIndex(HWND list, std::string_view caption);
 
 // Saves what the screen shows of `window` (the whole screen when null) as a
 // 24-bit BMP file; of a window partly off the screen, the part on it.

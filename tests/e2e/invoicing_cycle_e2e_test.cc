@@ -277,24 +277,6 @@ std::string AnswerNextBox(HWND window, int button) {
   return seen;
 }
 
-// The list column captioned `caption`, or -1.
-int ColumnIndex(HWND list, const std::string& caption) {
-  HWND header = ListView_GetHeader(list);
-  for (int i = 0; i < Header_GetItemCount(header); ++i) {
-    wchar_t text[64] = {};
-    LVCOLUMNW column{};
-    column.mask = LVCF_TEXT;
-    column.pszText = text;
-    column.cchTextMax = 64;
-    if (SendMessageW(list, LVM_GETCOLUMNW, i,
-                     reinterpret_cast<LPARAM>(&column)) &&
-        U8(text) == caption) {
-      return i;
-    }
-  }
-  return -1;
-}
-
 // The grid's rows, each the cells under `captions` joined by blanks ("<no
 // column X>" for a caption the grid lacks).
 std::vector<std::string> Rows(HWND list,
@@ -305,7 +287,7 @@ std::vector<std::string> Rows(HWND list,
     std::string text;
     for (const std::string& caption : captions) {
       if (!text.empty() || &caption != &captions.front()) text += " ";
-      int column = ColumnIndex(list, caption);
+      int column = ListColumnIndex(list, caption);
       text += column < 0 ? "<no column " + caption + ">"
                          : U8(ListCellText(list, row, column));
     }

@@ -309,28 +309,10 @@ bool AnswerNext(HWND window, const char* caption, int button,
   return seen == caption;
 }
 
-// The column of a list view whose caption is `caption`, or -1.
-int ColumnIndex(HWND list, const char* caption) {
-  HWND header = ListView_GetHeader(list);
-  for (int i = 0; i < Header_GetItemCount(header); ++i) {
-    wchar_t text[64] = {};
-    LVCOLUMNW column{};
-    column.mask = LVCF_TEXT;
-    column.pszText = text;
-    column.cchTextMax = 64;
-    if (SendMessageW(list, LVM_GETCOLUMNW, i,
-                     reinterpret_cast<LPARAM>(&column)) &&
-        e2e::U8(text) == caption) {
-      return i;
-    }
-  }
-  return -1;
-}
-
 // The texts of the list's column `caption`, row by row.
 std::vector<std::wstring> ColumnTexts(HWND list, const char* caption) {
   std::vector<std::wstring> texts;
-  const int column = ColumnIndex(list, caption);
+  const int column = e2e::ListColumnIndex(list, caption);
   for (int row = 0; column >= 0 && row < ListView_GetItemCount(list); ++row) {
     texts.push_back(e2e::ListCellText(list, row, column));
   }
@@ -352,9 +334,9 @@ void ScrollTo(HWND list, int column) {
 // of rows that have one, or -1 when the list has no such columns.
 int PrintInvoiceNumbers(HWND list, const char* key, const std::string& what,
                         const std::vector<std::wstring>& only = {}) {
-  const int key_column = ColumnIndex(list, key);
-  const int book = ColumnIndex(list, "发票本号");
-  const int number = ColumnIndex(list, "发票号");
+  const int key_column = e2e::ListColumnIndex(list, key);
+  const int book = e2e::ListColumnIndex(list, "发票本号");
+  const int number = e2e::ListColumnIndex(list, "发票号");
   if (key_column < 0 || book < 0 || number < 0) return -1;
   int invoiced = 0;
   for (int row = 0; row < ListView_GetItemCount(list); ++row) {
@@ -408,7 +390,7 @@ bool ShowInvoiceNumbers(HWND window,
                           LVIS_SELECTED | LVIS_FOCUSED);
     ListView_EnsureVisible(documents, first, FALSE);
     e2e::RoundTrip(window);
-    ScrollTo(lines, ColumnIndex(lines, "发票号"));
+    ScrollTo(lines, e2e::ListColumnIndex(lines, "发票号"));
   }
   return invoiced > 0;
 }

@@ -96,7 +96,8 @@ std::string TaxText(double amount, double rate) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.15g", amount * rate * 100);
   double cents = std::round(std::strtod(buf, nullptr));
-  if (!(std::fabs(cents) < 1e15)) return exchange::NumberText(cents / 100);
+  if (!(std::fabs(cents) < 1e15))
+    return exchange::ExportNumberText(cents / 100);
   int64_t whole = static_cast<int64_t>(cents);
   std::string out = whole < 0 ? "-" : "";
   whole = std::abs(whole);
@@ -240,7 +241,7 @@ class Reader {
       SKJK_RETURN_IF_ERROR(ReadGoods(document->number, &goods, &total));
       document->goods.push_back(std::move(goods));
     }
-    document->total = exchange::NumberText(total);
+    document->total = exchange::ExportNumberText(total);
     return Status::OK();
   }
 
