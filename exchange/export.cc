@@ -1,5 +1,6 @@
 #include "exchange/export.h"
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -138,6 +139,11 @@ class FieldJoiner {
     return out_;
   }
   void Add(std::string_view field) { Next() += field; }
+  // A whole line of the given fields.
+  void Line(std::initializer_list<std::string_view> fields) {
+    for (std::string_view field : fields) Add(field);
+    Finish();
+  }
   // Ends the line; the next field starts a new one.
   void Finish() {
     out_ += "\r\n";
@@ -224,10 +230,7 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
       reviewer_.reference || payee_.reference || tax_item_.reference;
 
   FieldJoiner fields(&out->buffer());
-  fields.Add("SJJK0101");
-  fields.Add("销售单据传入"_gbk);
-  fields.Add(range);
-  fields.Finish();
+  fields.Line({"SJJK0101", "销售单据传入"_gbk, range});
   const std::string marker = "//单据"_gbk;
   std::string rate_text;
   for (set_.First(); !set_.Eof();) {
@@ -308,10 +311,7 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
 Status ExportRun::WriteVoid(const std::string& range, Output* out) {
   const Field number(set_, "DHAO00");
   FieldJoiner fields(&out->buffer());
-  fields.Add("SJJK0102");
-  fields.Add("作废销售单据传入"_gbk);
-  fields.Add(range);
-  fields.Finish();
+  fields.Line({"SJJK0102", "作废销售单据传入"_gbk, range});
   const std::string marker = "//单据"_gbk;
   for (set_.First(); !set_.Eof();) {
     fields.Add(marker);
