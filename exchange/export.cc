@@ -9,14 +9,15 @@
 
 #include "exchange/export_text.h"
 #include "text/gbk.h"
+#include "text/number_forms.h"
 
 namespace skjk {
 
 using namespace text::literals;
-using exchange::AppendExportNumberText;
 using exchange::BusinessDateText;
 using exchange::DateRangeText;
 using exchange::RateText;
+using text::AppendExchangeNumberText;
 
 namespace {
 
@@ -111,7 +112,7 @@ void AppendValue(const CellValue& value, std::string* out) {
   if (const auto* s = std::get_if<std::string_view>(&value)) {
     out->append(*s);
   } else if (const double* d = std::get_if<double>(&value)) {
-    AppendExportNumberText(*d, out);
+    AppendExchangeNumberText(*d, out);
   }
 }
 

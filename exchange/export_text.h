@@ -11,17 +11,6 @@
 
 namespace skjk::exchange {
 
-// Appends the export files' text of the number `value`: rounded to 15
-// significant digits, trailing zeros and a trailing point dropped, "-" before a
-// negative value. With the value written as 0.d1d2... x 10^E (d1 not 0), plain
-// notation when E lies in -3..15 and for zero ("450", "137.5", "0.0005", "0");
-// otherwise scientific: d1, "." and the other digits if any, "E", the exponent
-// E-1
-// ("2E15", "5E-5", "1.5E-7"). Not-a-number and infinities give "NAN", "INF"
-// and "-INF".
-void AppendExportNumberText(double value, std::string* out);
-std::string ExportNumberText(double value);
-
 // The rate text of a tax rate in per cent: the rate rounded to a whole
 // number (halves to the even neighbour; empty counts as 0), divided by 100,
 // as a number text: 17 gives "0.17", 12.5 gives "0.12", 0 gives "0".

@@ -8,6 +8,7 @@
 
 #include "text/forms.h"
 #include "text/gbk.h"
+#include "text/number_forms.h"
 
 namespace skjk {
 
@@ -78,26 +79,12 @@ std::string FooterText(const RecordSet& set, const GridColumn& column,
     if (const auto* number = std::get_if<double>(&v)) sum += *number;
   }
   return column.format == CellFormat::kMoney ? MoneyText(sum)
-                                             : GridNumberText(sum);
+                                             : text::GridNumberText(sum);
 }
 
 std::string DateText(double days) {
   std::optional<text::Day> day = text::DayOf(days);
   return day ? text::IsoDate(*day) : std::string();
-}
-
-std::string GridNumberText(double value) {
-  if (!std::isfinite(value)) return std::string();
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", value);
-  std::string text(buf);
-  size_t dot = text.find('.');
-  if (dot != std::string::npos) {
-    size_t end = text.find_last_not_of('0');
-    text.erase(end == dot ? dot : end + 1);
-  }
-  if (text == "-0") text = "0";
-  return text;
 }
 
 std::string MoneyText(double value) {
@@ -124,7 +111,7 @@ std::string CellText(FieldType type, const CellValue& value,
   }
   if (type != FieldType::kNumber) return std::string();
   return format == CellFormat::kMoney ? MoneyText(*number)
-                                      : GridNumberText(*number);
+                                      : text::GridNumberText(*number);
 }
 
 }  // namespace skjk

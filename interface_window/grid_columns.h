@@ -106,9 +106,6 @@ std::string FooterText(const RecordSet& set, const GridColumn& column,
 // A date-time value as YYYY-MM-DD, the time of day dropped; empty outside
 // the calendar (text/forms.h).
 std::string DateText(double days);
-// A number as the grids show it: without trailing zeros after the decimal
-// point (at most six decimals): 12 -> "12", 2.50 -> "2.5".
-std::string GridNumberText(double value);
 // Two decimals: 12 -> "12.00".
 std::string MoneyText(double value);
 

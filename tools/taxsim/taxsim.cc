@@ -10,6 +10,7 @@
 #include "exchange/export_text.h"
 #include "exchange/invoice_file.h"
 #include "text/gbk.h"
+#include "text/number_forms.h"
 
 namespace skjk::taxsim {
 namespace {
@@ -96,8 +97,7 @@ std::string TaxText(double amount, double rate) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.15g", amount * rate * 100);
   double cents = std::round(std::strtod(buf, nullptr));
-  if (!(std::fabs(cents) < 1e15))
-    return exchange::ExportNumberText(cents / 100);
+  if (!(std::fabs(cents) < 1e15)) return text::ExchangeNumberText(cents / 100);
   int64_t whole = static_cast<int64_t>(cents);
   std::string out = whole < 0 ? "-" : "";
   whole = std::abs(whole);
@@ -241,7 +241,7 @@ class Reader {
       SKJK_RETURN_IF_ERROR(ReadGoods(document->number, &goods, &total));
       document->goods.push_back(std::move(goods));
     }
-    document->total = exchange::ExportNumberText(total);
+    document->total = text::ExchangeNumberText(total);
     return Status::OK();
   }
 
