@@ -279,6 +279,11 @@ std::string AdaptUpdateAlias(std::string_view sql) {
         // Keep what lies between (comments), drop the alias and the dot.
         for (size_t m = k + 1; m < dot; ++m) out.append(t[m].text);
         k = dot;
+        // SET"A".F: the column must not run into the word before it.
+        if (!out.empty() && IsWordChar(out.back()) && k + 1 < n &&
+            !t[k + 1].text.empty() && IsWordChar(t[k + 1].text.front())) {
+          out += ' ';
+        }
         continue;
       }
     }

@@ -34,6 +34,9 @@ TEST(AdaptUpdateAliasTest, OnlyTheAliasFormChanges) {
       {"UPDATE T A SET A.\"C\"='it''s, A.D=1' , A . D = \"A\".E",
        "UPDATE T AS A SET \"C\"='it''s, A.D=1' ,   D = \"A\".E"},
       {"UPDATE T A SET A.C='/*' WHERE 1", "UPDATE T AS A SET C='/*' WHERE 1"},
+      // A quoted alias right after SET: the column stays a word of its own.
+      {"update T \"A\" set\"A\".C=1,\"A\".D=2",
+       "update T AS \"A\" set C=1,D=2"},
       {"UPDATE T A SET A.C=1 /* unclosed", "UPDATE T AS A SET C=1 /* unclosed"},
       {"-- UPDATE T A SET A.C=1\nSELECT 1",
        "-- UPDATE T A SET A.C=1\nSELECT 1"},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -131,7 +132,8 @@ Value MakeValue(const FieldDef& f, std::string_view* data) {
 }
 
 // A decoded value against the value encoded (texts in UTF-8, turned into
-// GBK and cut to `width` bytes when width > 0); doubles bit for bit.
+// GBK and cut to `width` bytes when width > 0); doubles bit for bit, but
+// any NaN for a NaN.
 bool SameValue(const Value& encoded, const CellValue& decoded, size_t width) {
   if (const auto* s = std::get_if<std::string>(&encoded)) {
     const std::string gbk = text::Utf8ToGbk(*s);
@@ -142,7 +144,10 @@ bool SameValue(const Value& encoded, const CellValue& decoded, size_t width) {
   }
   if (const double* d = std::get_if<double>(&encoded)) {
     const double* got = std::get_if<double>(&decoded);
-    return got != nullptr && std::memcmp(d, got, sizeof *d) == 0;
+    if (got == nullptr) return false;
+    // A set stores every NaN as the one quiet NaN: its payload is not kept.
+    if (std::isnan(*d)) return std::isnan(*got);
+    return std::memcmp(d, got, sizeof *d) == 0;
   }
   if (const auto* rows = std::get_if<Rows>(&encoded)) {
     const auto* got = std::get_if<LineRun>(&decoded);
