@@ -73,8 +73,6 @@ foreach(source IN LISTS sources)
   endif()
   file(STRINGS ${SOURCE_DIR}/${source} includes
        REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
-  # file(STRINGS) gives no line numbers: find each include's line in the text.
-  file(READ ${SOURCE_DIR}/${source} text)
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1"
            path "${line}")
@@ -86,6 +84,9 @@ foreach(source IN LISTS sources)
     if(target IN_LIST allowed)
       continue()
     endif()
+    # file(STRINGS) gives no line numbers: find the include's line in the
+    # text, read only for a file that breaks a rule.
+    file(READ ${SOURCE_DIR}/${source} text)
     string(FIND "${text}" "${line}" at)
     string(SUBSTRING "${text}" 0 ${at} before)
     string(REGEX MATCHALL "\n" newlines "${before}")

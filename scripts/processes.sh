@@ -33,10 +33,11 @@ _skjk_alive() {
 }
 
 stop_pid() {
-  local pid=${1:-} round
+  local pid=${1:-} round rounds
   [ -n "$pid" ] || return 0
   kill "$pid" 2>/dev/null || true
-  for ((round = 0; round < $(_skjk_limit 10); round++)); do
+  rounds=$(_skjk_limit 10)
+  for ((round = 0; round < rounds; round++)); do
     _skjk_alive "$pid" || break
     sleep 0.05
   done
@@ -53,7 +54,7 @@ start_skjk_server() {
     detached=1
     shift
   fi
-  local port_file=$1 log=$2 server=$3 round
+  local port_file=$1 log=$2 server=$3 round rounds
   shift 3
   rm -f "$port_file" "$port_file.pid"
   server_pid=
@@ -65,7 +66,8 @@ start_skjk_server() {
     "$server" serve --port-file "$port_file" "$@" >"$log" 2>&1 &
     server_pid=$!
   fi
-  for ((round = 0; round < $(_skjk_limit 10); round++)); do
+  rounds=$(_skjk_limit 10)
+  for ((round = 0; round < rounds; round++)); do
     if [ -z "$server_pid" ] && [ -s "$port_file.pid" ]; then
       server_pid=$(cat "$port_file.pid")
     fi
