@@ -344,7 +344,7 @@ TEST(LimitsTest, BeforeHelloOnlyAHelloSizedFrameIsRead) {
     char header[protocol::kHeaderSize];
     protocol::PutHeader(type, 1u << 20, header);  // 1 MiB announced
     ASSERT_TRUE(p.Send(std::string_view(header, sizeof header)));
-    EXPECT_TRUE(Contains(p.Answer(), "more than the 64 allowed before Hello"))
+    EXPECT_TRUE(Contains(p.Answer(), "more than the 512 allowed before Hello"))
         << server->log();
     EXPECT_TRUE(p.Closed());
   }

@@ -11,9 +11,10 @@
 
 namespace skjk::appserver {
 
-// Largest request payload before Hello: the greeting's own size with room
-// to spare, so that an unknown client reserves next to nothing.
-inline constexpr uint32_t kMaxHelloPayload = 64;
+// Largest request payload before Hello: the greeting's own size (with the
+// desk's two names at their longest) and room to spare, so that an unknown
+// client reserves next to nothing.
+inline constexpr uint32_t kMaxHelloPayload = 512;
 
 // Limits of a session: times in seconds (> 0), and the reading of answers.
 struct SessionLimits {

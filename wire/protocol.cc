@@ -1,5 +1,6 @@
 #include "wire/protocol.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -157,6 +158,12 @@ std::string TypeName(uint8_t type) {
       return "Execute";
     case MessageType::kCall:
       return "Call";
+    case MessageType::kRecordExport:
+      return "RecordExport";
+    case MessageType::kCheckExport:
+      return "CheckExport";
+    case MessageType::kCheckInvoices:
+      return "CheckInvoices";
     case MessageType::kHelloOk:
       return "HelloOk";
     case MessageType::kOk:
@@ -169,6 +176,10 @@ std::string TypeName(uint8_t type) {
       return "RecordsChunk";
     case MessageType::kRecordsEnd:
       return "RecordsEnd";
+    case MessageType::kExportHistory:
+      return "ExportHistory";
+    case MessageType::kInvoiceState:
+      return "InvoiceState";
   }
   char b[8];
   std::snprintf(b, sizeof b, "0x%02x", type);
@@ -193,16 +204,24 @@ constexpr size_t kMaxName = 256;
 
 std::string EncodeHello(const Hello& m) {
   std::string p(kMagic, 4);
-  Writer(&p).U16(m.version);
+  Writer w(&p);
+  w.U16(m.version);
+  w.Str(m.computer.substr(0, kMaxDeskName));
+  w.Str(m.user.substr(0, kMaxDeskName));
   return p;
 }
 
 Status DecodeHello(std::string_view payload, Hello* m) {
-  if (payload.size() != 6 ||
-      payload.substr(0, 4) != std::string_view(kMagic, 4))
+  if (payload.size() < 6 || payload.substr(0, 4) != std::string_view(kMagic, 4))
     return Status::BadInput("not a skjk client: bad greeting");
   Reader r(payload.substr(4));
   m->version = r.U16();
+  m->computer.clear();
+  m->user.clear();
+  if (!r.at_end()) {
+    m->computer = r.Str(kMaxDeskName);
+    m->user = r.Str(kMaxDeskName);
+  }
   return Finish(r, "Hello");
 }
 
@@ -270,6 +289,196 @@ Status DecodeCall(std::string_view payload, Call* m) {
   Reader r(payload);
   m->method = r.Str(kMaxName);
   return Finish(r, "Call");
+}
+
+namespace {
+
+// Kinds travel as their byte; anything else is malformed.
+bool GetKind(Reader* r, DocumentKind* kind) {
+  const uint8_t k = r->U8();
+  if (k != static_cast<uint8_t>(DocumentKind::kSales) &&
+      k != static_cast<uint8_t>(DocumentKind::kVoid)) {
+    r->Fail();
+    return false;
+  }
+  *kind = static_cast<DocumentKind>(k);
+  return true;
+}
+
+void PutDocuments(const DocumentNumbers& numbers, Writer* w) {
+  w->Varint(numbers.size());
+  int64_t previous = 0;
+  for (int64_t n : numbers) {
+    // Wrapping arithmetic: the difference of any two int64 fits the zigzag
+    // form, and the reader wraps back the same way.
+    const uint64_t delta =
+        static_cast<uint64_t>(n) - static_cast<uint64_t>(previous);
+    const int64_t signed_delta = static_cast<int64_t>(delta);
+    w->Varint((delta << 1) ^ static_cast<uint64_t>(signed_delta >> 63));
+    previous = n;
+  }
+}
+
+// Reads numbers that must come sorted and without repeats; each takes at
+// least a byte, so a count beyond the bytes left is refused before anything
+// is reserved.
+bool GetDocuments(Reader* r, DocumentNumbers* numbers) {
+  const uint64_t n = r->Varint();
+  if (!r->ok() || n > r->remaining()) {
+    r->Fail();
+    return false;
+  }
+  numbers->clear();
+  numbers->reserve(static_cast<size_t>(n));
+  uint64_t previous = 0;
+  for (uint64_t i = 0; i < n; ++i) {
+    const uint64_t z = r->Varint();
+    const uint64_t delta = (z >> 1) ^ (~(z & 1) + 1);
+    const uint64_t value = previous + delta;
+    if (!r->ok() || (i > 0 && static_cast<int64_t>(value) <= numbers->back())) {
+      r->Fail();
+      return false;
+    }
+    numbers->push_back(static_cast<int64_t>(value));
+    previous = value;
+  }
+  return true;
+}
+
+constexpr size_t kMaxPath = 4096;
+constexpr size_t kMaxInvoiceText = 256;
+
+}  // namespace
+
+void NormalizeDocumentNumbers(DocumentNumbers* numbers) {
+  std::sort(numbers->begin(), numbers->end());
+  numbers->erase(std::unique(numbers->begin(), numbers->end()), numbers->end());
+}
+
+std::string EncodeRecordExport(const RecordExport& m) {
+  std::string p;
+  Writer w(&p);
+  w.Str(m.line);
+  w.U8(static_cast<uint8_t>(m.kind));
+  w.Str(m.first_date);
+  w.Str(m.last_date);
+  w.Str(m.file_name);
+  w.Varint(m.file_size);
+  w.Str(m.file_hash);
+  w.U8(m.completed ? 1 : 0);
+  w.Str(m.failure);
+  PutDocuments(m.documents, &w);
+  return p;
+}
+
+Status DecodeRecordExport(std::string_view payload, RecordExport* m) {
+  Reader r(payload);
+  m->line = r.Str(kMaxName);
+  GetKind(&r, &m->kind);
+  m->first_date = r.Str(kMaxName);
+  m->last_date = r.Str(kMaxName);
+  m->file_name = r.Str(kMaxPath);
+  m->file_size = r.Varint();
+  m->file_hash = r.Str(kMaxName);
+  const uint8_t completed = r.U8();
+  if (completed > 1) r.Fail();
+  m->completed = completed == 1;
+  m->failure = r.Str(kMaxPath);
+  GetDocuments(&r, &m->documents);
+  return Finish(r, "RecordExport");
+}
+
+std::string EncodeCheckExport(const CheckExport& m) {
+  std::string p;
+  Writer w(&p);
+  w.Str(m.line);
+  w.U8(static_cast<uint8_t>(m.kind));
+  PutDocuments(m.documents, &w);
+  return p;
+}
+
+Status DecodeCheckExport(std::string_view payload, CheckExport* m) {
+  Reader r(payload);
+  m->line = r.Str(kMaxName);
+  GetKind(&r, &m->kind);
+  GetDocuments(&r, &m->documents);
+  return Finish(r, "CheckExport");
+}
+
+std::string EncodeCheckInvoices(const CheckInvoices& m) {
+  std::string p;
+  Writer w(&p);
+  w.Str(m.line);
+  w.Str(m.file_name);
+  PutDocuments(m.sales, &w);
+  PutDocuments(m.void_documents, &w);
+  return p;
+}
+
+Status DecodeCheckInvoices(std::string_view payload, CheckInvoices* m) {
+  Reader r(payload);
+  m->line = r.Str(kMaxName);
+  m->file_name = r.Str(kMaxPath);
+  GetDocuments(&r, &m->sales);
+  GetDocuments(&r, &m->void_documents);
+  return Finish(r, "CheckInvoices");
+}
+
+std::string EncodeExportHistory(const ExportHistory& m) {
+  std::string p;
+  Writer w(&p);
+  w.Varint(m.documents);
+  w.Str(m.last_time);
+  w.Str(m.last_file);
+  return p;
+}
+
+Status DecodeExportHistory(std::string_view payload, ExportHistory* m) {
+  Reader r(payload);
+  m->documents = r.Varint();
+  m->last_time = r.Str(kMaxName);
+  m->last_file = r.Str(kMaxPath);
+  return Finish(r, "ExportHistory");
+}
+
+namespace {
+
+void PutInvoiced(const InvoicedDocuments& d, Writer* w) {
+  PutDocuments(d.missing, w);
+  PutDocuments(d.invoiced, w);
+  for (const auto& [book, number] : d.numbers) {
+    w->Str(book);
+    w->Str(number);
+  }
+}
+
+bool GetInvoiced(Reader* r, InvoicedDocuments* d) {
+  if (!GetDocuments(r, &d->missing) || !GetDocuments(r, &d->invoiced))
+    return false;
+  d->numbers.clear();
+  d->numbers.reserve(d->invoiced.size());
+  for (size_t i = 0; i < d->invoiced.size() && r->ok(); ++i) {
+    std::string book(r->Str(kMaxInvoiceText));
+    std::string number(r->Str(kMaxInvoiceText));
+    d->numbers.emplace_back(std::move(book), std::move(number));
+  }
+  return r->ok();
+}
+
+}  // namespace
+
+std::string EncodeInvoiceState(const InvoiceState& m) {
+  std::string p;
+  Writer w(&p);
+  PutInvoiced(m.sales, &w);
+  PutInvoiced(m.void_documents, &w);
+  return p;
+}
+
+Status DecodeInvoiceState(std::string_view payload, InvoiceState* m) {
+  Reader r(payload);
+  if (GetInvoiced(&r, &m->sales)) GetInvoiced(&r, &m->void_documents);
+  return Finish(r, "InvoiceState");
 }
 
 std::string EncodeHelloOk(uint16_t version, std::string_view server) {

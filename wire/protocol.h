@@ -47,11 +47,14 @@ inline constexpr int kMaxNesting = 4;
 
 enum class MessageType : uint8_t {
   // client -> server
-  kHello = 0x01,       // magic, u16 version
-  kGetRecords = 0x02,  // provider, i32 packet size, u8 flags, params
-  kNextPacket = 0x03,  // provider, i32 packet size
-  kExecute = 0x04,     // provider, sql
-  kCall = 0x05,        // method
+  kHello = 0x01,          // magic, u16 version
+  kGetRecords = 0x02,     // provider, i32 packet size, u8 flags, params
+  kNextPacket = 0x03,     // provider, i32 packet size
+  kExecute = 0x04,        // provider, sql
+  kCall = 0x05,           // method
+  kRecordExport = 0x06,   // an export run for the exchange journal
+  kCheckExport = 0x07,    // which documents of an export went out before
+  kCheckInvoices = 0x08,  // the invoice numbers the documents carry now
   // server -> client
   kHelloOk = 0x81,        // u16 version, server name
   kOk = 0x82,             // i64 rows changed (execute), 0 otherwise
@@ -59,6 +62,8 @@ enum class MessageType : uint8_t {
   kRecordsHeader = 0x84,  // layout
   kRecordsChunk = 0x85,   // varint row count, rows
   kRecordsEnd = 0x86,     // varint total rows, u8 exhausted
+  kExportHistory = 0x87,  // answer of kCheckExport
+  kInvoiceState = 0x88,   // answer of kCheckInvoices
 };
 
 // Flags of kGetRecords.
@@ -137,6 +142,84 @@ std::string TypeName(uint8_t type);
 // Requests.
 struct Hello {
   uint16_t version = kVersion;
+  // The desk the client runs on, as its system names it: the computer and
+  // the user signed in (each at most kMaxDeskName bytes; may be empty). A
+  // greeting without them is read as both empty.
+  std::string computer;
+  std::string user;
+  bool operator==(const Hello&) const = default;
+};
+inline constexpr size_t kMaxDeskName = 128;
+
+// Which documents of a business line an exchange concerns.
+enum class DocumentKind : uint8_t {
+  kSales = 1,  // the sales documents of the line
+  kVoid = 2,   // the void documents
+};
+
+// Document numbers travel sorted and without repeats, as a count and the
+// zigzag varint differences from the previous number (the first from 0):
+// consecutive numbers take a byte each.
+using DocumentNumbers = std::vector<int64_t>;
+
+// One export run, recorded in the exchange journal after its file was
+// closed, whether the run ended well or not. Answered by Ok with the
+// journal entry's number.
+struct RecordExport {
+  std::string line;  // business line key: "Bbsk", "Fxsk" or "Jqsk"
+  DocumentKind kind = DocumentKind::kSales;
+  std::string first_date;  // the window's date range, "YYYY-MM-DD"
+  std::string last_date;
+  std::string file_name;  // full path as the client names it
+  uint64_t file_size = 0;
+  std::string file_hash;  // SHA-256 of the file's bytes, lower-case hex
+  bool completed = false;
+  std::string failure;        // why the run did not complete; empty when it did
+  DocumentNumbers documents;  // the documents written into the file
+  bool operator==(const RecordExport&) const = default;
+};
+
+// Asks which of `documents` were exported before (by any desk) and carry
+// no invoice number yet. Answered by ExportHistory.
+struct CheckExport {
+  std::string line;
+  DocumentKind kind = DocumentKind::kSales;
+  DocumentNumbers documents;
+  bool operator==(const CheckExport&) const = default;
+};
+struct ExportHistory {
+  uint64_t documents = 0;  // how many of those asked about
+  // The latest export among them: when (server time "YYYY-MM-DD HH:MM:SS")
+  // and into which file. Empty when `documents` is 0.
+  std::string last_time;
+  std::string last_file;
+  bool operator==(const ExportHistory&) const = default;
+};
+
+// Asks, before an issued-invoice file is written back, what the line's
+// tables hold for the file's documents. `file_name` names the file for the
+// journal entry of the write-back that follows in the session. Answered by
+// InvoiceState.
+struct CheckInvoices {
+  std::string line;
+  std::string file_name;
+  DocumentNumbers sales;
+  DocumentNumbers void_documents;
+  bool operator==(const CheckInvoices&) const = default;
+};
+// What the line's tables hold for the documents of one kind: those that are
+// not there, and those that carry an invoice number with the numbers they
+// carry (book, number), in the order of `invoiced`.
+struct InvoicedDocuments {
+  DocumentNumbers missing;
+  DocumentNumbers invoiced;
+  std::vector<std::pair<std::string, std::string>> numbers;
+  bool operator==(const InvoicedDocuments&) const = default;
+};
+struct InvoiceState {
+  InvoicedDocuments sales;
+  InvoicedDocuments void_documents;
+  bool operator==(const InvoiceState&) const = default;
 };
 struct GetRecords {
   std::string provider;
@@ -166,6 +249,15 @@ Status DecodeGetRecords(std::string_view payload, GetRecords* m);
 Status DecodeNextPacket(std::string_view payload, NextPacket* m);
 Status DecodeExecute(std::string_view payload, Execute* m);
 Status DecodeCall(std::string_view payload, Call* m);
+std::string EncodeRecordExport(const RecordExport& m);
+std::string EncodeCheckExport(const CheckExport& m);
+std::string EncodeCheckInvoices(const CheckInvoices& m);
+Status DecodeRecordExport(std::string_view payload, RecordExport* m);
+Status DecodeCheckExport(std::string_view payload, CheckExport* m);
+Status DecodeCheckInvoices(std::string_view payload, CheckInvoices* m);
+
+// Sorts `numbers` and drops repeats, as DocumentNumbers travel.
+void NormalizeDocumentNumbers(DocumentNumbers* numbers);
 
 // Answers.
 std::string EncodeHelloOk(uint16_t version, std::string_view server);
@@ -178,6 +270,11 @@ Status DecodeError(std::string_view payload, std::string* message);
 std::string EncodeRecordsEnd(uint64_t total_rows, bool exhausted);
 Status DecodeRecordsEnd(std::string_view payload, uint64_t* total_rows,
                         bool* exhausted);
+
+std::string EncodeExportHistory(const ExportHistory& m);
+std::string EncodeInvoiceState(const InvoiceState& m);
+Status DecodeExportHistory(std::string_view payload, ExportHistory* m);
+Status DecodeInvoiceState(std::string_view payload, InvoiceState* m);
 
 // Layouts. Field names and sizes travel as they are; the decoder checks
 // types, nesting depth and counts.

@@ -157,6 +157,92 @@ TEST(ProtocolTest, RequestsRoundTrip) {
   EXPECT_FALSE(DecodeExecute(EncodeExecute(e) + "x", &e2).ok());
   Hello h;
   EXPECT_FALSE(DecodeHello("SKJX\x01\x00", &h).ok());
+  // A greeting without the desk (an older client) reads as an empty desk.
+  ASSERT_TRUE(DecodeHello(std::string("SKJK\x01\x00", 6), &h).ok());
+  EXPECT_EQ(h, Hello{});
+  Hello desk{kVersion, "前台PC", "张三"};
+  ASSERT_TRUE(DecodeHello(EncodeHello(desk), &h).ok());
+  EXPECT_EQ(h, desk);
+}
+
+// Document numbers travel sorted: any int64 survives, consecutive ones take
+// a byte each, and a list out of order or with repeats is refused.
+TEST(ProtocolTest, DocumentNumbersRoundTripCompactly) {
+  DocumentNumbers numbers = {5000003,   -7,      INT64_MAX, 5000001,
+                             INT64_MIN, 5000002, 5000001};
+  NormalizeDocumentNumbers(&numbers);
+  EXPECT_EQ(numbers, (DocumentNumbers{INT64_MIN, -7, 5000001, 5000002, 5000003,
+                                      INT64_MAX}));
+  CheckExport check{"Bbsk", DocumentKind::kVoid, numbers};
+  CheckExport again;
+  ASSERT_TRUE(DecodeCheckExport(EncodeCheckExport(check), &again).ok());
+  EXPECT_EQ(again, check);
+
+  DocumentNumbers run(1000);
+  for (int i = 0; i < 1000; ++i) run[i] = 9000000 + i;
+  const size_t fixed =
+      EncodeCheckExport({"Bbsk", DocumentKind::kSales, {}}).size();
+  EXPECT_LE(EncodeCheckExport({"Bbsk", DocumentKind::kSales, run}).size(),
+            fixed + 4 + 1000);
+
+  for (const DocumentNumbers& bad :
+       {DocumentNumbers{3, 2}, DocumentNumbers{4, 4}}) {
+    std::string p;
+    Writer w(&p);
+    w.Str("Bbsk");
+    w.U8(1);
+    w.Varint(bad.size());
+    int64_t previous = 0;
+    for (int64_t n : bad) {
+      const int64_t d = n - previous;
+      w.Varint(static_cast<uint64_t>((d << 1) ^ (d >> 63)));
+      previous = n;
+    }
+    EXPECT_FALSE(DecodeCheckExport(p, &again).ok()) << bad[0] << "," << bad[1];
+  }
+}
+
+TEST(ProtocolTest, JournalMessagesRoundTrip) {
+  RecordExport record{"Jqsk",
+                      DocumentKind::kSales,
+                      "2024-01-15",
+                      "2024-01-16",
+                      "C:\\税控\\xs.txt",
+                      1234,
+                      std::string(64, 'a'),
+                      false,
+                      "磁盘已满",
+                      {101, 103}};
+  RecordExport record2;
+  ASSERT_TRUE(DecodeRecordExport(EncodeRecordExport(record), &record2).ok());
+  EXPECT_EQ(record2, record);
+  // A kind other than sales or void is malformed.
+  std::string bad = EncodeRecordExport(record);
+  bad[1 + 4] = 3;
+  EXPECT_FALSE(DecodeRecordExport(bad, &record2).ok());
+
+  CheckInvoices check{"Fxsk", "D:\\fp.txt", {101, 102}, {7}};
+  CheckInvoices check2;
+  ASSERT_TRUE(DecodeCheckInvoices(EncodeCheckInvoices(check), &check2).ok());
+  EXPECT_EQ(check2, check);
+
+  ExportHistory history{2, "2026-12-11 09:30:00", "C:\\xs.txt"};
+  ExportHistory history2;
+  ASSERT_TRUE(
+      DecodeExportHistory(EncodeExportHistory(history), &history2).ok());
+  EXPECT_EQ(history2, history);
+
+  InvoiceState state;
+  state.sales = {{104}, {101, 102}, {{"110012", "0001234"}, {"", "9"}}};
+  state.void_documents.missing = {7};
+  InvoiceState state2;
+  ASSERT_TRUE(DecodeInvoiceState(EncodeInvoiceState(state), &state2).ok());
+  EXPECT_EQ(state2, state);
+  // Cut anywhere, the answer is refused.
+  const std::string whole = EncodeInvoiceState(state);
+  for (size_t n = 0; n < whole.size(); ++n) {
+    EXPECT_FALSE(DecodeInvoiceState(whole.substr(0, n), &state2).ok()) << n;
+  }
 }
 
 // Reads every nested value, or (`skip`) passes every one to the reader,
