@@ -23,6 +23,7 @@
 #include <string>
 
 #include "appserver/database.h"
+#include "appserver/journal_schema.h"
 #include "appserver/record_stream.h"
 #include "appserver/sample.h"
 #include "appserver/schema.h"
@@ -122,6 +123,7 @@ Status Populate(Database* db, const std::optional<SampleOptions>& sample) {
   auto session = db->OpenSession();
   if (!session.ok()) return session.status();
   SKJK_RETURN_IF_ERROR(CreateSchema(session->get(), db->SchemaExtras()));
+  SKJK_RETURN_IF_ERROR(CreateJournalSchema(session->get()));
   if (sample) SKJK_RETURN_IF_ERROR(GenerateSample(session->get(), *sample));
   return Status::OK();
 }

@@ -1,0 +1,92 @@
+#include "appserver/journal_schema.h"
+
+#include <string>
+
+#include "text/forms.h"
+
+namespace skjk::appserver {
+namespace {
+
+// Invoice numbers are kept wider than any table's columns for them, so that
+// the journal never refuses what a table took.
+#define INVOICE_COL "VARCHAR(64)"
+
+const char* const kStatements[] = {
+    "CREATE TABLE SKJK_JOURNAL ("
+    // Entry number, 1, 2, ...
+    "ID INTEGER NOT NULL PRIMARY KEY,"
+    // export, writeback or undo.
+    " KIND VARCHAR(10) NOT NULL,"
+    // The server's local time when the entry was written,
+    // 'YYYY-MM-DD HH:MM:SS'.
+    " ENTRY_TIME VARCHAR(19) NOT NULL,"
+    // The business line (Bbsk, Fxsk, Jqsk) when the client named it.
+    " LINE VARCHAR(8),"
+    // Export: sales or void documents, and the window's date range.
+    " DOC_KIND VARCHAR(5), FIRST_DATE VARCHAR(10), LAST_DATE VARCHAR(10),"
+    // Export: the file written. Write-back: the issued-invoice file read,
+    // when the client named it.
+    " FILE_NAME VARCHAR(1024), FILE_SIZE BIGINT, FILE_HASH VARCHAR(64),"
+    // Export: 'completed', or why the run failed.
+    " OUTCOME VARCHAR(1024),"
+    // The desk: the client's address and the names it gave at connection.
+    " CLIENT_ADDR VARCHAR(64), COMPUTER VARCHAR(128), USER_NAME VARCHAR(128),"
+    // Undo: the entry whose write-back it undid.
+    " UNDOES INTEGER)",
+    "CREATE INDEX SKJK_JOURNAL_TIME ON SKJK_JOURNAL (ENTRY_TIME)",
+    "CREATE TABLE SKJK_JOURNAL_DOC (ENTRY_ID INTEGER NOT NULL,"
+    " DHAO00 BIGINT NOT NULL)",
+    "CREATE INDEX SKJK_JOURNAL_DOC_ENTRY ON SKJK_JOURNAL_DOC (ENTRY_ID)",
+    "CREATE INDEX SKJK_JOURNAL_DOC_DHAO ON SKJK_JOURNAL_DOC (DHAO00)",
+    "CREATE TABLE SKJK_JOURNAL_ROW (ENTRY_ID INTEGER NOT NULL,"
+    // The statement's number inside the entry, from 1.
+    " STATEMENT_NO INTEGER NOT NULL,"
+    " TABLE_NAME VARCHAR(8) NOT NULL, DHAO00 BIGINT,"
+    // How many rows of the document went from the old numbers to the new.
+    " ROW_COUNT INTEGER NOT NULL,"
+    " OLD_FPBBH0 " INVOICE_COL ", OLD_FPHAO0 " INVOICE_COL
+    ", NEW_FPBBH0 " INVOICE_COL ", NEW_FPHAO0 " INVOICE_COL ")",
+    "CREATE INDEX SKJK_JOURNAL_ROW_ENTRY ON SKJK_JOURNAL_ROW (ENTRY_ID)",
+    "CREATE INDEX SKJK_JOURNAL_ROW_DHAO ON SKJK_JOURNAL_ROW (DHAO00)",
+};
+
+#undef INVOICE_COL
+
+}  // namespace
+
+bool IsJournalTable(std::string_view name) {
+  for (std::string_view t :
+       {kJournalTable, kJournalDocumentTable, kJournalRowTable}) {
+    if (text::EqualsIgnoringCase(t, name)) return true;
+  }
+  return false;
+}
+
+Result<bool> HasJournalSchema(DbSession* db) {
+  // A query that names the table fails when it is missing; the engines word
+  // that differently, so any failure of this one reads as "missing".
+  auto q = db->Prepare("SELECT COUNT(*) FROM SKJK_JOURNAL WHERE ID = 0");
+  if (!q.ok()) return false;
+  auto row = (*q)->Step();
+  (*q)->Reset();
+  return row.ok();
+}
+
+Status CreateJournalSchema(DbSession* db) {
+  auto has = HasJournalSchema(db);
+  if (!has.ok()) return has.status();
+  if (*has) return Status::OK();
+  SKJK_RETURN_IF_ERROR(db->Begin());
+  for (const char* sql : kStatements) {
+    auto r = db->Execute(sql);
+    if (!r.ok()) {
+      Status rollback = db->Rollback();
+      (void)rollback;  // the first error is the one to report
+      return Status::Error("cannot create the exchange journal: " +
+                           r.status().message());
+    }
+  }
+  return db->Commit();
+}
+
+}  // namespace skjk::appserver

@@ -1,0 +1,48 @@
+// The exchange journal: what skjk-server keeps of every export and every
+// invoice write-back, in tables of its own beside the management system's
+// (docs/schema.md, "Exchange journal").
+//
+//   SKJK_JOURNAL      one row per entry: an export, a write-back, an undo
+//   SKJK_JOURNAL_DOC  the documents written into an export's file
+//   SKJK_JOURNAL_ROW  per statement of a write-back (or an undo), the rows
+//                     whose invoice numbers it changed, grouped by table,
+//                     document and the numbers before and after
+//
+// Entry numbers count from 1 and are taken as MAX(ID) + 1 while the
+// writer holds the database's write lock, so that the statements are the
+// same on every backend.
+#ifndef SKJK_APPSERVER_JOURNAL_SCHEMA_H_
+#define SKJK_APPSERVER_JOURNAL_SCHEMA_H_
+
+#include <string_view>
+
+#include "appserver/database.h"
+#include "base/status.h"
+
+namespace skjk::appserver {
+
+inline constexpr char kJournalTable[] = "SKJK_JOURNAL";
+inline constexpr char kJournalDocumentTable[] = "SKJK_JOURNAL_DOC";
+inline constexpr char kJournalRowTable[] = "SKJK_JOURNAL_ROW";
+
+// The entry kinds (SKJK_JOURNAL.KIND).
+inline constexpr char kExportEntry[] = "export";
+inline constexpr char kWriteBackEntry[] = "writeback";
+inline constexpr char kUndoEntry[] = "undo";
+
+// Whether `name` is one of the journal's tables (ASCII case ignored).
+bool IsJournalTable(std::string_view name);
+
+// Creates the journal's tables and indexes that are missing, in one
+// transaction where the engine's DDL is transactional. Run by init and,
+// on a database that predates the journal, when serve starts (an account
+// that may create tables is needed: SQLite's file owner, MariaDB's
+// administrator).
+Status CreateJournalSchema(DbSession* db);
+
+// Whether the database has the journal's tables.
+Result<bool> HasJournalSchema(DbSession* db);
+
+}  // namespace skjk::appserver
+
+#endif  // SKJK_APPSERVER_JOURNAL_SCHEMA_H_
