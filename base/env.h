@@ -36,7 +36,11 @@ class Env {
   // deleted.
   static Env* Default();
 
-  // Reads the whole file into *data.
+  // Reads the whole file into *data. While it reads, others may read the
+  // file but not write it: a file that another program holds open for
+  // writing is not read at all (an error), so the bytes are never those of a
+  // file half written. (Windows enforces this; POSIX systems have no such
+  // sharing rule and read the file as it is.)
   virtual Status ReadFile(std::string_view path, std::string* data) = 0;
   // Creates or replaces the file with `data`; others may read it meanwhile.
   virtual Status WriteFile(std::string_view path, std::string_view data) {
@@ -59,6 +63,12 @@ class Env {
 
   // Milliseconds from an arbitrary fixed point, monotonic.
   virtual uint64_t NowMillis() = 0;
+
+  // The desk this process runs on, as the system names it: the computer and
+  // the user signed in (GBK, like every text of the core). Empty when the
+  // system does not tell.
+  virtual std::string ComputerName() = 0;
+  virtual std::string UserName() = 0;
 };
 
 }  // namespace skjk

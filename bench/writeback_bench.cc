@@ -91,7 +91,8 @@ std::string InvoiceFile(int records) {
   return file;
 }
 
-// A window that answers Yes and otherwise only notes how the import ended.
+// A window that answers Yes (to the warning question too) and otherwise only
+// notes how the import ended.
 class YesHost : public ImportHost {
  public:
   void Tell(Notice kind, std::string_view text) override {
@@ -99,6 +100,7 @@ class YesHost : public ImportHost {
     message = text::GbkToUtf8(text);
   }
   bool Confirm(std::string_view) override { return true; }
+  bool ConfirmWarning(std::string_view) override { return true; }
   void OpenSettings() override {}
   void SetStatus(std::string_view) override {}
   void SetStartDate(text::Day) override {}

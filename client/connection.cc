@@ -75,6 +75,29 @@ Status SessionGone() {
   return Status::LinkLost("与应用服务器的会话已结束"_gbk);
 }
 
+// A desk name (GBK) as the greeting carries it: UTF-8, at most
+// kMaxDeskName bytes, not cut inside a character.
+std::string DeskName(std::string_view gbk) {
+  std::string utf8 = text::GbkToUtf8(gbk);
+  if (utf8.size() <= protocol::kMaxDeskName) return utf8;
+  size_t end = protocol::kMaxDeskName;
+  // Back to the first byte of a character (not a 10xxxxxx byte).
+  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  utf8.resize(end);
+  return utf8;
+}
+
+std::vector<std::pair<std::string, std::string>> GbkPairs(
+    std::vector<std::pair<std::string, std::string>> utf8) {
+  for (auto& [first, second] : utf8) {
+    first = text::Utf8ToGbk(first);
+    second = text::Utf8ToGbk(second);
+  }
+  return utf8;
+}
+
 }  // namespace
 
 // Records of an answer decoded into a Packet, within the connection's limit
@@ -197,13 +220,11 @@ class Connection::Impl {
                             std::string(expected) + ")");
   }
 
-  Status Handshake() {
-    SKJK_RETURN_IF_ERROR(Send(protocol::MessageType::kHello,
-                              protocol::EncodeHello(protocol::Hello{})));
-    StartAnswer();
-    SKJK_RETURN_IF_ERROR(Receive());
-    if (type_ == protocol::MessageType::kError) return ServerError();
-    if (type_ != protocol::MessageType::kHelloOk) return Unexpected("HelloOk");
+  Status Handshake(const protocol::Hello& hello) {
+    SKJK_RETURN_IF_ERROR(
+        Send(protocol::MessageType::kHello, protocol::EncodeHello(hello)));
+    SKJK_RETURN_IF_ERROR(
+        ReceiveAnswer(protocol::MessageType::kHelloOk, "HelloOk"));
     uint16_t version;
     std::string server;
     SKJK_RETURN_IF_ERROR(protocol::DecodeHelloOk(payload_, &version, &server));
@@ -215,12 +236,20 @@ class Connection::Impl {
     return Status::OK();
   }
 
-  // Waits for Ok (with the rows changed) or Error.
-  Status ReceiveOk(int64_t* rows_changed) {
+  // Waits for an answer of type `expected` (named `name` in messages), its
+  // payload then in payload(), or Error.
+  Status ReceiveAnswer(protocol::MessageType expected, std::string_view name) {
     StartAnswer();
     SKJK_RETURN_IF_ERROR(Receive());
     if (type_ == protocol::MessageType::kError) return ServerError();
-    if (type_ != protocol::MessageType::kOk) return Unexpected("Ok");
+    if (type_ != expected) return Unexpected(name);
+    return Status::OK();
+  }
+  const std::string& payload() const { return payload_; }
+
+  // Waits for Ok (with the rows changed) or Error.
+  Status ReceiveOk(int64_t* rows_changed) {
+    SKJK_RETURN_IF_ERROR(ReceiveAnswer(protocol::MessageType::kOk, "Ok"));
     return protocol::DecodeOk(payload_, rows_changed);
   }
 
@@ -324,7 +353,10 @@ Status Connection::Open() {
       ConnectTcp(host, port, limits_.connect_timeout, limits_.receive_timeout);
   if (!socket.ok()) return socket.status();
   auto impl = std::make_unique<Impl>(std::move(socket).value(), limits_);
-  SKJK_RETURN_IF_ERROR(LinkFailure(impl->Handshake()));
+  protocol::Hello hello;
+  hello.computer = DeskName(computer_);
+  hello.user = DeskName(user_);
+  SKJK_RETURN_IF_ERROR(LinkFailure(impl->Handshake(hello)));
   impl_ = std::move(impl);
   ++opened_;
   return Status::OK();
@@ -457,6 +489,66 @@ Status Connection::SendCall(std::string_view method) {
   int64_t changed;
   if (s.ok()) s = impl_->ReceiveOk(&changed);
   return Finish(std::move(s));
+}
+
+Status Connection::Ask(protocol::MessageType type, std::string_view payload,
+                       protocol::MessageType answer,
+                       std::string* answer_payload) {
+  DropEndedSession();
+  if (!connected()) SKJK_RETURN_IF_ERROR(Open());
+  Status s = impl_->Send(type, payload);
+  if (s.ok())
+    s = impl_->ReceiveAnswer(answer,
+                             protocol::TypeName(static_cast<uint8_t>(answer)));
+  if (s.ok()) *answer_payload = impl_->payload();
+  return Finish(std::move(s));
+}
+
+Result<int64_t> Connection::RecordExport(const protocol::RecordExport& record) {
+  protocol::RecordExport m = record;
+  m.file_name = text::GbkToUtf8(record.file_name);
+  m.failure = text::GbkToUtf8(record.failure);
+  protocol::NormalizeDocumentNumbers(&m.documents);
+  std::string payload;
+  SKJK_RETURN_IF_ERROR(Ask(protocol::MessageType::kRecordExport,
+                           protocol::EncodeRecordExport(m),
+                           protocol::MessageType::kOk, &payload));
+  int64_t entry = 0;
+  SKJK_RETURN_IF_ERROR(Finish(protocol::DecodeOk(payload, &entry)));
+  return entry;
+}
+
+Result<protocol::ExportHistory> Connection::CheckExport(
+    const protocol::CheckExport& check) {
+  protocol::CheckExport m = check;
+  protocol::NormalizeDocumentNumbers(&m.documents);
+  std::string payload;
+  SKJK_RETURN_IF_ERROR(Ask(protocol::MessageType::kCheckExport,
+                           protocol::EncodeCheckExport(m),
+                           protocol::MessageType::kExportHistory, &payload));
+  protocol::ExportHistory history;
+  SKJK_RETURN_IF_ERROR(
+      Finish(protocol::DecodeExportHistory(payload, &history)));
+  history.last_file = text::Utf8ToGbk(history.last_file);
+  return history;
+}
+
+Result<protocol::InvoiceState> Connection::CheckInvoices(
+    const protocol::CheckInvoices& check) {
+  protocol::CheckInvoices m = check;
+  m.file_name = text::GbkToUtf8(check.file_name);
+  protocol::NormalizeDocumentNumbers(&m.sales);
+  protocol::NormalizeDocumentNumbers(&m.void_documents);
+  std::string payload;
+  SKJK_RETURN_IF_ERROR(Ask(protocol::MessageType::kCheckInvoices,
+                           protocol::EncodeCheckInvoices(m),
+                           protocol::MessageType::kInvoiceState, &payload));
+  protocol::InvoiceState state;
+  SKJK_RETURN_IF_ERROR(Finish(protocol::DecodeInvoiceState(payload, &state)));
+  state.sales.numbers = GbkPairs(std::move(state.sales.numbers));
+  state.void_documents.numbers =
+      GbkPairs(std::move(state.void_documents.numbers));
+  return state;
 }
 
 }  // namespace skjk

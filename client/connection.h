@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "wire/protocol.h"
 #include "wire/records.h"
 
 namespace skjk {
@@ -97,6 +98,15 @@ class Connection {
   void set_machine_name(std::string machine) { machine_ = std::move(machine); }
   const std::string& machine_name() const { return machine_; }
 
+  // The desk named in the greeting of every session opened from now on: the
+  // computer and the user signed in (Env::ComputerName, Env::UserName).
+  // Each goes out as at most protocol::kMaxDeskName bytes of UTF-8, cut
+  // between characters.
+  void set_desk(std::string computer, std::string user) {
+    computer_ = std::move(computer);
+    user_ = std::move(user);
+  }
+
   // Drops any open session and opens a new one (with the version handshake).
   Status Open();
   // Ends the session, if any. The server rolls back an open transaction.
@@ -143,6 +153,24 @@ class Connection {
   // session; does not open one.
   Status Call(std::string_view method);
 
+  // The exchange journal (wire/protocol.h). Each request opens the session
+  // first when it is closed, like Execute, and goes to the open session
+  // otherwise (also one with an open transaction). Texts are GBK here too:
+  // file names, the failure text and the invoice numbers of the answers.
+  // Document numbers may come in any order and repeat; they are sent sorted
+  // and once each.
+  // RecordExport records an export run and gives the journal entry's number.
+  Result<int64_t> RecordExport(const protocol::RecordExport& record);
+  // Which of the documents went out in an earlier export and are still not
+  // invoiced.
+  Result<protocol::ExportHistory> CheckExport(
+      const protocol::CheckExport& check);
+  // What the line's tables hold for the documents of an issued-invoice file;
+  // the session keeps the line and the file name for the journal entry of
+  // its next write-back.
+  Result<protocol::InvoiceState> CheckInvoices(
+      const protocol::CheckInvoices& check);
+
   // Execute and Call on session `session` only. They never open a session:
   // when `session` is not the one open (it was closed, or replaced by a
   // reconnect), they send nothing and fail with LinkLost. ExecuteIn stores
@@ -155,6 +183,10 @@ class Connection {
   class Impl;
   Status SendExecute(std::string_view sql, int64_t* rows_changed);
   Status SendCall(std::string_view method);
+  // Sends a request that opens the session when it is closed and waits for
+  // an answer of type `answer` (its payload in *payload) or Error.
+  Status Ask(protocol::MessageType type, std::string_view payload,
+             protocol::MessageType answer, std::string* answer_payload);
   // Closes the session when the server has ended it on its own (it does so
   // with a session idle for too long) or the link is gone; true then. A
   // request that opens sessions then opens a new one instead of reading the
@@ -171,6 +203,7 @@ class Connection {
                         RecordReceiver* receiver, bool bounded,
                         bool* receiver_failed);
   std::string machine_;
+  std::string computer_, user_;  // GBK
   Limits limits_;
   std::function<void()> waiting_;
   std::unique_ptr<Impl> impl_;

@@ -284,6 +284,129 @@ TEST(ConnectionAnswerTest, AnswersThatMakeNoSenseLoseTheLink) {
   }
 }
 
+// The exchange journal's requests: GBK texts go out as UTF-8 (the desk's
+// names in the greeting too), document numbers sorted and once each, and
+// the answers' texts come back as GBK. The server's error answer refuses a
+// request and the session goes on.
+TEST(ConnectionJournalTest, RequestsAndAnswersAtTheTextBoundary) {
+  using protocol::Frame;
+  using protocol::MessageType;
+  protocol::InvoiceState state;
+  state.sales.missing = {7};
+  state.sales.invoiced = {101};
+  state.sales.numbers = {{"本1", "号2"}};
+  state.void_documents.invoiced = {5};
+  state.void_documents.numbers = {{"B", "N"}};
+  testing::ReceivedRequests received;
+  testing::ScriptedServer server(testing::Serving(
+      &received, [&](const testing::Request& r) -> std::string {
+        switch (r.type) {
+          case MessageType::kHello:
+            return testing::HelloOkFrame();
+          case MessageType::kRecordExport:
+            return Frame(MessageType::kOk, protocol::EncodeOk(42));
+          case MessageType::kCheckExport:
+            return Frame(MessageType::kExportHistory,
+                         protocol::EncodeExportHistory(
+                             {.documents = 2,
+                              .last_time = "2024-01-17 09:30:00",
+                              .last_file = "C:\\税控\\销售.txt"}));
+          case MessageType::kCheckInvoices:
+            if (received.Payloads(MessageType::kCheckInvoices).size() > 1) {
+              return Frame(MessageType::kError,
+                           protocol::EncodeError("未知的业务线"));
+            }
+            return Frame(MessageType::kInvoiceState,
+                         protocol::EncodeInvoiceState(state));
+          default:
+            return "";
+        }
+      }));
+  Connection conn;
+  conn.set_machine_name(server.machine());
+  // 50 three-byte characters: the greeting takes as many whole ones as fit.
+  std::string long_name;
+  for (int i = 0; i < 50; ++i) long_name += "机"_gbk;
+  conn.set_desk(long_name, "张三"_gbk);
+
+  protocol::RecordExport record{.line = "Bbsk",
+                                .kind = protocol::DocumentKind::kVoid,
+                                .first_date = "2024-01-15",
+                                .last_date = "2024-01-16",
+                                .file_name = "C:\\税控\\作废.txt"_gbk,
+                                .file_size = 12,
+                                .file_hash = std::string(64, 'a'),
+                                .completed = false,
+                                .failure = "磁盘已满"_gbk,
+                                .documents = {105, 102, 105}};
+  Result<int64_t> entry = conn.RecordExport(record);
+  ASSERT_TRUE(entry.ok()) << entry.status().message();
+  EXPECT_EQ(*entry, 42);
+
+  Result<protocol::ExportHistory> history =
+      conn.CheckExport({.line = "Fxsk",
+                        .kind = protocol::DocumentKind::kSales,
+                        .documents = {3, 1, 2, 1}});
+  ASSERT_TRUE(history.ok()) << history.status().message();
+  EXPECT_EQ(history->documents, 2u);
+  EXPECT_EQ(history->last_time, "2024-01-17 09:30:00");
+  EXPECT_EQ(history->last_file, "C:\\税控\\销售.txt"_gbk);
+
+  const protocol::CheckInvoices check{.line = "Jqsk",
+                                      .file_name = "发票.txt"_gbk,
+                                      .sales = {101, 7, 101},
+                                      .void_documents = {5}};
+  Result<protocol::InvoiceState> answer = conn.CheckInvoices(check);
+  ASSERT_TRUE(answer.ok()) << answer.status().message();
+  EXPECT_EQ(answer->sales.missing, protocol::DocumentNumbers{7});
+  EXPECT_EQ(answer->sales.numbers,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"本1"_gbk, "号2"_gbk}}));
+  EXPECT_EQ(answer->void_documents, state.void_documents);
+  const Connection::SessionId session = conn.session();
+  answer = conn.CheckInvoices(check);
+  EXPECT_TRUE(answer.status().IsRefused());
+  EXPECT_EQ(answer.status().message(), "未知的业务线"_gbk);
+  EXPECT_EQ(conn.session(), session);
+  conn.Close();
+
+  EXPECT_EQ(received.Types(),
+            (std::vector<std::string>{"Hello", "RecordExport", "CheckExport",
+                                      "CheckInvoices", "CheckInvoices"}));
+  protocol::Hello hello;
+  ASSERT_TRUE(protocol::DecodeHello(
+                  received.Payloads(MessageType::kHello).at(0), &hello)
+                  .ok());
+  std::string expected_computer;
+  for (int i = 0; i < 42; ++i) expected_computer += "机";
+  EXPECT_EQ(hello.computer, expected_computer);
+  EXPECT_EQ(hello.user, "张三");
+  protocol::RecordExport sent_record;
+  ASSERT_TRUE(
+      protocol::DecodeRecordExport(
+          received.Payloads(MessageType::kRecordExport).at(0), &sent_record)
+          .ok());
+  record.file_name = "C:\\税控\\作废.txt";
+  record.failure = "磁盘已满";
+  record.documents = {102, 105};
+  EXPECT_EQ(sent_record, record);
+  protocol::CheckExport sent_check;
+  ASSERT_TRUE(
+      protocol::DecodeCheckExport(
+          received.Payloads(MessageType::kCheckExport).at(0), &sent_check)
+          .ok());
+  EXPECT_EQ(sent_check.documents, (protocol::DocumentNumbers{1, 2, 3}));
+  protocol::CheckInvoices sent_invoices;
+  ASSERT_TRUE(
+      protocol::DecodeCheckInvoices(
+          received.Payloads(MessageType::kCheckInvoices).at(0), &sent_invoices)
+          .ok());
+  EXPECT_EQ(sent_invoices, (protocol::CheckInvoices{.line = "Jqsk",
+                                                    .file_name = "发票.txt",
+                                                    .sales = {7, 101},
+                                                    .void_documents = {5}}));
+}
+
 TEST(ResultTest, AFailedResultNeverReadsAsOk) {
   Result<int> value(7);
   EXPECT_TRUE(value.ok());

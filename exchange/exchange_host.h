@@ -16,6 +16,9 @@ class ExchangeHost {
   virtual void Tell(Notice kind, std::string_view text) = 0;
   // The system-modal "确认" box with Yes and No; true for Yes.
   virtual bool Confirm(std::string_view text) = 0;
+  // A "警告" box owned by the owner window, with Yes and No, No the
+  // default: a question about something that looks wrong; true for Yes.
+  virtual bool ConfirmWarning(std::string_view text) = 0;
   // Opens the settings dialog as the settings button does.
   virtual void OpenSettings() = 0;
 };

@@ -1,5 +1,7 @@
 #include "exchange/export.h"
 
+#include <cmath>
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <variant>
 
 #include "exchange/export_text.h"
+#include "platform/sha256.h"
 #include "text/gbk.h"
 #include "text/number_forms.h"
 
@@ -50,7 +53,8 @@ struct Setting {
 };
 
 // The output file with its write buffer. What was appended reaches the file
-// at the latest when it is closed, on success and failure alike.
+// at the latest when it is closed, on success and failure alike. The bytes
+// the file took are counted and hashed as they are handed to it.
 class Output {
  public:
   Status Open(Env* env, std::string_view path) {
@@ -64,9 +68,16 @@ class Output {
       return Status::OK();
     }
     Status s = file_->Append(buffer_);
+    if (s.ok()) {
+      hash_.Update(buffer_);
+      size_ += buffer_.size();
+    }
     buffer_.clear();
     return s;
   }
+  uint64_t size() const { return size_; }
+  // The SHA-256 of the bytes the file took; once, after Close().
+  Result<std::string> Hash() { return hash_.HexDigest(); }
   Status Close() {
     if (!file_) return Status::OK();
     Status s = Flush(/*always=*/true);
@@ -78,6 +89,8 @@ class Output {
  private:
   std::unique_ptr<WritableFile> file_;
   std::string buffer_;
+  Sha256 hash_;
+  uint64_t size_ = 0;
 };
 
 // The display of the master set is off for the life of this object.
@@ -126,6 +139,30 @@ std::optional<double> NumberOf(const CellValue& value) {
   return std::nullopt;
 }
 
+// A document number (DHAO00) as the journal takes it: a whole number; none
+// for an empty value or one that is no whole number.
+std::optional<int64_t> DocumentNumberOf(const CellValue& value) {
+  const std::optional<double> d = NumberOf(value);
+  // 2^63 is the first double beyond int64.
+  if (!d || !std::isfinite(*d) || std::trunc(*d) != *d ||
+      std::fabs(*d) >= 9223372036854775808.0) {
+    return std::nullopt;
+  }
+  return static_cast<int64_t>(*d);
+}
+
+// The document numbers of the set's documents (those its filter lets
+// through), without moving its cursor.
+protocol::DocumentNumbers DocumentNumbersOf(const DocumentSet& set) {
+  protocol::DocumentNumbers numbers;
+  const int field = set.FieldIndex("DHAO00");
+  if (field < 0) return numbers;
+  for (int i = 0; i < set.RecordCount(); ++i) {
+    if (auto n = DocumentNumberOf(set.Cell(i, field))) numbers.push_back(*n);
+  }
+  return numbers;
+}
+
 // Writes the lines of the file into `out` field by field: "~~" between two
 // fields of a line, CR LF after its last one.
 class FieldJoiner {
@@ -172,6 +209,8 @@ class ExportRun {
   Status WriteVoid(const std::string& range, Output* out);
 
   int skipped() const { return skipped_; }
+  // The documents written into the file (not those skipped).
+  protocol::DocumentNumbers& written() { return written_; }
 
  private:
   // The value of `field` of document `record`.
@@ -195,6 +234,7 @@ class ExportRun {
   DocumentSet& set_;
   Setting reviewer_, payee_, tax_item_;
   int skipped_ = 0;
+  protocol::DocumentNumbers written_;
 };
 
 void ExportRun::AppendSetting(const Setting& setting, const RecordRef& record,
@@ -259,6 +299,7 @@ Status ExportRun::WriteSales(const std::string& range, Output* out) {
       if (Status s = Need(remark); !s.ok()) return s;
     }
     const int line_count = lines->RecordCount();
+    if (auto n = DocumentNumberOf(Cell(doc, number))) written_.push_back(*n);
     AppendValue(Cell(doc, number), &fields.Next());
     fields.Add(std::to_string(line_count));
     AppendValue(Cell(doc, customer), &fields.Next());
@@ -318,7 +359,9 @@ Status ExportRun::WriteVoid(const std::string& range, Output* out) {
     fields.Add(marker);
     fields.Finish();
     if (Status s = Need(number); !s.ok()) return s;
-    AppendValue(Cell(set_.Record(set_.RecNo()), number), &fields.Next());
+    const CellValue value = Cell(set_.Record(set_.RecNo()), number);
+    if (auto n = DocumentNumberOf(value)) written_.push_back(*n);
+    AppendValue(value, &fields.Next());
     fields.Finish();
     if (Status s = NextDocument(out); !s.ok()) return s;
   }
@@ -327,8 +370,30 @@ Status ExportRun::WriteVoid(const std::string& range, Output* out) {
 
 }  // namespace
 
+namespace {
+
+// The warning question about documents that went out before.
+std::string RepeatQuestion(const protocol::ExportHistory& history) {
+  return "本次导出的单据中有"_gbk + std::to_string(history.documents) +
+         "张已经导出过，至今还没有开具发票（最近一次于"_gbk +
+         history.last_time + "导出到文件"_gbk + history.last_file +
+         "）。\r重复导出可能造成重复开票，是否仍然导出？"_gbk;
+}
+
+// Records the run in the exchange journal; the failure when it could not be.
+Status Record(protocol::RecordExport record, Output* out,
+              Connection* connection) {
+  record.file_size = out->size();
+  Result<std::string> hash = out->Hash();
+  if (!hash.ok()) return hash.status();
+  record.file_hash = std::move(hash).value();
+  return connection->RecordExport(record).status();
+}
+
+}  // namespace
+
 void RunExport(const ExportRules& rules, const ExportRequest& request, Env* env,
-               ExportHost* host) {
+               Connection* connection, ExportHost* host) {
   const ExportSettings& settings = request.settings;
   if (settings.sales_file.empty() || settings.void_file.empty()) {
     host->Tell(Notice::kWarning, "请指定导出文件位置！"_gbk);
@@ -359,17 +424,38 @@ void RunExport(const ExportRules& rules, const ExportRequest& request, Env* env,
       "”，\r导出文件为："_gbk + std::string(path);
   if (!host->Confirm(question)) return;
 
+  const std::string failed = "文件导出发生意外错误！"_gbk;
+  protocol::RecordExport record;
+  record.line = std::string(rules.line);
+  record.kind =
+      sales ? protocol::DocumentKind::kSales : protocol::DocumentKind::kVoid;
+  {
+    Result<protocol::ExportHistory> history = connection->CheckExport(
+        {.line = record.line,
+         .kind = record.kind,
+         .documents = DocumentNumbersOf(*request.documents)});
+    if (!history.ok()) {
+      host->Tell(Notice::kError, failed);
+      return;
+    }
+    if (history->documents > 0 &&
+        !host->ConfirmWarning(RepeatQuestion(*history))) {
+      return;
+    }
+  }
+
   Status status;
   int skipped = 0;
+  Output out;
   {
     ControlsOff controls_off(request.documents);
     host->BeginWalk(request.document_count, "正在导出文件，请稍候……"_gbk);
-    Output out;
     status = out.Open(env, path);
     if (status.ok()) {
       ExportRun run(rules, request.documents, reviewer, payee, tax_item, host);
       status = sales ? run.WriteSales(range, &out) : run.WriteVoid(range, &out);
       skipped = run.skipped();
+      record.documents = std::move(run.written());
     }
     // Closing writes out what was buffered, also after a failure: the file
     // keeps every line written before it. A failure to close counts only
@@ -377,18 +463,28 @@ void RunExport(const ExportRules& rules, const ExportRequest& request, Env* env,
     Status closed = out.Close();
     if (status.ok()) status = closed;
   }
+  record.first_date = text::IsoDate(request.start);
+  record.last_date = text::IsoDate(request.end);
+  record.file_name = std::string(path);
+  record.completed = status.ok();
+  record.failure = status.message();
+  const Status recorded = Record(std::move(record), &out, connection);
   host->EndWalk();
 
   if (!status.ok()) {
-    host->Tell(Notice::kError, "文件导出发生意外错误！"_gbk);
-    return;
+    host->Tell(Notice::kError, failed);
+  } else {
+    std::string done = "导出成功！"_gbk;
+    if (skipped > 0) {
+      done += "\r其中有"_gbk + std::to_string(skipped) +
+              "条记录因缺少税务登记号或开户银行而被忽略"_gbk;
+    }
+    host->Tell(Notice::kInfo, done);
   }
-  std::string done = "导出成功！"_gbk;
-  if (skipped > 0) {
-    done += "\r其中有"_gbk + std::to_string(skipped) +
-            "条记录因缺少税务登记号或开户银行而被忽略"_gbk;
+  if (!recorded.ok()) {
+    host->Tell(Notice::kWarning,
+               "本次导出未能记入导出日志："_gbk + recorded.message());
   }
-  host->Tell(Notice::kInfo, done);
 }
 
 }  // namespace skjk

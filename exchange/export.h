@@ -5,9 +5,22 @@
 // document).
 //
 // RunExport() is the whole action of the window's export button: guards,
-// confirmation, the walk over the master set, the end of the run and the
-// failure path. It talks to the window only through ExportHost, and to the
-// file system through Env.
+// confirmation, the check against earlier exports, the walk over the master
+// set, the end of the run and the failure path. It talks to the window only
+// through ExportHost, to the file system through Env, and to the exchange
+// journal of the application server through the window's Connection.
+//
+// The exchange journal. After the confirmation, before the file is touched,
+// the server is asked which documents of the view went out in an earlier
+// export of the line and kind and are still not invoiced (CheckExport). When
+// some did, a warning question says how many, when and into which file; No
+// ends the run there. When the check itself fails, the run ends with the
+// export's failure message. Once the file is closed, whether the run
+// completed or failed, the run is recorded (RecordExport): the line, the
+// kind, the window's dates, the file's path, size and SHA-256 of the bytes
+// the file took, the outcome, and the documents written into it. A run that
+// could not be recorded stays as it ended; after the run's own message the
+// user is told that it was not recorded and why.
 //
 // The file is GBK; every line, the last one included, ends in CR LF; fields
 // are separated by "~~" and written without quoting, so a field text that
@@ -20,6 +33,7 @@
 #include <string_view>
 
 #include "base/env.h"
+#include "client/connection.h"
 #include "documents/document_set.h"
 #include "exchange/exchange_host.h"
 #include "text/forms.h"
@@ -28,6 +42,8 @@ namespace skjk {
 
 // How one business line's sales-document file differs from the others'.
 struct ExportRules {
+  // The line's key in the exchange journal: "Bbsk", "Fxsk" or "Jqsk".
+  std::string_view line;
   enum class Rate {
     kMasterRate,  // ZZSL00 of the document, per cent, as a fraction
     kFixed,       // always "0.17"
@@ -81,7 +97,7 @@ struct ExportRequest {
 };
 
 void RunExport(const ExportRules& rules, const ExportRequest& request, Env* env,
-               ExportHost* host);
+               Connection* connection, ExportHost* host);
 
 }  // namespace skjk
 

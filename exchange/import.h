@@ -6,8 +6,21 @@
 // written.
 //
 // RunImport() is the whole action of the window's import button: guards,
-// confirmation, reading, write-back, the end of the run and the failure
-// path. It talks to the window only through ImportHost.
+// confirmation, reading, the check against the database, write-back, the end
+// of the run and the failure path. It talks to the window only through
+// ImportHost.
+//
+// The check. Once the file is read, before anything is written, the server
+// is told the file's name and asked what the line's tables hold for the
+// file's documents, sales and void apart (CheckInvoices, on the session the
+// write-back then runs on). A document the tables lack, and one that carries
+// an invoice number other than the file's, do not fit the file (a document
+// field that is no whole number cannot be in the tables at all); when some
+// do not, a warning question gives both counts and the first few document
+// numbers, and No ends the import through its failure path with nothing
+// written. A failing check ends it the same way. After a successful
+// write-back in which some records changed no row, an information box after
+// "读入成功！" says how many invoices matched no document.
 #ifndef SKJK_EXCHANGE_IMPORT_H_
 #define SKJK_EXCHANGE_IMPORT_H_
 

@@ -76,6 +76,8 @@ namespace skjk {
 
 // How one business line reads the issued-invoice file.
 struct ImportRules {
+  // The line's key in the exchange journal: "Bbsk", "Fxsk" or "Jqsk".
+  std::string_view line = {};
   // The detail lines of a sales record are read (fields 1 and 7) and each
   // one must exist; the record's invoice date (field 6) is read too. Else
   // every detail line is passed over unread.

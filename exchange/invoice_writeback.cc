@@ -79,8 +79,13 @@ Status InvoiceWriteBack::Write(const InvoiceRecord& record) {
     Abandon();
     return statements.status();
   }
-  for (const std::string& sql : *statements) {
-    if (Status s = transaction_.Execute(sql); !s.ok()) return s;
+  for (size_t i = 0; i < statements->size(); ++i) {
+    int64_t changed = 0;
+    if (Status s = transaction_.Execute((*statements)[i], &changed); !s.ok()) {
+      return s;
+    }
+    // The first statement is the record's own.
+    if (i == 0 && changed == 0) ++unmatched_;
   }
   return Status::OK();
 }

@@ -51,6 +51,11 @@ class InvoiceWriteBack {
   // Rolls back what was written; does nothing when nothing is open.
   void Abandon() { transaction_.Rollback(); }
 
+  // The records written so far whose own statement (the sales or void
+  // statement, not a detail line's) changed no row: invoices that matched
+  // no document.
+  int unmatched() const { return unmatched_; }
+
   // The statements of `record` for `rules`, in the order they run.
   static Result<std::vector<std::string>> Statements(
       const ImportRules& rules, const InvoiceRecord& record);
@@ -58,6 +63,7 @@ class InvoiceWriteBack {
  private:
   const ImportRules& rules_;
   Transaction transaction_;
+  int unmatched_ = 0;
 };
 
 }  // namespace skjk

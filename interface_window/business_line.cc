@@ -168,9 +168,15 @@ constexpr MasterSetSource kDoneVoid{.provider = "dsp_bbbf3",
                                     .packet_size = kAll};
 constexpr std::string_view kVoidTable = "XSTBFFP1";
 
+// Each line's name: its settings section and its key in the exchange
+// journal.
+constexpr std::string_view kBbskName = "Bbsk";
+constexpr std::string_view kFxskName = "Fxsk";
+constexpr std::string_view kJqskName = "Jqsk";
+
 constexpr BusinessLine kBbsk{
     .key = BusinessLineKey::kBbsk,
-    .name = "Bbsk",
+    .name = kBbskName,
     .window_class = "TFrmBbsk",
     .caption = "本部税控机接口",
     .dialog_title = "本部税控机接口参数设置",
@@ -188,17 +194,19 @@ constexpr BusinessLine kBbsk{
              .line_columns_sizable = false,
              .totals = kBbskTotals,
              .pick_list_preset = false},
-    .exporting = {.address_field = "DZ0000",
+    .exporting = {.line = kBbskName,
+                  .address_field = "DZ0000",
                   .remark = true,
                   .rate = ExportRules::Rate::kMasterRate},
-    .importing = {.sales_details = false,
+    .importing = {.line = kBbskName,
+                  .sales_details = false,
                   .sales_table = "XSTXSFP1",
                   .void_table = kVoidTable},
 };
 
 constexpr BusinessLine kFxsk{
     .key = BusinessLineKey::kFxsk,
-    .name = "Fxsk",
+    .name = kFxskName,
     .window_class = "TFrmFxsk",
     .caption = "税控机接口",
     .dialog_title = "税控机接口参数设置",
@@ -216,10 +224,12 @@ constexpr BusinessLine kFxsk{
              .line_columns_sizable = false,
              .totals = {},
              .pick_list_preset = true},
-    .exporting = {.address_field = "DZ0000",
+    .exporting = {.line = kFxskName,
+                  .address_field = "DZ0000",
                   .remark = false,
                   .rate = ExportRules::Rate::kFixed},
-    .importing = {.sales_details = false,
+    .importing = {.line = kFxskName,
+                  .sales_details = false,
                   .sales_table = "XSTFXPS2",
                   .sales_condition = "SL0000<>0 AND ",
                   .void_table = kVoidTable},
@@ -227,7 +237,7 @@ constexpr BusinessLine kFxsk{
 
 constexpr BusinessLine kJqsk{
     .key = BusinessLineKey::kJqsk,
-    .name = "Jqsk",
+    .name = kJqskName,
     .window_class = "TFrmJqsk",
     .caption = "vu税控机接口",
     .dialog_title = "vu税控机接口参数设置",
@@ -245,10 +255,12 @@ constexpr BusinessLine kJqsk{
              .line_columns_sizable = true,
              .totals = {},
              .pick_list_preset = true},
-    .exporting = {.address_field = "DWDZ00",
+    .exporting = {.line = kJqskName,
+                  .address_field = "DWDZ00",
                   .remark = false,
                   .rate = ExportRules::Rate::kFixedUnlessReference},
-    .importing = {.sales_details = true,
+    .importing = {.line = kJqskName,
+                  .sales_details = true,
                   .sales_table = "XSTJQSK1",
                   .detail_table = "XSTJQSK2",
                   .void_table = kVoidTable,

@@ -24,6 +24,9 @@ enum class MessageKind {
   kWarning,  // "警告", warning icon, OK
   kInfo,     // "提示", information icon, OK
   kConfirm,  // "确认", question icon, Yes and No, system-modal
+  // "警告", warning icon, Yes and No with No the default: a question about
+  // something that looks wrong.
+  kWarningQuestion,
 };
 
 // Who owns a message box: the host's window (the usual case) or nobody.
@@ -38,8 +41,8 @@ class Display {
  public:
   virtual ~Display() = default;
 
-  // A modal message box. Returns true when a kConfirm box was answered Yes;
-  // false otherwise.
+  // A modal message box. Returns true when a kConfirm or kWarningQuestion
+  // box was answered Yes; false otherwise.
   virtual bool ShowMessage(std::string_view text, MessageKind kind,
                            MessageOwner owner) = 0;
   // The general error display: an error that escaped a handler.

@@ -1,5 +1,6 @@
 // The export of each business line, with the line's own descriptor
-// (interface_window/business_line.cc), on document sets filled by the test.
+// (interface_window/business_line.cc), on document sets filled by the test,
+// and its exchange journal, kept by a scripted server.
 #include "exchange/export.h"
 
 #include <gmock/gmock.h>
@@ -8,12 +9,15 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "interface_window/business_line.h"
+#include "platform/sha256.h"
 #include "testing/packet_source.h"
+#include "testing/scripted_server.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 #include "wire/layouts.h"
@@ -122,6 +126,11 @@ class RecordingHost final : public ExportHost {
     question = text::GbkToUtf8(text);
     return answer;
   }
+  bool ConfirmWarning(std::string_view text) override {
+    events.push_back("warning");
+    warning = text::GbkToUtf8(text);
+    return warning_answer;
+  }
   void OpenSettings() override { events.push_back("settings"); }
   void BeginWalk(int count, std::string_view status) override {
     events.push_back("begin " + std::to_string(count) + " " +
@@ -141,15 +150,101 @@ class RecordingHost final : public ExportHost {
   }
 
   bool answer = true;
+  bool warning_answer = false;
   DocumentSet* set = nullptr;
   std::vector<std::string> events;
   std::vector<std::pair<Notice, std::string>> notices;
   std::string question;
+  std::string warning;
   int steps = 0;
   bool controls_off_during_walk = false;
   bool controls_on_after_walk = false;
   std::function<void()> on_step;
 };
+
+using protocol::MessageType;
+
+// The exchange journal as a scripted server keeps it: CheckExport is
+// answered with `history`, RecordExport with entry 7 or, when
+// `record_refusal` is set, with that error.
+class Journal {
+ public:
+  Journal()
+      : server_(testing::Serving(&received_, [this](const testing::Request& r) {
+          return Answer(r);
+        })) {}
+
+  std::string machine() const { return server_.machine(); }
+  void set_history(protocol::ExportHistory history) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    history_ = std::move(history);
+  }
+  void set_check_refusal(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    check_refusal_ = std::move(text);
+  }
+  void set_record_refusal(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_refusal_ = std::move(text);
+  }
+  // The requests after the greeting, by type name.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> types = received_.Types();
+    if (!types.empty()) types.erase(types.begin());
+    return types;
+  }
+  std::vector<protocol::CheckExport> Checks() const {
+    std::vector<protocol::CheckExport> checks;
+    for (const std::string& p : received_.Payloads(MessageType::kCheckExport)) {
+      EXPECT_TRUE(protocol::DecodeCheckExport(p, &checks.emplace_back()).ok());
+    }
+    return checks;
+  }
+  std::vector<protocol::RecordExport> Records() const {
+    std::vector<protocol::RecordExport> records;
+    for (const std::string& p :
+         received_.Payloads(MessageType::kRecordExport)) {
+      EXPECT_TRUE(
+          protocol::DecodeRecordExport(p, &records.emplace_back()).ok());
+    }
+    return records;
+  }
+
+ private:
+  std::string Answer(const testing::Request& r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto refuse = [](const std::string& text) {
+      return protocol::Frame(MessageType::kError, protocol::EncodeError(text));
+    };
+    switch (r.type) {
+      case MessageType::kHello:
+        return testing::HelloOkFrame();
+      case MessageType::kCheckExport:
+        if (!check_refusal_.empty()) return refuse(check_refusal_);
+        return protocol::Frame(MessageType::kExportHistory,
+                               protocol::EncodeExportHistory(history_));
+      case MessageType::kRecordExport:
+        if (!record_refusal_.empty()) return refuse(record_refusal_);
+        return protocol::Frame(MessageType::kOk, protocol::EncodeOk(7));
+      default:
+        return refuse("unexpected request");
+    }
+  }
+
+  testing::ReceivedRequests received_;
+  mutable std::mutex mutex_;
+  protocol::ExportHistory history_;
+  std::string check_refusal_, record_refusal_;
+  testing::ScriptedServer server_;
+};
+
+// SHA-256 of `bytes` as the journal takes it.
+std::string HashOf(std::string_view bytes) {
+  Sha256 hash;
+  hash.Update(bytes);
+  Result<std::string> hex = hash.HexDigest();
+  return hex.ok() ? *hex : hex.status().message();
+}
 
 class ExportTest : public ::testing::Test {
  protected:
@@ -158,6 +253,10 @@ class ExportTest : public ::testing::Test {
     ASSERT_FALSE(dir_.empty());
     sales_file_ = dir_ + "/sales.txt";
     void_file_ = dir_ + "/void.txt";
+    // The scripted server takes one connection: the session opens here and
+    // stays open for every run of the test.
+    connection_.set_machine_name(journal_.machine());
+    ASSERT_TRUE(connection_.Open().ok());
   }
   void TearDown() override {
     std::string command = "rm -rf '" + dir_ + "'";
@@ -199,7 +298,7 @@ class ExportTest : public ::testing::Test {
     request_.settings.payee = payee_;
     request_.settings.tax_item = tax_item_;
     request_.list_text = list_;
-    RunExport(line, request_, Env::Default(), &host_);
+    RunExport(line, request_, Env::Default(), &connection_, &host_);
   }
   // The file as UTF-8 lines; each must end in CR LF.
   std::vector<std::string> Lines(const std::string& path) {
@@ -221,11 +320,20 @@ class ExportTest : public ::testing::Test {
     return {{kind, text}};
   }
 
+  std::string File(const std::string& path) {
+    std::string data;
+    EXPECT_TRUE(Env::Default()->ReadFile(path, &data).ok()) << path;
+    return data;
+  }
+
   std::string dir_, sales_file_, void_file_;
   std::string reviewer_, payee_, tax_item_, list_;
   std::unique_ptr<DocumentSet> set_;
   ExportRequest request_;
   RecordingHost host_;
+  // Before the connection, which goes first and so ends the server's script.
+  Journal journal_;
+  Connection connection_;
 };
 
 TEST_F(ExportTest, WorkedExampleHeadOffice) {
@@ -359,7 +467,7 @@ TEST_F(ExportTest, GuardsStopBeforeAnythingChanges) {
     host_ = RecordingHost{};
     host_.set = set_.get();
     c.change(&request_, &host_.answer);
-    RunExport(kHeadOffice, request_, Env::Default(), &host_);
+    RunExport(kHeadOffice, request_, Env::Default(), &connection_, &host_);
     request_ = saved;
     EXPECT_EQ(host_.events, c.events);
     if (c.text) {
@@ -529,6 +637,183 @@ TEST_F(ExportTest, ExistingFileIsReplaced) {
               ::testing::ElementsAre(
                   "SJJK0101~~销售单据传入~~2024年01月15日至2024年01月16日"));
   EXPECT_EQ(host_.notices, Said(Notice::kInfo, "导出成功！"));
+}
+
+// Every run that reaches the file is recorded once the file is closed,
+// completed or not: the line, the kind, the window's dates, the path, the
+// size and hash of the bytes in the file, the outcome and the documents
+// written (not those skipped).
+TEST_F(ExportTest, EachRunIsRecordedWithTheFileAsWritten) {
+  const layouts::Layout& sales_layout = *layouts::ProviderLayout("dsp_fxsk1");
+  Rows void_rows;
+  const layouts::Layout& void_layout = *layouts::ProviderLayout("dsp_bbbf1");
+  for (double n : {105.0, 102.0}) {
+    void_rows.push_back(MakeRow(void_layout, {{"DHAO00", Value(n)}}));
+  }
+  void_rows.push_back(MakeRow(void_layout, {}));  // no number
+  const struct {
+    const char* name;
+    bool sales;
+    const char* tax_item;
+    bool missing_folder;
+    bool completed;
+    protocol::DocumentNumbers documents;
+  } cases[] = {
+      // 104 lacks its tax registration number: skipped, not recorded.
+      {"sales", true, "卷烟", false, true, {101, 103}},
+      {"void", false, "卷烟", false, true, {105, 102}},
+      // A lone "@" stops the run at the first document written, after its
+      // marker line: no document is in the file.
+      {"failed part-way", true, "@", false, false, {}},
+      {"no folder", true, "卷烟", true, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = journal_.Records().size();
+    host_ = RecordingHost{};
+    if (c.sales) {
+      Load("dsp_fxsk1", ExampleDocuments(sales_layout));
+    } else {
+      Load("dsp_bbbf1", void_rows);
+      list_ = "报废单据"_gbk;
+    }
+    tax_item_ = text::Utf8ToGbk(c.tax_item);
+    std::string path = c.sales ? sales_file_ : void_file_;
+    if (c.missing_folder) path = dir_ + "/none/销售.txt"_gbk;
+    request_.settings.sales_file = path;
+    request_.settings.void_file = path;
+    Run(kVisitSales);
+
+    const std::vector<protocol::RecordExport> records = journal_.Records();
+    ASSERT_EQ(records.size(), before + 1);
+    const protocol::RecordExport& r = records.back();
+    const std::string bytes = c.missing_folder ? "" : File(path);
+    EXPECT_EQ(r.line, "Fxsk");
+    EXPECT_EQ(r.kind, c.sales ? protocol::DocumentKind::kSales
+                              : protocol::DocumentKind::kVoid);
+    EXPECT_EQ(r.first_date, "2024-01-15");
+    EXPECT_EQ(r.last_date, "2024-01-16");
+    EXPECT_EQ(r.file_name, text::GbkToUtf8(path));
+    EXPECT_EQ(r.file_size, bytes.size());
+    EXPECT_EQ(r.file_hash, HashOf(bytes));
+    EXPECT_EQ(r.completed, c.completed);
+    EXPECT_EQ(r.failure.empty(), c.completed) << r.failure;
+    protocol::DocumentNumbers documents = c.documents;
+    protocol::NormalizeDocumentNumbers(&documents);
+    EXPECT_EQ(r.documents, documents);
+    // The run's own message is the last thing the user sees.
+    ASSERT_EQ(host_.notices.size(), 1u);
+    EXPECT_EQ(host_.notices[0].first,
+              c.completed ? Notice::kInfo : Notice::kError);
+  }
+  EXPECT_THAT(
+      journal_.Requests(),
+      ::testing::ElementsAre("CheckExport", "RecordExport", "CheckExport",
+                             "RecordExport", "CheckExport", "RecordExport",
+                             "CheckExport", "RecordExport"));
+}
+
+// Documents of the view that went out before and are still not invoiced:
+// the user is warned before the file is touched, and No ends the run there.
+TEST_F(ExportTest, DocumentsExportedBeforeAskBeforeTheFileIsTouched) {
+  const std::string earlier = "SJJK0101~~earlier run\r\n";
+  const struct {
+    const char* name;
+    uint64_t exported_before;
+    bool answer;
+    std::vector<std::string> events;
+    bool written;
+  } cases[] = {
+      {"none before", 0, false, {"confirm", "begin", "end 3", "tell"}, true},
+      {"answered yes",
+       2,
+       true,
+       {"confirm", "warning", "begin", "end 3", "tell"},
+       true},
+      {"answered no", 2, false, {"confirm", "warning"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(Env::Default()->WriteFile(sales_file_, earlier).ok());
+    const size_t records = journal_.Records().size();
+    Load("dsp_bbsk1", ExampleDocuments(*layouts::ProviderLayout("dsp_bbsk1")));
+    host_ = RecordingHost{};
+    host_.set = set_.get();
+    host_.warning_answer = c.answer;
+    journal_.set_history({.documents = c.exported_before,
+                          .last_time = "2024-01-17 09:30:00",
+                          .last_file = "D:\\税控\\销售.txt"});
+    Run();
+    for (std::string& e : host_.events) {
+      if (e.starts_with("begin")) e = "begin";
+    }
+    EXPECT_EQ(host_.events, c.events);
+    if (c.exported_before > 0) {
+      EXPECT_EQ(host_.warning,
+                "本次导出的单据中有2张已经导出过，至今还没有开具发票（最近一次"
+                "于2024-01-17 09:30:00导出到文件D:\\税控\\销售.txt）。\r"
+                "重复导出可能造成重复开票，是否仍然导出？");
+    }
+    EXPECT_EQ(File(sales_file_) == earlier, !c.written);
+    EXPECT_EQ(journal_.Records().size(), records + (c.written ? 1 : 0));
+    EXPECT_FALSE(set_->ControlsDisabled());
+    // The check asks about every document of the view, skipped ones too.
+    const protocol::CheckExport check = journal_.Checks().back();
+    EXPECT_EQ(check.line, "Bbsk");
+    EXPECT_EQ(check.kind, protocol::DocumentKind::kSales);
+    EXPECT_EQ(check.documents, (protocol::DocumentNumbers{101, 103, 104}));
+  }
+}
+
+// The journal's failures: a failing check ends the run with its failure
+// message before the file is touched; a run that cannot be recorded stays
+// as it ended, and the user learns after its own message that it was not
+// recorded.
+TEST_F(ExportTest, JournalFailuresAreTold) {
+  const std::string earlier = "earlier\r\n";
+  const struct {
+    const char* name;
+    const char* check_refusal;
+    const char* record_refusal;
+    const char* tax_item;
+    std::vector<std::pair<Notice, std::string>> notices;
+    bool written;
+  } cases[] = {
+      {"check refused",
+       "journal unavailable",
+       "",
+       "卷烟",
+       {{Notice::kError, "文件导出发生意外错误！"}},
+       false},
+      {"not recorded after success",
+       "",
+       "disk full",
+       "卷烟",
+       {{Notice::kInfo,
+         "导出成功！\r其中有1条记录因缺少税务登记号或开户银行而被忽略"},
+        {Notice::kWarning, "本次导出未能记入导出日志：disk full"}},
+       true},
+      {"not recorded after a failure",
+       "",
+       "disk full",
+       "@",
+       {{Notice::kError, "文件导出发生意外错误！"},
+        {Notice::kWarning, "本次导出未能记入导出日志：disk full"}},
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(Env::Default()->WriteFile(sales_file_, earlier).ok());
+    Load("dsp_bbsk1", ExampleDocuments(*layouts::ProviderLayout("dsp_bbsk1")));
+    host_ = RecordingHost{};
+    journal_.set_check_refusal(c.check_refusal);
+    journal_.set_record_refusal(c.record_refusal);
+    tax_item_ = text::Utf8ToGbk(c.tax_item);
+    Run();
+    EXPECT_EQ(host_.notices, c.notices);
+    EXPECT_EQ(File(sales_file_) != earlier, c.written);
+    EXPECT_TRUE(connection_.connected());
+  }
 }
 
 }  // namespace

@@ -7,14 +7,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "exchange/invoice_writeback.h"
 #include "interface_window/business_line.h"
+#include "testing/memory_env.h"
+#include "testing/scripted_server.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
 
@@ -68,6 +72,10 @@ class RecordingHost final : public ImportHost {
     events.push_back("confirm " + text::GbkToUtf8(text));
     return answer;
   }
+  bool ConfirmWarning(std::string_view text) override {
+    events.push_back("warning " + text::GbkToUtf8(text));
+    return warning_answer;
+  }
   void OpenSettings() override { events.push_back("settings"); }
   void SetStatus(std::string_view text) override {
     events.push_back("status " + text::GbkToUtf8(text));
@@ -89,6 +97,7 @@ class RecordingHost final : public ImportHost {
   void ShowInvoiced() override { events.push_back("invoiced"); }
 
   bool answer = true;
+  bool warning_answer = false;
   std::vector<std::string> events;
   std::vector<Notice> kinds;
   std::function<void()> on_step;
@@ -325,6 +334,270 @@ TEST_F(ImportTest, QuotesInValuesAreStoredAsTheyStand) {
   EXPECT_EQ(host_.events.back(), "invoiced");
   EXPECT_EQ(Db("SELECT FPBBH0, FPHAO0 FROM XSTXSFP1 WHERE DHAO00=101"),
             "O'B|'1'");
+}
+
+using protocol::MessageType;
+
+// A scripted server in place of the application server: CheckInvoices is
+// answered with `state`, each statement changes one row unless it holds one
+// of the texts of `no_rows`, calls succeed.
+class ScriptedDatabase {
+ public:
+  ScriptedDatabase()
+      : server_(testing::Serving(&received_, [this](const testing::Request& r) {
+          return Answer(r);
+        })) {}
+
+  std::string machine() const { return server_.machine(); }
+  void set_state(protocol::InvoiceState state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_ = std::move(state);
+  }
+  void set_check_refusal(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    check_refusal_ = std::move(text);
+  }
+  void set_no_rows(std::vector<std::string> texts) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    no_rows_ = std::move(texts);
+  }
+  // The requests after the greeting, by type name.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> types = received_.Types();
+    if (!types.empty()) types.erase(types.begin());
+    return types;
+  }
+  protocol::CheckInvoices LastCheck() const {
+    protocol::CheckInvoices check;
+    const auto payloads = received_.Payloads(MessageType::kCheckInvoices);
+    EXPECT_FALSE(payloads.empty());
+    if (!payloads.empty()) {
+      EXPECT_TRUE(protocol::DecodeCheckInvoices(payloads.back(), &check).ok());
+    }
+    return check;
+  }
+
+ private:
+  std::string Answer(const testing::Request& r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    switch (r.type) {
+      case MessageType::kHello:
+        return testing::HelloOkFrame();
+      case MessageType::kCheckInvoices:
+        if (!check_refusal_.empty()) {
+          return protocol::Frame(MessageType::kError,
+                                 protocol::EncodeError(check_refusal_));
+        }
+        return protocol::Frame(MessageType::kInvoiceState,
+                               protocol::EncodeInvoiceState(state_));
+      case MessageType::kExecute: {
+        protocol::Execute m;
+        EXPECT_TRUE(protocol::DecodeExecute(r.payload, &m).ok());
+        int64_t rows = 1;
+        for (const std::string& text : no_rows_) {
+          if (m.sql.find(text) != std::string::npos) rows = 0;
+        }
+        return protocol::Frame(MessageType::kOk, protocol::EncodeOk(rows));
+      }
+      case MessageType::kCall:
+        return protocol::Frame(MessageType::kOk, protocol::EncodeOk(0));
+      default:
+        return protocol::Frame(MessageType::kError,
+                               protocol::EncodeError("unexpected request"));
+    }
+  }
+
+  testing::ReceivedRequests received_;
+  mutable std::mutex mutex_;
+  protocol::InvoiceState state_;
+  std::string check_refusal_;
+  std::vector<std::string> no_rows_;
+  testing::ScriptedServer server_;
+};
+
+// The check of the file against the database before the write-back, and the
+// summary of invoices that matched no document after it.
+class ImportCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    connection_.set_machine_name(database_.machine());
+    // The scripted server takes one connection: opened here, it stays open
+    // for every run of the test.
+    ASSERT_TRUE(connection_.Open().ok());
+  }
+
+  // Imports `file` into the window of `line`; the events after the dates
+  // were set.
+  std::vector<std::string> Import(const std::string& file,
+                                  const ImportRules& line = kHeadOffice) {
+    env_.files[kPath] = file;
+    host_ = RecordingHost{};
+    host_.warning_answer = warning_answer_;
+    RunImport(line, kPath, &env_, &connection_, &host_);
+    std::vector<std::string> events = host_.events;
+    auto dates = std::find(events.begin(), events.end(), "end 2024-01-31");
+    EXPECT_NE(dates, events.end());
+    if (dates != events.end()) events.erase(events.begin(), dates + 1);
+    return events;
+  }
+
+  const std::string kPath = "C:\\税控\\发票.txt"_gbk;
+  // Sales 101 and 102, void 201.
+  const std::string kFile =
+      "SJJK0201\r\n3~~20240101~~20240131\r\n"
+      "0~~x~~x~~110012~~0001234~~0~~20240115~~x~~101\r\n"
+      "0~~x~~x~~110012~~0001235~~0~~20240115~~x~~102\r\n"
+      "1~~x~~x~~110012~~0001236~~0~~20240116~~x~~201\r\n";
+  const std::vector<std::string> kWritten = {
+      "walk 3",          "step",    "step", "step", "status ", "walk end",
+      "tell 读入成功！", "invoiced"};
+
+  ScriptedDatabase database_;
+  Connection connection_;
+  testing::MemoryEnv env_;
+  RecordingHost host_;
+  bool warning_answer_ = false;
+};
+
+TEST_F(ImportCheckTest, AFileThatFitsIsWrittenWithoutAQuestion) {
+  // 101 carries the file's own numbers already: the same file read again.
+  protocol::InvoiceState state;
+  state.sales.invoiced = {101};
+  state.sales.numbers = {{"110012", "0001234"}};
+  database_.set_state(state);
+  EXPECT_EQ(Import(kFile), kWritten);
+  EXPECT_EQ(database_.LastCheck(),
+            (protocol::CheckInvoices{.line = "Bbsk",
+                                     .file_name = "C:\\税控\\发票.txt",
+                                     .sales = {101, 102},
+                                     .void_documents = {201}}));
+  EXPECT_THAT(database_.Requests(),
+              ElementsAre("CheckInvoices", "Call", "Execute", "Execute",
+                          "Execute", "Call"));
+}
+
+// Documents the tables lack and documents invoiced with other numbers:
+// one warning question with both counts and the first few numbers of each.
+// No ends the import through its failure path before anything is sent
+// to be written; Yes goes on.
+TEST_F(ImportCheckTest, DocumentsThatDoNotFitAskFirst) {
+  const std::string many =
+      "SJJK0201\r\n8~~20240101~~20240131\r\n"
+      "0~~x~~x~~B~~1~~0~~20240115~~x~~301\r\n"
+      "0~~x~~x~~B~~2~~0~~20240115~~x~~302\r\n"
+      "0~~x~~x~~B~~3~~0~~20240115~~x~~303\r\n"
+      "0~~x~~x~~B~~4~~0~~20240115~~x~~304\r\n"
+      "0~~x~~x~~B~~5~~0~~20240115~~x~~305\r\n"
+      "1~~x~~x~~B~~6~~0~~20240115~~x~~306\r\n"
+      "0~~x~~x~~B~~7~~0~~20240115~~x~~12.5\r\n"
+      "0~~x~~x~~B~~8~~0~~20240115~~x~~307.00\r\n";
+  protocol::InvoiceState wrong_line;  // none of the file's documents
+  wrong_line.sales.missing = {101, 102};
+  wrong_line.void_documents.missing = {201};
+  protocol::InvoiceState renumbered;  // invoiced before, other numbers
+  renumbered.sales.invoiced = {101, 102};
+  renumbered.sales.numbers = {{"110012", "0009999"}, {"110012", "0001235"}};
+  renumbered.void_documents.invoiced = {201};
+  renumbered.void_documents.numbers = {{"220022", "0001236"}};
+  protocol::InvoiceState sparse;
+  sparse.sales.missing = {301, 302, 303, 304, 305, 307};
+  sparse.void_documents.missing = {306};
+  const struct {
+    const char* name;
+    const std::string& file;
+    protocol::InvoiceState state;
+    const char* missing;
+    const char* numbered;
+    protocol::DocumentNumbers sales_asked;
+  } cases[] = {
+      {"wrong line",
+       kFile,
+       wrong_line,
+       "3张（101、102、201）",
+       "0张",
+       {101, 102}},
+      {"other numbers",
+       kFile,
+       renumbered,
+       "0张",
+       "2张（101、201）",
+       {101, 102}},
+      // A document field that is no whole number is not asked about;
+      // "307.00" is 307.
+      {"many",
+       many,
+       sparse,
+       "8张（301、302、303、304、305等）",
+       "0张",
+       {301, 302, 303, 304, 305, 307}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    database_.set_state(c.state);
+    const std::string question =
+        std::string("warning 发票文件与数据库中的单据不符：\r") +
+        "单据不存在：" + c.missing + "\r已有发票号（与文件中的不同）：" +
+        c.numbered + "\r是否仍然读入？";
+    const size_t sent = database_.Requests().size();
+    warning_answer_ = false;
+    EXPECT_THAT(Import(c.file), ElementsAre(question, "status ",
+                                            "tell 文件读入发生意外错误！"));
+    EXPECT_THAT(database_.Requests().size(), sent + 1);  // the check alone
+    EXPECT_EQ(database_.LastCheck().sales, c.sales_asked);
+
+    warning_answer_ = true;
+    const std::vector<std::string> events = Import(c.file);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), question);
+    EXPECT_EQ(events.back(), "invoiced");
+  }
+}
+
+TEST_F(ImportCheckTest, AFailingCheckWritesNothing) {
+  database_.set_check_refusal("unknown business line");
+  EXPECT_THAT(Import(kFile),
+              ElementsAre("status ", "tell 文件读入发生意外错误！"));
+  EXPECT_THAT(database_.Requests(), ElementsAre("CheckInvoices"));
+}
+
+// Invoices whose own statement changed no row are counted after the
+// success message; a detail line's statement does not count.
+TEST_F(ImportCheckTest, InvoicesThatMatchedNoDocumentAreCounted) {
+  // A customer sales record with one detail line, and a void record.
+  const std::string customer_file =
+      "SJJK0201\r\n2~~20240101~~20240131\r\n"
+      "0~~x~~x~~110012~~0001234~~1~~20240115~~x~~101\r\n"
+      "x~~卷烟甲~~x~~x~~x~~x~~x~~12.5\r\n"
+      "1~~x~~x~~110012~~0001236~~0~~20240116~~x~~201\r\n"_gbk;
+  const std::string summary =
+      "tell 其中有%张发票找不到对应的单据，发票号没有写入。";
+  const struct {
+    const char* name;
+    bool customer;
+    std::vector<std::string> no_rows;
+    const char* count;  // nullptr: no summary
+  } cases[] = {
+      {"all matched", false, {}, nullptr},
+      {"one", false, {"DHAO00=102"}, "1"},
+      {"sales and void", false, {"DHAO00=101", "DHAO00=201"}, "2"},
+      {"detail line", true, {"SPMC00="}, nullptr},
+      {"customer record", true, {"XSTJQSK1"}, "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    database_.set_no_rows(c.no_rows);
+    std::vector<std::string> events =
+        c.customer ? Import(customer_file, kCustomer) : Import(kFile);
+    ASSERT_GE(events.size(), 2u);
+    std::vector<std::string> end(events.end() - 2, events.end());
+    std::string expected = "tell 读入成功！";
+    if (c.count != nullptr) {
+      expected = summary;
+      expected.replace(expected.find('%'), 1, c.count);
+    }
+    EXPECT_EQ(end, (std::vector<std::string>{expected, "invoiced"}));
+    EXPECT_EQ(host_.kinds.back(), Notice::kInfo);
+  }
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ InterfaceWindowModel::InterfaceWindowModel(const BusinessLine& business_line,
   // meanwhile the window goes on answering (its busy state holds back
   // anything that would use the connection or the sets).
   connection_.set_waiting([this] { display_->ProcessMessages(); });
+  connection_.set_desk(env_->ComputerName(), env_->UserName());
   for (int v = 0; v < 4; ++v) {
     DocumentSet& master = sets_->master(static_cast<View>(v));
     master.set_after_open([this](DocumentSet& set) { AfterOpen(set); });
@@ -381,6 +382,10 @@ class ExchangeSite : public Host {
     return display().ShowMessage(text, MessageKind::kConfirm,
                                  MessageOwner::kOwnerWindow);
   }
+  bool ConfirmWarning(std::string_view text) override {
+    return display().ShowMessage(text, MessageKind::kWarningQuestion,
+                                 MessageOwner::kOwnerWindow);
+  }
   void OpenSettings() override { open_settings_(); }
 
  protected:
@@ -495,7 +500,7 @@ void InterfaceWindowModel::ExportDocuments() {
   request.end = display_->EndDate();
   request.documents = &documents();
   ExportSite site(this, [this] { RunSettingsDialog(); });
-  RunExport(business_line_.exporting, request, env_, &site);
+  RunExport(business_line_.exporting, request, env_, &connection_, &site);
 }
 
 void InterfaceWindowModel::Exit() {

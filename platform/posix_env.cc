@@ -1,6 +1,8 @@
 // Env on Linux: GBK paths become UTF-8 file names.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,6 +105,29 @@ class PosixEnv final : public Env {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+  }
+
+  std::string ComputerName() override {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    return text::Utf8ToGbk(name);
+  }
+
+  // The login name of the session; without one (no terminal, a service),
+  // the name of the user the process runs as.
+  std::string UserName() override {
+    char name[LOGIN_NAME_MAX + 1] = {};
+    if (getlogin_r(name, sizeof name) == 0 && name[0] != '\0') {
+      return text::Utf8ToGbk(name);
+    }
+    passwd entry;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) != 0 ||
+        found == nullptr) {
+      return {};
+    }
+    return text::Utf8ToGbk(found->pw_name);
   }
 };
 

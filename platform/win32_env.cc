@@ -1,6 +1,8 @@
 // Env on Windows: GBK paths are converted with code page 936 and the wide
 // API is used, so that paths are right on a Windows of any language.
 #include <windows.h>
+// After windows.h:
+#include <lmcons.h>
 
 #include <memory>
 #include <string>
@@ -59,9 +61,12 @@ class Win32WritableFile final : public WritableFile {
 class Win32Env final : public Env {
  public:
   Status ReadFile(std::string_view path, std::string* data) override {
-    HANDLE h = CreateFileW(GbkToWide(path).c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Readers only beside this one: opening fails while another program
+    // holds the file open for writing, and nobody can open it for writing
+    // until it is read.
+    HANDLE h =
+        CreateFileW(GbkToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Win32Error("Cannot open", path);
     data->clear();
     char buf[65536];
@@ -108,6 +113,21 @@ class Win32Env final : public Env {
   }
 
   uint64_t NowMillis() override { return GetTickCount64(); }
+
+  std::string ComputerName() override {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &size)) return {};
+    return text::WideToGbk(std::wstring_view(name, size));
+  }
+
+  std::string UserName() override {
+    wchar_t name[UNLEN + 1] = {};
+    DWORD size = UNLEN + 1;
+    // The size counts the terminating NUL.
+    if (!GetUserNameW(name, &size) || size == 0) return {};
+    return text::WideToGbk(std::wstring_view(name, size - 1));
+  }
 };
 
 }  // namespace

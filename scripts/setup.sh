@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libgmock-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 nettle-dev
   mariadb-server libmariadb-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64

@@ -36,11 +36,15 @@ class MemoryEnv : public Env {
                          std::unique_ptr<WritableFile>* file) override;
   std::string ExecutableDirectory() override { return executable_directory_; }
   uint64_t NowMillis() override { return now_millis; }
+  std::string ComputerName() override { return computer_name; }
+  std::string UserName() override { return user_name; }
 
   std::map<std::string, std::string> files;
   int writes_left = -1;  // -1: unlimited
   int writes = 0;        // writes that succeeded
   uint64_t now_millis = 0;
+  std::string computer_name = "DESK-7";
+  std::string user_name = "clerk";
 
  private:
   // Takes one write from the budget; false when none is left.

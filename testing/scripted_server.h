@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -59,14 +60,22 @@ class ScriptedServer {
 
   // Reads one request frame; false when the client is gone.
   static bool ReadFrame(int fd) {
+    protocol::MessageType type;
+    std::string payload;
+    return ReadRequest(fd, &type, &payload);
+  }
+  // The same, keeping the request's type and payload.
+  static bool ReadRequest(int fd, protocol::MessageType* type,
+                          std::string* payload) {
     char header[protocol::kHeaderSize];
     if (!ReadAll(fd, header, sizeof header)) return false;
     protocol::Header h;
     if (!protocol::ParseHeader(header, protocol::kMaxPayload, &h).ok()) {
       return false;
     }
-    std::string payload(h.size, '\0');
-    return ReadAll(fd, payload.data(), payload.size());
+    *type = h.type;
+    payload->assign(h.size, '\0');
+    return ReadAll(fd, payload->data(), payload->size());
   }
 
   static bool Send(int fd, std::string_view bytes) {
@@ -125,6 +134,70 @@ inline ScriptedServer::Script Answering(std::vector<std::string> answers) {
       if (i < answers.size() && !ScriptedServer::Send(fd, answers[i])) break;
     } while (++i < answers.size());
   };
+}
+
+// A request as a scripted server received it.
+struct Request {
+  protocol::MessageType type;
+  std::string payload;
+};
+
+// The requests a script received, kept for the test's thread to read (the
+// script runs in the server's thread).
+class ReceivedRequests {
+ public:
+  void Add(Request request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(std::move(request));
+  }
+  std::vector<Request> All() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  // The types in the order they came, as protocol::TypeName() names them.
+  std::vector<std::string> Types() const {
+    std::vector<std::string> types;
+    for (const Request& r : All()) {
+      types.push_back(protocol::TypeName(static_cast<uint8_t>(r.type)));
+    }
+    return types;
+  }
+  // The payloads of the requests of `type`, in order.
+  std::vector<std::string> Payloads(protocol::MessageType type) const {
+    std::vector<std::string> payloads;
+    for (const Request& r : All()) {
+      if (r.type == type) payloads.push_back(r.payload);
+    }
+    return payloads;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Request> requests_;
+};
+
+// A script that plays a server by request type: each request (the Hello
+// first) is noted in `received` and answered with the bytes `answer` gives
+// for it, whole frames as they travel; an empty answer closes the
+// connection. It runs until the client goes away.
+using AnswerFn = std::function<std::string(const Request& request)>;
+inline ScriptedServer::Script Serving(ReceivedRequests* received,
+                                      AnswerFn answer) {
+  return [received, answer = std::move(answer)](int fd) {
+    Request request;
+    while (ScriptedServer::ReadRequest(fd, &request.type, &request.payload)) {
+      received->Add(request);
+      const std::string bytes = answer(request);
+      if (bytes.empty() || !ScriptedServer::Send(fd, bytes)) return;
+    }
+  };
+}
+
+// The server's greeting, as a script sends it to Hello.
+inline std::string HelloOkFrame() {
+  return protocol::Frame(
+      protocol::MessageType::kHelloOk,
+      protocol::EncodeHelloOk(protocol::kVersion, "scripted server"));
 }
 
 }  // namespace skjk::testing

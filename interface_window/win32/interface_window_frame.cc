@@ -524,6 +524,10 @@ bool InterfaceWindowFrame::ShowMessage(std::string_view text, MessageKind kind,
       caption = "确认";
       flags = MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL;
       break;
+    case MessageKind::kWarningQuestion:
+      caption = "警告";
+      flags = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+      break;
   }
   HWND parent = nullptr;
   if (owner == MessageOwner::kOwnerWindow) {
@@ -534,7 +538,9 @@ bool InterfaceWindowFrame::ShowMessage(std::string_view text, MessageKind kind,
   }
   const int answer = OwnedMessageBox(parent, Wide(text).c_str(),
                                      WideFromUtf8(caption).c_str(), flags);
-  return kind == MessageKind::kConfirm && answer == IDYES;
+  return (kind == MessageKind::kConfirm ||
+          kind == MessageKind::kWarningQuestion) &&
+         answer == IDYES;
 }
 
 void InterfaceWindowFrame::ShowError(std::string_view text) {
