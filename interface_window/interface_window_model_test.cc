@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,11 @@
 #include "settings/settings.h"
 #include "testing/memory_env.h"
 #include "testing/recording_display.h"
+#include "testing/row_encoder.h"
+#include "testing/scripted_server.h"
 #include "testing/server_process.h"
 #include "text/gbk.h"
+#include "wire/layouts.h"
 
 namespace skjk {
 namespace {
@@ -1041,6 +1045,168 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
   ASSERT_TRUE(w.SetColumnFilter(kInvoice, std::nullopt));
   EXPECT_EQ(w.document_count(), 4);
   EXPECT_FALSE(w.documents().filtered());
+}
+
+// ---- The exchange journal through the window, against a scripted server
+// that plays the application server.
+
+using protocol::MessageType;
+
+// Head-office sales 1001 and 1002 of the query, in the wire's form.
+std::string SalesRecords() {
+  const layouts::Layout& layout = *layouts::ProviderLayout("dsp_bbsk1");
+  std::string header, chunk;
+  protocol::Writer h(&header);
+  protocol::EncodeLayout(layout, &h);
+  protocol::Writer c(&chunk);
+  c.Varint(2);
+  for (double number : {1001.0, 1002.0}) {
+    Row row;
+    for (const FieldDef& f : layout) {
+      if (f.name == "DHAO00") {
+        row.values.emplace_back(number);
+      } else if (f.name == "SWDJH0" || f.name == "KHYH00") {
+        row.values.emplace_back(std::string("x"));
+      } else {
+        row.values.emplace_back();
+      }
+    }
+    testing::EncodeRow(layout, row, &c);
+  }
+  return protocol::Frame(MessageType::kRecordsHeader, header) +
+         protocol::Frame(MessageType::kRecordsChunk, chunk) +
+         protocol::Frame(MessageType::kRecordsEnd,
+                         protocol::EncodeRecordsEnd(2, true));
+}
+
+class WindowJournalTest : public ::testing::Test {
+ protected:
+  WindowJournalTest()
+      : server_(testing::Serving(&received_, [this](const testing::Request& r) {
+          return Answer(r);
+        })) {}
+
+  void SetUp() override {
+    window_ = std::make_unique<InterfaceWindowModel>(kBbsk, &env_, &display_);
+    window_->LoadSettings();
+    window_->values().invoice_file = "r.txt";
+    window_->values().sales_file = "w1.txt";
+    window_->values().void_file = "w2.txt";
+    window_->Connect(server_.machine());
+    display_.confirm_answer = true;
+  }
+  void TearDown() override { window_.reset(); }
+
+  std::string Answer(const testing::Request& r) {
+    switch (r.type) {
+      case MessageType::kHello:
+        return testing::HelloOkFrame();
+      case MessageType::kGetRecords:
+        return SalesRecords();
+      case MessageType::kCheckExport: {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return protocol::Frame(MessageType::kExportHistory,
+                               protocol::EncodeExportHistory(history_));
+      }
+      case MessageType::kRecordExport:
+        return protocol::Frame(MessageType::kOk, protocol::EncodeOk(1));
+      case MessageType::kCheckInvoices: {
+        protocol::InvoiceState state;
+        state.sales.missing = {1002};
+        return protocol::Frame(MessageType::kInvoiceState,
+                               protocol::EncodeInvoiceState(state));
+      }
+      default:
+        return protocol::Frame(MessageType::kError,
+                               protocol::EncodeError("unexpected request"));
+    }
+  }
+  void set_history(protocol::ExportHistory history) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    history_ = std::move(history);
+  }
+  // The requests after the greeting, by type name.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> types = received_.Types();
+    if (!types.empty()) types.erase(types.begin());
+    return types;
+  }
+
+  testing::ReceivedRequests received_;
+  std::mutex mutex_;
+  protocol::ExportHistory history_;
+  testing::ScriptedServer server_;
+  testing::MemoryEnv env_;
+  testing::RecordingDisplay display_;
+  std::unique_ptr<InterfaceWindowModel> window_;
+};
+
+// The greeting names the desk as the system does (Env).
+TEST_F(WindowJournalTest, TheGreetingNamesTheDesk) {
+  protocol::Hello hello;
+  ASSERT_TRUE(protocol::DecodeHello(
+                  received_.Payloads(MessageType::kHello).at(0), &hello)
+                  .ok());
+  EXPECT_EQ(hello.computer, "DESK-7");
+  EXPECT_EQ(hello.user, "clerk");
+}
+
+// The export's warning about documents exported before is a "警告" question
+// owned by the host's window; No leaves the file as it was and records
+// nothing, Yes exports and records the run.
+TEST_F(WindowJournalTest, ExportingAgainAsksFirst) {
+  window_->Refresh();
+  ASSERT_EQ(window_->document_count(), 2);
+  set_history({.documents = 2,
+               .last_time = "2024-01-17 09:30:00",
+               .last_file = "w1.txt"});
+  const std::string path = "C:\\HOST\\w1.txt";
+  window_->values().sales_file = path;
+  for (bool answer : {false, true}) {
+    SCOPED_TRACE(answer ? "yes" : "no");
+    display_.messages.clear();
+    display_.warning_answer = answer;
+    window_->ExportDocuments();
+    ASSERT_GE(display_.messages.size(), 2u);
+    EXPECT_EQ(display_.messages[0].kind, MessageKind::kConfirm);
+    const auto& warning = display_.messages[1];
+    EXPECT_EQ(warning.kind, MessageKind::kWarningQuestion);
+    EXPECT_EQ(warning.owner, MessageOwner::kOwnerWindow);
+    EXPECT_THAT(warning.text, ::testing::HasSubstr("重复导出"_gbk));
+    EXPECT_EQ(display_.messages.size(), answer ? 3u : 2u);
+    EXPECT_EQ(env_.FileExists(path), answer);
+    EXPECT_FALSE(window_->busy());
+  }
+  EXPECT_EQ(display_.messages[2].text, "导出成功！"_gbk);
+  EXPECT_THAT(Requests(), ElementsAre("GetRecords", "CheckExport",
+                                      "CheckExport", "RecordExport"));
+}
+
+// The import's question about documents that do not fit is a "警告"
+// question too; No ends the import with its failure message and nothing
+// written.
+TEST_F(WindowJournalTest, ImportOfAFileThatDoesNotFitAsksFirst) {
+  const std::string path = "C:\\HOST\\invoices.txt";
+  ASSERT_TRUE(env_.WriteFile(path,
+                             "SJJK0201\r\n2~~20020801~~20020831\r\n"
+                             "0~~x~~x~~0100000009~~00000077~~0~~20020805~~x~~"
+                             "1001\r\n"
+                             "0~~x~~x~~0100000009~~00000078~~0~~20020805~~x~~"
+                             "1002\r\n")
+                  .ok());
+  window_->values().invoice_file = path;
+  window_->ImportInvoices();
+  ASSERT_EQ(display_.messages.size(), 3u);
+  EXPECT_EQ(display_.messages[1].kind, MessageKind::kWarningQuestion);
+  EXPECT_EQ(display_.messages[1].owner, MessageOwner::kOwnerWindow);
+  EXPECT_EQ(display_.messages[1].text,
+            "发票文件与数据库中的单据不符：\r单据不存在：1张（1002）\r"
+            "已有发票号（与文件中的不同）：0张\r是否仍然读入？"_gbk);
+  EXPECT_EQ(display_.messages[2].text, "文件读入发生意外错误！"_gbk);
+  EXPECT_EQ(display_.messages[2].kind, MessageKind::kError);
+  EXPECT_THAT(Requests(), ElementsAre("CheckInvoices"));
+  EXPECT_FALSE(window_->invoiced());
+  EXPECT_FALSE(window_->busy());
 }
 
 }  // namespace

@@ -8,7 +8,8 @@ bool RecordingDisplay::ShowMessage(std::string_view text, MessageKind kind,
                                    MessageOwner owner) {
   messages.push_back({std::string(text), kind, owner});
   log.push_back("message");
-  return confirm_answer;
+  return kind == MessageKind::kWarningQuestion ? warning_answer
+                                               : confirm_answer;
 }
 
 void RecordingDisplay::ShowError(std::string_view text) {

@@ -30,7 +30,8 @@ class RecordingDisplay : public Display {
     MessageOwner owner;
   };
 
-  // Noted as "message"; answers `confirm_answer`.
+  // Noted as "message"; answers `warning_answer` to a kWarningQuestion box,
+  // `confirm_answer` to any other.
   bool ShowMessage(std::string_view text, MessageKind kind,
                    MessageOwner owner) override;
   void ShowError(std::string_view text) override;
@@ -67,6 +68,7 @@ class RecordingDisplay : public Display {
   bool busy_cursor = false;
   bool refresh_enabled = true;
   bool confirm_answer = false;
+  bool warning_answer = false;
   CalendarDate start = std::chrono::year{2002} / 8 / 23;
   CalendarDate end = std::chrono::year{2002} / 8 / 23;
   int pick_item = kNoItem;
