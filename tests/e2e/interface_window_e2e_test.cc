@@ -474,6 +474,15 @@ void DriveExport(const ExportCase& c, ExportSeen* seen) {
 
   PostClick(GetDlgItem(window, Ids::kExportId));
   AnswerNextBox(window, IDYES, &seen->question_caption, &seen->question);
+  // The server's exchange journal remembers the runs of this program before
+  // (the same cases under another code page): the warning about documents
+  // exported before is answered Yes, and the export goes on as always.
+  HWND box = WaitForMessageBox();
+  if (box != nullptr && U8(Caption(box)) == "警告" &&
+      U8(MessageBoxText(box)).find("重复导出") != std::string::npos) {
+    std::wstring caption, text;
+    AnswerNextBox(window, IDYES, &caption, &text);
+  }
   AnswerNextBox(window, IDOK, &seen->done_caption, &seen->done);
   seen->busy_text = StatusText(status, 2);
   seen->progress_bar = FindChild(status, PROGRESS_CLASSW) != nullptr;

@@ -20,6 +20,12 @@
 //                customer, which the customer window copies when it is shown
 // Every line has an exchange folder and a settings section of its own. After
 // each import a screenshot of the window is saved beside this program.
+//
+// The exchange journal's checks show on the way: the export step exports
+// the same view a second time, which warns that its documents went out
+// before (answered No: the file stays as it was); the import step first
+// reads the line's answer in another line's window, which warns that the
+// file's documents are not there (answered No: nothing is written).
 #include <windows.h>
 // After windows.h:
 #include <commctrl.h>
@@ -113,6 +119,10 @@ struct Cycle {
   // documents left in the not-invoiced view.
   std::vector<std::string> invoiced;
   std::vector<std::string> left;
+  // A window of another line, whose tables hold none of the answer's
+  // documents, and how its warning lists them.
+  const LineWindow* wrong_window;
+  const char* wrong_missing;
   // When the import also writes delivery lines: the window that shows
   // them, and its invoiced view of the same dates.
   const LineWindow* delivery = nullptr;
@@ -139,7 +149,9 @@ const Cycle kCycles[] = {
          "卷烟甲~~条~~84mm~~2~~90~~0.13~~卷烟\r\n",
      .columns = {{"单号", "发票本号", "发票号"}, {}},
      .invoiced = {"101 3300052160 00000001", "103 3300052160 00000002"},
-     .left = {"104  "}},
+     .left = {"104  "},
+     .wrong_window = &kVisitSales,
+     .wrong_missing = "2张（101、103）"},
     {.window = &kVisitSales,
      .first_day = 15,
      .last_day = 16,
@@ -162,7 +174,9 @@ const Cycle kCycles[] = {
      .invoiced = {"301", "301 line: 卷烟甲 3300052160 00000011",
                   "301 line: 卷烟乙  ", "302",
                   "302 line: 卷烟乙 3300052160 00000012"},
-     .left = {"303"}},
+     .left = {"303"},
+     .wrong_window = &kHeadOffice,
+     .wrong_missing = "2张（301、302）"},
     {.window = &kCustomer,
      .first_day = 18,
      .last_day = 19,
@@ -188,6 +202,10 @@ const Cycle kCycles[] = {
                   "402 2024-01-17 3300052160 00000022",
                   "402 line: 卷烟甲 15.30"},
      .left = {},
+     // Not the visit-sales window: its tables hold the deliveries the
+     // customer documents were copied from.
+     .wrong_window = &kHeadOffice,
+     .wrong_missing = "2张（401、402）",
      // The closing statement puts the invoice numbers, without book, onto
      // the delivery lines the documents were copied from.
      .delivery = &kVisitSales,
@@ -266,11 +284,20 @@ bool SaveWindowShot(HWND window, const std::wstring& path) {
   return SaveScreenBitmap(window, path);
 }
 
-// A message box as it was answered: "<caption>: <text>", or "<no box>".
-std::string AnswerNextBox(HWND window, int button) {
+// A message box as it was answered: "<caption>: <text>", or "<no box>";
+// with `default_button`, followed by " [default No]" when No is the
+// default button (" [default <id>]" for another).
+std::string AnswerNextBox(HWND window, int button,
+                          bool default_button = false) {
   HWND box = WaitForMessageBox();
   if (box == nullptr) return "<no box>";
   std::string seen = U8(Caption(box)) + ": " + U8(MessageBoxText(box));
+  if (default_button) {
+    const LRESULT id = SendMessageW(box, DM_GETDEFID, 0, 0);
+    seen += LOWORD(id) == IDNO
+                ? " [default No]"
+                : " [default " + std::to_string(LOWORD(id)) + "]";
+  }
   AnswerMessageBox(box, button);
   WaitUntilHidden(box);
   RoundTrip(window);
@@ -294,6 +321,31 @@ std::vector<std::string> Rows(HWND list,
     rows.push_back(text);
   }
   return rows;
+}
+
+// The export's warning about documents exported before, with the server's
+// time of the earlier export replaced by "<time>" when it has the form
+// "YYYY-MM-DD HH:MM:SS".
+std::string WithoutExportTime(std::string text) {
+  const std::string before = "最近一次于", after = "导出到文件";
+  const size_t start = text.find(before);
+  if (start == std::string::npos) return text;
+  const size_t from = start + before.size();
+  const size_t end = text.find(after, from);
+  if (end == from + 19 && text[from + 4] == '-' && text[from + 10] == ' ') {
+    text.replace(from, 19, "<time>");
+  }
+  return text;
+}
+
+// The last write time of a file, 0 when it cannot be read.
+uint64_t WriteTime(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    return 0;
+  }
+  return (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
 }
 
 // The documents of the view shown, and with `columns.lines` the lines of
@@ -346,22 +398,12 @@ class InvoicingCycleE2eTest : public ::testing::TestWithParam<Cycle> {
     const std::wstring exchange = dir_ + W(kExchangeFolder);
     ASSERT_TRUE(CreateDirectoryW(exchange.c_str(), nullptr) ||
                 GetLastError() == ERROR_ALREADY_EXISTS);
-    // Every line's settings complete: no window asks for them first.
-    std::string settings;
     for (const LineWindow* line : {&kHeadOffice, &kVisitSales, &kCustomer}) {
       const std::wstring folder = exchange + W(line->name) + L"\\";
       ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
                   GetLastError() == ERROR_ALREADY_EXISTS);
-      settings += "[" + std::string(line->name) + "]\r\n";
-      settings += "read=" + Gbk(folder + W(kAnswerFile)) + "\r\n";
-      settings += "write1=" + Gbk(folder + W(kSalesFile)) + "\r\n";
-      settings += "write2=" + Gbk(folder + W("作废.txt")) + "\r\n";
-      settings += "fhr=" + Gbk(W(line->reviewer)) + "\r\n";
-      settings += "skr=" + Gbk(W(line->payee)) + "\r\n";
-      settings += "sm=" + Gbk(W(line->tax_item)) + "\r\n";
-      settings += "d=0\r\n";
     }
-    ASSERT_TRUE(WriteWholeFile(dir_ + L"params.cfg", settings));
+    ASSERT_TRUE(WriteSettings());
     const std::wstring folder = exchange + W(cycle().window->name) + L"\\";
     sales_ = folder + W(kSalesFile);
     answer_ = folder + W(kAnswerFile);
@@ -377,6 +419,30 @@ class InvoicingCycleE2eTest : public ::testing::TestWithParam<Cycle> {
   }
 
   const Cycle& cycle() const { return GetParam(); }
+
+  // Every line's settings complete, each with the files of its own exchange
+  // folder: no window asks for them first. With `reader`, that line's
+  // window reads this cycle's answer file instead of its own.
+  bool WriteSettings(const LineWindow* reader = nullptr) {
+    const std::wstring exchange = dir_ + W(kExchangeFolder);
+    std::string settings;
+    for (const LineWindow* line : {&kHeadOffice, &kVisitSales, &kCustomer}) {
+      const std::wstring folder = exchange + W(line->name) + L"\\";
+      const std::wstring answer =
+          line == reader
+              ? exchange + W(cycle().window->name) + L"\\" + W(kAnswerFile)
+              : folder + W(kAnswerFile);
+      settings += "[" + std::string(line->name) + "]\r\n";
+      settings += "read=" + Gbk(answer) + "\r\n";
+      settings += "write1=" + Gbk(folder + W(kSalesFile)) + "\r\n";
+      settings += "write2=" + Gbk(folder + W("作废.txt")) + "\r\n";
+      settings += "fhr=" + Gbk(W(line->reviewer)) + "\r\n";
+      settings += "skr=" + Gbk(W(line->payee)) + "\r\n";
+      settings += "sm=" + Gbk(W(line->tax_item)) + "\r\n";
+      settings += "d=0\r\n";
+    }
+    return WriteWholeFile(dir_ + L"params.cfg", settings);
+  }
 
   // Shows `line`'s window through its entry point while `drive` works it
   // from a second thread (given the window, its status bar and `seen`),
@@ -413,7 +479,9 @@ class InvoicingCycleE2eTest : public ::testing::TestWithParam<Cycle> {
 
 // Step 1: the not-invoiced sales of the line's dates exported, one document
 // left out in the head-office and visit-sales lines for its missing tax
-// registration number or bank.
+// registration number or bank. Exporting the same view once more warns that
+// its documents went out before; answered No, the file stays as it was and
+// nothing else is shown.
 TEST_P(InvoicingCycleE2eTest, ExportsTheNotInvoicedSales) {
   // Nothing of an earlier run may stand in for this run's files.
   DeleteFileW(sales_.c_str());
@@ -428,18 +496,40 @@ TEST_P(InvoicingCycleE2eTest, ExportsTheNotInvoicedSales) {
     PostClick(GetDlgItem(window, Ids::kExportId));
     seen->steps.push_back("question: " + AnswerNextBox(window, IDYES));
     seen->steps.push_back("done: " + AnswerNextBox(window, IDOK));
+
+    const std::string exported = ReadWholeFile(sales_);
+    const uint64_t written = WriteTime(sales_);
+    PostClick(GetDlgItem(window, Ids::kExportId));
+    seen->steps.push_back("again: " + AnswerNextBox(window, IDYES));
+    seen->steps.push_back("warning: " +
+                          WithoutExportTime(AnswerNextBox(
+                              window, IDNO, /*default_button=*/true)));
+    WaitUntilIdle(status);
+    seen->steps.push_back(
+        std::string("file: ") +
+        (ReadWholeFile(sales_) == exported && WriteTime(sales_) == written
+             ? "as it was"
+             : "changed"));
   });
 
   ASSERT_TRUE(seen.window);
   const LineWindow& line = *c.window;
+  const std::string question =
+      "确认: 是否导出日期为" + RangeText(c) + "的销售单据？\r发票的复核人是:“" +
+      line.shown_reviewer + "”,收款人是:“" + line.shown_payee + "”,税目是:“" +
+      line.shown_tax_item + "”，\r导出文件为：" + U8(sales_);
   EXPECT_EQ(seen.steps,
             (std::vector<std::string>{
-                "query: " + CountText(c.not_invoiced),
-                "question: 确认: 是否导出日期为" + RangeText(c) +
-                    "的销售单据？\r发票的复核人是:“" + line.shown_reviewer +
-                    "”,收款人是:“" + line.shown_payee + "”,税目是:“" +
-                    line.shown_tax_item + "”，\r导出文件为：" + U8(sales_),
-                std::string("done: 提示: ") + c.exported}));
+                "query: " + CountText(c.not_invoiced), "question: " + question,
+                std::string("done: 提示: ") + c.exported, "again: " + question,
+                "warning: 警告: 本次导出的单据中有" +
+                    std::to_string(Documents(c.invoiced)) +
+                    "张已经导出过，至今还没有开具发票（最近一次于<time>"
+                    "导出到文件" +
+                    U8(sales_) +
+                    "）。\r重复导出可能造成重复开票，是否仍然导出？ [default "
+                    "No]",
+                "file: as it was"}));
   EXPECT_EQ(FromGbk(ReadWholeFile(sales_)),
             "SJJK0101~~销售单据传入~~" + RangeText(c) + "\r\n" + c.file);
   EXPECT_TRUE(seen.closed);
@@ -447,12 +537,43 @@ TEST_P(InvoicingCycleE2eTest, ExportsTheNotInvoicedSales) {
 }
 
 // Step 3: skjk-taxsim's answer (book 3300052160, invoice date 2024-01-17)
-// read back. The window starts on other dates; the import takes the file's
-// range, writes the invoice numbers and shows the invoiced view.
+// read back. First into the window of another line, which warns that the
+// file's documents are not in its tables; answered No, the import fails with
+// nothing written. Then into the line's own window: it starts on other
+// dates; the import takes the file's range, writes the invoice numbers and
+// shows the invoiced view.
 TEST_P(InvoicingCycleE2eTest, ImportsTheIssuedInvoices) {
   ASSERT_NE(ReadWholeFile(answer_), "<missing>")
       << "no answer file: run as the CTest step after the skjk-taxsim step";
   const Cycle& c = cycle();
+
+  ASSERT_TRUE(WriteSettings(c.wrong_window));
+  Seen wrong = Run(*c.wrong_window, [&](HWND window, HWND, Seen* seen) {
+    PostClick(GetDlgItem(window, Ids::kImportId));
+    seen->steps.push_back("question: " + AnswerNextBox(window, IDYES));
+    seen->steps.push_back("warning: " +
+                          AnswerNextBox(window, IDNO, /*default_button=*/true));
+    seen->steps.push_back("failed: " + AnswerNextBox(window, IDOK));
+    seen->steps.push_back(
+        std::string("radio buttons: ") +
+        (Checked(GetDlgItem(window, Ids::kInvoicedId)) ? "已开发票" : "-") +
+        (Checked(GetDlgItem(window, Ids::kNotInvoicedId)) ? " 未开发票" : ""));
+  });
+  ASSERT_TRUE(wrong.window);
+  EXPECT_EQ(wrong.steps,
+            (std::vector<std::string>{
+                "question: 确认: 是否读入销售发票文件" + U8(answer_),
+                std::string("warning: 警告: 发票文件与数据库中的单据不符：\r"
+                            "单据不存在：") +
+                    c.wrong_missing +
+                    "\r已有发票号（与文件中的不同）：0张\r是否仍然读入？ "
+                    "[default No]",
+                "failed: 错误: 文件读入发生意外错误！",
+                "radio buttons: - 未开发票"}));
+  EXPECT_TRUE(wrong.closed);
+  EXPECT_TRUE(wrong.later_boxes.empty()) << U8(wrong.later_boxes.front());
+  ASSERT_TRUE(WriteSettings());
+
   const std::wstring shot =
       dir_ + L"invoicing-cycle-" + W(c.window->name) + L".bmp";
   const std::string invoiced_count = CountText(Documents(c.invoiced));
