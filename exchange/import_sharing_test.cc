@@ -24,14 +24,16 @@ class RecordingHost final : public ImportHost {
   bool ConfirmWarning(std::string_view) override { return true; }
   void OpenSettings() override {}
   void SetStatus(std::string_view) override {}
-  void SetStartDate(text::Day) override {}
-  void SetEndDate(text::Day) override {}
+  // The dates are taken from a file that was read.
+  void SetStartDate(text::Day) override { dates_taken = true; }
+  void SetEndDate(text::Day) override { dates_taken = true; }
   void BeginWalk(int) override {}
   void StepWalk() override {}
   void EndWalk() override {}
   void ShowInvoiced() override {}
 
   std::vector<std::string> told;
+  bool dates_taken = false;
 };
 
 class ImportSharingTest : public ::testing::Test {
@@ -66,6 +68,7 @@ TEST_F(ImportSharingTest, AFileOpenForWritingElsewhereIsNotImported) {
   RunImport(ImportRules{.line = "Bbsk", .sales_table = "XSTXSFP1"}, gbk_path_,
             Env::Default(), &connection, &host);
   EXPECT_EQ(host.told, std::vector<std::string>{"文件读入发生意外错误！"});
+  EXPECT_FALSE(host.dates_taken);
   EXPECT_FALSE(connection.connected());
 }
 
