@@ -32,7 +32,7 @@ endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 set(system kernel32.dll user32.dll gdi32.dll comctl32.dll msvcrt.dll
     shell32.dll ole32.dll oleaut32.dll ws2_32.dll advapi32.dll comdlg32.dll
-    uxtheme.dll shlwapi.dll)
+    uxtheme.dll shlwapi.dll bcrypt.dll)
 foreach(import IN LISTS imports)
   string(REPLACE "DLL Name: " "" name "${import}")
   string(TOLOWER "${name}" name)
