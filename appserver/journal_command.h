@@ -20,11 +20,11 @@ namespace skjk::appserver {
 // Which entries PrintJournal shows.
 struct JournalFilter {
   // "YYYY-MM-DD": entries written on that day or later.
-  std::optional<std::string> since;
+  std::optional<std::string> since = std::nullopt;
   // Entries that concern the document: exports that wrote it, write-backs
   // and undos that changed its rows. Of those only the document itself is
   // shown, not the entry's other documents and rows.
-  std::optional<int64_t> document;
+  std::optional<int64_t> document = std::nullopt;
 };
 
 enum class JournalFormat {
