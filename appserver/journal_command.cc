@@ -32,9 +32,10 @@ std::optional<int64_t> ReadInt(Statement* st, int column) {
   return st->Int(column);
 }
 
-// Empty text and NULL are the same invoice number: none.
+// Empty text and NULL are the same invoice number: none. The view of
+// NULL points at an empty text, as a bound parameter it is '', not NULL.
 std::string_view Plain(const Text& t) {
-  return t ? std::string_view(*t) : std::string_view();
+  return t ? std::string_view(*t) : std::string_view("");
 }
 
 // An invoice book and number as they were or became.

@@ -31,7 +31,8 @@ const std::vector<std::string> kDocuments = {
     "INSERT INTO XSTFXPS2 (DHAO00, SPDM00, SL0000, FPBBH0, FPHAO0) VALUES "
     "(3001, 'G1', 1, NULL, NULL), (3001, 'G2', 2, NULL, NULL), "
     "(3001, 'G3', 3, NULL, NULL), (3001, 'G4', 0, NULL, NULL), "
-    "(3002, 'G1', 1, '1100', '0005'), (3002, 'G2', 1, '1100', '0004')",
+    "(3002, 'G1', 1, '1100', '0005'), (3002, 'G2', 1, '1100', '0004'), "
+    "(3003, 'G1', 1, '1100', '0008')",
     "INSERT INTO XSTJQSK1 (DHAO00, YWRY00, FPBBH0, FPHAO0) VALUES "
     "(5001, 'A', NULL, NULL), (5001, 'B', NULL, NULL), "
     "(5003, 'A', NULL, NULL), (5003, 'B', '', '')",
@@ -39,7 +40,8 @@ const std::vector<std::string> kDocuments = {
 
 // What write-back 2 did, statement by statement: 1002 twice (a chain),
 // several rows of 3001 and 5001, numbers passed on between the rows of
-// 3002, and 5003's rows of NULL and of empty texts to one number.
+// 3002, 3003's number taken away (the customer closing statement's NULL),
+// and 5003's rows of NULL and of empty texts to one number.
 const std::vector<std::string> kWriteBack = {
     "UPDATE XSTXSFP1 SET FPBBH0 = '1100', FPHAO0 = '0002' WHERE DHAO00 = 1002",
     "UPDATE XSTFXPS2 SET FPBBH0 = '1100', FPHAO0 = '0001' WHERE DHAO00 = 3001 "
@@ -49,6 +51,7 @@ const std::vector<std::string> kWriteBack = {
     "UPDATE XSTXSFP1 SET FPHAO0 = '0003' WHERE DHAO00 = 1002",
     "UPDATE XSTFXPS2 SET FPHAO0 = CASE SPDM00 WHEN 'G1' THEN '0006' ELSE "
     "'0005' END WHERE DHAO00 = 3002",
+    "UPDATE XSTFXPS2 SET FPHAO0 = NULL WHERE DHAO00 = 3003",
 };
 
 constexpr char kExportFile[] = "D:\\导出\\销售,\"一\"\n.txt";
@@ -77,7 +80,8 @@ const std::vector<std::string> kJournal = {
     "(2, 3, 'XSTJQSK1', 5003, 1, '', '', '2200', '0007'), "
     "(2, 4, 'XSTXSFP1', 1002, 1, '1100', '0002', '1100', '0003'), "
     "(2, 5, 'XSTFXPS2', 3002, 1, '1100', '0005', '1100', '0006'), "
-    "(2, 5, 'XSTFXPS2', 3002, 1, '1100', '0004', '1100', '0005')",
+    "(2, 5, 'XSTFXPS2', 3002, 1, '1100', '0004', '1100', '0005'), "
+    "(2, 5, 'XSTFXPS2', 3003, 1, '1100', '0008', '1100', NULL)",
     "INSERT INTO SKJK_JOURNAL (ID, KIND, ENTRY_TIME, LINE, DOC_KIND, "
     "FIRST_DATE, LAST_DATE, FILE_NAME, OUTCOME, CLIENT_ADDR) VALUES (3, "
     "'export', '2024-05-03 00:00:00', 'Bbsk', 'void', '2024-04-01', "
@@ -207,6 +211,8 @@ TEST_P(JournalCommandTest, PrintsEveryEntryAsText) {
                          "1100/0004 -> 1100/0005\n"
                          "  statement 5, XSTFXPS2, document 3002, 1 row: "
                          "1100/0005 -> 1100/0006\n"
+                         "  statement 5, XSTFXPS2, document 3003, 1 row: "
+                         "1100/0008 -> 1100/(empty)\n"
                          "\n"
                          "#3  2024-05-03 00:00:00  export  Bbsk\n"
                          "  desk: address 10.0.0.8, computer (unknown), user "
@@ -233,11 +239,11 @@ TEST_P(JournalCommandTest, FiltersKeepTheEntriesOfADayOnAndOfADocument) {
       {{},
        {},
        "1:1001 1:1002 2:1002 2:3001 2:5001 2:5003 2:5003 2:1002 "
-       "2:3002 2:3002 3:2001 4:"},
+       "2:3002 2:3002 2:3003 3:2001 4:"},
       {"2024-05-02",
        {},
        "2:1002 2:3001 2:5001 2:5003 2:5003 2:1002 2:3002 "
-       "2:3002 3:2001 4:"},
+       "2:3002 2:3003 3:2001 4:"},
       // The day's first second is on the day.
       {"2024-05-03", {}, "3:2001 4:"},
       {"2024-05-05", {}, ""},
@@ -346,6 +352,8 @@ TEST_P(JournalCommandTest, UndoRestoresTheNumbersAndJournalsItself) {
       "1100/0004\n"
       "  statement 1, XSTFXPS2, document 3002, 1 row: 1100/0006 -> "
       "1100/0005\n"
+      "  statement 1, XSTFXPS2, document 3003, 1 row: 1100/(empty) -> "
+      "1100/0008\n"
       "  statement 2, XSTXSFP1, document 1002, 1 row: 1100/0003 -> "
       "1100/0002\n"
       "  statement 3, XSTJQSK1, document 5001, 2 rows: 2200/0007 -> "
@@ -358,7 +366,7 @@ TEST_P(JournalCommandTest, UndoRestoresTheNumbersAndJournalsItself) {
       "(empty)\n";
   EXPECT_EQ(out,
             "journal entry 5 undid journal entry 2: restored the invoice "
-            "numbers of 5 documents\n" +
+            "numbers of 6 documents\n" +
                 restored);
   EXPECT_EQ(
       testing::SelectRows(server_->db_path(),
@@ -491,7 +499,7 @@ TEST(JournalCommandLineTest, PrintsUndoesAndFailsAsTheOtherCommands) {
       {{"--undo", "2"},
        0,
        "journal entry 5 undid journal entry 2: restored the invoice numbers "
-       "of 5 documents\n  statement 1, XSTFXPS2, document 3002",
+       "of 6 documents\n  statement 1, XSTFXPS2, document 3002",
        ""},
       {{"--undo", "2"},
        1,
