@@ -182,8 +182,12 @@ class Cursor {
     at_end_ = !*more;
     return Status::OK();
   }
-  // Whether the current row belongs to entry `id` (column 0).
-  bool At(int64_t id) { return !at_end_ && st_->Int(0) == id; }
+  // Whether the current row belongs to entry `id` (column 0), after
+  // passing over rows of earlier entries.
+  Result<bool> At(int64_t id) {
+    while (!at_end_ && st_->Int(0) < id) SKJK_RETURN_IF_ERROR(Next());
+    return !at_end_ && st_->Int(0) == id;
+  }
   Statement* row() { return st_; }
 
  private:
@@ -440,11 +444,15 @@ Status PrintJournal(DbSession* db, const JournalFilter& filter,
   for (size_t i = 0; i < list.size(); ++i) {
     const Entry& e = list[i];
     Items of_entry;
-    while (doc.At(e.id)) {
+    for (auto at = doc.At(e.id);; at = doc.At(e.id)) {
+      if (!at.ok()) return at.status();
+      if (!*at) break;
       of_entry.documents.push_back(doc.row()->Int(1));
       SKJK_RETURN_IF_ERROR(doc.Next());
     }
-    while (row.At(e.id)) {
+    for (auto at = row.At(e.id);; at = row.At(e.id)) {
+      if (!at.ok()) return at.status();
+      if (!*at) break;
       of_entry.groups.push_back(ReadGroup(row.row(), 1));
       SKJK_RETURN_IF_ERROR(row.Next());
     }
