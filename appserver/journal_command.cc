@@ -4,12 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <set>
 #include <string_view>
-#include <tuple>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -105,7 +104,7 @@ Status NeedJournal(DbSession* db) {
   if (*has) return Status::OK();
   return Status::Error(
       "the database has no exchange journal (table SKJK_JOURNAL): "
-      "skjk-server init makes it, and serve adds it to an SQLite file");
+      "skjk-server init adds it, and so does serve on an SQLite file");
 }
 
 // Runs a prepared query to its end, calling `row` for each row.
