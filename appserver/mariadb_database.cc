@@ -657,15 +657,15 @@ class MariadbSession final : public DbSession {
       if (shape.several) {
         return Status::Error("SQL error: more than one statement in one text");
       }
-      if (shape.keyword != "UPDATE" && shape.keyword != "INSERT") {
-        return Status::Error("statement refused" + kind + ": " +
-                             kClientStatementKinds);
-      }
       // The account may add rows to the journal (for the server's own
       // statements) and read it.
       if (MentionsJournalTable(sql)) {
         return Status::Error("statement refused" + kind + ": " +
                              kJournalRefusal);
+      }
+      if (shape.keyword != "UPDATE" && shape.keyword != "INSERT") {
+        return Status::Error("statement refused" + kind + ": " +
+                             kClientStatementKinds);
       }
       // Without the ';' that may end it: the engine takes one statement.
       sql = sql.substr(0, shape.length);
@@ -853,7 +853,7 @@ Result<std::vector<std::string>> ExtraPrivileges(Link* link) {
 
 // What keeps the account of `link` from writing the exchange journal, the
 // server's own: the journal's tables missing from the database, or INSERT
-// into them not granted. Empty when nothing does.
+// into them not granted; and what to do about it. Empty when nothing does.
 Result<std::string> JournalShortfall(Link* link) {
   std::string names;
   for (const char* t : kJournalTables) {
@@ -886,14 +886,29 @@ Result<std::string> JournalShortfall(Link* link) {
     std::string& list = it == insertable.end() ? missing : denied;
     list += std::string(list.empty() ? "" : ", ") + t;
   }
+  const MariadbUrl& url = link->url();
   if (!missing.empty()) {
-    return "database " + link->url().database +
-           " has no exchange journal (missing " + missing + ")";
+    MariadbUrl admin = url;
+    admin.user = "ADMIN";
+    admin.password.clear();
+    return "database " + url.database + " has no exchange journal (missing " +
+           missing +
+           "), and the application account cannot create tables: run "
+           "`skjk-server init --db " +
+           FormatMariadbUrl(admin) + " --app-account " + url.user +
+           "` with an account that may create tables and grant, which adds "
+           "the journal and the account's grants on it";
   }
   if (!denied.empty()) {
-    return "account " + link->url().user +
+    std::string grants;
+    for (const char* t : kJournalTables) {
+      if (denied.find(t) == std::string::npos) continue;
+      grants += " GRANT INSERT ON " + Quoted(url.database) + "." + Quoted(t) +
+                " TO " + Literal(url.user) + "@'%';";
+    }
+    return "account " + url.user +
            " may not add rows to the exchange journal (no INSERT on " + denied +
-           ")";
+           "); grant it as an administration account:" + grants;
   }
   return std::string();
 }
@@ -1038,18 +1053,7 @@ Result<std::unique_ptr<Database>> OpenMariadbDatabase(const MariadbUrl& url,
           "cannot read the exchange journal's tables and grants: " +
           shortfall.status().message());
     }
-    if (!shortfall->empty()) {
-      MariadbUrl admin = url;
-      admin.user = "ADMIN";
-      admin.password.clear();
-      return Status::Error(
-          *shortfall +
-          "; the application account cannot change that: run `skjk-server "
-          "init --db " +
-          FormatMariadbUrl(admin) + " --app-account " + url.user +
-          "` with an account that may create tables and grant, which adds "
-          "the journal and the account's grants to the database");
-    }
+    if (!shortfall->empty()) return Status::Error(*shortfall);
   }
   return std::unique_ptr<Database>(
       new MariadbDatabase(url, access, version->value_or("")));
