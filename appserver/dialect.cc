@@ -376,12 +376,11 @@ bool ReadDifferently(const Token& t) {
 std::optional<UpdateParts> SplitUpdate(std::string_view sql) {
   const StatementShape shape = ShapeOf(sql);
   if (shape.empty || shape.several) return std::nullopt;
-  const std::string_view statement = sql.substr(0, shape.length);
-  const std::vector<Token> t = Tokenize(statement);
-  const size_t n = t.size();
-  for (const Token& tok : t) {
+  for (const Token& tok : Tokenize(sql)) {
     if (ReadDifferently(tok)) return std::nullopt;
   }
+  const std::vector<Token> t = Tokenize(sql.substr(0, shape.length));
+  const size_t n = t.size();
   // The text from token `from` up to (without) token `to`, without the
   // white space and comments at either end: a `--` comment inside always
   // ends with its line.
