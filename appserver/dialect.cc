@@ -446,6 +446,15 @@ std::optional<UpdateParts> SplitUpdate(std::string_view sql) {
     if (depth != 0) return std::nullopt;
     std::string value = span(equals + 1, k);
     if (value.empty()) return std::nullopt;
+    // A value that reads a column set before it in the statement: MariaDB
+    // reads the new value there, SQLite the old one.
+    for (size_t m = equals + 1; m < k; ++m) {
+      if (!IsName(t[m])) continue;
+      const std::string name = NameText(t[m]);
+      for (const UpdateParts::Assignment& a : parts.assignments) {
+        if (a.column == name) return std::nullopt;
+      }
+    }
     parts.assignments.push_back({NameText(t[column]), std::move(value)});
     if (k == n) return parts;
     if (IsSymbol(t[k], ',')) {

@@ -65,8 +65,9 @@ StatementShape ShapeOf(std::string_view sql);
 // (several statements, UPDATE OR ..., UPDATE ... FROM, RETURNING, brackets
 // that do not pair), and for a text that SQLite and MariaDB read
 // differently: a `#` outside literals, quoted names and comments (MariaDB's
-// comment to the end of the line) or a `--` not followed by white space
-// (MariaDB's minus minus).
+// comment to the end of the line), a `--` not followed by white space
+// (MariaDB's minus minus), a value that names a column the statement sets
+// before it (MariaDB reads the new value, SQLite the old).
 struct UpdateParts {
   std::string table;       // as written: T, "T", S.T
   std::string table_name;  // the last part of `table`, unquoted, upper case

@@ -110,6 +110,9 @@ TEST(SplitUpdateTest, PartsAsWritten) {
       {"UPDATE T SET C=1--1, D=2", "-"},
       {"UPDATE T SET C=1 # , D=2", "-"},
       {"UPDATE T SET C=D#1", "-"},
+      {"UPDATE T A SET A.FPBBH0='B', A.FPHAO0=A.FPBBH0 || 'N'", "-"},
+      {"UPDATE T SET FPHAO0=FPHAO0 || 'N', FPBBH0=FPBBH0",
+       "T|T||FPHAO0=FPHAO0 || 'N';FPBBH0=FPBBH0|"},
   };
   for (const Case& c : cases) EXPECT_EQ(Parts(c.sql), c.parts) << c.sql;
 }

@@ -282,8 +282,8 @@ Result<int64_t> ExchangeJournal::Execute(std::string_view sql) {
         "statement refused" + kind +
         ": the server reads an UPDATE only in the form UPDATE table [alias] "
         "SET column = value, ... [WHERE condition], to journal the invoice "
-        "numbers it changes (no '#', and no '--' comment but before white "
-        "space)");
+        "numbers it changes; without '#', '--' before anything but white "
+        "space, or a value that reads a column set before it");
   }
   const bool sets_numbers =
       std::any_of(parts->assignments.begin(), parts->assignments.end(),
