@@ -57,6 +57,8 @@ constexpr char kUsage[] =
     "users; it also creates the application account (USER default skjk_app,\n"
     "a random password unless given) with only the grants clients need, and\n"
     "prints the address to serve with, which must name such an account.\n"
+    "On a MariaDB database of the system without the exchange journal, init\n"
+    "adds the journal and the application account's grants on it.\n"
     "\n"
     "serve listens on 127.0.0.1 unless --listen says otherwise; an address\n"
     "beyond loopback needs --allow, the networks (IPv4 or IPv6, ADDR/BITS)\n"
@@ -135,20 +137,27 @@ std::optional<SampleOptions> SampleFlags(
   return o;
 }
 
-// The schema and, with `sample`, the sample documents.
-Status Populate(Database* db, const std::optional<SampleOptions>& sample) {
+// The schema and, with `sample`, the sample documents; with
+// `journal_only`, the exchange journal alone.
+Status Populate(Database* db, const std::optional<SampleOptions>& sample,
+                bool journal_only) {
   auto session = db->OpenSession();
   if (!session.ok()) return session.status();
-  SKJK_RETURN_IF_ERROR(CreateSchema(session->get(), db->SchemaExtras()));
+  if (!journal_only) {
+    SKJK_RETURN_IF_ERROR(CreateSchema(session->get(), db->SchemaExtras()));
+  }
   SKJK_RETURN_IF_ERROR(CreateJournalSchema(session->get()));
   if (sample) SKJK_RETURN_IF_ERROR(GenerateSample(session->get(), *sample));
   return Status::OK();
 }
 
 // Creates an empty database of the backend --db names, opened for the
-// administration; *mariadb receives the address of a MariaDB one.
+// administration; *mariadb receives the address of a MariaDB one, and
+// *journal_only says that it is a database of the system without the
+// exchange journal, which is all that init adds to it.
 Result<std::unique_ptr<Database>> CreateDatabase(
-    const std::string& db, std::optional<MariadbUrl>* mariadb, bool* created) {
+    const std::string& db, std::optional<MariadbUrl>* mariadb, bool* created,
+    bool* journal_only) {
   if (!IsMariadbUrl(db)) {
     SKJK_RETURN_IF_ERROR(CreateSqliteFile(db));
     *created = true;
@@ -157,7 +166,7 @@ Result<std::unique_ptr<Database>> CreateDatabase(
   auto url = ParseMariadbUrl(db);
   if (!url.ok()) return url.status();
   *mariadb = *url;
-  SKJK_RETURN_IF_ERROR(CreateMariadbDatabase(*url, created));
+  SKJK_RETURN_IF_ERROR(CreateMariadbDatabase(*url, created, journal_only));
   return OpenMariadbDatabase(*url, Access::kAdmin);
 }
 
@@ -173,9 +182,21 @@ int Init(std::map<std::string, std::string>& opts) {
   }
   std::optional<MariadbUrl> mariadb;
   bool created = false;
-  auto db = CreateDatabase(opts["--db"], &mariadb, &created);
+  bool journal_only = false;
+  auto db = CreateDatabase(opts["--db"], &mariadb, &created, &journal_only);
   if (!db.ok()) return Fail(db.status().message());
-  Status s = Populate(db->get(), sample);
+  if (journal_only && sample) {
+    return Fail("database " + mariadb->database +
+                " holds the system's tables already: init only adds the "
+                "exchange journal to it, without --sample");
+  }
+  if (journal_only) {
+    std::printf(
+        "database %s holds the system's tables: adding the exchange "
+        "journal and its grants\n",
+        mariadb->database.c_str());
+  }
+  Status s = Populate(db->get(), sample, journal_only);
   if (s.ok() && mariadb) {
     auto app = CreateMariadbClientAccount(
         *mariadb, opts.count("--app-account") ? opts["--app-account"]
@@ -240,6 +261,14 @@ int Serve(std::map<std::string, std::string>& opts) {
     if (!ParseInt(opts["--read-batch"], 0, 1000000, &v))
       return Fail("--read-batch takes a number from 0 to 1000000");
     o.limits.read_batch = static_cast<int>(v);
+  }
+  // A database from before the exchange journal gets it now (on MariaDB
+  // the application account cannot make tables: opening it says so).
+  if (!IsMariadbUrl(opts["--db"])) {
+    bool added = false;
+    Status journal = AddJournalToSqlite(opts["--db"], &added);
+    if (!journal.ok()) return Fail(journal.message());
+    if (added) Log("added the exchange journal to " + opts["--db"]);
   }
   auto db = OpenDatabase(opts["--db"]);
   if (!db.ok()) return Fail(db.status().message());
