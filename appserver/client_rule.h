@@ -3,8 +3,9 @@
 // write only the places below and read only the system's tables. Anything
 // else (DDL, ATTACH, PRAGMA, VACUUM, transaction control in the text,
 // DELETE, other tables or columns, the engine's own tables, functions not
-// listed) is refused before it runs. The backend enforces the rule with its
-// engine's own mechanism (SQLite: the authorizer on the prepared statement).
+// listed, the exchange journal) is refused before it runs. The backend
+// enforces the rule with its engine's own mechanism (SQLite: the authorizer
+// on the prepared statement).
 #ifndef SKJK_APPSERVER_CLIENT_RULE_H_
 #define SKJK_APPSERVER_CLIENT_RULE_H_
 
@@ -45,6 +46,13 @@ std::string ClientInsertableTables();
 inline constexpr char kClientStatementKinds[] =
     "only UPDATE of the invoice columns and INSERT into the customer copy are "
     "accepted";
+
+// Why a client statement that names a table of the exchange journal
+// (appserver/journal_schema.h) is refused: the server alone writes it, and
+// clients read it through no statement.
+inline constexpr char kJournalRefusal[] =
+    "the exchange journal (SKJK_JOURNAL, SKJK_JOURNAL_DOC, SKJK_JOURNAL_ROW) "
+    "is the server's own: a client statement may not name its tables";
 
 // The refusal of a text holding a NUL byte at `offset` (any text, client's
 // or not: the engines would cut it there).

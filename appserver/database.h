@@ -13,14 +13,16 @@
 //
 // A database opened for clients (Access::kClient, what `serve` uses) runs
 // client SQL under the rule of appserver/client_rule.h and the server's own
-// queries read-only; the local administration commands (init, sql) open it
-// with Access::kAdmin, which runs any statement.
+// queries read-only but for adding rows to the exchange journal
+// (appserver/journal_schema.h); the local administration commands (init, sql)
+// open it with Access::kAdmin, which runs any statement.
 #ifndef SKJK_APPSERVER_DATABASE_H_
 #define SKJK_APPSERVER_DATABASE_H_
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +84,19 @@ class DbSession {
   // (the message begins "statement refused: " and says what and why).
   virtual Result<int64_t> Execute(std::string_view sql) = 0;
 
+  // Runs a query that the server builds from a client's statement of kind
+  // `kind` ("UPDATE"), to read the rows that statement is about to change:
+  // one SELECT in the clients' dialect, under the client rule as a read (it
+  // may read and call only what client statements may, and writes
+  // nothing), adapted as the backend adapts client statements. Refusals
+  // read "statement refused (KIND): ...". Returns the rows, each value as
+  // text (nullopt for NULL). Being the first part of a client's write, an
+  // interrupted read inside a transaction rolls the transaction back as an
+  // interrupted write does.
+  using TextRow = std::vector<std::optional<std::string>>;
+  virtual Result<std::vector<TextRow>> ReadForWrite(std::string_view sql,
+                                                    std::string_view kind) = 0;
+
   // A prepared statement of the server's own, owned and cached by the
   // session (the same text gives the same statement, reset).
   virtual Result<Statement*> Prepare(const std::string& sql) = 0;
@@ -141,13 +156,19 @@ std::string FormatMariadbUrl(const MariadbUrl& url);
 
 // Opens the database. Under Access::kClient the account must not hold
 // more than clients need (reads, INSERT and UPDATE of single tables or
-// columns): an account that could drop a table is refused.
+// columns): an account that could drop a table is refused; and the
+// database must hold the exchange journal with INSERT granted to the
+// account on its tables, else the message says to run init, which adds
+// them.
 Result<std::unique_ptr<Database>> OpenMariadbDatabase(
     const MariadbUrl& url, Access access = Access::kClient);
 // Creates the database (utf8mb4, binary collation) when missing; refuses
-// one that holds tables or functions already. `url` names an account that
+// one that holds tables or functions already, but for one that holds the
+// system's tables without the whole exchange journal: *journal_only is
+// then true and init adds only the journal. `url` names an account that
 // may create databases. *created says whether it was made here.
-Status CreateMariadbDatabase(const MariadbUrl& url, bool* created);
+Status CreateMariadbDatabase(const MariadbUrl& url, bool* created,
+                             bool* journal_only);
 // Drops the database (what a failed init made) and every account's grants
 // on it. `url` names an account that may drop databases and change grants.
 Status DropMariadbDatabase(const MariadbUrl& url);
@@ -157,7 +178,8 @@ std::vector<std::string> MariadbSchemaExtras();
 // Creates (or updates) the account "USER[:PASSWORD]" for host '%' with
 // exactly the grants clients need on `admin.database`: SELECT, EXECUTE of
 // TO_DATE, UPDATE of the columns of ClientWritableTables() and INSERT
-// into its insertable tables. A new account without a password gets a
+// into its insertable tables, and INSERT into the exchange journal's
+// tables, which the server writes. A new account without a password gets a
 // random one; an existing one keeps its own unless one is given. Returns
 // the address to serve with (its password empty when unknown).
 Result<MariadbUrl> CreateMariadbClientAccount(const MariadbUrl& admin,

@@ -335,4 +335,146 @@ StatementShape ShapeOf(std::string_view sql) {
   return shape;
 }
 
+namespace {
+
+// The name a name token stands for: a word in upper case, a quoted name
+// without its quotes (a doubled quote inside made single) in upper case,
+// as SQLite and MariaDB compare column names without regard to case.
+std::string NameText(const Token& t) {
+  std::string out;
+  if (t.kind == Token::Kind::kWord) {
+    out = std::string(t.text);
+  } else {
+    const char close = t.text.front() == '[' ? ']' : t.text.front();
+    std::string_view inner = t.text.substr(1);
+    if (!inner.empty() && inner.back() == close) inner.remove_suffix(1);
+    for (size_t i = 0; i < inner.size(); ++i) {
+      out += inner[i];
+      if (close != ']' && inner[i] == close && i + 1 < inner.size() &&
+          inner[i + 1] == close)
+        ++i;
+    }
+  }
+  for (char& c : out)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Whether SQLite and MariaDB may read `t` differently: MariaDB takes `#`
+// for a comment and `--` for one only before white space.
+bool ReadDifferently(const Token& t) {
+  if (t.kind == Token::Kind::kComment) {
+    return t.text.substr(0, 2) == "--" &&
+           (t.text.size() < 3 || static_cast<unsigned char>(t.text[2]) > ' ');
+  }
+  return (t.kind == Token::Kind::kWord || t.kind == Token::Kind::kSymbol) &&
+         t.text.find('#') != std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<UpdateParts> SplitUpdate(std::string_view sql) {
+  const StatementShape shape = ShapeOf(sql);
+  if (shape.empty || shape.several) return std::nullopt;
+  for (const Token& tok : Tokenize(sql)) {
+    if (ReadDifferently(tok)) return std::nullopt;
+  }
+  const std::vector<Token> t = Tokenize(sql.substr(0, shape.length));
+  const size_t n = t.size();
+  // The text from token `from` up to (without) token `to`, without the
+  // white space and comments at either end: a `--` comment inside always
+  // ends with its line.
+  auto span = [&](size_t from, size_t to) {
+    while (from < to && Insignificant(t[from])) ++from;
+    while (to > from && Insignificant(t[to - 1])) --to;
+    std::string out;
+    for (size_t k = from; k < to; ++k) out.append(t[k].text);
+    return out;
+  };
+  // A name, optionally qualified (A.B, A.B.C): its last part's index, or n.
+  auto qualified = [&](size_t i, int parts) {
+    if (i == n || !IsName(t[i])) return n;
+    for (int p = 1; p < parts; ++p) {
+      const size_t dot = Next(t, i + 1);
+      if (dot == n || !IsSymbol(t[dot], '.')) break;
+      i = Next(t, dot + 1);
+      if (i == n || !IsName(t[i])) return n;
+    }
+    return i;
+  };
+
+  UpdateParts parts;
+  size_t i = Next(t, 0);
+  if (i == n || !IsKeyword(t[i], "UPDATE")) return std::nullopt;
+  const size_t first = Next(t, i + 1);
+  const size_t last = qualified(first, 2);
+  if (last == n) return std::nullopt;
+  for (size_t k = first; k <= last; ++k) {
+    if (!Insignificant(t[k])) parts.table.append(t[k].text);
+  }
+  parts.table_name = NameText(t[last]);
+  i = Next(t, last + 1);
+  if (i < n && IsKeyword(t[i], "AS")) {
+    i = Next(t, i + 1);
+    if (i == n || !IsName(t[i])) return std::nullopt;
+  }
+  if (i < n && IsName(t[i]) && !IsKeyword(t[i], "SET")) {
+    parts.alias = std::string(t[i].text);
+    i = Next(t, i + 1);
+  }
+  if (i == n || !IsKeyword(t[i], "SET")) return std::nullopt;
+
+  i = Next(t, i + 1);
+  for (;;) {
+    const size_t column = qualified(i, 3);
+    if (column == n) return std::nullopt;
+    const size_t equals = Next(t, column + 1);
+    if (equals == n || !IsSymbol(t[equals], '=')) return std::nullopt;
+    // The value runs to a top-level comma or clause.
+    int depth = 0;
+    size_t k = equals + 1;
+    for (; k < n; ++k) {
+      const Token& tok = t[k];
+      if (IsSymbol(tok, '(')) ++depth;
+      if (IsSymbol(tok, ')') && --depth < 0) return std::nullopt;
+      if (depth > 0) continue;
+      if (IsSymbol(tok, ',') || IsKeyword(tok, "WHERE") ||
+          IsKeyword(tok, "ORDER") || IsKeyword(tok, "LIMIT") ||
+          IsKeyword(tok, "FROM") || IsKeyword(tok, "RETURNING"))
+        break;
+    }
+    if (depth != 0) return std::nullopt;
+    std::string value = span(equals + 1, k);
+    if (value.empty()) return std::nullopt;
+    // A value that reads a column set before it in the statement: MariaDB
+    // reads the new value there, SQLite the old one.
+    for (size_t m = equals + 1; m < k; ++m) {
+      if (!IsName(t[m])) continue;
+      const std::string name = NameText(t[m]);
+      for (const UpdateParts::Assignment& a : parts.assignments) {
+        if (a.column == name) return std::nullopt;
+      }
+    }
+    parts.assignments.push_back({NameText(t[column]), std::move(value)});
+    if (k == n) return parts;
+    if (IsSymbol(t[k], ',')) {
+      i = Next(t, k + 1);
+      continue;
+    }
+    if (IsKeyword(t[k], "FROM") || IsKeyword(t[k], "RETURNING"))
+      return std::nullopt;
+    // The rest must pair its brackets too, and hold no further clause
+    // that makes the statement more than an UPDATE.
+    int rest_depth = 0;
+    for (size_t m = k; m < n; ++m) {
+      if (IsSymbol(t[m], '(')) ++rest_depth;
+      if (IsSymbol(t[m], ')') && --rest_depth < 0) return std::nullopt;
+      if (rest_depth == 0 && IsKeyword(t[m], "RETURNING")) return std::nullopt;
+    }
+    if (rest_depth != 0) return std::nullopt;
+    parts.rest = span(k, n);
+    return parts;
+  }
+}
+
 }  // namespace skjk::appserver

@@ -1,11 +1,12 @@
-// Oracle-dialect helpers for the backends: the date forms, and the one
-// statement form SQLite cannot parse.
+// Oracle-dialect helpers for the backends: the date forms, the one
+// statement form SQLite cannot parse, and the parts of an UPDATE.
 #ifndef SKJK_APPSERVER_DIALECT_H_
 #define SKJK_APPSERVER_DIALECT_H_
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skjk::appserver {
 
@@ -57,6 +58,30 @@ struct StatementShape {
   size_t length = 0;
 };
 StatementShape ShapeOf(std::string_view sql);
+
+// The parts of `UPDATE table [[AS] alias] SET column = value, ... [WHERE
+// ...]`, read as AdaptUpdateAlias reads the text, for a query that selects
+// the rows the statement changes. nullopt for any other statement or form
+// (several statements, UPDATE OR ..., UPDATE ... FROM, RETURNING, brackets
+// that do not pair), and for a text that SQLite and MariaDB read
+// differently: a `#` outside literals, quoted names and comments (MariaDB's
+// comment to the end of the line), a `--` not followed by white space
+// (MariaDB's minus minus), a value that names a column the statement sets
+// before it (MariaDB reads the new value, SQLite the old).
+struct UpdateParts {
+  std::string table;       // as written: T, "T", S.T
+  std::string table_name;  // the last part of `table`, unquoted, upper case
+  std::string alias;       // as written; empty when none
+  struct Assignment {
+    std::string column;  // unquoted, upper case, without qualifier
+    std::string value;   // as written, comments inside included
+  };
+  std::vector<Assignment> assignments;
+  // From the top-level WHERE (or ORDER BY, LIMIT) to the end of the
+  // statement, as written; empty when there is none.
+  std::string rest;
+};
+std::optional<UpdateParts> SplitUpdate(std::string_view sql);
 
 }  // namespace skjk::appserver
 

@@ -51,6 +51,72 @@ TEST(FirstKeywordTest, PastSpaceAndComments) {
   EXPECT_EQ(FirstKeyword(""), "");
 }
 
+// "table|name|alias|COLUMN=value;...|rest", or "-" for nullopt.
+std::string Parts(std::string_view sql) {
+  const std::optional<UpdateParts> p = SplitUpdate(sql);
+  if (!p) return "-";
+  std::string s = p->table + "|" + p->table_name + "|" + p->alias + "|";
+  for (size_t i = 0; i < p->assignments.size(); ++i) {
+    s += (i == 0 ? "" : ";") + p->assignments[i].column + "=" +
+         p->assignments[i].value;
+  }
+  return s + "|" + p->rest;
+}
+
+TEST(SplitUpdateTest, PartsAsWritten) {
+  struct Case {
+    const char* sql;
+    const char* parts;
+  } cases[] = {
+      {"update XSTXSFP1 set FPBBH0='110012',FPHAO0='0001234' where DHAO00=101",
+       "XSTXSFP1|XSTXSFP1||FPBBH0='110012';FPHAO0='0001234'|where "
+       "DHAO00=101"},
+      // The customer line's closing statement: a sub-query for a value.
+      {"update XSTFXPS2 A SET A.FPHAO0=(select B.FPHAO0 FROM XSTJQSK1 B WHERE "
+       "B.DHAO00=A.DHAO00 AND B.FPHAO0 IS NOT NULL) WHERE A.DHAO00 IN (SELECT "
+       "DHAO00 FROM XSTJQSK1) AND SL0000<>0",
+       "XSTFXPS2|XSTFXPS2|A|FPHAO0=(select B.FPHAO0 FROM XSTJQSK1 B WHERE "
+       "B.DHAO00=A.DHAO00 AND B.FPHAO0 IS NOT NULL)|WHERE A.DHAO00 IN (SELECT "
+       "DHAO00 FROM XSTJQSK1) AND SL0000<>0"},
+      // Quoted and qualified names, AS, literals and comments that look like
+      // parts, a closing ';'.
+      {"/* c */ UPDATE main.\"xstxsfp1\" AS \"a\" SET \"a\".\"fphao0\" = "
+       "'x, WHERE' /* , FPBBH0='y' */ ;",
+       "main.\"xstxsfp1\"|XSTXSFP1|\"a\"|FPHAO0='x, WHERE'|"},
+      {"UPDATE T SET T.FPHAO0=`a``b`, [FPBBH0]=\"q\"\"x\"",
+       "T|T||FPHAO0=`a``b`;FPBBH0=\"q\"\"x\"|"},
+      // A comment inside a value keeps its end of line.
+      {"update T set C = 1 -- one\n + 1 where X=1",
+       "T|T||C=1 -- one\n + 1|where X=1"},
+      {"UPDATE T SET C=1 --\n", "T|T||C=1|"},
+      {"UPDATE T SET C=(1, 2) ORDER BY D LIMIT 1",
+       "T|T||C=(1, 2)|ORDER BY D LIMIT 1"},
+      // Forms whose rows are not read from their parts.
+      {"UPDATE OR REPLACE T SET C=1", "-"},
+      {"UPDATE T SET C=1 FROM U WHERE U.D=T.D", "-"},
+      {"UPDATE T SET C=1 WHERE D=1 RETURNING C", "-"},
+      {"UPDATE T SET (A, B)=(1, 2)", "-"},
+      {"UPDATE T, U SET T.C=1", "-"},
+      {"UPDATE T SET C=(1", "-"},
+      {"UPDATE T SET C=1) WHERE (1", "-"},
+      {"UPDATE T SET C=", "-"},
+      {"UPDATE T SET C=1, WHERE D=1", "-"},
+      {"UPDATE T SET C=1; UPDATE T SET C=2", "-"},
+      {"WITH W AS (SELECT 1) UPDATE T SET C=1", "-"},
+      {"INSERT INTO T VALUES (1)", "-"},
+      {"UPDATE T", "-"},
+      {"", "-"},
+      // What MariaDB reads otherwise than SQLite.
+      {"UPDATE T SET C=1--1, D=2", "-"},
+      {"UPDATE T SET C=1 # , D=2", "-"},
+      {"UPDATE T SET C=D#1", "-"},
+      {"UPDATE T A SET A.FPBBH0='B', A.FPHAO0=A.FPBBH0 || 'N'", "-"},
+      {"UPDATE T SET FPHAO0=FPHAO0 || 'N', FPBBH0=FPBBH0",
+       "T|T||FPHAO0=FPHAO0 || 'N';FPBBH0=FPBBH0|"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Parts(c.sql), c.parts) << c.sql;
+}
+
 TEST(OracleToDateTest, Formats) {
   struct Case {
     const char* text;

@@ -1,5 +1,6 @@
 #include "appserver/journal_schema.h"
 
+#include <cctype>
 #include <string>
 
 #include "text/forms.h"
@@ -12,7 +13,7 @@ namespace {
 #define INVOICE_COL "VARCHAR(64)"
 
 const char* const kStatements[] = {
-    "CREATE TABLE SKJK_JOURNAL ("
+    "CREATE TABLE IF NOT EXISTS SKJK_JOURNAL ("
     // Entry number, 1, 2, ...
     "ID INTEGER NOT NULL PRIMARY KEY,"
     // export, writeback or undo.
@@ -33,12 +34,14 @@ const char* const kStatements[] = {
     " CLIENT_ADDR VARCHAR(64), COMPUTER VARCHAR(128), USER_NAME VARCHAR(128),"
     // Undo: the entry whose write-back it undid.
     " UNDOES INTEGER)",
-    "CREATE INDEX SKJK_JOURNAL_TIME ON SKJK_JOURNAL (ENTRY_TIME)",
-    "CREATE TABLE SKJK_JOURNAL_DOC (ENTRY_ID INTEGER NOT NULL,"
+    "CREATE INDEX IF NOT EXISTS SKJK_JOURNAL_TIME ON SKJK_JOURNAL (ENTRY_TIME)",
+    "CREATE TABLE IF NOT EXISTS SKJK_JOURNAL_DOC (ENTRY_ID INTEGER NOT NULL,"
     " DHAO00 BIGINT NOT NULL)",
-    "CREATE INDEX SKJK_JOURNAL_DOC_ENTRY ON SKJK_JOURNAL_DOC (ENTRY_ID)",
-    "CREATE INDEX SKJK_JOURNAL_DOC_DHAO ON SKJK_JOURNAL_DOC (DHAO00)",
-    "CREATE TABLE SKJK_JOURNAL_ROW (ENTRY_ID INTEGER NOT NULL,"
+    "CREATE INDEX IF NOT EXISTS SKJK_JOURNAL_DOC_ENTRY ON SKJK_JOURNAL_DOC "
+    "(ENTRY_ID)",
+    "CREATE INDEX IF NOT EXISTS SKJK_JOURNAL_DOC_DHAO ON SKJK_JOURNAL_DOC "
+    "(DHAO00)",
+    "CREATE TABLE IF NOT EXISTS SKJK_JOURNAL_ROW (ENTRY_ID INTEGER NOT NULL,"
     // The statement's number inside the entry, from 1.
     " STATEMENT_NO INTEGER NOT NULL,"
     " TABLE_NAME VARCHAR(8) NOT NULL, DHAO00 BIGINT,"
@@ -46,8 +49,10 @@ const char* const kStatements[] = {
     " ROW_COUNT INTEGER NOT NULL,"
     " OLD_FPBBH0 " INVOICE_COL ", OLD_FPHAO0 " INVOICE_COL
     ", NEW_FPBBH0 " INVOICE_COL ", NEW_FPHAO0 " INVOICE_COL ")",
-    "CREATE INDEX SKJK_JOURNAL_ROW_ENTRY ON SKJK_JOURNAL_ROW (ENTRY_ID)",
-    "CREATE INDEX SKJK_JOURNAL_ROW_DHAO ON SKJK_JOURNAL_ROW (DHAO00)",
+    "CREATE INDEX IF NOT EXISTS SKJK_JOURNAL_ROW_ENTRY ON SKJK_JOURNAL_ROW "
+    "(ENTRY_ID)",
+    "CREATE INDEX IF NOT EXISTS SKJK_JOURNAL_ROW_DHAO ON SKJK_JOURNAL_ROW "
+    "(DHAO00)",
 };
 
 #undef INVOICE_COL
@@ -55,21 +60,37 @@ const char* const kStatements[] = {
 }  // namespace
 
 bool IsJournalTable(std::string_view name) {
-  for (std::string_view t :
-       {kJournalTable, kJournalDocumentTable, kJournalRowTable}) {
+  for (std::string_view t : kJournalTables) {
     if (text::EqualsIgnoringCase(t, name)) return true;
   }
   return false;
 }
 
+bool MentionsJournalTable(std::string_view sql) {
+  std::string upper(sql);
+  for (char& c : upper)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (std::string_view t : kJournalTables) {
+    if (upper.find(t) != std::string::npos) return true;
+  }
+  return false;
+}
+
 Result<bool> HasJournalSchema(DbSession* db) {
-  // A query that names the table fails when it is missing; the engines word
-  // that differently, so any failure of this one reads as "missing".
-  auto q = db->Prepare("SELECT COUNT(*) FROM SKJK_JOURNAL WHERE ID = 0");
-  if (!q.ok()) return false;
-  auto row = (*q)->Step();
-  (*q)->Reset();
-  return row.ok();
+  // A query that names a missing table fails; the engines word that
+  // differently, so any failure of these reads as "missing".
+  for (const char* sql : {"SELECT COUNT(*) FROM SKJK_JOURNAL WHERE ID = 0",
+                          "SELECT COUNT(*) FROM SKJK_JOURNAL_DOC WHERE "
+                          "ENTRY_ID = 0",
+                          "SELECT COUNT(*) FROM SKJK_JOURNAL_ROW WHERE "
+                          "ENTRY_ID = 0"}) {
+    auto q = db->Prepare(sql);
+    if (!q.ok()) return false;
+    auto row = (*q)->Step();
+    (*q)->Reset();
+    if (!row.ok()) return false;
+  }
+  return true;
 }
 
 Status CreateJournalSchema(DbSession* db) {
@@ -87,6 +108,20 @@ Status CreateJournalSchema(DbSession* db) {
     }
   }
   return db->Commit();
+}
+
+Status AddJournalToSqlite(const std::string& path, bool* added) {
+  *added = false;
+  auto db = OpenSqliteDatabase(path, Access::kAdmin);
+  if (!db.ok()) return db.status();
+  auto session = (*db)->OpenSession();
+  if (!session.ok()) return session.status();
+  auto has = HasJournalSchema(session->get());
+  if (!has.ok()) return has.status();
+  if (*has) return Status::OK();
+  SKJK_RETURN_IF_ERROR(CreateJournalSchema(session->get()));
+  *added = true;
+  return Status::OK();
 }
 
 }  // namespace skjk::appserver

@@ -14,6 +14,7 @@
 #ifndef SKJK_APPSERVER_JOURNAL_SCHEMA_H_
 #define SKJK_APPSERVER_JOURNAL_SCHEMA_H_
 
+#include <string>
 #include <string_view>
 
 #include "appserver/database.h"
@@ -30,8 +31,17 @@ inline constexpr char kExportEntry[] = "export";
 inline constexpr char kWriteBackEntry[] = "writeback";
 inline constexpr char kUndoEntry[] = "undo";
 
+inline constexpr const char* kJournalTables[] = {
+    kJournalTable, kJournalDocumentTable, kJournalRowTable};
+
 // Whether `name` is one of the journal's tables (ASCII case ignored).
 bool IsJournalTable(std::string_view name);
+
+// Whether the text `sql` holds the name of a journal table anywhere, in any
+// case: as a name, quoted, qualified, or inside a literal or a comment.
+// A search of the whole text, not of its tokens, so that no reading of
+// comments that differs from the engine's can hide a name.
+bool MentionsJournalTable(std::string_view sql);
 
 // Creates the journal's tables and indexes that are missing, in one
 // transaction where the engine's DDL is transactional. Run by init and,
@@ -40,8 +50,13 @@ bool IsJournalTable(std::string_view name);
 // administrator).
 Status CreateJournalSchema(DbSession* db);
 
-// Whether the database has the journal's tables.
+// Whether the database has all of the journal's tables.
 Result<bool> HasJournalSchema(DbSession* db);
+
+// Gives the SQLite database `path`, about to be served, the journal's
+// tables when it lacks them (a database made before the journal), through
+// an administration connection of its own; *added says whether it did.
+Status AddJournalToSqlite(const std::string& path, bool* added);
 
 }  // namespace skjk::appserver
 

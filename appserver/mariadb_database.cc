@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,6 +35,7 @@
 #include "appserver/client_rule.h"
 #include "appserver/database.h"
 #include "appserver/dialect.h"
+#include "appserver/journal_schema.h"
 
 namespace skjk::appserver {
 namespace {
@@ -655,6 +657,12 @@ class MariadbSession final : public DbSession {
       if (shape.several) {
         return Status::Error("SQL error: more than one statement in one text");
       }
+      // The account may add rows to the journal (for the server's own
+      // statements) and read it.
+      if (MentionsJournalTable(sql)) {
+        return Status::Error("statement refused" + kind + ": " +
+                             kJournalRefusal);
+      }
       if (shape.keyword != "UPDATE" && shape.keyword != "INSERT") {
         return Status::Error("statement refused" + kind + ": " +
                              kClientStatementKinds);
@@ -665,6 +673,65 @@ class MariadbSession final : public DbSession {
     Status s = link_->Exec(sql);
     if (!s.ok()) return Failed(s);
     return static_cast<int64_t>(mysql_affected_rows(link_->mysql()));
+  }
+
+  // The engine parses the clients' dialect as sent; the checks are those
+  // of a client's Execute, the statement kind a SELECT's.
+  Result<std::vector<TextRow>> ReadForWrite(std::string_view sql,
+                                            std::string_view kind) override {
+    if (size_t nul = sql.find('\0'); nul != std::string_view::npos) {
+      return Status::Error(NulRefusal(nul));
+    }
+    const StatementShape shape = ShapeOf(sql);
+    const std::string refused =
+        "statement refused" +
+        (kind.empty() ? std::string() : " (" + std::string(kind) + ")") + ": ";
+    if (access_ == Access::kClient) {
+      if (shape.executable_comment) {
+        return Status::Error(refused +
+                             "comments that run as SQL (/*! */) are not "
+                             "accepted");
+      }
+      if (shape.keyword != "SELECT") {
+        return Status::Error(refused + kClientStatementKinds);
+      }
+      if (MentionsJournalTable(sql)) {
+        return Status::Error(refused + kJournalRefusal);
+      }
+    }
+    if (shape.empty) return Status::Error("SQL error: empty statement");
+    if (shape.several) {
+      return Status::Error("SQL error: more than one statement in one text");
+    }
+    // As a client's statement fails; a refusal by the grants names `kind`.
+    auto failed = [&](const Status& error) {
+      Status f = Failed(error);
+      constexpr std::string_view kRefused = "statement refused: ";
+      if (f.message().rfind(kRefused, 0) == 0) {
+        return Status::Error(refused + f.message().substr(kRefused.size()));
+      }
+      return f;
+    };
+    Status s = link_->Query(sql.substr(0, shape.length));
+    if (!s.ok()) return failed(s);
+    auto res = link_->StoreResult();
+    if (!res.ok()) return failed(res.status());
+    std::vector<TextRow> rows;
+    if (*res == nullptr) return rows;
+    const unsigned columns = mysql_num_fields(*res);
+    while (MYSQL_ROW row = mysql_fetch_row(*res)) {
+      const unsigned long* lengths = mysql_fetch_lengths(*res);
+      TextRow& out = rows.emplace_back();
+      for (unsigned c = 0; c < columns; ++c) {
+        if (row[c] == nullptr) {
+          out.emplace_back();
+        } else {
+          out.emplace_back(std::string(row[c], lengths[c]));
+        }
+      }
+    }
+    mysql_free_result(*res);
+    return rows;
   }
 
   Result<Statement*> Prepare(const std::string& sql) override {
@@ -745,6 +812,12 @@ class MariadbDatabase final : public Database {
   std::string version_;
 };
 
+// The account of the connection as the tables of grants name it
+// ('user'@'host').
+constexpr char kGrantee[] =
+    "CONCAT('''', SUBSTRING_INDEX(CURRENT_USER(), '@', 1), '''@''', "
+    "SUBSTRING_INDEX(CURRENT_USER(), '@', -1), '''')";
+
 // The privileges an account holds beyond what clients need, by kind
 // ("DROP", "ALTER", ...), from the engine's tables of grants: reads
 // anywhere, INSERT and UPDATE only of single tables (or their columns).
@@ -758,8 +831,8 @@ Result<std::vector<std::string>> ExtraPrivileges(Link* link) {
       "WHERE PRIVILEGE_TYPE <> 'SELECT' UNION ALL "
       "SELECT PRIVILEGE_TYPE, GRANTEE FROM information_schema.TABLE_PRIVILEGES "
       "WHERE PRIVILEGE_TYPE NOT IN ('SELECT', 'INSERT', 'UPDATE')) P "
-      "WHERE GRANTEE = CONCAT('''', SUBSTRING_INDEX(CURRENT_USER(), '@', 1), "
-      "'''@''', SUBSTRING_INDEX(CURRENT_USER(), '@', -1), '''') ORDER BY 1";
+      "WHERE GRANTEE = " +
+      std::string(kGrantee) + " ORDER BY 1";
   SKJK_RETURN_IF_ERROR(link->Query(sql));
   auto res = link->StoreResult();
   if (!res.ok()) return res.status();
@@ -776,6 +849,68 @@ Result<std::vector<std::string>> ExtraPrivileges(Link* link) {
   if (!role.ok()) return role.status();
   if (role->has_value()) kinds.push_back("the role " + **role);
   return kinds;
+}
+
+// What keeps the account of `link` from writing the exchange journal, the
+// server's own: the journal's tables missing from the database, or INSERT
+// into them not granted; and what to do about it. Empty when nothing does.
+Result<std::string> JournalShortfall(Link* link) {
+  std::string names;
+  for (const char* t : kJournalTables) {
+    names += std::string(names.empty() ? "" : ", ") + Literal(t);
+  }
+  const std::string sql =
+      "SELECT T.TABLE_NAME, (SELECT COUNT(*) FROM "
+      "information_schema.TABLE_PRIVILEGES P WHERE P.GRANTEE = " +
+      std::string(kGrantee) +
+      " AND P.TABLE_SCHEMA = T.TABLE_SCHEMA AND P.TABLE_NAME = T.TABLE_NAME "
+      "AND P.PRIVILEGE_TYPE = 'INSERT') FROM information_schema.TABLES T "
+      "WHERE T.TABLE_SCHEMA = DATABASE() AND T.TABLE_NAME IN (" +
+      names + ")";
+  SKJK_RETURN_IF_ERROR(link->Query(sql));
+  auto res = link->StoreResult();
+  if (!res.ok()) return res.status();
+  std::map<std::string, bool> insertable;
+  if (*res != nullptr) {
+    while (MYSQL_ROW row = mysql_fetch_row(*res)) {
+      if (row[0] != nullptr) {
+        insertable[row[0]] = row[1] != nullptr && std::string(row[1]) != "0";
+      }
+    }
+    mysql_free_result(*res);
+  }
+  std::string missing, denied;
+  for (const char* t : kJournalTables) {
+    auto it = insertable.find(t);
+    if (it != insertable.end() && it->second) continue;
+    std::string& list = it == insertable.end() ? missing : denied;
+    list += std::string(list.empty() ? "" : ", ") + t;
+  }
+  const MariadbUrl& url = link->url();
+  if (!missing.empty()) {
+    MariadbUrl admin = url;
+    admin.user = "ADMIN";
+    admin.password.clear();
+    return "database " + url.database + " has no exchange journal (missing " +
+           missing +
+           "), and the application account cannot create tables: run "
+           "`skjk-server init --db " +
+           FormatMariadbUrl(admin) + " --app-account " + url.user +
+           "` with an account that may create tables and grant, which adds "
+           "the journal and the account's grants on it";
+  }
+  if (!denied.empty()) {
+    std::string grants;
+    for (const char* t : kJournalTables) {
+      if (denied.find(t) == std::string::npos) continue;
+      grants += " GRANT INSERT ON " + Quoted(url.database) + "." + Quoted(t) +
+                " TO " + Literal(url.user) + "@'%';";
+    }
+    return "account " + url.user +
+           " may not add rows to the exchange journal (no INSERT on " + denied +
+           "); grant it as an administration account:" + grants;
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -912,20 +1047,31 @@ Result<std::unique_ptr<Database>> OpenMariadbDatabase(const MariadbUrl& url,
           "); serve with the application account that `skjk-server init` "
           "created");
     }
+    auto shortfall = JournalShortfall(&link);
+    if (!shortfall.ok()) {
+      return Status::Error(
+          "cannot read the exchange journal's tables and grants: " +
+          shortfall.status().message());
+    }
+    if (!shortfall->empty()) return Status::Error(*shortfall);
   }
   return std::unique_ptr<Database>(
       new MariadbDatabase(url, access, version->value_or("")));
 }
 
-Status CreateMariadbDatabase(const MariadbUrl& url, bool* created) {
+Status CreateMariadbDatabase(const MariadbUrl& url, bool* created,
+                             bool* journal_only) {
   *created = false;
+  *journal_only = false;
   Link link(url);
   SKJK_RETURN_IF_ERROR(link.Connect(false));
-  // The number of rows of an information_schema table about the database.
-  auto count = [&](const char* table, const char* column) -> Result<int64_t> {
-    auto n =
-        link.Value(std::string("SELECT COUNT(*) FROM information_schema.") +
-                   table + " WHERE " + column + " = " + Literal(url.database));
+  // The number of rows of an information_schema table about the database
+  // (and `more`).
+  auto count = [&](const char* table, const char* column,
+                   const std::string& more = "") -> Result<int64_t> {
+    auto n = link.Value(
+        std::string("SELECT COUNT(*) FROM information_schema.") + table +
+        " WHERE " + column + " = " + Literal(url.database) + more);
     if (!n.ok()) return n.status();
     return std::stoll(n->value_or("0"));
   };
@@ -936,6 +1082,24 @@ Status CreateMariadbDatabase(const MariadbUrl& url, bool* created) {
       link.Run("CREATE DATABASE IF NOT EXISTS " + Quoted(url.database) +
                    " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin",
                "cannot create database " + url.database));
+  // A database of the system from before the exchange journal: all the
+  // system's tables (and view), not all of the journal's.
+  auto named = [](const auto& names) {
+    std::string in;
+    for (std::string_view name : names) {
+      in += std::string(in.empty() ? "" : ", ") + Literal(name);
+    }
+    return " AND TABLE_NAME IN (" + in + ")";
+  };
+  auto system = count("TABLES", "TABLE_SCHEMA", named(ClientReadableTables()));
+  if (!system.ok()) return system.status();
+  auto journal = count("TABLES", "TABLE_SCHEMA", named(kJournalTables));
+  if (!journal.ok()) return journal.status();
+  if (*system == static_cast<int64_t>(ClientReadableTables().size()) &&
+      *journal < static_cast<int64_t>(std::size(kJournalTables))) {
+    *journal_only = true;
+    return Status::OK();
+  }
   const struct {
     const char* table;
     const char* column;
@@ -1025,6 +1189,11 @@ Result<MariadbUrl> CreateMariadbClientAccount(const MariadbUrl& admin,
     statements.push_back("GRANT UPDATE (" + columns + ")" +
                          (t.insert ? ", INSERT" : "") + " ON " + table +
                          " TO " + who);
+  }
+  // The server's own statements add the journal's rows.
+  for (const char* t : kJournalTables) {
+    statements.push_back("GRANT INSERT ON " + db + "." + Quoted(t) + " TO " +
+                         who);
   }
   for (const std::string& sql : statements) {
     SKJK_RETURN_IF_ERROR(

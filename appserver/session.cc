@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "appserver/exchange_journal.h"
 #include "appserver/provider_catalogue.h"
 #include "appserver/record_stream.h"
 #include "wire/protocol.h"
@@ -68,6 +69,7 @@ class Session final : public RecordSink {
                  ? "; open transaction rolled back"
                  : "; rollback of the open transaction failed: " + s.message();
     }
+    journal_.reset();
     session_.reset();  // closes the database connection (and rolls back)
     Log("session " + std::to_string(id_) + " closed after " +
         std::to_string(requests_) + " requests: " + end);
@@ -210,23 +212,53 @@ class Session final : public RecordSink {
           return Status::Error("provider " + m.provider +
                                " does not run commands (use dsp_temp)");
         }
-        auto changed = session_->Execute(m.sql);
+        auto changed = journal_->Execute(m.sql);
         if (!changed.ok()) return changed.status();
         return Send(MessageType::kOk, protocol::EncodeOk(*changed));
       }
       case MessageType::kCall: {
         protocol::Call m;
         SKJK_RETURN_IF_ERROR(protocol::DecodeCall(payload_, &m));
+        Status s;
         if (SameName(m.method, "CustObjdbTranStart")) {
-          SKJK_RETURN_IF_ERROR(session_->Begin());
+          s = session_->Begin();
         } else if (SameName(m.method, "CustObjdbCommit")) {
-          SKJK_RETURN_IF_ERROR(session_->Commit());
+          s = session_->Commit();
         } else if (SameName(m.method, "CustObjdbRollback")) {
-          SKJK_RETURN_IF_ERROR(session_->Rollback());
+          s = session_->Rollback();
         } else {
           return Status::Error("unknown method " + m.method);
         }
+        // A transaction began or ended: the journal's next write-back
+        // entry is another.
+        if (s.ok() || !session_->in_transaction()) {
+          journal_->TransactionBoundary();
+        }
+        SKJK_RETURN_IF_ERROR(s);
         return Send(MessageType::kOk, protocol::EncodeOk(0));
+      }
+      case MessageType::kRecordExport: {
+        protocol::RecordExport m;
+        SKJK_RETURN_IF_ERROR(protocol::DecodeRecordExport(payload_, &m));
+        auto entry = journal_->RecordExport(m);
+        if (!entry.ok()) return entry.status();
+        return Send(MessageType::kOk, protocol::EncodeOk(*entry));
+      }
+      case MessageType::kCheckExport: {
+        protocol::CheckExport m;
+        SKJK_RETURN_IF_ERROR(protocol::DecodeCheckExport(payload_, &m));
+        auto history = journal_->CheckExport(m);
+        if (!history.ok()) return history.status();
+        return Send(MessageType::kExportHistory,
+                    protocol::EncodeExportHistory(*history));
+      }
+      case MessageType::kCheckInvoices: {
+        protocol::CheckInvoices m;
+        SKJK_RETURN_IF_ERROR(protocol::DecodeCheckInvoices(payload_, &m));
+        auto state = journal_->CheckInvoices(m);
+        if (!state.ok()) return state.status();
+        return Send(MessageType::kInvoiceState,
+                    protocol::EncodeInvoiceState(*state));
       }
       default:
         return Status::Error("unknown request type " +
@@ -247,6 +279,10 @@ class Session final : public RecordSink {
     if (!session.ok()) return session.status();
     session_ = std::move(session).value();
     session_->SetInterruptCheck([this] { return ShouldInterrupt(); });
+    // The peer is ADDRESS:PORT; the desk is the address.
+    journal_ = std::make_unique<ExchangeJournal>(
+        session_.get(),
+        Desk{peer_.substr(0, peer_.rfind(':')), m.computer, m.user});
     greeted_ = true;
     return Send(MessageType::kHelloOk,
                 protocol::EncodeHelloOk(protocol::kVersion, "skjk-server"));
@@ -409,6 +445,7 @@ class Session final : public RecordSink {
   Database* db_;
   const SessionLimits limits_;
   std::unique_ptr<DbSession> session_;
+  std::unique_ptr<ExchangeJournal> journal_;  // on session_
   std::string payload_;
   // Each provider keeps its own place, so that a window can fetch on in one
   // view after it has queried another.

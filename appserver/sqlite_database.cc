@@ -14,6 +14,7 @@
 #include "appserver/client_rule.h"
 #include "appserver/database.h"
 #include "appserver/dialect.h"
+#include "appserver/journal_schema.h"
 
 namespace skjk::appserver {
 namespace {
@@ -71,7 +72,8 @@ void ToDateFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 // statement is prepared (and re-prepared while it runs).
 struct Guard {
   enum class Rule {
-    kServer,  // the server's own queries and transaction control: reads
+    kServer,  // the server's own queries and transaction control: reads,
+              // and rows added to the exchange journal
     kClient,  // a client's statement: the client rule
   };
   Rule rule = Rule::kServer;
@@ -157,6 +159,15 @@ int Authorize(void* arg, int action, const char* arg3, const char* arg4,
                         ") is not allowed")
                : SQLITE_OK;
   };
+  // The exchange journal: the server's own statements may add rows to it,
+  // a client's may not touch it at all.
+  const bool journal = (action == SQLITE_READ || action == SQLITE_INSERT ||
+                        action == SQLITE_UPDATE || action == SQLITE_DELETE) &&
+                       IsJournalTable(Str(arg3));
+  if (journal && client) return refuse(kJournalRefusal, true);
+  if (journal && action == SQLITE_INSERT && Str(database) == "main") {
+    return SQLITE_OK;
+  }
   switch (action) {
     case SQLITE_SELECT:
       return SQLITE_OK;
@@ -336,7 +347,7 @@ class SqliteSession final : public DbSession {
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()),
                            &stmt, &tail) != SQLITE_OK) {
-      if (!guard_.refusal.empty()) return Refused(text);
+      if (!guard_.refusal.empty()) return Refused(FirstKeyword(text));
       return SqliteError(db_, "SQL error");
     }
     if (stmt == nullptr) return Status::Error("SQL error: empty statement");
@@ -352,7 +363,7 @@ class SqliteSession final : public DbSession {
       // refuse, and nothing the system sends.
       sqlite3_finalize(stmt);
       guard_.refusal = kClientStatementKinds;
-      return Refused(text);
+      return Refused(FirstKeyword(text));
     }
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -360,11 +371,29 @@ class SqliteSession final : public DbSession {
     Status status;
     if (rc != SQLITE_DONE) {
       status = guard_.refusal.empty() ? SqliteError(db_, "SQL error")
-                                      : Refused(text);
+                                      : Refused(FirstKeyword(text));
     }
     sqlite3_finalize(stmt);
     if (!status.ok()) return status;
     return static_cast<int64_t>(sqlite3_changes64(db_));
+  }
+
+  // A SELECT needs none of the adaptation of an UPDATE.
+  Result<std::vector<TextRow>> ReadForWrite(std::string_view sql,
+                                            std::string_view kind) override {
+    bool interrupted = false;
+    auto rows = ClientRead(sql, kind, &interrupted);
+    if (interrupted && !sqlite3_get_autocommit(db_) && !reading_) {
+      // The check that interrupted the read would interrupt the rollback.
+      sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+      Status r = Exec("ROLLBACK", "rollback failed");
+      (void)r;  // the interruption is what to report
+      if (stop_) {
+        sqlite3_progress_handler(db_, kProgressSteps, &SqliteSession::Progress,
+                                 this);
+      }
+    }
+    return rows;
   }
 
   Result<Statement*> Prepare(const std::string& sql) override {
@@ -386,12 +415,61 @@ class SqliteSession final : public DbSession {
   }
 
  private:
-  // The refusal of the client statement `sql` by the client rule.
-  Status Refused(std::string_view sql) {
-    std::string kind = FirstKeyword(sql);
+  // ReadForWrite's query under the client rule: the authorizer holds it
+  // to the rule's reads; that it writes nothing is the engine's word
+  // (sqlite3_stmt_readonly). *interrupted says whether the interrupt check
+  // ended it.
+  Result<std::vector<TextRow>> ClientRead(std::string_view sql,
+                                          std::string_view kind,
+                                          bool* interrupted) {
+    if (size_t nul = sql.find('\0'); nul != std::string_view::npos) {
+      return Status::Error(NulRefusal(nul));
+    }
+    ClientScope scope(this);
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw,
+                           &tail) != SQLITE_OK) {
+      if (!guard_.refusal.empty()) return Refused(kind);
+      return SqliteError(db_, "SQL error");
+    }
+    if (raw == nullptr) return Status::Error("SQL error: empty statement");
+    const std::unique_ptr<SqliteStatement> stmt(new SqliteStatement(db_, raw));
+    for (const char* p = tail; p != nullptr && p < sql.data() + sql.size();
+         ++p) {
+      if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != ';') {
+        return Status::Error("SQL error: more than one statement in one text");
+      }
+    }
+    if (access_ == Access::kClient &&
+        (guard_.writes != 0 || !sqlite3_stmt_readonly(raw))) {
+      guard_.refusal = kClientStatementKinds;
+      return Refused(kind);
+    }
+    const int columns = sqlite3_column_count(raw);
+    std::vector<TextRow> rows;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+      TextRow& row = rows.emplace_back();
+      for (int c = 0; c < columns; ++c) {
+        if (stmt->IsNull(c)) {
+          row.emplace_back();
+        } else {
+          row.emplace_back(std::string(stmt->Text(c)));
+        }
+      }
+    }
+    if (rc == SQLITE_DONE) return rows;
+    *interrupted = (rc & 0xff) == SQLITE_INTERRUPT;
+    if (!guard_.refusal.empty()) return Refused(kind);
+    return SqliteError(db_, "SQL error");
+  }
+
+  // The refusal of a client statement of `kind` by the client rule.
+  Status Refused(std::string_view kind) {
     return Status::Error("statement refused" +
-                         (kind.empty() ? "" : " (" + kind + ")") + ": " +
-                         guard_.refusal);
+                         (kind.empty() ? "" : " (" + std::string(kind) + ")") +
+                         ": " + guard_.refusal);
   }
 
   // Puts a client statement under the client rule for its lifetime.

@@ -553,6 +553,19 @@ std::string DialectAdaptation(std::string_view data) {
   if (appserver::AdaptUpdateAlias(rewritten) != rewritten) {
     return "adapting the rewritten statement again changed it";
   }
+  // The parts of an UPDATE, which the server makes a query of, are pieces
+  // of the text as written.
+  if (const auto parts = appserver::SplitUpdate(data)) {
+    if (parts->assignments.empty()) return "an UPDATE without assignments";
+    for (const auto& a : parts->assignments) {
+      if (a.value.empty() || data.find(a.value) == std::string_view::npos) {
+        return "a value of an UPDATE is no piece of its text";
+      }
+    }
+    if (data.find(parts->rest) == std::string_view::npos) {
+      return "the rest of an UPDATE is no piece of its text";
+    }
+  }
   return {};
 }
 

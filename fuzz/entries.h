@@ -27,7 +27,8 @@ std::string SettingsParser(std::string_view data);
 
 // The UPDATE alias adaptation of skjk-server (appserver/dialect.h): the
 // input as SQL text; its rewrite passes CheckUpdateAliasRewrite, and
-// adapting the rewrite again changes nothing.
+// adapting the rewrite again changes nothing. The parts SplitUpdate finds
+// in it are pieces of the text.
 std::string DialectAdaptation(std::string_view data);
 
 // What must hold of `rewritten`, the adaptation of `sql`: a statement that

@@ -153,13 +153,14 @@ std::string ReadAll(const std::string& path) {
   return ss.str();
 }
 
-// Starts the binary with `args`, stdout and stderr into `log`, stdin from
-// the file `input` (none when empty). The child is killed when the thread
+// Starts the binary with `args`, stdout and stderr into `log` (stderr into
+// `err_log` when one is given), stdin from the file `input` (none when
+// empty). The child is killed when the thread
 // that started it ends (the test's main thread), also when the test is
 // killed or crashes: no server outlives its test.
 Result<pid_t> Spawn(const std::vector<std::string>& args,
                     const std::string& log, const std::string& input = "",
-                    int descriptor_limit = 0) {
+                    int descriptor_limit = 0, const std::string& err_log = "") {
   std::vector<std::string> all = {ServerBinary()};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -168,6 +169,13 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
   const ScopedFd out(
       open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!out) return Status::Error("cannot create " + log);
+  const ScopedFd err(
+      err_log.empty() ? -1
+                      : open(err_log.c_str(),
+                             O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!err_log.empty() && !err) {
+    return Status::Error("cannot create " + err_log);
+  }
   const ScopedFd in(
       open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in) return Status::Error("cannot open " + input);
@@ -181,7 +189,7 @@ Result<pid_t> Spawn(const std::vector<std::string>& args,
     }
     dup2(in.get(), 0);
     dup2(out.get(), 1);
-    dup2(out.get(), 2);
+    dup2(err ? err.get() : out.get(), 2);
     if (descriptor_limit > 0) {
       rlimit r{};
       r.rlim_max = static_cast<rlim_t>(descriptor_limit);
@@ -422,6 +430,37 @@ Status RunServerCommand(const std::vector<std::string>& args,
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return s;
+}
+
+Result<CommandOutcome> RunServerCommandCapturing(
+    const std::vector<std::string>& args, std::string_view input) {
+  const std::string dir = MakeTestDirectory("cmd");
+  if (dir.empty()) return Status::Error("mkdtemp failed under " + TempRoot());
+  const std::string input_path = dir + "/input";
+  Result<CommandOutcome> outcome = Status::Error("cannot write " + input_path);
+  std::ofstream f(input_path, std::ios::binary);
+  f << input;
+  if (f.flush()) {
+    auto pid = Spawn(args, dir + "/stdout", input_path, 0, dir + "/stderr");
+    int status = 0;
+    pid_t waited = -1;
+    while (pid.ok() && (waited = waitpid(*pid, &status, 0)) < 0 &&
+           errno == EINTR) {
+    }
+    if (!pid.ok()) {
+      outcome = pid.status();
+    } else if (waited != *pid) {
+      outcome = Status::Error("waitpid failed for skjk-server " + args[0]);
+    } else {
+      outcome = CommandOutcome{
+          .exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+          .out = ReadAll(dir + "/stdout"),
+          .err = ReadAll(dir + "/stderr")};
+    }
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return outcome;
 }
 
 Result<std::unique_ptr<ServerProcess>> ServerProcess::Start(

@@ -140,6 +140,18 @@ std::string ServerBinary();
 Status RunServerCommand(const std::vector<std::string>& args,
                         std::string_view input = {});
 
+// What a skjk-server command printed, and its exit status (-1 when a
+// signal ended it).
+struct CommandOutcome {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+// Runs skjk-server with `args` and `input` on its stdin to its end, its
+// standard output and error apart.
+Result<CommandOutcome> RunServerCommandCapturing(
+    const std::vector<std::string>& args, std::string_view input = {});
+
 }  // namespace skjk::testing
 
 #endif  // SKJK_TESTING_SERVER_PROCESS_H_
