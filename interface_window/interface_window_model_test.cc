@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/env.h"
+#include "platform/sha256.h"
 #include "settings/settings.h"
 #include "testing/memory_env.h"
 #include "testing/recording_display.h"
@@ -652,6 +653,100 @@ TEST_F(InterfaceWindowTest, ImportWritesBackAndShowsTheInvoicedView) {
   EXPECT_FALSE(w.busy());
 }
 
+// The exchange journal as the server keeps it: each export recorded with
+// the file as written and the desk; the same view exported again warns.
+TEST_F(InterfaceWindowTest, ExportsAreJournaledAndAnExportAgainWarns) {
+  InterfaceWindowModel& w = Open();
+  Query(D(2002, 8, 1), D(2002, 8, 31));
+  ASSERT_EQ(w.document_count(), 3);
+  const std::string path = "C:\\HOST\\销售.txt"_gbk;
+  w.values().sales_file = path;
+  display_.confirm_answer = true;
+  display_.warning_answer = false;
+  w.ExportDocuments();
+  ASSERT_EQ(display_.messages.size(), 2u);
+  EXPECT_EQ(display_.messages[1].text, "导出成功！"_gbk);
+  std::string file;
+  ASSERT_TRUE(env_.ReadFile(path, &file).ok());
+  Sha256 hash;
+  hash.Update(file);
+  Result<std::string> hex = hash.HexDigest();
+  ASSERT_TRUE(hex.ok());
+  EXPECT_EQ(server_->Select("SELECT KIND, LINE, DOC_KIND, FIRST_DATE, "
+                            "LAST_DATE, FILE_NAME, FILE_SIZE, FILE_HASH, "
+                            "OUTCOME, COMPUTER, USER_NAME FROM SKJK_JOURNAL"),
+            "export|Bbsk|sales|2002-08-01|2002-08-31|C:\\HOST\\销售.txt|" +
+                std::to_string(file.size()) + "|" + *hex +
+                "|completed|DESK-7|clerk");
+  EXPECT_EQ(server_->Select("SELECT DHAO00 FROM SKJK_JOURNAL_DOC ORDER BY 1"),
+            "1001;1002;1004");
+
+  // Again: the warning names the documents, and No leaves the file.
+  ASSERT_TRUE(env_.WriteFile(path, "as it was").ok());
+  display_.messages.clear();
+  w.ExportDocuments();
+  ASSERT_EQ(display_.messages.size(), 2u);
+  EXPECT_EQ(display_.messages[1].kind, MessageKind::kWarningQuestion);
+  EXPECT_THAT(
+      text::GbkToUtf8(display_.messages[1].text),
+      ::testing::MatchesRegex(
+          "本次导出的单据中有3张已经导出过，至今还没有开具发票（最近一次"
+          "于[-0-9]{10} [:0-9]{8}导出到文件C:\\\\HOST\\\\销售\\.txt）。\r"
+          "重复导出可能造成重复开票，是否仍然导出？"));
+  ASSERT_TRUE(env_.ReadFile(path, &file).ok());
+  EXPECT_EQ(file, "as it was");
+  EXPECT_EQ(server_->Select("SELECT COUNT(*) FROM SKJK_JOURNAL"), "1");
+}
+
+// The import's check against the server's tables: the same file again asks
+// nothing; a file with other numbers and a document the tables lack asks,
+// and No leaves the database as it was. The write-back's journal entry
+// names the file and the desk.
+TEST_F(InterfaceWindowTest, ImportChecksTheFileAgainstTheDatabase) {
+  InterfaceWindowModel& w = Open();
+  const std::string path = "C:\\HOST\\invoices.txt";
+  const std::string file =
+      "SJJK0201\r\n2~~20020801~~20020831\r\n"
+      "0~~x~~x~~0100000009~~00000077~~0~~20020805~~x~~1002\r\n"
+      "1~~x~~x~~0100000009~~00000078~~0~~20020805~~x~~2001\r\n";
+  w.values().invoice_file = path;
+  display_.confirm_answer = true;
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run == 0 ? "first" : "the same file again");
+    ASSERT_TRUE(env_.WriteFile(path, file).ok());
+    display_.messages.clear();
+    w.ImportInvoices();
+    ASSERT_EQ(display_.messages.size(), 2u);
+    EXPECT_EQ(display_.messages[1].text, "读入成功！"_gbk);
+  }
+  EXPECT_EQ(server_->Select("SELECT KIND, LINE, FILE_NAME, COMPUTER, "
+                            "USER_NAME FROM SKJK_JOURNAL ORDER BY ID LIMIT 1"),
+            "writeback|Bbsk|C:\\HOST\\invoices.txt|DESK-7|clerk");
+  const std::string before =
+      server_->Select("SELECT DHAO00, FPHAO0 FROM XSTXSFP1 ORDER BY 1") +
+      server_->Select("SELECT DHAO00, FPHAO0 FROM XSTBFFP1 ORDER BY 1");
+
+  ASSERT_TRUE(
+      env_.WriteFile(path,
+                     "SJJK0201\r\n3~~20020801~~20020831\r\n"
+                     "0~~x~~x~~0100000009~~00000099~~0~~20020805~~x~~1002\r\n"
+                     "1~~x~~x~~0100000009~~00000078~~0~~20020805~~x~~2001\r\n"
+                     "0~~x~~x~~0100000009~~00000100~~0~~20020805~~x~~9999\r\n")
+          .ok());
+  display_.messages.clear();
+  display_.warning_answer = false;
+  w.ImportInvoices();
+  ASSERT_EQ(display_.messages.size(), 3u);
+  EXPECT_EQ(display_.messages[1].text,
+            "发票文件与数据库中的单据不符：\r单据不存在：1张（9999）\r"
+            "已有发票号（与文件中的不同）：1张（1002）\r是否仍然读入？"_gbk);
+  EXPECT_EQ(display_.messages[2].text, "文件读入发生意外错误！"_gbk);
+  EXPECT_EQ(
+      server_->Select("SELECT DHAO00, FPHAO0 FROM XSTXSFP1 ORDER BY 1") +
+          server_->Select("SELECT DHAO00, FPHAO0 FROM XSTBFFP1 ORDER BY 1"),
+      before);
+}
+
 // After the customer window's import the delivery lines take the invoice
 // numbers of the customer's documents; a delivery whose customer document
 // has none keeps the number the visit-sales window wrote onto its lines.
@@ -1010,6 +1105,8 @@ TEST_F(InterfaceWindowTest, CustomerDocumentFilter) {
   const std::string path = "C:\\HOST\\w1.txt";
   w.values().sales_file = path;
   display_.confirm_answer = true;
+  // The runs export some documents again: the warning is answered Yes.
+  display_.warning_answer = true;
   auto exported = [&] {
     w.ExportDocuments();
     std::string file;
