@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "entry/entry_points.h"
@@ -284,20 +285,28 @@ bool SaveWindowShot(HWND window, const std::wstring& path) {
   return SaveScreenBitmap(window, path);
 }
 
+// The buttons of a Yes/No message box that are the default push button:
+// "Yes", "No", both or "none".
+std::string DefaultButton(HWND box) {
+  std::string names;
+  for (auto [id, name] : {std::pair{IDYES, "Yes"}, std::pair{IDNO, "No"}}) {
+    HWND button = GetDlgItem(box, id);
+    if (button != nullptr &&
+        (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+      names += names.empty() ? name : std::string(" ") + name;
+    }
+  }
+  return names.empty() ? "none" : names;
+}
+
 // A message box as it was answered: "<caption>: <text>", or "<no box>";
-// with `default_button`, followed by " [default No]" when No is the
-// default button (" [default <id>]" for another).
+// with `default_button`, followed by " [default <button>]".
 std::string AnswerNextBox(HWND window, int button,
                           bool default_button = false) {
   HWND box = WaitForMessageBox();
   if (box == nullptr) return "<no box>";
   std::string seen = U8(Caption(box)) + ": " + U8(MessageBoxText(box));
-  if (default_button) {
-    const LRESULT id = SendMessageW(box, DM_GETDEFID, 0, 0);
-    seen += LOWORD(id) == IDNO
-                ? " [default No]"
-                : " [default " + std::to_string(LOWORD(id)) + "]";
-  }
+  if (default_button) seen += " [default " + DefaultButton(box) + "]";
   AnswerMessageBox(box, button);
   WaitUntilHidden(box);
   RoundTrip(window);
