@@ -786,6 +786,33 @@ TEST_F(InterfaceWindowTest, CustomerImportKeepsVisitSalesInvoices) {
   EXPECT_EQ(server_->Select("SELECT DHAO00, FPHAO0 FROM XSTJQSK1 "
                             "WHERE DHAO00 IN (8001, 8002) ORDER BY 1"),
             "8001|-;8002|00000088");
+
+  // The journal shows the write-back with what the rows held before, and
+  // its undo puts that back, leaving 8001's numbers from the other window.
+  const std::string entry = server_->Select(
+      "SELECT MAX(ID) FROM SKJK_JOURNAL WHERE KIND = 'writeback'");
+  auto shown = testing::RunServerCommandCapturing(
+      {"journal", "--db", server_->db_path(), "--document", "8002"});
+  ASSERT_TRUE(shown.ok()) << shown.status().message();
+  EXPECT_EQ(shown->exit_code, 0) << shown->err;
+  EXPECT_NE(shown->out.find("#" + entry + " "), std::string::npos)
+      << shown->out;
+  for (const char* row : {"XSTJQSK1, document 8002, 1 row: (empty) -> "
+                          "110012/00000088",
+                          "XSTFXPS2, document 8002, 1 row: (empty) -> "
+                          "(empty)/00000088"}) {
+    EXPECT_NE(shown->out.find(row), std::string::npos) << shown->out;
+  }
+  auto undone = testing::RunServerCommandCapturing(
+      {"journal", "--undo", entry, "--db", server_->db_path()});
+  ASSERT_TRUE(undone.ok()) << undone.status().message();
+  EXPECT_EQ(undone->exit_code, 0) << undone->err;
+  EXPECT_EQ(server_->Select("SELECT DHAO00, FPBBH0, FPHAO0 FROM XSTFXPS2 "
+                            "WHERE DHAO00 IN (8001, 8002) ORDER BY 1"),
+            "8001|220022|00000066;8002|-|-");
+  EXPECT_EQ(server_->Select("SELECT DHAO00, FPBBH0, FPHAO0 FROM XSTJQSK1 "
+                            "WHERE DHAO00 IN (8001, 8002) ORDER BY 1"),
+            "8001|-|-;8002|-|-");
 }
 
 TEST_F(InterfaceWindowTest, CustomerWindowCopiesItsDocumentsWhenShown) {
