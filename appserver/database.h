@@ -108,6 +108,26 @@ class DbSession {
   virtual void SetInterruptCheck(std::function<bool()> stop) = 0;
 };
 
+// Holds one state of the database for the reads of a scope: Begin() is
+// DbSession::BeginRead, and the read ends (EndRead) with End() or when the
+// scope goes, whichever comes first.
+class ReadScope {
+ public:
+  explicit ReadScope(DbSession* db) : db_(db) {}
+  ~ReadScope() { End(); }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+  Status Begin() { return db_->BeginRead(); }
+  void End() {
+    if (db_ == nullptr) return;
+    db_->EndRead();
+    db_ = nullptr;
+  }
+
+ private:
+  DbSession* db_;  // null once ended
+};
+
 class Database {
  public:
   virtual ~Database() = default;

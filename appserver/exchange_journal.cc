@@ -169,19 +169,6 @@ Status InsertRows(DbSession* db, const std::string& insert, size_t columns,
   return Status::OK();
 }
 
-// Holds one state of the database for the reads of a request.
-class ReadScope {
- public:
-  explicit ReadScope(DbSession* db) : db_(db) {}
-  ~ReadScope() { db_->EndRead(); }
-  ReadScope(const ReadScope&) = delete;
-  ReadScope& operator=(const ReadScope&) = delete;
-  Status Begin() { return db_->BeginRead(); }
-
- private:
-  DbSession* db_;
-};
-
 // What the line's table `table` (rows restricted by `filter`) holds for
 // `numbers`: the missing documents and the invoiced ones with the numbers
 // of one of their invoiced rows (the least, for an answer that does not

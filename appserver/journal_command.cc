@@ -318,18 +318,6 @@ void WriteText(const Entry& e, const Items& items, std::ostream& out) {
   for (const RowGroup& g : items.groups) out << "  " << GroupText(g) << "\n";
 }
 
-// Ends a read when it goes.
-class ReadScope {
- public:
-  explicit ReadScope(DbSession* db) : db_(db) {}
-  ~ReadScope() { db_->EndRead(); }
-  ReadScope(const ReadScope&) = delete;
-  ReadScope& operator=(const ReadScope&) = delete;
-
- private:
-  DbSession* db_;
-};
-
 // Rolls back a transaction that was not committed when it goes.
 class TransactionScope {
  public:
@@ -352,8 +340,8 @@ class TransactionScope {
 Status PrintJournal(DbSession* db, const JournalFilter& filter,
                     JournalFormat format, std::ostream& out) {
   SKJK_RETURN_IF_ERROR(NeedJournal(db));
-  SKJK_RETURN_IF_ERROR(db->BeginRead());
   ReadScope read(db);
+  SKJK_RETURN_IF_ERROR(read.Begin());
 
   // The undo of each write-back undone, from the whole journal: an undo may
   // lie outside the filter.

@@ -532,18 +532,15 @@ Status StreamPacket(DbSession* db, ProviderCursor* cursor, int packet_size,
   // left the view since would shift it). The packet's queries read one
   // state of the database; the read ends with the packet, so that the
   // session holds none while it waits for its next request.
-  SKJK_RETURN_IF_ERROR(db->BeginRead());
-  struct EndReadOnExit {
-    DbSession* db;
-    ~EndReadOnExit() { db->EndRead(); }
-  } end_read{db};
+  ReadScope read(db);
+  SKJK_RETURN_IF_ERROR(read.Begin());
   SKJK_RETURN_IF_ERROR(sink->Header(layout));
   Output out(sink);
   SKJK_RETURN_IF_ERROR(
       read_batch == 0
           ? OnePass(db, cursor, packet_size, &out)
           : BatchedPacket(db, cursor, packet_size, read_batch, &out).Run());
-  db->EndRead();  // before the end goes: the client may go on at once
+  read.End();  // before the end goes: the client may go on at once
   const bool paged = packet_size >= 0;
   cursor->exhausted =
       !paged || out.total() < static_cast<uint64_t>(packet_size);
