@@ -288,16 +288,10 @@ int RunDemo(const std::wstring& outdir) {
   return failures;
 }
 
-// The next message box of the window: saved as `shot`, its caption and text
-// printed, answered with `button` (with OK when it has no such button).
-// True when it came and its caption is `caption`.
-bool AnswerNext(HWND window, const char* caption, int button,
-                const std::wstring& shot, DWORD timeout_ms) {
-  HWND box = e2e::WaitForMessageBox(timeout_ms);
-  if (box == nullptr) {
-    std::printf("cycle: no \"%s\" box came\n", caption);
-    return false;
-  }
+// Saves, prints and answers the message box `box` with `button` (with OK
+// when it has no such button); returns its caption.
+std::string Answer(HWND window, HWND box, int button,
+                   const std::wstring& shot) {
   Sleep(300);  // let it paint
   SaveScreenshot(shot);
   const std::string seen = e2e::U8(e2e::Caption(box));
@@ -306,7 +300,42 @@ bool AnswerNext(HWND window, const char* caption, int button,
   if (!e2e::AnswerMessageBox(box, button)) e2e::AnswerMessageBox(box, IDOK);
   e2e::WaitUntilHidden(box);
   e2e::RoundTrip(window);
-  return seen == caption;
+  return seen;
+}
+
+// The next message box of the window: saved as `shot`, its caption and text
+// printed, answered with `button`. A warning question before it (a repeated
+// export, an issued-invoice file that does not fit the database) is shown
+// and answered Yes, as the demo goes on whatever its data holds. True when
+// the box came and its caption is `caption`.
+bool AnswerNext(HWND window, const char* caption, int button,
+                const std::wstring& shot, DWORD timeout_ms) {
+  for (int warnings = 0;; ++warnings) {
+    HWND box = e2e::WaitForMessageBox(timeout_ms);
+    if (box == nullptr) {
+      std::printf("cycle: no \"%s\" box came\n", caption);
+      return false;
+    }
+    const bool warning = e2e::U8(e2e::Caption(box)) == "警告";
+    if (!warning || std::string_view(caption) == "警告") {
+      return Answer(window, box, button, shot) == caption;
+    }
+    // "...-4-import-question.bmp" -> "...-4-import-question-warning-1.bmp"
+    std::wstring warning_shot = shot;
+    warning_shot.insert(warning_shot.rfind(L'.'),
+                        L"-warning-" + std::to_wstring(warnings + 1));
+    Answer(window, box, IDYES, warning_shot);
+  }
+}
+
+// A further notice right after the one just answered (the import's count
+// of invoices that matched no document), answered with OK when it is there.
+void AnswerFurtherNotice(HWND window, const std::wstring& shot) {
+  // The window shows it as soon as the previous box has gone, before it
+  // handles anything else: a round trip later it is there or not at all.
+  e2e::RoundTrip(window);
+  HWND box = e2e::FindTopLevel(L"#32770");
+  if (box != nullptr) Answer(window, box, IDOK, shot);
 }
 
 // The texts of the list's column `caption`, row by row.
@@ -442,6 +471,7 @@ bool RunCycle(const CycleDates& cycle, const std::wstring& outdir) {
     e2e::PostClick(GetDlgItem(window, Ids::kImportId));
     ok = AnswerNext(window, "确认", IDYES, shot("4-import-question"), 10000) &&
          AnswerNext(window, "提示", IDOK, shot("5-imported"), 60000);
+    if (ok) AnswerFurtherNotice(window, shot("5-imported-notice"));
   }
   if (ok) {
     // The window selects the invoiced view of the file's dates and loads it.
