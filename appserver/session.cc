@@ -56,7 +56,12 @@ class Session final : public RecordSink {
  public:
   Session(int fd, int id, std::string peer, Database* db,
           const SessionLimits& limits)
-      : fd_(fd), id_(id), peer_(std::move(peer)), db_(db), limits_(limits) {}
+      : fd_(fd),
+        id_(id),
+        peer_(std::move(peer)),
+        db_(db),
+        limits_(limits),
+        hello_deadline_(Clock::now() + std::chrono::seconds(IdleTimeout())) {}
 
   void Run() {
     Log("session " + std::to_string(id_) + " from " + peer_ + " opened");
@@ -341,6 +346,16 @@ class Session final : public RecordSink {
                : limits_.idle_timeout;
   }
 
+  // How long a read may wait for the client's next bytes: the idle limit
+  // from now, but before Hello only what is left of the greeting's time,
+  // which runs from the connection on whatever bytes arrive meanwhile.
+  int WaitMillis() const {
+    if (greeted_) return IdleTimeout() * 1000;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        hello_deadline_ - Clock::now());
+    return static_cast<int>(std::max<int64_t>(0, left.count()));
+  }
+
   // Ends an idle session: rolls its transaction back, then tells the client
   // why (not logged here: the session's closing line says it).
   std::string EndIdle(bool mid_frame) {
@@ -420,7 +435,7 @@ class Session final : public RecordSink {
     bool first = true;
     while (size > 0) {
       pollfd w = {fd_, POLLIN, 0};
-      int ready = poll(&w, 1, IdleTimeout() * 1000);
+      int ready = poll(&w, 1, WaitMillis());
       if (ready < 0 && errno == EINTR) continue;
       if (ready == 0) return Status::Error(EndIdle(!first || !eof_ok));
       ssize_t n = recv(fd_, p, size, 0);
@@ -451,6 +466,8 @@ class Session final : public RecordSink {
   // view after it has queried another.
   std::map<const ProviderDef*, ProviderCursor> cursors_;
   bool greeted_ = false;
+  // Before Hello, the session ends at this time (from the connection).
+  const Clock::time_point hello_deadline_;
   bool stream_open_ = false;
   bool send_failed_ = false;
   uint64_t requests_ = 0;
