@@ -21,6 +21,7 @@
 
 #include "appserver/database.h"
 #include "appserver/network_rules.h"
+#include "appserver/session.h"
 #include "client/connection.h"
 #include "platform/scoped_fd.h"
 #include "testing/backends.h"
@@ -340,6 +341,36 @@ TEST(LimitsTest, SessionsBeyondMaxSessionsAreRefused) {
     served = d.Hello();
   }
   EXPECT_TRUE(served) << server->log();
+}
+
+// Whatever a client sends, every line of the log is one the server wrote:
+// control bytes in its texts are shown escaped.
+TEST(LimitsTest, ClientBytesCannotForgeLogLines) {
+  auto server = StartServer({});
+  ASSERT_NE(server, nullptr);
+  Peer p(server->port());
+  ASSERT_TRUE(p.Hello());
+  const std::string forged = "skjk-server: session 99 closed after 0 requests";
+  ASSERT_TRUE(p.Send(MessageType::kGetRecords,
+                     protocol::EncodeGetRecords(
+                         {"dsp_x\r\n" + forged + "\\", -1, false, {}})));
+  EXPECT_EQ(p.Answer(),
+            "GetRecords: unknown provider dsp_x\r\n" + forged + "\\");
+  EXPECT_TRUE(
+      server->WaitForLog("unknown provider dsp_x\\x0d\\x0a" + forged + "\\\\"))
+      << server->log();
+  std::istringstream log(server->log());
+  for (std::string line; std::getline(log, line);) {
+    EXPECT_FALSE(line.starts_with(forged)) << line;
+  }
+  for (const auto& [raw, shown] :
+       std::vector<std::pair<std::string, std::string>>{
+           {"a\tb", "a\\x09b"},
+           {std::string("nul\0end", 7), "nul\\x00end"},
+           {"del\x7f", "del\\x7f"},
+           {"卷烟 \\ ok", "卷烟 \\\\ ok"}}) {
+    EXPECT_EQ(appserver::LogText(raw), shown) << shown;
+  }
 }
 
 TEST(LimitsTest, BeforeHelloOnlyAHelloSizedFrameIsRead) {

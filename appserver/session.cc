@@ -21,10 +21,33 @@
 
 namespace skjk::appserver {
 
+std::string LogText(std::string_view line) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(line.size());
+  for (char c : line) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7f || c == '\\') {
+      out += '\\';
+      if (c == '\\') {
+        out += '\\';
+      } else {
+        out += 'x';
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+      }
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 void Log(const std::string& line) {
+  const std::string text = "skjk-server: " + LogText(line) + "\n";
   static std::mutex mu;
   std::lock_guard<std::mutex> lock(mu);
-  std::fprintf(stderr, "skjk-server: %s\n", line.c_str());
+  std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
 }
 

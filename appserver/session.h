@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
 #include "appserver/database.h"
 
@@ -35,8 +36,13 @@ struct SessionLimits {
   const std::atomic<bool>* stopping = nullptr;
 };
 
-// Logs one line to stderr (thread-safe).
+// Logs one line to stderr (thread-safe), as LogText() shows it.
 void Log(const std::string& line);
+
+// A log line's text: a control byte or DEL (a client's CR or LF would
+// otherwise begin a line of its own) as \xNN and a backslash doubled, so
+// that every line of the log is one the server wrote; UTF-8 text stays.
+std::string LogText(std::string_view line);
 
 // Serves the connected socket `fd` until the client closes it, a frame
 // breaks the framing, a limit ends it, or the socket is shut down from
