@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <optional>
@@ -47,16 +46,6 @@ Result<const LineTables*> FindLine(std::string_view key) {
 
 const char* KindName(DocumentKind kind) {
   return kind == DocumentKind::kVoid ? "void" : "sales";
-}
-
-// The server's local time, 'YYYY-MM-DD HH:MM:SS'.
-std::string Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
 }
 
 // Invoice numbers that differ: '' and NULL are alike.
@@ -385,18 +374,15 @@ Status ExchangeJournal::Abandon(const std::string& why, bool own) {
 
 Result<int64_t> ExchangeJournal::NewEntry(
     const char* kind, const protocol::RecordExport* exported) {
-  auto last = db_->Prepare("SELECT MAX(ID) FROM SKJK_JOURNAL");
-  if (!last.ok()) return last.status();
-  auto row = (*last)->Step();
-  if (!row.ok()) return row.status();
-  const int64_t id = *row && !(*last)->IsNull(0) ? (*last)->Int(0) + 1 : 1;
-  (*last)->Reset();
+  auto next = NextJournalEntry(db_);
+  if (!next.ok()) return next.status();
+  const int64_t id = *next;
 
   auto text = [](const std::string& t) -> Value {
     if (t.empty()) return std::monostate();
     return t;
   };
-  std::vector<Value> values = {id, std::string(kind), Now()};
+  std::vector<Value> values = {id, std::string(kind), JournalTime()};
   if (exported != nullptr) {
     const protocol::RecordExport& m = *exported;
     values.insert(

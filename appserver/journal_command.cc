@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ctime>
 #include <map>
 #include <set>
 #include <string_view>
@@ -456,13 +455,7 @@ Status PrintJournal(DbSession* db, const JournalFilter& filter,
 
 UndoDesk LocalDesk() {
   UndoDesk desk;
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  char time[32];
-  if (localtime_r(&now, &local) != nullptr &&
-      std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", &local) > 0) {
-    desk.time = time;
-  }
+  desk.time = JournalTime();
   char host[256] = {};
   if (gethostname(host, sizeof host - 1) == 0) desk.computer = host;
   std::vector<char> buffer(16384);
@@ -716,10 +709,9 @@ Status UndoWriteBack(DbSession* db, int64_t entry, const UndoDesk& desk,
 
   // The undo's own entry and rows: statement k of the write-back becomes
   // statement last - k + 1 of the undo, the numbers the other way round.
-  st = db->Prepare("SELECT COALESCE(MAX(ID), 0) + 1 FROM SKJK_JOURNAL");
-  if (!st.ok()) return st.status();
-  int64_t id = 0;
-  SKJK_RETURN_IF_ERROR(ForEachRow(*st, [&](Statement* r) { id = r->Int(0); }));
+  auto next = NextJournalEntry(db);
+  if (!next.ok()) return next.status();
+  const int64_t id = *next;
   st = db->Prepare(
       "INSERT INTO SKJK_JOURNAL (ID, KIND, ENTRY_TIME, LINE, FILE_NAME, "
       "COMPUTER, USER_NAME, UNDOES) VALUES (?, 'undo', ?, ?, ?, ?, ?, ?)");

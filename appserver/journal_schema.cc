@@ -1,6 +1,7 @@
 #include "appserver/journal_schema.h"
 
 #include <cctype>
+#include <ctime>
 #include <string>
 
 #include "text/forms.h"
@@ -122,6 +123,26 @@ Status AddJournalToSqlite(const std::string& path, bool* added) {
   SKJK_RETURN_IF_ERROR(CreateJournalSchema(session->get()));
   *added = true;
   return Status::OK();
+}
+
+Result<int64_t> NextJournalEntry(DbSession* db) {
+  auto last = db->Prepare("SELECT MAX(ID) FROM SKJK_JOURNAL");
+  if (!last.ok()) return last.status();
+  auto row = (*last)->Step();
+  if (!row.ok()) return row.status();
+  const int64_t id = *row && !(*last)->IsNull(0) ? (*last)->Int(0) + 1 : 1;
+  (*last)->Reset();
+  return id;
+}
+
+std::string JournalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char text[32] = {};
+  if (localtime_r(&now, &local) != nullptr) {
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  }
+  return text;
 }
 
 }  // namespace skjk::appserver

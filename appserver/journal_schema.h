@@ -14,6 +14,7 @@
 #ifndef SKJK_APPSERVER_JOURNAL_SCHEMA_H_
 #define SKJK_APPSERVER_JOURNAL_SCHEMA_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,14 @@ Status CreateJournalSchema(DbSession* db);
 
 // Whether the database has all of the journal's tables.
 Result<bool> HasJournalSchema(DbSession* db);
+
+// The number of the next entry: the largest so far plus one, 1 for the
+// first. Taken inside the writer's transaction, which holds the write lock.
+Result<int64_t> NextJournalEntry(DbSession* db);
+
+// An entry's time (ENTRY_TIME): the server's local time now,
+// 'YYYY-MM-DD HH:MM:SS'.
+std::string JournalTime();
 
 // Gives the SQLite database `path`, about to be served, the journal's
 // tables when it lacks them (a database made before the journal), through
