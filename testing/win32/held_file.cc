@@ -2,20 +2,13 @@
 
 #include <string>
 
+#include "testing/win32/driver.h"
+
 namespace skjk::e2e {
 namespace {
 
 std::string LastError(const char* what) {
   return std::string(what) + " failed: error " + std::to_string(GetLastError());
-}
-
-// Directory of this program's executable, with a trailing backslash.
-std::wstring ProgramFolder() {
-  std::wstring path(MAX_PATH * 4, L'\0');
-  DWORD n =
-      GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
 }  // namespace
@@ -37,7 +30,7 @@ HeldFile::HeldFile(Mode mode, const std::wstring& path) {
   startup.hStdInput = child_input;
   startup.hStdOutput = child_output;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  const std::wstring program = ProgramFolder() + L"skjk-hold-file.exe";
+  const std::wstring program = ProgramDirectory() + L"skjk-hold-file.exe";
   std::wstring command = L"\"" + program + L"\" " +
                          (mode == Mode::kWrite ? L"write" : L"read") + L" \"" +
                          path + L"\"";
