@@ -376,10 +376,15 @@ bool ReadDifferently(const Token& t) {
 std::optional<UpdateParts> SplitUpdate(std::string_view sql) {
   const StatementShape shape = ShapeOf(sql);
   if (shape.empty || shape.several) return std::nullopt;
-  for (const Token& tok : Tokenize(sql)) {
+  std::vector<Token> t = Tokenize(sql);
+  for (const Token& tok : t) {
     if (ReadDifferently(tok)) return std::nullopt;
   }
-  const std::vector<Token> t = Tokenize(sql.substr(0, shape.length));
+  // The first statement's tokens: up to its last significant one, which
+  // ends at shape.length.
+  size_t end = 0, count = 0;
+  while (count < t.size() && end < shape.length) end += t[count++].text.size();
+  t.resize(count);
   const size_t n = t.size();
   // The text from token `from` up to (without) token `to`, without the
   // white space and comments at either end: a `--` comment inside always
